@@ -1,0 +1,5 @@
+#include <cstdio>
+int main() {
+  std::puts("ornbbs: not yet");
+  return 0;
+}

@@ -1,0 +1,37 @@
+// Small text helpers shared by every layer. Texts are 8-bit; only the ASCII
+// letters take part in case folding.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+namespace orn {
+
+std::string Trim(const std::string& s);
+bool EqualNoCase(const std::string& a, const std::string& b);
+std::string UpperAscii(std::string s);
+
+// Removes leading blanks in place.
+void Ltrim(char* s);
+// Upper-cases the letters a to z in place.
+void UpCase(char* s);
+
+// Copies `src` into a fixed field of `size` bytes, cutting it to size - 1
+// characters and terminating it: never writes past the field.
+void CopyField(char* dst, size_t size, const std::string& src);
+template <size_t N>
+void CopyField(char (&dst)[N], const std::string& src) {
+  CopyField(dst, N, src);
+}
+// The text of a NUL-terminated field that may lack its NUL.
+std::string FieldText(const char* field, size_t size);
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+  return FieldText(field, N);
+}
+
+// A text cut to `size - 1` characters, as a buffer of `size` bytes holds it.
+std::string Cut(const std::string& s, size_t size);
+
+}  // namespace orn

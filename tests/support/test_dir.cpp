@@ -1,0 +1,51 @@
+#include "support/test_dir.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace orn::test {
+
+TestDir::TestDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orntest.XXXXXX";
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TestDir::~TestDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void TestDir::Write(const std::string& name, const std::string& content) const {
+  std::ofstream out(*this / name, std::ios::binary);
+  out << content;
+}
+
+std::string TestDir::Read(const std::string& name) const {
+  std::ifstream in(*this / name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool TestDir::Exists(const std::string& name) const {
+  struct stat st;
+  return ::stat((*this / name).c_str(), &st) == 0;
+}
+
+ScopedChdir::ScopedChdir(const std::string& dir) {
+  char buf[4096];
+  old_ = ::getcwd(buf, sizeof buf) ? buf : "/";
+  if (::chdir(dir.c_str()) != 0) throw std::runtime_error("chdir failed");
+}
+
+ScopedChdir::~ScopedChdir() { (void)!::chdir(old_.c_str()); }
+
+}  // namespace orn::test

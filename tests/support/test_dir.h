@@ -1,0 +1,36 @@
+// A fresh temporary directory per test, removed afterwards.
+#pragma once
+
+#include <string>
+
+namespace orn::test {
+
+class TestDir {
+ public:
+  TestDir();
+  ~TestDir();
+  TestDir(const TestDir&) = delete;
+  TestDir& operator=(const TestDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  void Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs a block with the working directory changed, restoring it afterwards.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const std::string& dir);
+  ~ScopedChdir();
+
+ private:
+  std::string old_;
+};
+
+}  // namespace orn::test
