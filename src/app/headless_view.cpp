@@ -1,0 +1,64 @@
+#include "app/headless_view.h"
+
+namespace orn {
+namespace {
+
+class HeadlessChannelView : public ChannelView {
+ public:
+  HeadlessChannelView(std::FILE* out, int index) : out_(out), index_(index) {}
+
+  void SetCaption(const std::string& caption) override { caption_ = caption; }
+  void AppendText(const std::string& text, TextKind) override {
+    if (!out_) return;
+    for (char c : text) {
+      if (c == '\n' || c == '\r') {
+        Flush();
+      } else {
+        pending_ += c;
+      }
+    }
+    if (!pending_.empty() && pending_.size() > 4096) Flush();
+  }
+  void ClearText() override {}
+  void SetLabel(const std::string&, const std::string&) override {}
+  ~HeadlessChannelView() override {
+    if (!pending_.empty()) Flush();
+  }
+
+ private:
+  void Flush() {
+    std::fprintf(out_, "[%d %s] %s\n", index_, caption_.c_str(), pending_.c_str());
+    std::fflush(out_);
+    pending_.clear();
+  }
+
+  std::FILE* out_;
+  int index_;
+  std::string caption_;
+  std::string pending_;
+};
+
+}  // namespace
+
+std::string OneLine(const std::string& caption, const std::string& text) {
+  std::string line = caption + ": ";
+  for (char c : text) line += (c == '\n' || c == '\r') ? ' ' : c;
+  return line;
+}
+
+void HeadlessView::MessageBox(const std::string& caption, const std::string& text, Icon) {
+  std::fprintf(errors_, "%s\n", OneLine(caption, text).c_str());
+  std::fflush(errors_);
+}
+
+bool HeadlessView::Question(const std::string& caption, const std::string& text, bool def) {
+  std::fprintf(errors_, "%s [%s]\n", OneLine(caption, text).c_str(), def ? "yes" : "no");
+  std::fflush(errors_);
+  return def;
+}
+
+std::unique_ptr<ChannelView> HeadlessView::CreateChannelView(int tableIndex) {
+  return std::make_unique<HeadlessChannelView>(channels_, tableIndex);
+}
+
+}  // namespace orn

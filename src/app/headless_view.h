@@ -1,0 +1,36 @@
+// The display of a BBS without a screen: each message box is one line on
+// standard error ("caption: text"), questions take their default answer, and
+// the text of every channel window goes to a log stream, one line per line,
+// prefixed by the window's caption.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/views.h"
+
+namespace orn {
+
+class HeadlessView : public MainView {
+ public:
+  // `errors` takes the message boxes, `channels` the channel text (may be null).
+  HeadlessView(std::FILE* errors, std::FILE* channels) : errors_(errors), channels_(channels) {}
+
+  void MessageBox(const std::string& caption, const std::string& text, Icon icon) override;
+  bool Question(const std::string& caption, const std::string& text, bool def) override;
+  void SetStatusText(const std::string& text) override { status_ = text; }
+  std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
+
+  const std::string& status() const { return status_; }
+
+ private:
+  std::FILE* errors_;
+  std::FILE* channels_;
+  std::string status_;
+};
+
+// One line for a message box: line breaks become blanks.
+std::string OneLine(const std::string& caption, const std::string& text);
+
+}  // namespace orn

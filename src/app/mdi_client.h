@@ -1,0 +1,58 @@
+// The main window's client: the channel table, the status text and the state
+// of the link to the packet engine. The windows themselves are the view's.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/activity_log.h"
+#include "app/config.h"
+#include "app/views.h"
+#include "channel/channel.h"
+#include "platform/clock.h"
+#include "platform/code_pages.h"
+
+namespace orn {
+
+class MDIClient {
+ public:
+  MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view);
+  ~MDIClient();
+
+  Config& cfg() { return cfg_; }
+  ActivityLog& log() { return log_; }
+  const Clock& clock() const { return clock_; }
+  CodePages& codePages() { return cp_; }
+  MainView& mainView() { return view_; }
+
+  // Adds a channel (the first one added is the monitor window) and returns it.
+  TChannel* AddChannel();
+  TChannel* channel(int index) { return index >= 0 && index < numberchildren ? ptrchild[index].get() : nullptr; }
+  // Closes every channel: reset, window gone.
+  void RemoveChannels();
+  bool AnyChannelConnected() const;
+
+  void SetStatus(const std::string& text);
+  const std::string& status() const { return BbsStrStatus; }
+
+  // The core's message box: caption "XX9ORN  Windows 95 MailBox" unless given.
+  void Message(const std::string& text, Icon icon, const std::string& caption = {});
+
+  int numberchildren = 0;
+  std::array<std::unique_ptr<TChannel>, kMaxChannels> ptrchild;
+  std::string BbsStrStatus;  // char[128]
+  unsigned BBSOK = 0;
+  bool OkToTx = true;
+
+ private:
+  Config& cfg_;
+  ActivityLog& log_;
+  const Clock& clock_;
+  CodePages& cp_;
+  MainView& view_;
+};
+
+extern const char* const kCoreCaption;
+
+}  // namespace orn

@@ -1,0 +1,184 @@
+#include "app/ornbbs.h"
+
+#include "platform/file_names.h"
+#include "platform/file_types.h"
+#include "platform/text.h"
+
+namespace orn {
+
+const char* const kLockFileName = "ornbbs.lock";
+
+ORNBBS::ORNBBS(const Clock& clock, MainView& view, TimerHost& timers)
+    : clock_(clock), view_(view), timers_(timers), log_(clock) {
+  client_ = std::make_unique<MDIClient>(cfg_, log_, clock_, cp_, view_);
+}
+
+ORNBBS::~ORNBBS() { Shutdown(); }
+
+void ORNBBS::PostQuit(int code) {
+  if (!quitPosted_) quitCode_ = code;
+  quitPosted_ = true;
+}
+
+bool ORNBBS::Start() {
+  // Application initialisation.
+  VarInit(cfg_);
+  cfg_.IniFile = JoinPath(CurrentDirectory(), "ORN.INI");
+  ini_.setPath(cfg_.IniFile);
+  ReadRadioSection(ini_, cfg_);
+  if (cfg_.maxport == 0) {
+    view_.MessageBox("BBS Server", "Invalid number of ports.Init failed.", Icon::Stop);
+    PostQuit(1);
+  } else if (cfg_.maxport > kMaxPorts) {
+    view_.MessageBox("BBS Server",
+                     "Invalid number of ports: at most " + std::to_string(kMaxPorts) + " ports.Init failed.",
+                     Icon::Stop);
+    PostQuit(1);
+    cfg_.maxport = kMaxPorts;  // the remaining steps must not read past the port table
+  }
+
+  // One BBS per directory.
+  if (!lock_.Acquire(JoinPath(CurrentDirectory(), kLockFileName))) {
+    view_.MessageBox("ORNBBS", "BBS SERVER Already started !!", Icon::Stop);
+    PostQuit(1);
+    return false;
+  }
+
+  SetupMainWindow();
+  mainWindowUp_ = true;
+
+  view_.SetSplashText("Updating Registry...");
+  registered_ = RegisterInfo();
+  view_.CloseSplash();
+  view_.Cascade();
+  return !quitPosted_;
+}
+
+void ORNBBS::makethefiles() {
+  for (const char* name : {"USERS.ADB", "MSG.ADB", "USERS.IDX", "MSG.IDX", "MAIL.ADB"})
+    CreateFileIfDontExist(name);
+  LogSwitches sw = log_.switches();
+  sw.Logfile = ini_.GetString("LOG", "LOGFILE", "BBS.LOG", 100);
+  log_.set_switches(sw);
+  if (!sw.Logfile.empty()) CreateFileIfDontExist(sw.Logfile);
+}
+
+void ORNBBS::SetupMainWindow() {
+  view_.SetSplashText("Reading General Information..");
+  ReadPersonalSection(ini_, cfg_);
+
+  ReadPathSection(ini_, cfg_);
+  const std::string cwd = Cut(CurrentDirectory(), 256);
+  if (cwd != cfg_.bbspath) {
+    cfg_.bbspath = cwd;
+    ini_.WriteString("PATH", "BBSPATH", cfg_.bbspath);
+  }
+
+  for (const std::string& sub : {cfg_.MailPath, cfg_.FilePath, cfg_.BinPath, cfg_.HelpPath, std::string("temp")})
+    CreateDirIfDontExist(cfg_.bbspath, sub);
+
+  makethefiles();
+
+  // The mail-beacon list is created here once the store provides it.
+
+  view_.SetStatusText("BBS Server started->Idle Mode");
+  client_->BbsStrStatus = "BBS Server started->Idle Mode";
+
+  view_.SetSplashText("Making Database ops...");
+  // Bulletin identifiers, users' forwarding data and the message counters are
+  // read here once the store provides them.
+
+  // The sysop-page sound is loaded here once paging exists.
+
+  view_.SetSplashText("Setting up Colors..");
+  LoadColors(ini_, cfg_);
+  view_.SetSplashText("Setting up Fonts..");
+  LoadFonts(ini_, cfg_);
+  ReadOptimizeParameters(ini_, cfg_);
+  log_.ReadLog(ini_);
+
+  ReadCharSection(ini_, cfg_);
+  cp_.Configure(cfg_.OemCodePage, cfg_.AnsiCodePage);
+
+  client_->BBSOK = 1;
+  view_.SetSplashText("Communicating with PE..");
+  // No packet engine is reached yet: the BBS runs in idle mode.
+  client_->BBSOK = 0;
+  client_->SetStatus("BBS OFF:No RadioPorts");
+
+  const bool up = client_->BBSOK == 1;
+  view_.SetSplashText(up ? "Initializing Ports.." : "Initializing default virtual Ports...");
+  view_.SetSplashText(up ? "Initializing Channels.." : "Initializing default virtual Channels...");
+  SetupChannels();
+
+  view_.SetSplashText(up ? "Enabling Timers..." : "Server is down...");
+  if (up) view_.SetSplashText("Server is up...");
+  view_.CloseSplash();
+  // Timers start here when the server is up.
+
+  log_.writelog(55, 0, "", "");
+}
+
+bool ORNBBS::CheckChannelLimit() {
+  int total = 0;
+  for (int p = 0; p < cfg_.maxport; ++p) {
+    const std::string S = "PORT" + std::to_string(p);
+    if (ini_.GetInt(S, "ENABLED", 1)) total += static_cast<int>(ini_.GetInt(S, "CHANNELS", 1));
+  }
+  if (total <= kMaxChannels - 1) return true;
+  view_.MessageBox("BBS Server",
+                   "Too many channels: " + std::to_string(total) + " configured, at most " +
+                       std::to_string(kMaxChannels - 1) + " on all ports together.Init failed.",
+                   Icon::Stop);
+  PostQuit(1);
+  return false;
+}
+
+void ORNBBS::SetupChannels() {
+  TChannel* monitor = client_->AddChannel();
+  monitor->view().SetCaption("<Monitor>");
+  if (!CheckChannelLimit()) return;
+
+  for (int p = 0; p < cfg_.maxport; ++p) {
+    std::string section;
+    const int channels = ReadSpecifiedPortFromIni(ini_, cfg_, p, &section);
+    if (!cfg_.Ports[p].enabled) continue;
+    for (int c = 1; c <= channels; ++c) {
+      TChannel* ch = client_->AddChannel();
+      if (!ch) return;
+      ch->TncNumber = p + 1;
+      // A missing PORTNUM means the port's own index, as the program writes it.
+      ch->TncPortNumber = static_cast<int>(ini_.GetInt(section, "PORTNUM", p));
+      ch->TncMaxChannels = channels;
+      ch->ChannelNumber = c;
+      ch->TncMaxFrame = static_cast<int>(ini_.GetInt(section, "MAXFRAME", 4));
+      ch->TncPaclen = static_cast<int>(ini_.GetInt(section, "PACLEN", 200));
+      ch->Service = 0;
+      ch->terminal = false;
+      ch->ResetChannel();
+    }
+  }
+}
+
+bool ORNBBS::CanClose(bool ask) {
+  if (!ask) return true;
+  return view_.Question("QUERY?", "ARE YOU SURE YOU WANT TO QUIT?", true);
+}
+
+void ORNBBS::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  // Cleanup of the main window: timers, the link, the channels.
+  client_->RemoveChannels();
+  // Instance termination.
+  if (registered_) {
+    view_.SetSplashText("Restoring Registry...");
+    UnRegisterInfo();
+  }
+  view_.SetSplashText("Shutting Down BBS Server...");
+  view_.SetSplashText("Terminating..");
+  if (mainWindowUp_) log_.writelog(56, 0, "", "");
+  lock_.Release();
+}
+
+}  // namespace orn

@@ -1,0 +1,65 @@
+// The application: start-up in its fixed order, and shutdown. The host calls
+// Start(), runs its event loop unless a quit was posted, and calls Shutdown().
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/activity_log.h"
+#include "app/config.h"
+#include "app/mdi_client.h"
+#include "app/views.h"
+#include "platform/clock.h"
+#include "platform/code_pages.h"
+#include "platform/ini_file.h"
+#include "platform/instance_lock.h"
+
+namespace orn {
+
+class ORNBBS {
+ public:
+  ORNBBS(const Clock& clock, MainView& view, TimerHost& timers);
+  ~ORNBBS();
+
+  // Runs the start-up in the working directory. Returns false when a quit was
+  // posted (see quitCode()); the host then calls Shutdown() and exits.
+  bool Start();
+  // The close request of the sysop: asks first unless `ask` is false.
+  bool CanClose(bool ask = true);
+  // Shutdown in order; safe to call once after Start(), whatever it returned.
+  void Shutdown();
+
+  bool quitPosted() const { return quitPosted_; }
+  int quitCode() const { return quitCode_; }
+
+  Config& cfg() { return cfg_; }
+  IniFile& ini() { return ini_; }
+  ActivityLog& log() { return log_; }
+  MDIClient& client() { return *client_; }
+
+ private:
+  void PostQuit(int code);
+  void SetupMainWindow();   // steps 4 to 14
+  void SetupChannels();     // steps 14.5 and 14.6
+  bool CheckChannelLimit();
+  void makethefiles();
+
+  const Clock& clock_;
+  MainView& view_;
+  TimerHost& timers_;
+  Config cfg_;
+  IniFile ini_;
+  ActivityLog log_;
+  CodePages cp_;
+  std::unique_ptr<MDIClient> client_;
+  InstanceLock lock_;
+  bool mainWindowUp_ = false;
+  bool registered_ = false;
+  bool shutDown_ = false;
+  bool quitPosted_ = false;
+  int quitCode_ = 0;
+};
+
+extern const char* const kLockFileName;
+
+}  // namespace orn

@@ -1,0 +1,63 @@
+// What the core asks of a display. The desktop draws; the headless host
+// writes lines. Texts given to a view are UTF-8.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace orn {
+
+enum class Icon { Information, Exclamation, Stop, Question };
+
+// How a text reaches a receive pane: the colour it is drawn in.
+enum class TextKind { ChannelInput, MonitorHeader, MonitorInfo };
+
+// One channel window (or the monitor window, entry 0 of the channel table).
+class ChannelView {
+ public:
+  virtual ~ChannelView() = default;
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual void AppendText(const std::string& text, TextKind kind) = 0;
+  virtual void ClearText() = 0;
+  // The "Name:" / "Queue:" / "Action:" label pairs.
+  virtual void SetLabel(const std::string& label, const std::string& value) = 0;
+  // Shows or hides the window (a channel window is hidden, never closed).
+  virtual void SetVisible(bool) {}
+};
+
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void MessageBox(const std::string& caption, const std::string& text, Icon icon) = 0;
+  // A yes/no question; hosts that cannot ask return `def`.
+  virtual bool Question(const std::string& caption, const std::string& text, bool def) = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
+  // Status-bar fields other than the status text ("L:000000" and friends).
+  virtual void SetStatusField(int /*field*/, const std::string& /*text*/) {}
+  virtual void SetSplashText(const std::string& /*text*/) {}
+  virtual void CloseSplash() {}
+  virtual void SetConnectionIndicator(bool /*on*/) {}
+  // A non-modal notice ("Chat Request.."): does not wait for the sysop.
+  virtual void Notice(const std::string& caption, const std::string& text) { MessageBox(caption, text, Icon::Information); }
+  virtual std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) = 0;
+  // The channel windows are all there: arrange them.
+  virtual void Cascade() {}
+};
+
+// Periodic timers of the main window. The host runs them on its event loop
+// and calls back TimerClient::OnTimer with the identifier.
+class TimerClient {
+ public:
+  virtual ~TimerClient() = default;
+  virtual void OnTimer(int id) = 0;
+};
+
+class TimerHost {
+ public:
+  virtual ~TimerHost() = default;
+  // False when the identifier is taken or no timer can be had.
+  virtual bool SetTimer(int id, int periodMs, TimerClient* client) = 0;
+  virtual void KillTimer(int id) = 0;
+};
+
+}  // namespace orn

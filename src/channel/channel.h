@@ -1,0 +1,81 @@
+// One AX.25 connection slot of one radio port, and its window. Entry 0 of the
+// channel table is the monitor window, a channel that never carries a session.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/views.h"
+
+namespace orn {
+
+class MDIClient;
+
+class TChannel {
+ public:
+  TChannel(MDIClient& client, std::unique_ptr<ChannelView> view);
+  ~TChannel();
+  TChannel(const TChannel&) = delete;
+  TChannel& operator=(const TChannel&) = delete;
+
+  bool IsMonitor() const { return TncAbsoluteNumber == 0; }
+
+  // Returns the channel to idle: no station, no operation, idle caption.
+  void ResetChannel();
+  // The connection indicator and status text of a connect (1) or disconnect (0).
+  void SetConDiscBitmap(int set);
+
+  int GetTncNumber() const { return TncNumber; }
+  int GetTncPortNumber() const { return TncPortNumber; }
+  int GetTncMaxChannels() const { return TncMaxChannels; }
+  int GetTncPaclen() const { return TncPaclen; }
+  int GetTncMaxFrame() const { return TncMaxFrame; }
+
+  ChannelView& view() { return *view_; }
+  MDIClient& client() { return client_; }
+
+  // Session and configuration fields, named as the rest of the BBS knows them.
+  int TncNumber = 0;       // BBS port number, 1-based
+  int TncPortNumber = 0;   // the engine's port number
+  int TncMaxChannels = 0;
+  int ChannelNumber = 0;   // 1-based within the port
+  int TncMaxFrame = 4;
+  int TncPaclen = 200;
+  int Service = 0;
+  int TncAbsoluteNumber = 0;
+  char UserCall[10] = "NULL";
+  char UserCallOnly[7] = "";
+  char prompt[82] = "";
+  char cmd[1792] = "";
+  char sparecmd[1792] = "";
+  char Passwordcompare[6] = "";
+  int64_t usermaxstaytimer = 0;
+  int64_t channeltimeouttimer = 0;
+  int64_t transparenttimer = 0;
+  bool transparent = false;
+  bool heconnected = false;
+  char trans[256] = {};
+  int transcount = 0;
+  bool pagination = false;
+  bool fwdoperation = false;
+  bool connectfwdpend = false;
+  bool rcvwait = false;
+  bool passwordwait = false;
+  int hconindex = 0;
+  int whattodo = 0;
+  long maxdnld = 0;
+  int framequeue = 0;
+  char send[101] = "", rcv[101] = "", rcvwaitstr[101] = "";
+  char recentfile[300] = "";
+  bool connected = false;
+  bool terminal = false;
+  bool connectpend = false;
+  bool disconnectpend = false;
+
+ private:
+  MDIClient& client_;
+  std::unique_ptr<ChannelView> view_;
+};
+
+}  // namespace orn

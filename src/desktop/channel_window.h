@@ -1,0 +1,49 @@
+// A channel window: the receive pane (everything the station sent and was
+// sent), the sysop's typing pane, the three buttons and the labels. Entry 0
+// of the channel table uses it as the monitor window, without the buttons.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QWidget>
+
+#include "app/views.h"
+
+class QMdiSubWindow;
+
+namespace orn {
+
+class ChannelWindow : public QWidget, public ChannelView {
+  Q_OBJECT
+ public:
+  ChannelWindow(bool monitor, QWidget* parent = nullptr);
+
+  void SetCaption(const std::string& caption) override;
+  void AppendText(const std::string& text, TextKind kind) override;
+  void ClearText() override;
+  void SetLabel(const std::string& label, const std::string& value) override;
+  void SetVisible(bool visible) override;
+
+  void setSubWindow(QMdiSubWindow* sub) { sub_ = sub; }
+  QTextEdit* receivePane() { return input_; }
+
+ signals:
+  void terminalClicked();
+  void connectClicked();
+  void disconnectClicked();
+  void lineEntered(const QString& line);
+
+ private:
+  QMdiSubWindow* sub_ = nullptr;
+  QTextEdit* input_;
+  QLineEdit* output_ = nullptr;
+  QLabel* name_ = nullptr;
+  QLabel* nameValue_ = nullptr;
+  QLabel* queue_ = nullptr;
+  QLabel* queueValue_ = nullptr;
+  QLabel* action_ = nullptr;
+};
+
+}  // namespace orn

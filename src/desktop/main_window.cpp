@@ -1,0 +1,128 @@
+#include "desktop/main_window.h"
+
+#include <QCloseEvent>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+
+#include "desktop/channel_window.h"
+
+namespace orn {
+namespace {
+
+// A channel view owned by the core whose widget lives in the MDI area; the
+// widget goes when the core lets go of the view.
+class OwnedChannelView : public ChannelView {
+ public:
+  OwnedChannelView(ChannelWindow* w, QMdiSubWindow* sub) : w_(w), sub_(sub) {}
+  ~OwnedChannelView() override { sub_->deleteLater(); }
+  void SetCaption(const std::string& c) override { w_->SetCaption(c); }
+  void AppendText(const std::string& t, TextKind k) override { w_->AppendText(t, k); }
+  void ClearText() override { w_->ClearText(); }
+  void SetLabel(const std::string& l, const std::string& v) override { w_->SetLabel(l, v); }
+  void SetVisible(bool v) override { w_->SetVisible(v); }
+
+ private:
+  ChannelWindow* w_;
+  QMdiSubWindow* sub_;
+};
+
+// Channel windows live as long as the program: closing one only hides it.
+class HideOnClose : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Close) return false;
+    event->ignore();
+    static_cast<QWidget*>(watched)->hide();
+    return true;
+  }
+};
+
+QMessageBox::Icon ToQt(Icon icon) {
+  switch (icon) {
+    case Icon::Information: return QMessageBox::Information;
+    case Icon::Exclamation: return QMessageBox::Warning;
+    case Icon::Stop: return QMessageBox::Critical;
+    case Icon::Question: return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle("ORNBBS v7.10");
+  resize(1000, 700);
+  mdi_ = new QMdiArea(this);
+  setCentralWidget(mdi_);
+
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("E&xit", this, &QWidget::close);
+  QMenu* window = menuBar()->addMenu("&Window");
+  window->addAction("&Cascade", mdi_, &QMdiArea::cascadeSubWindows);
+  window->addAction("&Tile", mdi_, &QMdiArea::tileSubWindows);
+
+  status_ = new QLabel("BBS Server started->Idle Mode", this);
+  statusBar()->addWidget(status_, 1);
+  for (QLabel*& f : fields_) {
+    f = new QLabel(this);
+    statusBar()->addPermanentWidget(f);
+  }
+  connection_ = new QLabel("\u25CB", this);
+  connection_->setToolTip("Connection");
+  statusBar()->addPermanentWidget(connection_);
+}
+
+void MainWindow::MessageBox(const std::string& caption, const std::string& text, Icon icon) {
+  QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                  this);
+  box.exec();
+}
+
+bool MainWindow::Question(const std::string& caption, const std::string& text, bool def) {
+  QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(def ? QMessageBox::Yes : QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::Notice(const std::string& caption, const std::string& text) {
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(caption),
+                              QString::fromStdString(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+void MainWindow::SetStatusText(const std::string& text) { status_->setText(QString::fromStdString(text)); }
+
+void MainWindow::SetStatusField(int field, const std::string& text) {
+  if (field >= 0 && field < 4) fields_[field]->setText(QString::fromStdString(text));
+}
+
+void MainWindow::SetConnectionIndicator(bool on) { connection_->setText(on ? "\u25CF" : "\u25CB"); }
+
+std::unique_ptr<ChannelView> MainWindow::CreateChannelView(int tableIndex) {
+  auto* w = new ChannelWindow(tableIndex == 0);
+  QMdiSubWindow* sub = mdi_->addSubWindow(w);
+  w->setSubWindow(sub);
+  sub->installEventFilter(new HideOnClose(sub));
+  sub->resize(520, 320);
+  sub->show();
+  return std::make_unique<OwnedChannelView>(w, sub);
+}
+
+void MainWindow::Cascade() { mdi_->cascadeSubWindows(); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (ask_ && !ask_()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  emit closed();
+}
+
+}  // namespace orn

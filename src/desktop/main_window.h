@@ -1,0 +1,46 @@
+// The main window: an MDI frame holding the monitor and channel windows, the
+// status bar, and the sysop's message boxes.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <functional>
+
+#include "app/views.h"
+
+namespace orn {
+
+class MainWindow : public QMainWindow, public MainView {
+  Q_OBJECT
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+
+  void MessageBox(const std::string& caption, const std::string& text, Icon icon) override;
+  bool Question(const std::string& caption, const std::string& text, bool def) override;
+  void SetStatusText(const std::string& text) override;
+  void SetStatusField(int field, const std::string& text) override;
+  void SetConnectionIndicator(bool on) override;
+  void Notice(const std::string& caption, const std::string& text) override;
+  std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
+  void Cascade() override;
+
+  // Asked before the window closes; null closes without asking.
+  void setCloseQuestion(std::function<bool()> ask) { ask_ = std::move(ask); }
+  QMdiArea* mdiArea() { return mdi_; }
+
+ signals:
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QMdiArea* mdi_;
+  QLabel* status_;
+  QLabel* connection_;
+  QLabel* fields_[4];
+  std::function<bool()> ask_;
+};
+
+}  // namespace orn

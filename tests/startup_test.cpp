@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/ornbbs.h"
+#include "support/recording_view.h"
+#include "support/test_dir.h"
+
+namespace orn {
+namespace {
+
+using test::ManualTimers;
+using test::RecordingView;
+using test::ScopedChdir;
+using test::TestDir;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupTest() : cd_(dir_.path()) {
+    ::setenv("XDG_DATA_HOME", (dir_ / "xdg").c_str(), 1);
+    clock_.SetLocal(1997, 3, 15, 14, 23);
+  }
+  ~StartupTest() override { ::unsetenv("XDG_DATA_HOME"); }
+
+  std::unique_ptr<ORNBBS> Make() { return std::make_unique<ORNBBS>(clock_, view_, timers_); }
+
+  TestDir dir_;
+  ScopedChdir cd_;
+  FakeClock clock_;
+  RecordingView view_;
+  ManualTimers timers_;
+};
+
+TEST_F(StartupTest, FreshDirectoryStartsIdleWithOnePortOfOneChannel) {
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+
+  for (const char* sub : {"MAIL", "FILES", "BIN", "HELP", "temp"}) EXPECT_TRUE(dir_.Exists(sub)) << sub;
+  for (const char* f : {"USERS.ADB", "MSG.ADB", "USERS.IDX", "MSG.IDX", "MAIL.ADB", "BBS.LOG"}) {
+    EXPECT_TRUE(dir_.Exists(f)) << f;
+    EXPECT_EQ(dir_.Read(f), "") << f;
+  }
+  EXPECT_EQ(IniFile(dir_ / "ORN.INI").GetString("PATH", "BBSPATH", ""), dir_.path());
+  EXPECT_EQ(bbs->cfg().MyCall, "NOCALL");
+  EXPECT_EQ(bbs->client().BBSOK, 0u);
+  EXPECT_EQ(view_.status, "BBS OFF:No RadioPorts");
+  EXPECT_TRUE(view_.boxes.empty());
+
+  ASSERT_EQ(bbs->client().numberchildren, 2);
+  EXPECT_EQ(view_.channel(0).caption, "<Monitor>");
+  EXPECT_EQ(view_.channel(1).caption, "PC(1-1) - Idle");
+  TChannel* ch = bbs->client().channel(1);
+  EXPECT_STREQ(ch->UserCall, "NULL");
+  EXPECT_EQ(ch->TncPaclen, 200);
+  EXPECT_EQ(ch->TncMaxFrame, 4);
+  EXPECT_EQ(bbs->cfg().Ports[0].paclen, 128);
+  EXPECT_EQ(bbs->cfg().Ports[0].maxframe, 2);
+
+  // The file types are declared while the BBS runs, and only then.
+  EXPECT_TRUE(dir_.Exists("xdg/mime/packages/ornbbs-files.xml"));
+  bbs->Shutdown();
+  EXPECT_FALSE(dir_.Exists("xdg/mime/packages/ornbbs-files.xml"));
+  EXPECT_EQ(bbs->client().numberchildren, 0);
+}
+
+TEST_F(StartupTest, SampleConfiguration) {
+  dir_.Write("ORN.INI",
+             "[PERSONAL]\r\nMYCALL=XX9ORN-1\r\nSYSOP=2\r\nFWDOK=1\r\nBIDGENERATION=1\r\nOPTIMIZE=5,3,30\r\n"
+             "[PATH]\r\nBBSPATH=C:\\ORNBBS\r\nMAILPATH=Mail\r\n"
+             "[RADIO]\r\nPORTS=3\r\nMSGBEACON=Mail for:\r\n"
+             "[PORT0]\r\nCHANNELS=2\r\nPORTNUM=0\r\nPACLEN=120\r\n"
+             "[PORT1]\r\nCHANNELS=4\r\nENABLED=0\r\nUNPROTO=MAIL\r\n"
+             "[PORT2]\r\nCHANNELS=1\r\nCONOK=0\r\n");
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  const Config& c = bbs->cfg();
+  EXPECT_EQ(c.MyCall, "XX9ORN-1");
+  EXPECT_EQ(c.MyCallOut, "XX9ORN");
+  EXPECT_FALSE(c.sysopisin);  // (=1) switches are on only for exactly 1
+  EXPECT_TRUE(c.FwdOk);
+  EXPECT_TRUE(c.autobid);
+  EXPECT_FALSE(c.callvaliditycheck);
+  EXPECT_EQ(c.optd, 5);
+  EXPECT_EQ(c.opth, 3);
+  EXPECT_EQ(c.optm, 30);
+  EXPECT_TRUE(dir_.Exists("Mail"));
+  EXPECT_FALSE(dir_.Exists("MAIL"));
+  EXPECT_EQ(c.bbspath, dir_.path());
+
+  // The disabled port's record is read, but it gets no channels.
+  EXPECT_EQ(c.Ports[1].unprotoaddress, "MAIL");
+  EXPECT_EQ(c.Ports[1].msgbeacon, "Mail for:");
+  EXPECT_EQ(c.Ports[2].conok, 0);
+  EXPECT_EQ(c.Ports[2].unprotoaddress, "PORT2");
+  ASSERT_EQ(bbs->client().numberchildren, 4);
+  const char* captions[] = {"<Monitor>", "PC(1-1) - Idle", "PC(1-2) - Idle", "PC(3-1) - Idle"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(view_.channel(i).caption, captions[i]);
+  TChannel* third = bbs->client().channel(3);
+  EXPECT_EQ(third->TncNumber, 3);
+  EXPECT_EQ(third->TncPortNumber, 2);  // PORTNUM missing: the port's own index
+  EXPECT_EQ(third->ChannelNumber, 1);
+  EXPECT_EQ(bbs->client().channel(2)->TncPaclen, 120);
+  EXPECT_EQ(bbs->client().channel(2)->TncAbsoluteNumber, 2);
+}
+
+TEST_F(StartupTest, RefusedConfigurations) {
+  struct Case {
+    const char* ini;
+    const char* box;
+  } cases[] = {
+      {"[RADIO]\nPORTS=0\n", "BBS Server: Invalid number of ports.Init failed."},
+      {"[RADIO]\nPORTS=11\n", "BBS Server: Invalid number of ports: at most 10 ports.Init failed."},
+      {"[RADIO]\nPORTS=2\n[PORT0]\nCHANNELS=40\n[PORT1]\nCHANNELS=10\n",
+       "BBS Server: Too many channels: 50 configured, at most 49 on all ports together.Init failed."},
+  };
+  for (const auto& c : cases) {
+    dir_.Write("ORN.INI", c.ini);
+    view_.boxes.clear();
+    auto bbs = Make();
+    EXPECT_FALSE(bbs->Start()) << c.ini;
+    EXPECT_TRUE(bbs->quitPosted());
+    EXPECT_NE(bbs->quitCode(), 0);
+    ASSERT_EQ(view_.boxes.size(), 1u) << c.ini;
+    EXPECT_EQ(view_.boxes[0], c.box);
+    bbs->Shutdown();
+  }
+  // 49 channels in all are fine.
+  dir_.Write("ORN.INI", "[RADIO]\nPORTS=2\n[PORT0]\nCHANNELS=40\n[PORT1]\nCHANNELS=9\n");
+  auto bbs = Make();
+  EXPECT_TRUE(bbs->Start());
+  EXPECT_EQ(bbs->client().numberchildren, 50);
+}
+
+TEST_F(StartupTest, SecondInstanceInTheSameDirectoryIsRefused) {
+  dir_.Write("ORN.INI", "[LOG]\nLOGOK=1\n");
+  auto first = Make();
+  ASSERT_TRUE(first->Start());
+  RecordingView otherView;
+  ORNBBS second(clock_, otherView, timers_);
+  EXPECT_FALSE(second.Start());
+  EXPECT_EQ(second.quitCode(), 1);
+  ASSERT_EQ(otherView.boxes.size(), 1u);
+  EXPECT_EQ(otherView.boxes[0], "ORNBBS: BBS SERVER Already started !!");
+  EXPECT_TRUE(otherView.channels.empty());
+  second.Shutdown();
+  // The refused instance neither logged nor took the file declaration away.
+  EXPECT_TRUE(dir_.Exists("xdg/mime/packages/ornbbs-files.xml"));
+  first->Shutdown();
+  EXPECT_EQ(dir_.Read("BBS.LOG"), "970315:1423->BBS SERVER UP...\n970315:1423->BBS SERVER DOWN...\n");
+
+  // Once the first is gone, the lock file left behind does not block.
+  EXPECT_TRUE(dir_.Exists("ornbbs.lock"));
+  auto third = Make();
+  EXPECT_TRUE(third->Start());
+}
+
+TEST_F(StartupTest, QuitQuestion) {
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  view_.answer = false;
+  EXPECT_FALSE(bbs->CanClose());
+  view_.answer = true;
+  EXPECT_TRUE(bbs->CanClose());
+  ASSERT_EQ(view_.questions.size(), 2u);
+  EXPECT_EQ(view_.questions[0], "QUERY?: ARE YOU SURE YOU WANT TO QUIT?");
+}
+
+}  // namespace
+}  // namespace orn
