@@ -2,7 +2,7 @@
 # The desktop under a virtual X server: the main window with the monitor and
 # channel windows comes up; a screenshot goes to BUILD/screenshots/desktop.png.
 BUILD=${1:?build directory}
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib.bash"
 make_workdir
 trap 'rm -rf "$WORK"' EXIT
 command -v xvfb-run >/dev/null || fail "xvfb-run is not installed (tools/install-deps)"

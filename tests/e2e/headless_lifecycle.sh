@@ -2,7 +2,7 @@
 # The headless host in a fresh directory: it creates its tree, stays up in
 # idle mode, and shuts down in order on SIGTERM and SIGINT.
 BUILD=${1:?build directory}
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib.bash"
 make_workdir
 trap 'kill -9 ${pid:-0} 2>/dev/null || true; rm -rf "$WORK"' EXIT
 BBS="$BUILD/ornbbs"
