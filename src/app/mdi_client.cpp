@@ -4,10 +4,17 @@ namespace orn {
 
 const char* const kCoreCaption = "XX9ORN  Windows 95 MailBox";
 
-MDIClient::MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view)
-    : cfg_(cfg), log_(log), clock_(clock), cp_(cp), view_(view) {}
+MDIClient::MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view,
+                     EngineTransport& transport, TimerHost& timers)
+    : cfg_(cfg), log_(log), clock_(clock), cp_(cp), view_(view) {
+  link_ = std::make_unique<PacketLink>(*this, transport, timers);
+}
 
-MDIClient::~MDIClient() = default;
+MDIClient::~MDIClient() {
+  // Channels go first: their reset may still ask the link to send.
+  RemoveChannels();
+  link_.reset();
+}
 
 TChannel* MDIClient::AddChannel() {
   if (numberchildren >= kMaxChannels) return nullptr;

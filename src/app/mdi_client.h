@@ -10,6 +10,8 @@
 #include "app/config.h"
 #include "app/views.h"
 #include "channel/channel.h"
+#include "link/engine_transport.h"
+#include "link/packet_link.h"
 #include "platform/clock.h"
 #include "platform/code_pages.h"
 
@@ -17,7 +19,8 @@ namespace orn {
 
 class MDIClient {
  public:
-  MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view);
+  MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view,
+            EngineTransport& transport, TimerHost& timers);
   ~MDIClient();
 
   Config& cfg() { return cfg_; }
@@ -25,6 +28,7 @@ class MDIClient {
   const Clock& clock() const { return clock_; }
   CodePages& codePages() { return cp_; }
   MainView& mainView() { return view_; }
+  PacketLink& link() { return *link_; }
 
   // Adds a channel (the first one added is the monitor window) and returns it.
   TChannel* AddChannel();
@@ -35,6 +39,19 @@ class MDIClient {
 
   void SetStatus(const std::string& text);
   const std::string& status() const { return BbsStrStatus; }
+
+  // The channel of a station on an engine port: its table index, 0 when none.
+  int FindChannel(int port, const std::string& call) const;
+  // The lowest idle channel of an engine port that takes connections; 0 when
+  // none.
+  int FindFreeChannel(int port) const;
+  // A connection event from the engine ("*** CONNECTED To Station XX1ABC").
+  void InsertToChannelAndCheckConDisc(int port, const char* s, int size);
+  // Connected data from a station: the frame as received, `size` bytes.
+  void InsertToChannel(int port, const char* frame, int size);
+  // Appends station text to a channel's or the monitor's receive pane.
+  void ShowToChannel(TChannel& chan, const char* Data, int size);
+  void ShowToMonitor(const char* Data, int size);
 
   // The core's message box: caption "XX9ORN  Windows 95 MailBox" unless given.
   void Message(const std::string& text, Icon icon, const std::string& caption = {});
@@ -51,6 +68,7 @@ class MDIClient {
   const Clock& clock_;
   CodePages& cp_;
   MainView& view_;
+  std::unique_ptr<PacketLink> link_;
 };
 
 extern const char* const kCoreCaption;

@@ -8,9 +8,9 @@ namespace orn {
 
 const char* const kLockFileName = "ornbbs.lock";
 
-ORNBBS::ORNBBS(const Clock& clock, MainView& view, TimerHost& timers)
-    : clock_(clock), view_(view), timers_(timers), log_(clock) {
-  client_ = std::make_unique<MDIClient>(cfg_, log_, clock_, cp_, view_);
+ORNBBS::ORNBBS(const Clock& clock, MainView& view, TimerHost& timers, EngineTransport& transport)
+    : clock_(clock), view_(view), timers_(timers), transport_(transport), log_(clock) {
+  client_ = std::make_unique<MDIClient>(cfg_, log_, clock_, cp_, view_, transport_, timers_);
 }
 
 ORNBBS::~ORNBBS() { Shutdown(); }
@@ -102,9 +102,14 @@ void ORNBBS::SetupMainWindow() {
 
   client_->BBSOK = 1;
   view_.SetSplashText("Communicating with PE..");
-  // No packet engine is reached yet: the BBS runs in idle mode.
-  client_->BBSOK = 0;
-  client_->SetStatus("BBS OFF:No RadioPorts");
+  view_.CloseSplash();
+  // A BBS that is about to quit has no business on the air.
+  if (quitPosted_) {
+    client_->BBSOK = 0;
+    client_->SetStatus("BBS OFF:No RadioPorts");
+  } else {
+    client_->link().SetupWindow(ini_);
+  }
 
   const bool up = client_->BBSOK == 1;
   view_.SetSplashText(up ? "Initializing Ports.." : "Initializing default virtual Ports...");
@@ -169,6 +174,7 @@ void ORNBBS::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   // Cleanup of the main window: timers, the link, the channels.
+  client_->link().Close();
   client_->RemoveChannels();
   // Instance termination.
   if (registered_) {

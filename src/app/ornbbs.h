@@ -9,6 +9,7 @@
 #include "app/config.h"
 #include "app/mdi_client.h"
 #include "app/views.h"
+#include "link/engine_transport.h"
 #include "platform/clock.h"
 #include "platform/code_pages.h"
 #include "platform/ini_file.h"
@@ -18,7 +19,7 @@ namespace orn {
 
 class ORNBBS {
  public:
-  ORNBBS(const Clock& clock, MainView& view, TimerHost& timers);
+  ORNBBS(const Clock& clock, MainView& view, TimerHost& timers, EngineTransport& transport);
   ~ORNBBS();
 
   // Runs the start-up in the working directory. Returns false when a quit was
@@ -47,6 +48,7 @@ class ORNBBS {
   const Clock& clock_;
   MainView& view_;
   TimerHost& timers_;
+  EngineTransport& transport_;
   Config cfg_;
   IniFile ini_;
   ActivityLog log_;

@@ -37,6 +37,9 @@ class MainView {
   virtual void SetSplashText(const std::string& /*text*/) {}
   virtual void CloseSplash() {}
   virtual void SetConnectionIndicator(bool /*on*/) {}
+  // The transmit and receive indicators: a frame went to or came from the engine.
+  virtual void FlashTx() {}
+  virtual void FlashRx() {}
   // A non-modal notice ("Chat Request.."): does not wait for the sysop.
   virtual void Notice(const std::string& caption, const std::string& text) { MessageBox(caption, text, Icon::Information); }
   virtual std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) = 0;

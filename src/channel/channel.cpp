@@ -4,8 +4,19 @@
 #include <cstring>
 
 #include "app/mdi_client.h"
+#include "platform/text.h"
 
 namespace orn {
+namespace {
+
+constexpr int kMaxPaneLines = 400;
+
+// Until the language texts are loaded per session, terminal mode speaks
+// these.
+const char* const kSysopAnswer = "*** The sysop is here. Go ahead.\r";
+const char* const kBackInBbs = "*** Back in the BBS.\r";
+
+}  // namespace
 
 TChannel::TChannel(MDIClient& client, std::unique_ptr<ChannelView> view)
     : client_(client), view_(std::move(view)) {}
@@ -24,6 +35,10 @@ void TChannel::ResetChannel() {
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;
   rcvwaitstr[0] = recentfile[0] = cmd[0] = sparecmd[0] = '\0';
+  // Output held for the station that left must not reach the next one.
+  transparent = false;
+  transcount = 0;
+  transparenttimer = 0;
   std::strcpy(UserCall, "NULL");
   UserCallOnly[0] = '\0';
   view_->SetLabel("Name:", "Unkn");
@@ -32,6 +47,23 @@ void TChannel::ResetChannel() {
   view_->SetCaption(caption);
   // The deadlines lose their effect until the next login arms them.
   usermaxstaytimer = channeltimeouttimer = 0;
+}
+
+void TChannel::InitChannel() {
+  connected = true;
+  connectpend = false;
+  disconnectpend = false;
+  maxdnld = 0;
+  SetConDiscBitmap(1);
+  char caption[64];
+  std::snprintf(caption, sizeof caption, "%s on PC(%d-%d)", UserCall, TncPortNumber + 1, ChannelNumber);
+  view_->SetCaption(caption);
+  const Config& cfg = client_.cfg();
+  const unsigned long timeout =
+      TncNumber >= 1 && TncNumber <= kMaxPorts ? cfg.Ports[TncNumber - 1].timeout : 0;
+  const int64_t now = client_.clock().Now();
+  channeltimeouttimer = timeout ? now + 60 * static_cast<int64_t>(timeout) : 0;
+  usermaxstaytimer = 0;
 }
 
 void TChannel::SetConDiscBitmap(int set) {
@@ -46,6 +78,74 @@ void TChannel::SetConDiscBitmap(int set) {
     main.SetConnectionIndicator(false);
     client_.SetStatus("BBS->Idle Mode");
   }
+}
+
+void TChannel::SendTx(const char* str, int count, int how) { client_.link().SendTxFrame(*this, str, count, how); }
+
+// The command language and the operations are not part of this layer; until
+// they are, a station's lines are shown and left alone.
+void TChannel::BbsCmdDecode() {}
+void TChannel::DecodeService() {}
+void TChannel::DecodePath() {}
+
+void TChannel::ToggleTerminal() {
+  if (IsMonitor()) return;
+  terminal = !terminal;
+  if (!connected) return;
+  if (terminal) {
+    SendTx(kSysopAnswer, static_cast<int>(std::strlen(kSysopAnswer)), 2);
+  } else {
+    std::string text = std::string(kBackInBbs) + prompt;
+    SendTx(text.data(), static_cast<int>(text.size()), 2);
+  }
+}
+
+void TChannel::TypedLine(const std::string& line) {
+  if (!terminal) return;
+  const Config& cfg = client_.cfg();
+  std::string text = client_.codePages().Utf8ToAnsi(line);
+  if (cfg.ANSIOEM) text = client_.codePages().AnsiToOem(text);
+  text += '\r';
+  SendTx(text.data(), static_cast<int>(text.size()), 2);
+}
+
+void TChannel::DisconnectButton() {
+  if (IsMonitor() || !connected) return;
+  view_->SetLabel("Action:", std::string("Disconnecting ") + UserCall);
+  client_.link().DisConnect(TncPortNumber, UserCall);
+}
+
+bool TChannel::CanConnect() const { return !IsMonitor() && terminal && std::strcmp(UserCall, "NULL") == 0; }
+
+void TChannel::ConnectTo(const std::string& answer) {
+  if (!CanConnect()) return;
+  const std::string calls = UpperAscii(Trim(answer));
+  if (calls.empty() || calls == "NULL") return;
+  const size_t cut = calls.find_first_of(", ");
+  const std::string dest = Trim(calls.substr(0, cut));
+  const std::string via = cut == std::string::npos ? "" : calls.substr(cut + 1);
+  if (dest.empty()) return;
+  if (client_.FindChannel(TncPortNumber, dest) != 0) {
+    const char* text = "Station Already Connected..\r";
+    client_.ShowToChannel(*this, text, static_cast<int>(std::strlen(text)));
+    ResetChannel();
+    return;
+  }
+  CopyField(UserCall, dest);
+  view_->SetLabel("Action:", std::string("Connecting ") + UserCall);
+  connectpend = true;
+  client_.link().Connect(TncPortNumber, UserCall, via);
+}
+
+void TChannel::CheckMaxInInputWindow() {
+  if (inputLines < kMaxPaneLines) return;
+  view_->ClearText();
+  inputLines = 0;
+}
+
+void TChannel::CountInputLines(const std::string& shown) {
+  for (char c : shown)
+    if (c == '\n') ++inputLines;
 }
 
 }  // namespace orn

@@ -23,6 +23,30 @@ class TChannel {
 
   // Returns the channel to idle: no station, no operation, idle caption.
   void ResetChannel();
+  // A session begins: a station connected, or our connect was answered.
+  void InitChannel();
+  // Sends text to the station (or unproto when idle); `how` 2 also shows it.
+  void SendTx(const char* str, int count, int how);
+
+  // What consumes a station's input beyond this layer. Sessions, transfers
+  // and connect scripts bring their own.
+  void BbsCmdDecode();
+  void DecodeService();
+  void DecodePath();
+
+  // The sysop's controls of the channel window.
+  void ToggleTerminal();
+  // A line the sysop typed in terminal mode (UTF-8, without line end).
+  void TypedLine(const std::string& line);
+  void DisconnectButton();
+  // Whether the connect button may ask for a call now.
+  bool CanConnect() const;
+  // The answer of the connect dialog: "CALL" or "CALL,DIGI1,DIGI2".
+  void ConnectTo(const std::string& answer);
+
+  // Keeps the receive pane under its line limit.
+  void CheckMaxInInputWindow();
+  void CountInputLines(const std::string& shown);
   // The connection indicator and status text of a connect (1) or disconnect (0).
   void SetConDiscBitmap(int set);
 
@@ -72,6 +96,7 @@ class TChannel {
   bool terminal = false;
   bool connectpend = false;
   bool disconnectpend = false;
+  int inputLines = 0;  // lines in the receive pane since it was last cleared
 
  private:
   MDIClient& client_;

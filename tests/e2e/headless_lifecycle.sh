@@ -22,7 +22,7 @@ run_until_signal() {  # DIR SIGNAL
 for sig in TERM INT; do
   d="$WORK/bbs-$sig"
   mkdir -p "$d"
-  printf '[LOG]\r\nLOGOK=1\r\n' >"$d/ORN.INI"
+  write_ini "$d" "[LOG]" "LOGOK=1" "[RADIO]" "ENGINEPORT=$(free_port)"
   run_until_signal "$d" $sig
   for sub in MAIL FILES BIN HELP temp; do [ -d "$d/$sub" ] || fail "missing directory $sub"; done
   for f in USERS.ADB MSG.ADB USERS.IDX MSG.IDX MAIL.ADB; do
@@ -47,7 +47,7 @@ kill -TERM $pid; wait $pid
 
 # No ports: refused with the message and a non-zero status.
 d="$WORK/noports"; mkdir -p "$d"
-printf '[RADIO]\nPORTS=0\n' >"$d/ORN.INI"
+write_ini "$d" "[RADIO]" "PORTS=0" "ENGINEPORT=$(free_port)"
 rc=0
 err=$("$BBS" --headless --dir "$d" 2>&1 >/dev/null) || rc=$?
 [ $rc -ne 0 ] || fail "PORTS=0 started"

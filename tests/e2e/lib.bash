@@ -18,3 +18,15 @@ make_workdir() {
   WORK=$(mktemp -d /tmp/orne2e.XXXXXX)
   export XDG_DATA_HOME="$WORK/xdg"
 }
+
+# A TCP port on 127.0.0.1 that nothing listens on right now.
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+}
+
+# write_ini DIR LINES...: an ORN.INI whose packet engine is at a port nobody
+# serves unless the caller says otherwise.
+write_ini() {
+  local dir=$1; shift
+  printf '%s\r\n' "$@" >"$dir/ORN.INI"
+}

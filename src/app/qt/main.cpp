@@ -12,6 +12,7 @@
 #include "app/qt/qt_timer_host.h"
 #include "app/qt/signal_watcher.h"
 #include "desktop/main_window.h"
+#include "link/qt/tcp_engine_transport.h"
 #include "platform/clock.h"
 
 namespace {
@@ -29,7 +30,8 @@ int RunHeadless(int argc, char** argv) {
   orn::SystemClock clock;
   orn::HeadlessView view(stderr, stdout);
   orn::QtTimerHost timers;
-  orn::ORNBBS bbs(clock, view, timers);
+  orn::TcpEngineTransport engine;
+  orn::ORNBBS bbs(clock, view, timers, engine);
   orn::SignalWatcher sigWatch;
   if (!bbs.Start()) {
     bbs.Shutdown();
@@ -49,7 +51,8 @@ int RunDesktop(int argc, char** argv) {
   orn::SystemClock clock;
   orn::QtTimerHost timers;
   orn::MainWindow window;
-  orn::ORNBBS bbs(clock, window, timers);
+  orn::TcpEngineTransport engine;
+  orn::ORNBBS bbs(clock, window, timers, engine);
   orn::SignalWatcher sigWatch;
   window.show();
   if (!bbs.Start()) {

@@ -1,0 +1,129 @@
+// How the engine's connection events and connected data reach channels.
+#include <cstring>
+#include <string>
+
+#include "app/mdi_client.h"
+#include "link/inner_frame.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The callsign of an event: the 11 bytes after the prefix and its blank,
+// without the carriage return that ends the engine's texts.
+std::string EventCall(const std::string& text, size_t offset) {
+  if (offset >= text.size()) return {};
+  std::string call = text.substr(offset, 11);
+  if (call.find('\r') != std::string::npos) call.pop_back();
+  return call.substr(0, call.find('\r'));
+}
+
+}  // namespace
+
+int MDIClient::FindChannel(int port, const std::string& call) const {
+  for (int i = 1; i < numberchildren; ++i) {
+    const TChannel& ch = *ptrchild[i];
+    if (ch.TncPortNumber == port && call == ch.UserCall) return i;
+  }
+  return 0;
+}
+
+int MDIClient::FindFreeChannel(int port) const {
+  if (port < 0 || port >= kMaxPorts) return 0;
+  const Auxes& a = cfg_.Ports[port];
+  if (!a.conok || !a.enabled) return 0;
+  for (int i = 1; i < numberchildren; ++i) {
+    const TChannel& ch = *ptrchild[i];
+    if (ch.TncPortNumber == port && !ch.terminal && !ch.connected && !ch.connectpend && !ch.fwdoperation) return i;
+  }
+  return 0;
+}
+
+void MDIClient::InsertToChannelAndCheckConDisc(int port, const char* s, int size) {
+  if (size < 0) return;
+  const std::string text(s, strnlen(s, static_cast<size_t>(size)));
+  int index = 0;
+  if (StartsWith(text, "*** DISCONNECTED RETRYOUT With")) {
+    index = FindChannel(port, EventCall(text, 31));
+  } else if (StartsWith(text, "*** DISCONNECTED From Station")) {
+    index = FindChannel(port, EventCall(text, 30));
+  } else if (StartsWith(text, "*** CONNECTED With Station")) {
+    index = FindChannel(port, EventCall(text, 27));
+    if (index) {
+      TChannel& ch = *ptrchild[index];
+      ch.InitChannel();
+      ch.heconnected = false;
+    }
+  } else if (StartsWith(text, "*** CONNECTED To Station")) {
+    const std::string call = EventCall(text, 25);
+    // The engine repeats the event when the station resets a link it
+    // already has: that session goes on, on its own channel.
+    index = FindChannel(port, call);
+    if (!index) {
+      index = FindFreeChannel(port);
+      if (!index) {
+        link_->DisConnect(port, call);
+        return;
+      }
+      TChannel& ch = *ptrchild[index];
+      CopyField(ch.UserCall, call);
+      ch.heconnected = true;
+      ch.InitChannel();
+    }
+  }
+  if (!index) {
+    ShowToMonitor(text.data(), static_cast<int>(text.size()));
+    return;
+  }
+  TChannel& ch = *ptrchild[index];
+  ShowToChannel(ch, text.data(), static_cast<int>(text.size()));
+  if (text.find("*** DISCONNECTED") != std::string::npos) {
+    ch.ResetChannel();
+    return;
+  }
+  if (ch.rcvwait) {
+    if (text.find(ch.rcvwaitstr) != std::string::npos) {
+      ch.DecodePath();
+    } else {
+      link_->DisConnect(port, ch.UserCall);
+    }
+  }
+}
+
+void MDIClient::InsertToChannel(int port, const char* frame, int size) {
+  if (size < static_cast<int>(kInDataOffset)) return;
+  const char* data = frame + kInDataOffset;
+  const int len = size - static_cast<int>(kInDataOffset);
+  const std::string call = FieldText(frame + 4, 10);
+  const int index = FindChannel(port, call);
+  if (!index) {
+    link_->DisConnect(port, call);
+    return;
+  }
+  TChannel& ch = *ptrchild[index];
+  ShowToChannel(ch, data, len);
+  if (ch.terminal) return;
+  const size_t n = std::min(static_cast<size_t>(len), sizeof ch.cmd - 1);
+  std::memcpy(ch.cmd, data, n);
+  ch.cmd[n] = '\0';
+  if (ch.Service == 4 || ch.Service == 5 || ch.whattodo == 'Q' || ch.whattodo == 'R' || ch.whattodo == '^' ||
+      ch.whattodo == '_') {
+    // File transfers and compressed forwarding take the bytes themselves.
+    ch.DecodeService();
+  } else if (ch.rcvwait) {
+    if (std::strstr(ch.cmd, ch.rcvwaitstr)) {
+      ch.DecodePath();
+      return;
+    }
+    link_->DisConnect(port, ch.UserCall);
+    ch.BbsCmdDecode();
+  } else if (ch.fwdoperation) {
+    ch.fwdoperation = false;
+  } else {
+    ch.BbsCmdDecode();
+  }
+}
+
+}  // namespace orn

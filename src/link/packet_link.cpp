@@ -1,0 +1,330 @@
+#include "link/packet_link.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "link/inner_frame.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+constexpr int kOpenTimeoutMs = 3000;
+constexpr int kAnswerTimeoutMs = 1000;
+constexpr int kPortsTimeoutMs = 10000;
+constexpr int kHoldSeconds = 2;
+constexpr int kMaxHeld = 256;  // the size of a channel's hold buffer
+
+const char* const kStep3 =
+    "Can't start Monitor Conversation.\nTry Running First Packet Engine (PEXPE.EXE).\nProgram Enters Idle Mode !";
+const char* const kStep4 = "Can't start Monitor Advise Loop.\nTry Running First Packet Engine (PEXPE.EXE).";
+const char* const kStep5 = "Can't Register Application.\nTry Running First Packet Engine (PEXPE.EXE).";
+const char* const kStep8 = "Can't Register MyCall.\nTry Running First Packet Engine (PEXPE.EXE).";
+
+// A calendar time as 24 characters: "Thu Dec 10 04:25:09 2026".
+std::string DateTime24(const std::tm& t) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[(t.tm_wday % 7 + 7) % 7],
+                kMonths[(t.tm_mon % 12 + 12) % 12], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, 1900 + t.tm_year);
+  return buf;
+}
+
+}  // namespace
+
+PacketLink::PacketLink(MDIClient& client, EngineTransport& transport, TimerHost& timers)
+    : client_(client),
+      timers_(timers),
+      session_(
+          transport, [this](const std::string& f) { ReceivedData(f.data(), f.size()); },
+          [this] { EngineLost(); }) {}
+
+PacketLink::~PacketLink() { Close(); }
+
+void PacketLink::SetupFailed(const char* message) {
+  client_.Message(message, Icon::Stop);
+  client_.SetStatus("BBS OFF:No RadioPorts");
+  client_.BBSOK = 0;
+}
+
+void PacketLink::SetupWindow(const IniFile& ini) {
+  Config& cfg = client_.cfg();
+  szData[0] = '\0';
+  if (!session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs)) {
+    // Without the connection no further step can succeed: one message is enough.
+    SetupFailed(kStep3);
+    return;
+  }
+  if (!session_.MonitorOn()) SetupFailed(kStep4);
+  if (!session_.QueryVersion(kAnswerTimeoutMs)) SetupFailed(kStep5);
+  GetPorts();
+
+  enginePorts_.clear();
+  for (int p = 0; p < cfg.maxport; ++p) {
+    const std::string S = "PORT" + std::to_string(p);
+    if (ini.GetInt(S, "ENABLED", 1)) enginePorts_.insert(static_cast<int>(ini.GetInt(S, "PORTNUM", p)));
+  }
+  if (!RegisterMyCall()) SetupFailed(kStep8);
+  if (session_.IsOpen()) StartAsync();
+}
+
+void PacketLink::GetPorts() {
+  if (!session_.IsOpen()) return;
+  std::string text;
+  if (!session_.RequestPorts(kPortsTimeoutMs, &text)) {
+    // 1: the engine did not answer in time, or went away.
+    client_.Message("Error 1", Icon::Stop, "ORNBBS");
+    return;
+  }
+  Config& cfg = client_.cfg();
+  const std::vector<EnginePort> ports = ParsePortList(text);
+  cfg.maxport = std::min<int>(static_cast<int>(ports.size()), kMaxPorts);
+  for (int i = 0; i < cfg.maxport; ++i) {
+    cfg.Ports[i].port = ports[i].description;
+    cfg.Ports[i].SerialPortNo = ports[i].number;
+  }
+}
+
+bool PacketLink::RegisterMyCall() {
+  const std::string& call = client_.cfg().MyCall;
+  for (int port : enginePorts_)
+    if (!session_.RegisterCall(port, call, kAnswerTimeoutMs)) return false;
+  return true;
+}
+
+void PacketLink::StartAsync() {
+  session_.StartAsync();
+  timers_.SetTimer(kHoldFlushTimerId, 1000, this);
+}
+
+void PacketLink::Close() {
+  timers_.KillTimer(kReconnectTimerId);
+  timers_.KillTimer(kHoldFlushTimerId);
+  session_.Close();
+}
+
+// The engine dropped every link with the connection, without a word to the
+// stations: the sessions are over.
+void PacketLink::EngineLost() {
+  client_.BBSOK = 0;
+  timers_.KillTimer(kHoldFlushTimerId);
+  for (int i = 1; i < client_.numberchildren; ++i) {
+    TChannel* ch = client_.channel(i);
+    if (ch->connected || ch->connectpend) ch->ResetChannel();
+  }
+  client_.SetStatus("Idle Mode! No Server Connection !");
+  if (client_.cfg().Reconnect > 0) timers_.SetTimer(kReconnectTimerId, client_.cfg().Reconnect * 1000, this);
+  client_.Message("Disconnected From Packet Engine.\n Program Enters Idle Mode !", Icon::Information);
+}
+
+bool PacketLink::TryReconnect() {
+  const Config& cfg = client_.cfg();
+  if (session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs) && session_.MonitorOn() &&
+      session_.QueryVersion(kAnswerTimeoutMs) && RegisterMyCall()) {
+    StartAsync();
+    client_.BBSOK = 1;
+    client_.SetStatus("BBS Server reconnected->Idle Mode");
+    return true;
+  }
+  session_.Close();
+  return false;
+}
+
+void PacketLink::OnTimer(int id) {
+  if (id == kHoldFlushTimerId) {
+    FlushHeldOutput();
+  } else if (id == kReconnectTimerId && TryReconnect()) {
+    timers_.KillTimer(kReconnectTimerId);
+  }
+}
+
+void PacketLink::FlushHeldOutput() {
+  const int64_t now = client_.clock().Now();
+  for (int i = 1; i < client_.numberchildren; ++i) {
+    TChannel* ch = client_.channel(i);
+    if (ch->transparent && ch->transparenttimer < now) TxTrans(*ch);
+  }
+}
+
+int PacketLink::Paclen(int PortNo) const {
+  const int p = PortNo >= 0 && PortNo < kMaxPorts ? client_.cfg().Ports[PortNo].paclen : 128;
+  return std::clamp(p, 1, kMaxHeld);
+}
+
+void PacketLink::Poke(char kind, int port, const std::string& to, const std::string& data) {
+  if (!session_.IsOpen()) return;  // idle mode: dropped without report
+  client_.mainView().FlashTx();
+  OutFrame f{kind, port, client_.cfg().MyCall, to, data};
+  session_.Send(BuildOutFrame(f));
+}
+
+void PacketLink::SendTxFrame(TChannel& chan, const char* str, int count, int how) {
+  if (count < 0) count = 0;
+  if (chan.connected) {
+    SendPacket(chan, chan.TncPortNumber, chan.UserCall, str, count, 'D');
+  } else {
+    SendUnprotoData(chan.TncPortNumber, std::string(str, static_cast<size_t>(count)));
+  }
+  if (how == 2) client_.ShowToChannel(chan, str, count);
+}
+
+void PacketLink::SendPacket(TChannel& chan, int PortNo, const std::string& ToCall, const char* str, int count,
+                            char DataKind) {
+  const size_t P = static_cast<size_t>(Paclen(PortNo));
+  const int64_t now = client_.clock().Now();
+  std::string data(str, static_cast<size_t>(std::max(count, 0)));
+  if (chan.transparent) {
+    if (static_cast<size_t>(chan.transcount) + data.size() < P) {
+      std::memcpy(chan.trans + chan.transcount, data.data(), data.size());
+      chan.transcount += static_cast<int>(data.size());
+      chan.transparenttimer = now + kHoldSeconds;
+      return;
+    }
+    chan.transparent = false;
+    chan.transparenttimer = 0;
+    data.insert(0, chan.trans, static_cast<size_t>(chan.transcount));
+    chan.transcount = 0;
+  }
+  const size_t full = data.size() <= P ? 0 : data.size() / P;
+  for (size_t i = 0; i < full; ++i) SendPacketFrame(PortNo, ToCall, data.data() + i * P, static_cast<int>(P), DataKind);
+  const size_t rest = data.size() - full * P;
+  if (rest == 0) return;
+  std::memcpy(chan.trans, data.data() + full * P, rest);
+  chan.transcount = static_cast<int>(rest);
+  chan.transparent = true;
+  chan.transparenttimer = now + kHoldSeconds;
+}
+
+void PacketLink::TxTrans(TChannel& chan) {
+  if (chan.transcount > 0) SendPacketFrame(chan.TncPortNumber, chan.UserCall, chan.trans, chan.transcount, 'D');
+  chan.transcount = 0;
+  chan.transparent = false;
+  chan.transparenttimer = 0;
+}
+
+void PacketLink::SendPacketFrame(int PortNo, const std::string& ToCall, const char* str, int count,
+                                 char DataKind) {
+  if (DataKind == 'K') return;  // raw frames are not ours to send
+  const std::string data(str, static_cast<size_t>(std::max(count, 0)));
+  if (DataKind != 'D') {
+    Poke(DataKind, PortNo, ToCall, data);
+    return;
+  }
+  // A station's frame never carries more than the port's packet length.
+  const size_t P = static_cast<size_t>(Paclen(PortNo));
+  for (size_t at = 0; at < data.size() || at == 0; at += P) Poke('D', PortNo, ToCall, data.substr(at, P));
+}
+
+void PacketLink::SendUnprotoData(int PortNo, const std::string& str) {
+  const size_t P = static_cast<size_t>(Paclen(PortNo));
+  for (size_t at = 0; at < str.size(); at += P) SendUnprotoDataFrame(PortNo, str.substr(at, P));
+}
+
+void PacketLink::SendUnprotoDataFrame(int PortNo, const std::string& piece) {
+  const std::string to = PortNo >= 0 && PortNo < kMaxPorts ? client_.cfg().Ports[PortNo].unprotoaddress : "";
+  Poke('M', PortNo, to, piece);
+}
+
+void PacketLink::Connect(int port, const std::string& callto, const std::string& via) {
+  if (Trim(via).empty()) {
+    Poke('S', port, callto, "C");
+  } else {
+    std::string data(1, 'V');
+    data += PrepareViaList(via);
+    Poke('S', port, callto, data);
+  }
+}
+
+void PacketLink::DisConnect(int port, const std::string& call) {
+  const int i = client_.FindChannel(port, call);
+  if (i != 0) client_.channel(i)->disconnectpend = true;
+  client_.log().writelog(58, port + 1, call, "");
+  Poke('S', port, call, "D");
+}
+
+void PacketLink::Heard(int port, const std::string& call) { Poke('S', port, call, "H"); }
+void PacketLink::AskMaxFrame(int port, const std::string& call) { Poke('S', port, call, "S"); }
+void PacketLink::AskMaxFrameWithCall(int port, const std::string& call) { Poke('S', port, call, "Y"); }
+
+void PacketLink::ReceivedData(const char* data, size_t len) {
+  if (!data || len == 0) return;
+  const size_t n = std::min<size_t>(len, kInFrameMax);
+  std::memset(szData2, 0, sizeof szData2);
+  std::memcpy(szData2, data, n);
+  client_.mainView().FlashRx();
+  std::memcpy(szData, szData2, sizeof szData);
+  if (client_.numberchildren == 0) return;  // no monitor window yet
+  if (n < 2) return;
+  const int port = static_cast<int8_t>(szData[0]);
+  const char kind = szData[1];
+  // Lengths are trusted only as far as the bytes received.
+  const size_t avail = n >= 4 ? n - 4 : 0;
+  size = n >= 4 ? static_cast<int>(std::min<size_t>(ReadLe16(szData + 2), avail)) : 0;
+  const int monitor = client_.cfg().Monitor;
+  switch (kind) {
+    case 'C':
+      client_.InsertToChannelAndCheckConDisc(port, szData + 4, size);
+      return;
+    case 'D': {
+      const size_t dataLen = n >= kInDataOffset ? std::min<size_t>(ReadLe16(szData + 2), n - kInDataOffset) : 0;
+      if (n < kInDataOffset) return;
+      client_.InsertToChannel(port, szData, static_cast<int>(dataLen + kInDataOffset));
+      return;
+    }
+    case 'I':
+    case 'S':
+    case 'U':
+    case 'T': {
+      const int bit = kind == 'I' ? 4 : kind == 'S' ? 16 : kind == 'U' ? 8 : 32;
+      if (monitor & bit) client_.ShowToMonitor(szData + 4, size);
+      return;
+    }
+    case 'M': {
+      const int q = n >= 4 ? ReadLe16(szData + 2) : 0;
+      TChannel* ch = pollmaxframe > 0 ? client_.channel(pollmaxframe) : nullptr;
+      if (ch) {
+        char caption[64];
+        std::snprintf(caption, sizeof caption, "P:%d - C:%d - Q:(%d)", ch->TncPortNumber + 1, ch->ChannelNumber, q);
+        ch->view().SetCaption(caption);
+        ch->framequeue = q;
+      }
+      if (++pollmaxframe >= client_.numberchildren) pollmaxframe = 1;
+      oktopoll = true;
+      return;
+    }
+    case 'Y': {
+      if (n < 17 || pollmaxframe == 0) return;
+      const int q = ReadLe16(szData + 15);
+      if (TChannel* ch = client_.channel(pollmaxframe)) {
+        char caption[80];
+        std::snprintf(caption, sizeof caption, "%s on PC(%d-%d) - Q:(%d)", ch->UserCall, ch->TncPortNumber + 1,
+                      ch->ChannelNumber, q);
+        ch->view().SetCaption(caption);
+        ch->framequeue = q;
+      }
+      oktopoll = true;
+      return;
+    }
+    case 'H': {
+      if (n < 21 || szData[2] == ' ') return;
+      const std::string call = FieldCall(szData, n, 2);
+      const Clock& clock = client_.clock();
+      char line[128];
+      std::snprintf(line, sizeof line, "Port%d>%9.9s %24.24s  %24.24s\r", port + 1, call.c_str(),
+                    DateTime24(clock.Local(ReadLe32(szData + 13))).c_str(),
+                    DateTime24(clock.Local(ReadLe32(szData + 17))).c_str());
+      client_.ShowToMonitor(line, static_cast<int>(std::strlen(line)));
+      return;
+    }
+    default:
+      client_.ShowToMonitor("ERROR RECEIVED\r", 15);
+      return;
+  }
+}
+
+}  // namespace orn

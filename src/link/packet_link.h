@@ -1,0 +1,83 @@
+// The BBS's side of the packet engine: the set-up, every way the BBS sends a
+// frame, the dispatch of received frames, and what happens when the engine
+// goes away.
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+
+#include "app/views.h"
+#include "link/engine_session.h"
+#include "link/engine_transport.h"
+#include "platform/ini_file.h"
+
+namespace orn {
+
+class MDIClient;
+class TChannel;
+
+// Timer identifiers of the link, above the range the service timers search.
+constexpr int kReconnectTimerId = 20001;
+constexpr int kHoldFlushTimerId = 20002;
+
+class PacketLink : public TimerClient {
+ public:
+  PacketLink(MDIClient& client, EngineTransport& transport, TimerHost& timers);
+  ~PacketLink() override;
+
+  // Opens the link. Any failed step shows its message and leaves the BBS in
+  // idle mode (BBSOK 0); the start goes on.
+  void SetupWindow(const IniFile& ini);
+  // Asks the engine for its ports: fills `maxport` and the port descriptions.
+  void GetPorts();
+  // Ends the link for good (shutdown).
+  void Close();
+  bool IsOpen() const { return session_.IsOpen(); }
+
+  void SendTxFrame(TChannel& chan, const char* str, int count, int how);
+  void SendPacket(TChannel& chan, int PortNo, const std::string& ToCall, const char* str, int count,
+                  char DataKind);
+  void TxTrans(TChannel& chan);
+  void SendPacketFrame(int PortNo, const std::string& ToCall, const char* str, int count, char DataKind);
+  void SendUnprotoData(int PortNo, const std::string& str);
+  void SendUnprotoDataFrame(int PortNo, const std::string& piece);
+  void Connect(int port, const std::string& callto, const std::string& via);
+  void DisConnect(int port, const std::string& call);
+  void Heard(int port, const std::string& call);
+  void AskMaxFrame(int port, const std::string& call);
+  void AskMaxFrameWithCall(int port, const std::string& call);
+
+  // One frame from the engine.
+  void ReceivedData(const char* data, size_t len);
+
+  // Sends output whose hold time has passed.
+  void FlushHeldOutput();
+
+  void OnTimer(int id) override;
+
+  // The frame-queue poll: the table index polled last, and whether its
+  // answer has arrived.
+  int pollmaxframe = 1;
+  bool oktopoll = true;
+  char szData[801] = {};
+  char szData2[801] = {};
+  int size = 0;
+
+ private:
+  int Paclen(int PortNo) const;
+  void Poke(char kind, int port, const std::string& to, const std::string& data);
+  // Registers MyCall on the engine ports the enabled ports use.
+  bool RegisterMyCall();
+  void StartAsync();
+  void EngineLost();
+  bool TryReconnect();
+  void SetupFailed(const char* message);
+
+  MDIClient& client_;
+  TimerHost& timers_;
+  EngineSession session_;
+  std::set<int> enginePorts_;  // where MyCall is registered
+};
+
+}  // namespace orn
