@@ -26,10 +26,9 @@ TChannel* MDIClient::AddChannel() {
 }
 
 void MDIClient::RemoveChannels() {
-  for (int i = 0; i < numberchildren; ++i) {
-    ptrchild[i]->ResetChannel();
-    ptrchild[i].reset();
-  }
+  // Every session ends before any window goes: a reset looks at the others.
+  for (int i = 0; i < numberchildren; ++i) ptrchild[i]->ResetChannel();
+  for (int i = 0; i < numberchildren; ++i) ptrchild[i].reset();
   numberchildren = 0;
 }
 
