@@ -12,6 +12,20 @@ enum class Icon { Information, Exclamation, Stop, Question };
 // How a text reaches a receive pane: the colour it is drawn in.
 enum class TextKind { ChannelInput, MonitorHeader, MonitorInfo };
 
+// What the sysop can do with a channel window; the channel answers.
+class ChannelControls {
+ public:
+  virtual ~ChannelControls() = default;
+  virtual void ToggleTerminal() = 0;
+  // Whether the connect button may ask for a call now.
+  virtual bool CanConnect() const = 0;
+  // The connect dialog's answer: "CALL" or "CALL,DIGI1,DIGI2".
+  virtual void ConnectTo(const std::string& answer) = 0;
+  virtual void DisconnectButton() = 0;
+  // A line typed in the typing pane (UTF-8, without line end).
+  virtual void TypedLine(const std::string& line) = 0;
+};
+
 // One channel window (or the monitor window, entry 0 of the channel table).
 class ChannelView {
  public:
@@ -23,6 +37,8 @@ class ChannelView {
   virtual void SetLabel(const std::string& label, const std::string& value) = 0;
   // Shows or hides the window (a channel window is hidden, never closed).
   virtual void SetVisible(bool) {}
+  // The channel behind the window's buttons and typing pane.
+  virtual void SetControls(ChannelControls*) {}
 };
 
 class MainView {

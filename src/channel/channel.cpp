@@ -19,9 +19,11 @@ const char* const kBackInBbs = "*** Back in the BBS.\r";
 }  // namespace
 
 TChannel::TChannel(MDIClient& client, std::unique_ptr<ChannelView> view)
-    : client_(client), view_(std::move(view)) {}
+    : client_(client), view_(std::move(view)) {
+  view_->SetControls(this);
+}
 
-TChannel::~TChannel() = default;
+TChannel::~TChannel() { view_->SetControls(nullptr); }
 
 void TChannel::ResetChannel() {
   const bool hadSession = connected || connectpend;

@@ -12,10 +12,10 @@ namespace orn {
 
 class MDIClient;
 
-class TChannel {
+class TChannel : public ChannelControls {
  public:
   TChannel(MDIClient& client, std::unique_ptr<ChannelView> view);
-  ~TChannel();
+  ~TChannel() override;
   TChannel(const TChannel&) = delete;
   TChannel& operator=(const TChannel&) = delete;
 
@@ -35,14 +35,11 @@ class TChannel {
   void DecodePath();
 
   // The sysop's controls of the channel window.
-  void ToggleTerminal();
-  // A line the sysop typed in terminal mode (UTF-8, without line end).
-  void TypedLine(const std::string& line);
-  void DisconnectButton();
-  // Whether the connect button may ask for a call now.
-  bool CanConnect() const;
-  // The answer of the connect dialog: "CALL" or "CALL,DIGI1,DIGI2".
-  void ConnectTo(const std::string& answer);
+  void ToggleTerminal() override;
+  bool CanConnect() const override;
+  void ConnectTo(const std::string& answer) override;
+  void DisconnectButton() override;
+  void TypedLine(const std::string& line) override;
 
   // Keeps the receive pane under its line limit.
   void CheckMaxInInputWindow();

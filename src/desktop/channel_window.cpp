@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QMdiSubWindow>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -32,12 +33,12 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   output_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   layout->addWidget(output_);
   connect(output_, &QLineEdit::returnPressed, this, [this] {
-    emit lineEntered(output_->text());
+    if (controls_) controls_->TypedLine(output_->text().toStdString());
     output_->clear();
   });
 
   auto* buttons = new QHBoxLayout;
-  auto* terminal = new QPushButton("Terminal", this);
+  auto* terminal = terminal_ = new QPushButton("Terminal", this);
   auto* connectBtn = new QPushButton("Connect", this);
   auto* disconnect = new QPushButton("Disconnect", this);
   terminal->setCheckable(true);
@@ -46,9 +47,21 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   buttons->addWidget(disconnect);
   buttons->addStretch(1);
   layout->addLayout(buttons);
-  connect(terminal, &QPushButton::clicked, this, &ChannelWindow::terminalClicked);
-  connect(connectBtn, &QPushButton::clicked, this, &ChannelWindow::connectClicked);
-  connect(disconnect, &QPushButton::clicked, this, &ChannelWindow::disconnectClicked);
+  connect(terminal, &QPushButton::clicked, this, [this] {
+    if (controls_) controls_->ToggleTerminal();
+  });
+  connect(connectBtn, &QPushButton::clicked, this, &ChannelWindow::AskForCall);
+  connect(disconnect, &QPushButton::clicked, this, [this] {
+    if (controls_) controls_->DisconnectButton();
+  });
+}
+
+void ChannelWindow::AskForCall() {
+  if (!controls_ || !controls_->CanConnect()) return;
+  bool ok = false;
+  const QString answer = QInputDialog::getText(this, "Connect", "Enter Call: (Separate calls by commas to use digis)",
+                                               QLineEdit::Normal, QString(), &ok);
+  if (ok && controls_) controls_->ConnectTo(answer.toStdString());
 }
 
 void ChannelWindow::SetCaption(const std::string& caption) {

@@ -25,17 +25,16 @@ class ChannelWindow : public QWidget, public ChannelView {
   void ClearText() override;
   void SetLabel(const std::string& label, const std::string& value) override;
   void SetVisible(bool visible) override;
+  void SetControls(ChannelControls* controls) override { controls_ = controls; }
 
   void setSubWindow(QMdiSubWindow* sub) { sub_ = sub; }
   QTextEdit* receivePane() { return input_; }
 
- signals:
-  void terminalClicked();
-  void connectClicked();
-  void disconnectClicked();
-  void lineEntered(const QString& line);
-
  private:
+  void AskForCall();
+
+  ChannelControls* controls_ = nullptr;
+  QPushButton* terminal_ = nullptr;
   QMdiSubWindow* sub_ = nullptr;
   QTextEdit* input_;
   QLineEdit* output_ = nullptr;

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "desktop/channel_window.h"
 
@@ -22,6 +23,7 @@ class OwnedChannelView : public ChannelView {
   void ClearText() override { w_->ClearText(); }
   void SetLabel(const std::string& l, const std::string& v) override { w_->SetLabel(l, v); }
   void SetVisible(bool v) override { w_->SetVisible(v); }
+  void SetControls(ChannelControls* c) override { w_->SetControls(c); }
 
  private:
   ChannelWindow* w_;
@@ -70,6 +72,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     f = new QLabel(this);
     statusBar()->addPermanentWidget(f);
   }
+  for (QLabel** l : {&tx_, &rx_}) {
+    *l = new QLabel(l == &tx_ ? "TX" : "RX", this);
+    (*l)->setEnabled(false);
+    statusBar()->addPermanentWidget(*l);
+  }
   connection_ = new QLabel("\u25CB", this);
   connection_->setToolTip("Connection");
   statusBar()->addPermanentWidget(connection_);
@@ -100,6 +107,11 @@ void MainWindow::SetStatusText(const std::string& text) { status_->setText(QStri
 
 void MainWindow::SetStatusField(int field, const std::string& text) {
   if (field >= 0 && field < 4) fields_[field]->setText(QString::fromStdString(text));
+}
+
+void MainWindow::Flash(QLabel* indicator) {
+  indicator->setEnabled(true);
+  QTimer::singleShot(150, indicator, [indicator] { indicator->setEnabled(false); });
 }
 
 void MainWindow::SetConnectionIndicator(bool on) { connection_->setText(on ? "\u25CF" : "\u25CB"); }

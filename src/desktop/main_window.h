@@ -21,6 +21,8 @@ class MainWindow : public QMainWindow, public MainView {
   void SetStatusText(const std::string& text) override;
   void SetStatusField(int field, const std::string& text) override;
   void SetConnectionIndicator(bool on) override;
+  void FlashTx() override { Flash(tx_); }
+  void FlashRx() override { Flash(rx_); }
   void Notice(const std::string& caption, const std::string& text) override;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   void Cascade() override;
@@ -38,7 +40,11 @@ class MainWindow : public QMainWindow, public MainView {
  private:
   QMdiArea* mdi_;
   QLabel* status_;
+  void Flash(QLabel* indicator);
+
   QLabel* connection_;
+  QLabel* tx_;
+  QLabel* rx_;
   QLabel* fields_[4];
   std::function<bool()> ask_;
 };
