@@ -51,6 +51,14 @@ void HeadlessView::MessageBox(const std::string& caption, const std::string& tex
   std::fflush(errors_);
 }
 
+void HeadlessView::SetStatusText(const std::string& text) {
+  if (text == status_) return;
+  status_ = text;
+  if (!channels_) return;
+  std::fprintf(channels_, "status: %s\n", text.c_str());
+  std::fflush(channels_);
+}
+
 bool HeadlessView::Question(const std::string& caption, const std::string& text, bool def) {
   std::fprintf(errors_, "%s [%s]\n", OneLine(caption, text).c_str(), def ? "yes" : "no");
   std::fflush(errors_);

@@ -1,7 +1,7 @@
 // The display of a BBS without a screen: each message box is one line on
 // standard error ("caption: text"), questions take their default answer, and
 // the text of every channel window goes to a log stream, one line per line,
-// prefixed by the window's caption.
+// prefixed by the window's caption, with the status-bar text when it changes.
 #pragma once
 
 #include <cstdio>
@@ -19,7 +19,8 @@ class HeadlessView : public MainView {
 
   void MessageBox(const std::string& caption, const std::string& text, Icon icon) override;
   bool Question(const std::string& caption, const std::string& text, bool def) override;
-  void SetStatusText(const std::string& text) override { status_ = text; }
+  // Status changes go to the channel stream as "status: <text>".
+  void SetStatusText(const std::string& text) override;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
 
   const std::string& status() const { return status_; }
