@@ -16,7 +16,7 @@ struct GenerateOptions {
   long messages = 100000;
   long users = 10000;
   long killedEvery = 10;  // every n-th message is killed; 0 = none
-  long heldEvery = 50;    // every n-th message is held; 0 = none
+  long heldEvery = 25;    // every n-th message not killed is held; 0 = none
   bool texts = false;     // write a text file for every message as well
   uint32_t seed = 1;
 };
