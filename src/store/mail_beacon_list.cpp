@@ -38,12 +38,7 @@ long UpdatemsgBeacon::InList(const std::string& call) {
   return Find(key);
 }
 
-long UpdatemsgBeacon::FindAPlace() {
-  const Mails keep = mails;
-  const long position = Find(kFreeMailsCall);
-  mails = keep;
-  return position;
-}
+long UpdatemsgBeacon::FindAPlace() { return Find(kFreeMailsCall); }
 
 bool UpdatemsgBeacon::WriteToFile(long position) {
   if (position <= 0) position = 1;
