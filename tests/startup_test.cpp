@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/ornbbs.h"
+#include "platform/text.h"
 #include "support/recording_view.h"
 #include "support/test_dir.h"
 
@@ -157,6 +158,56 @@ TEST_F(StartupTest, SecondInstanceInTheSameDirectoryIsRefused) {
   EXPECT_TRUE(dir_.Exists("ornbbs.lock"));
   auto third = Make();
   EXPECT_TRUE(third->Start());
+}
+
+TEST_F(StartupTest, FreshStoreCountsFromOneThousand) {
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  ASSERT_NE(bbs->store(), nullptr);
+  const MsgCounters& c = bbs->store()->counters;
+  EXPECT_EQ(c.lastmsg, 1000);
+  EXPECT_EQ(c.totalmsg, 0);
+  EXPECT_EQ(c.activemsg, 0);
+  EXPECT_FALSE(bbs->mailForSysop());
+  EXPECT_EQ(bbs->store()->site().mailDir, dir_ / "MAIL");
+}
+
+// A BBS directory brought from elsewhere: the start-up reads its BIDs and
+// counts its messages, and the mail-beacon list is open until shutdown.
+TEST_F(StartupTest, ExistingStoreIsReadAtStart) {
+  dir_.Write("ORN.INI", "[PERSONAL]\r\nMYCALL=XX9ORN-1\r\nMYHIER=GRC.EU\r\n");
+  for (const char* f : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX", "MAIL.ADB"}) dir_.Write(f, "");
+  {
+    TOrnDbase db(StoreSite{dir_.path(), "", "XX9ORN", "GRC.EU"});
+    ASSERT_TRUE(db.OpenMsgFile());
+    const struct {
+      long no;
+      const char *to, *status, *bid;
+    } msgs[] = {{2001, "ALL", "Y", "B1"}, {2002, "XX9ORN", "N", ""}, {2003, "ALL", "K", "B3"}, {2004, "WX", "H", "B4"}};
+    for (const auto& m : msgs) {
+      MsgDB r;
+      db.DBdefaults(&r, m.no);
+      CopyField(r.ToStation, m.to);
+      CopyField(r.Status, m.status);
+      CopyField(r.Bid, m.bid);
+      ASSERT_NE(db.AppendMsg(r), 0);
+    }
+  }
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  Store& store = *bbs->store();
+  EXPECT_EQ(store.counters.lastmsg, 2004);
+  EXPECT_EQ(store.counters.totalmsg, 4);
+  EXPECT_EQ(store.counters.activemsg, 3);
+  EXPECT_EQ(store.counters.heldmsg, 1);
+  EXPECT_TRUE(store.Bids.WeHaveThebid("B3"));
+  EXPECT_TRUE(bbs->mailForSysop());
+  ASSERT_NE(store.MsgBeacon(), nullptr);
+  store.MsgBeacon()->PutCallInList("XX7ZZ");
+  EXPECT_EQ(store.MsgBeacon()->FormatMailBeacon(), "XX7ZZ");
+  bbs->Shutdown();
+  EXPECT_EQ(store.MsgBeacon(), nullptr);
+  EXPECT_EQ(dir_.Read("MAIL.ADB").size(), 11u);
 }
 
 TEST_F(StartupTest, QuitQuestion) {

@@ -79,14 +79,18 @@ void ORNBBS::SetupMainWindow() {
 
   makethefiles();
 
-  // The mail-beacon list is created here once the store provides it.
+  store_ = std::make_unique<Store>(
+      StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});
+  store_->CreateMailBeaconList();
 
   view_.SetStatusText("BBS Server started->Idle Mode");
   client_->BbsStrStatus = "BBS Server started->Idle Mode";
 
   view_.SetSplashText("Making Database ops...");
-  // Bulletin identifiers, users' forwarding data and the message counters are
-  // read here once the store provides them.
+  // The main window's mail indicator shows this once the desktop has one.
+  mailForSysop_ = store_->ReadTheBids();
+  // The users' forwarding data are read here once forwarding exists.
+  store_->RecountMessages();
 
   // The sysop-page sound is loaded here once paging exists.
 
@@ -177,6 +181,7 @@ void ORNBBS::Shutdown() {
   client_->link().Close();
   client_->RemoveChannels();
   // Instance termination.
+  if (store_) store_->DeleteMailBeaconList();
   if (registered_) {
     view_.SetSplashText("Restoring Registry...");
     UnRegisterInfo();

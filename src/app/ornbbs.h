@@ -14,6 +14,7 @@
 #include "platform/code_pages.h"
 #include "platform/ini_file.h"
 #include "platform/instance_lock.h"
+#include "store/store.h"
 
 namespace orn {
 
@@ -37,6 +38,10 @@ class ORNBBS {
   IniFile& ini() { return ini_; }
   ActivityLog& log() { return log_; }
   MDIClient& client() { return *client_; }
+  // The store, made during the start-up before the main frame; null before.
+  Store* store() { return store_.get(); }
+  // An unread message to the BBS's own call was found at start-up.
+  bool mailForSysop() const { return mailForSysop_; }
 
  private:
   void PostQuit(int code);
@@ -54,7 +59,9 @@ class ORNBBS {
   ActivityLog log_;
   CodePages cp_;
   std::unique_ptr<MDIClient> client_;
+  std::unique_ptr<Store> store_;
   InstanceLock lock_;
+  bool mailForSysop_ = false;
   bool mainWindowUp_ = false;
   bool registered_ = false;
   bool shutDown_ = false;

@@ -7,26 +7,6 @@
 
 namespace orn {
 
-uint32_t ReadLe32(const char* p) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<uint32_t>(u[0]) | static_cast<uint32_t>(u[1]) << 8 | static_cast<uint32_t>(u[2]) << 16 |
-         static_cast<uint32_t>(u[3]) << 24;
-}
-
-void WriteLe32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-uint16_t ReadLe16(const char* p) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<uint16_t>(u[0] | u[1] << 8);
-}
-
-void WriteLe16(char* p, uint16_t v) {
-  p[0] = static_cast<char>(v & 0xFF);
-  p[1] = static_cast<char>(v >> 8);
-}
-
 std::string EncodeApiFrame(const ApiFrame& f) {
   std::string out(kApiHeaderSize, '\0');
   out[0] = static_cast<char>(f.port);

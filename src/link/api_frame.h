@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/bytes.h"
+
 namespace orn {
 
 constexpr size_t kApiHeaderSize = 36;
@@ -46,11 +48,6 @@ class ApiFrameReader {
   std::string buf_;
   size_t pos_ = 0;
 };
-
-uint32_t ReadLe32(const char* p);
-void WriteLe32(char* p, uint32_t v);
-uint16_t ReadLe16(const char* p);
-void WriteLe16(char* p, uint16_t v);
 
 // A callsign as the engine wants it: upper case, at most 9 characters, and
 // SSID 0 written without "-0".

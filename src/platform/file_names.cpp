@@ -102,7 +102,7 @@ bool CreateFileIfDontExist(const std::string& name) {
   return true;
 }
 
-bool WriteFileReplacing(const std::string& path, const std::string& content) {
+bool WriteFileReplacing(const std::string& path, const std::string& content, bool sync) {
   std::string real = ResolveCase(path);
   std::string tmp = real + ".tmp" + std::to_string(::getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -117,6 +117,11 @@ bool WriteFileReplacing(const std::string& path, const std::string& content) {
       return false;
     }
     done += static_cast<size_t>(n);
+  }
+  if (sync && ::fsync(fd) != 0) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return false;
   }
   if (::close(fd) != 0 || ::rename(tmp.c_str(), real.c_str()) != 0) {
     ::unlink(tmp.c_str());

@@ -23,8 +23,10 @@ bool CreateDirIfDontExist(const std::string& root, const std::string& sub);
 bool CreateFileIfDontExist(const std::string& name);
 
 // Writes a whole file through a temporary name in the same directory and a
-// rename, so readers never see half of it.
-bool WriteFileReplacing(const std::string& path, const std::string& content);
+// rename, so readers never see half of it. With `sync` the content reaches
+// the disk before the rename, so that not even a power failure leaves half a
+// file under the real name.
+bool WriteFileReplacing(const std::string& path, const std::string& content, bool sync = false);
 bool ReadWholeFile(const std::string& path, std::string* content);
 
 // Names (not paths) of the entries of a directory, sorted.

@@ -1,0 +1,87 @@
+#include "store/msg_text.h"
+
+#include "platform/file_names.h"
+#include "platform/text.h"
+
+namespace orn {
+
+std::string MsgFileName(const std::string& mailDir, long number) {
+  return JoinPath(mailDir, std::to_string(number) + ".amm");
+}
+
+std::string ToDiskLines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::string FromDiskLines(const std::string& disk) {
+  std::string out;
+  out.reserve(disk.size());
+  for (size_t i = 0; i < disk.size(); ++i) {
+    if (disk[i] == '\r' && i + 1 < disk.size() && disk[i + 1] == '\n') continue;
+    out += disk[i];
+  }
+  return out;
+}
+
+long WriteMsgText(const std::string& mailDir, long number, const std::string& text, bool sync) {
+  const std::string disk = ToDiskLines(text);
+  if (!WriteFileReplacing(MsgFileName(mailDir, number), disk, sync)) return -1;
+  return static_cast<long>(disk.size());
+}
+
+bool ReadMsgText(const std::string& mailDir, long number, std::string* text) {
+  std::string disk;
+  if (!ReadWholeFile(MsgFileName(mailDir, number), &disk)) return false;
+  *text = FromDiskLines(disk);
+  return true;
+}
+
+std::string MsgTextHead(const std::string& routingHeader, const MsgDB& r) {
+  return routingHeader + "\n\nFrom:" + FieldText(r.FromStation) + "\nTo:" + FieldText(r.ToStation) + "@" +
+         FieldText(r.AtBbs) + "\n\n";
+}
+
+void FormatTextSave(char* data, long size, const CodePages* oemToAnsi) {
+  if (size <= 9999)
+    for (long i = 0; i < size && data[i]; ++i)
+      if (data[i] == '\r') data[i] = '\n';
+  if (oemToAnsi) oemToAnsi->OemToAnsiInPlace(data);
+}
+
+namespace {
+
+void Pad(std::string* out, const std::string& field, size_t width) {
+  *out += field;
+  if (field.size() < width) out->append(width - field.size(), ' ');
+}
+
+template <size_t N>
+std::string CallPart(const char (&field)[N]) {
+  const std::string s = FieldText(field);
+  return s.substr(0, s.find('.'));
+}
+
+}  // namespace
+
+std::string FormatMsgHeader(const MsgDB& r) {
+  std::string out;
+  Pad(&out, std::to_string(r.MsgNo), 9);
+  out += r.Type[0] ? r.Type[0] : ' ';
+  out += r.Status[0] ? r.Status[0] : ' ';
+  Pad(&out, std::to_string(r.Size), 7);
+  Pad(&out, CallPart(r.ToStation), 7);
+  Pad(&out, CallPart(r.FromStation), 7);
+  Pad(&out, CallPart(r.AtBbs), 7);
+  Pad(&out, FieldText(r.MsgDate), 15);
+  out += FieldText(r.MsgSubject);
+  out += "\r\n";
+  return out;
+}
+
+}  // namespace orn
