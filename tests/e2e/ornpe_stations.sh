@@ -7,13 +7,13 @@ BUILD=${1:?build directory}
 . "$(dirname "$0")/lib.bash"
 make_workdir
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$WORK"' EXIT
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
 STATION="python3 $(dirname "$0")/station.py"
 
 "$BUILD/ornpe" --listen 127.0.0.1:0 --gateway 127.0.0.1:0 --retry-ms 600 \
   >"$WORK/ornpe.out" 2>"$WORK/ornpe.log" &
 pids+=($!)
-wait_for 10 grep -q "^ornpe ready" "$WORK/ornpe.out" || fail "ornpe not ready: $(cat "$WORK/ornpe.log")"
+wait_for 10 grep -qs "^ornpe ready" "$WORK/ornpe.out" || fail "ornpe not ready: $(cat "$WORK/ornpe.log")"
 read -r API GATEWAY < <(sed -n 's/^ornpe ready api=\(.*\) gateway=\(.*\)$/\1 \2/p' "$WORK/ornpe.out")
 export API GATEWAY
 station() { $STATION --engine "$API" --timeout 10 --connect-timeout 10 "$@"; }
@@ -23,7 +23,7 @@ station --call XX2BBB register accept XX1AAA expect 'hello B\r' send 'hello A' \
   wait-disconnect 'DISCONNECTED From Station XX1AAA' >"$WORK/b.out" 2>"$WORK/b.err" &
 b=$!
 pids+=($b)
-wait_for 10 grep -q "register ok" "$WORK/b.out" || fail "B did not register: $(cat "$WORK/b.err")"
+wait_for 10 grep -qs "register ok" "$WORK/b.out" || fail "B did not register: $(cat "$WORK/b.err")"
 station --call XX1AAA connect XX2BBB send 'hello B' expect 'hello A\r' disconnect \
   >"$WORK/a.out" 2>"$WORK/a.err" || fail "station A: $(cat "$WORK/a.err")"
 wait $b || fail "station B: $(cat "$WORK/b.err")"
@@ -43,7 +43,7 @@ station --call XX9ORN-1 register accept XX1GW expect 'hello bbs\rsecond line\r' 
   disconnect >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 bbs=$!
 pids+=($bbs)
-wait_for 10 grep -q "register ok" "$WORK/bbs.out" || fail "BBS station did not register"
+wait_for 10 grep -qs "register ok" "$WORK/bbs.out" || fail "BBS station did not register"
 python3 - <<'PY' || fail "gateway terminal"
 import os, socket, sys, time
 host, _, port = os.environ["GATEWAY"].rpartition(":")
@@ -78,7 +78,7 @@ station --call XX9ORN-1 register accept XX2GW wait-disconnect 'DISCONNECTED From
   >"$WORK/bbs2.out" 2>"$WORK/bbs2.err" &
 bbs=$!
 pids+=($bbs)
-wait_for 10 grep -q "register ok" "$WORK/bbs2.out" || fail "BBS station did not register again"
+wait_for 10 grep -qs "register ok" "$WORK/bbs2.out" || fail "BBS station did not register again"
 python3 - <<'PY' || fail "gateway hang-up"
 import os, socket, time
 host, _, port = os.environ["GATEWAY"].rpartition(":")

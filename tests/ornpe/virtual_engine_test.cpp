@@ -254,15 +254,17 @@ TEST_F(VirtualEngineTest, CallsTheAirCannotCarryNeverConnect) {
   Send(b, 'm');
   struct Case {
     std::string own, remote;
+    uint8_t port;
   };
-  for (const Case& c : {Case{"xx1aaa", "XX2BBB"}, Case{"XX1AAA", "xx2bbb"}, Case{"XX1AAAAA", "XX2BBB"},
-                        Case{"XX1AAA-16", "XX2BBB"}}) {
+  // Port 3 is listed but has no radio.
+  for (const Case& c : {Case{"xx1aaa", "XX2BBB", 0}, Case{"XX1AAA", "xx2bbb", 0}, Case{"XX1AAAAA", "XX2BBB", 0},
+                        Case{"XX1AAA-16", "XX2BBB", 0}, Case{"XX1AAA", "XX2BBB", 3}}) {
     SCOPED_TRACE(c.own + ">" + c.remote);
-    Send(a, 'C', c.own, c.remote);
+    Send(a, 'C', c.own, c.remote, "", c.port);
     Wait(kRetryMs);
     auto na = Notices(a);
     ASSERT_EQ(na.size(), 1u);
-    ExpectFrame(na[0], 'd', c.remote, c.own, "*** DISCONNECTED RETRYOUT With " + c.remote + "\r\0"s);
+    ExpectFrame(na[0], 'd', c.remote, c.own, "*** DISCONNECTED RETRYOUT With " + c.remote + "\r\0"s, c.port);
     EXPECT_TRUE(All(b).empty()) << "nothing went on the air";
   }
 }
