@@ -1,0 +1,96 @@
+// ornpe: a virtual packet engine for running and testing the BBS on a machine
+// without radios.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "ornpe/engine_server.h"
+#include "ornpe/ornpe_options.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char b = 1;
+  (void)!::write(g_signalPipe[1], &b, 1);
+}
+
+std::string Stamp() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  orn::OrnpeOptions options;
+  const std::string error = orn::ParseOrnpeOptions(std::vector<std::string>(argv + 1, argv + argc), &options);
+  if (!error.empty()) {
+    std::fprintf(stderr, "ornpe: %s\n%s", error.c_str(), orn::OrnpeUsage().c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(orn::OrnpeUsage().c_str(), stdout);
+    return 0;
+  }
+  std::FILE* logFile = stderr;
+  if (!options.logFile.empty()) {
+    logFile = std::fopen(options.logFile.c_str(), "a");
+    if (!logFile) {
+      std::fprintf(stderr, "ornpe: cannot open %s\n", options.logFile.c_str());
+      return 1;
+    }
+  }
+  auto log = [logFile](const std::string& line) {
+    std::fprintf(logFile, "%s %s\n", Stamp().c_str(), line.c_str());
+    std::fflush(logFile);
+  };
+
+  QCoreApplication app(argc, argv);
+  std::signal(SIGPIPE, SIG_IGN);
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+    char b;
+    while (::read(g_signalPipe[0], &b, 1) == 1) {
+    }
+    app.quit();
+  });
+  struct sigaction sa = {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+
+  int rc = 0;
+  {
+    orn::EngineServer server(options, log);
+    const std::string failed = server.Listen();
+    if (!failed.empty()) {
+      std::fprintf(stderr, "ornpe: cannot listen: %s\n", failed.c_str());
+      rc = 1;
+    } else {
+      log("ornpe: " + std::to_string(options.ports) + " virtual port(s), API " + server.apiAddress() +
+          ", gateway " + server.gatewayAddress());
+      std::printf("ornpe ready api=%s gateway=%s\n", server.apiAddress().c_str(), server.gatewayAddress().c_str());
+      std::fflush(stdout);
+      app.exec();
+      log("ornpe: stopped");
+    }
+  }
+  if (logFile != stderr) std::fclose(logFile);
+  return rc;
+}

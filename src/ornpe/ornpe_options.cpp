@@ -1,0 +1,96 @@
+#include "ornpe/ornpe_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "ornpe/air_call.h"
+#include "ornpe/virtual_engine.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+bool ParseNumber(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
+  if (text.empty() || text.size() > 18) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const int64_t v = std::strtoll(text.c_str(), nullptr, 10);
+  if (v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  std::string h = text.substr(0, colon);
+  if (h.front() == '[') {
+    if (h.size() < 3 || h.back() != ']') return false;
+    h = h.substr(1, h.size() - 2);
+  } else if (h.find(':') != std::string::npos) {
+    return false;  // a bare IPv6 address needs brackets
+  }
+  int64_t p = 0;
+  if (!ParseNumber(text.substr(colon + 1), 0, 65535, &p)) return false;
+  *host = h;
+  *port = static_cast<uint16_t>(p);
+  return true;
+}
+
+std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions* out) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      out->help = true;
+      continue;
+    }
+    const bool takesValue = a == "--listen" || a == "--gateway" || a == "--ports" || a == "--retry-ms" ||
+                            a == "--bbs" || a == "--log";
+    if (!takesValue) return "unknown option " + a;
+    if (i + 1 >= args.size()) return a + " needs a value";
+    const std::string& v = args[++i];
+    int64_t n = 0;
+    if (a == "--listen") {
+      if (!ParseHostPort(v, &out->apiHost, &out->apiPort)) return "--listen wants HOST:PORT, not " + v;
+    } else if (a == "--gateway") {
+      if (!ParseHostPort(v, &out->gatewayHost, &out->gatewayPort)) return "--gateway wants HOST:PORT, not " + v;
+    } else if (a == "--ports") {
+      if (!ParseNumber(v, 1, VirtualEngine::kMaxPorts, &n)) {
+        return "--ports wants a number from 1 to " + std::to_string(VirtualEngine::kMaxPorts);
+      }
+      out->ports = static_cast<int>(n);
+    } else if (a == "--retry-ms") {
+      if (!ParseNumber(v, 1, 3600000, &n)) return "--retry-ms wants milliseconds from 1 to 3600000";
+      out->retryMs = n;
+    } else if (a == "--bbs") {
+      const std::string call = AirForm(UpperAscii(v));
+      if (!IsAirCall(call)) return "--bbs wants a callsign such as XX9ORN-1, not " + v;
+      out->bbs = call;
+    } else {
+      if (v.empty()) return "--log wants a file name";
+      out->logFile = v;
+    }
+  }
+  return {};
+}
+
+std::string OrnpeUsage() {
+  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--ports N] [--retry-ms MS]\n"
+         "             [--bbs CALL] [--log FILE] [--help]\n"
+         "A virtual packet engine: the engine TCP API with N virtual radio ports, and a\n"
+         "station gateway where a terminal (telnet, nc) connects to the BBS as a station.\n"
+         "  --listen HOST:PORT   engine TCP API (default 127.0.0.1:8000)\n"
+         "  --gateway HOST:PORT  station gateway (default 127.0.0.1:6300)\n"
+         "  --ports N            virtual radio ports, 1 to 16 (default 1)\n"
+         "  --retry-ms MS        an unanswered connect gives up (RETRYOUT) after MS ms (default 5000)\n"
+         "  --bbs CALL           the callsign gateway stations connect to (default: the\n"
+         "                       longest-registered call on port 0)\n"
+         "  --log FILE           activity log (default: standard error)\n"
+         "Port 0 in HOST:PORT takes a free port. Once listening, ornpe prints\n"
+         "\"ornpe ready api=HOST:PORT gateway=HOST:PORT\" on standard output.\n";
+}
+
+}  // namespace orn

@@ -1,0 +1,31 @@
+// The command line of ornpe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orn {
+
+struct OrnpeOptions {
+  std::string apiHost = "127.0.0.1";
+  uint16_t apiPort = 8000;
+  std::string gatewayHost = "127.0.0.1";
+  uint16_t gatewayPort = 6300;
+  int ports = 1;
+  int64_t retryMs = 5000;
+  std::string bbs;      // "" = the oldest registration on port 0
+  std::string logFile;  // "" = standard error
+  bool help = false;
+};
+
+// Fills `out` from the arguments (without the program name). Returns "" or
+// what is wrong.
+std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions* out);
+
+// "HOST:PORT", "[v6addr]:PORT"; port 0 lets the system choose.
+bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port);
+
+std::string OrnpeUsage();
+
+}  // namespace orn
