@@ -4,7 +4,8 @@
 # scripted station on B connects to the BBS's call, talks, and leaves.
 BUILD=${1:?build directory}
 . "$(dirname "$0")/lib.bash"
-LAB=$(cd "$(dirname "$0")/../../../shared/direwolf-lab" 2>/dev/null && pwd) || fail "direwolf lab not found"
+SHARED=${ORN_SHARED_DIR:-$(dirname "$0")/../../../shared}
+LAB=$(cd "$SHARED/direwolf-lab" 2>/dev/null && pwd) || fail "direwolf lab not found in $SHARED"
 [ "$(id -u)" = 0 ] || { echo "SKIP: the direwolf lab needs root"; exit 0; }
 make_workdir
 STATE="$WORK/lab"
