@@ -1,0 +1,121 @@
+// Arbitrary bytes from the packet engine, after a normal set-up, into a BBS
+// with channels on two ports. Nothing the engine sends may crash the BBS or
+// make it write outside its buffers.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "app/activity_log.h"
+#include "app/config.h"
+#include "app/mdi_client.h"
+#include "link/api_frame.h"
+#include "platform/clock.h"
+#include "platform/code_pages.h"
+#include "platform/ini_file.h"
+
+namespace {
+
+using namespace orn;
+
+class NullChannelView : public ChannelView {
+ public:
+  void SetCaption(const std::string&) override {}
+  void AppendText(const std::string& t, TextKind) override { shown += t.size(); }
+  void ClearText() override {}
+  void SetLabel(const std::string&, const std::string&) override {}
+  size_t shown = 0;
+};
+
+class NullView : public MainView {
+ public:
+  void MessageBox(const std::string&, const std::string&, Icon) override {}
+  bool Question(const std::string&, const std::string&, bool def) override { return def; }
+  void SetStatusText(const std::string&) override {}
+  std::unique_ptr<ChannelView> CreateChannelView(int) override { return std::make_unique<NullChannelView>(); }
+};
+
+class NullTimers : public TimerHost {
+ public:
+  bool SetTimer(int, int, TimerClient*) override { return true; }
+  void KillTimer(int) override {}
+};
+
+// Answers the set-up, swallows everything the BBS sends.
+class ScriptedEngine : public EngineTransport {
+ public:
+  bool Open(const std::string&, int, int) override { return open_ = true; }
+  bool IsOpen() const override { return open_; }
+  bool Write(const std::string& bytes) override {
+    reader_.Feed(bytes);
+    ApiFrame f;
+    while (reader_.Next(&f) == ApiFrameReader::Result::Frame) {
+      ApiFrame r;
+      r.kind = f.kind;
+      r.port = f.port;
+      if (f.kind == 'R') r.data = std::string(8, '\0');
+      else if (f.kind == 'G') r.data = std::string("2;Port1 a;Port2 b;") + '\0';
+      else if (f.kind == 'X') r.data = "\1";
+      else continue;
+      replies_ += EncodeApiFrame(r);
+    }
+    return open_;
+  }
+  std::string Read(int) override {
+    std::string out;
+    out.swap(replies_);
+    return out;
+  }
+  void StartAsync() override {}
+  void Close() override { open_ = false; }
+  EngineTransportListener* listener() { return listener_; }
+
+ private:
+  bool open_ = false;
+  ApiFrameReader reader_;
+  std::string replies_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char dir[] = "/tmp/ornfuzz.XXXXXX";
+  if (!mkdtemp(dir) || chdir(dir) != 0) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FakeClock clock(1'700'000'000);
+  Config cfg;
+  VarInit(cfg);
+  cfg.MyCall = "XX9ORN-1";
+  cfg.maxport = 2;
+  cfg.Ports[0].paclen = 128;
+  cfg.Ports[1].paclen = 256;
+  ActivityLog log(clock);
+  CodePages cp;
+  NullView view;
+  NullTimers timers;
+  ScriptedEngine engine;
+  IniFile ini("ORN.INI");
+  MDIClient client(cfg, log, clock, cp, view, engine, timers);
+  client.AddChannel();
+  for (int port = 0; port < 2; ++port) {
+    for (int c = 1; c <= 2; ++c) {
+      TChannel* ch = client.AddChannel();
+      ch->TncNumber = port + 1;
+      ch->TncPortNumber = port;
+      ch->ChannelNumber = c;
+      ch->ResetChannel();
+    }
+  }
+  client.link().SetupWindow(ini);
+  // The first byte sets how the stream is cut into reads.
+  const size_t chunk = size ? 1 + data[0] % 64 : 1;
+  for (size_t at = 1; at < size && engine.listener(); at += chunk) {
+    const size_t n = std::min(chunk, size - at);
+    engine.listener()->OnEngineBytes(reinterpret_cast<const char*>(data) + at, n);
+    if (at % 7 == 0) client.link().FlushHeldOutput();
+  }
+  return 0;
+}
