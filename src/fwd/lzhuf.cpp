@@ -199,6 +199,7 @@ LzhufError LzhufDecoder::Decode(std::string_view stream, std::string* out,
   uint32_t count = 0;
   uint32_t nextStopCheck = kStopCheckInterval;
   while (count < limit) {
+    const uint32_t before = count;
     int c = huff_.DecodeChar(bits);
     if (c < 256) {
       text[count++] = static_cast<uint8_t>(c);
@@ -216,8 +217,8 @@ LzhufError LzhufDecoder::Decode(std::string_view stream, std::string* out,
         r = (r + 1) & kRingMask;
       }
     }
-    if (bits.Overran()) {
-      out->resize(count);
+    if (bits.Overran()) {  // the last code was made of filler: drop its text
+      out->resize(before);
       return LzhufError::kTruncated;
     }
     if (count >= nextStopCheck) {
