@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 
 namespace orn {
 namespace {
 
 using namespace lzhuf;
-
-static_assert(std::endian::native == std::endian::little, "the match comparison assumes it");
 
 // The upper six bits of a match position go out in a fixed prefix code:
 // p_len[i] bits of p_code[i], from the top (the published tables).

@@ -35,9 +35,8 @@ class MatchTree {
   int match_length = 0;
 
  private:
-  // Length of the common start of the strings at r and p (1 to kMaxMatch;
-  // their first bytes are known to be equal) and the sign of the first difference.
-  int Compare(int r, int p, int* cmp) const;
+  // A string equal to p in all kMaxMatch bytes takes p's place in the tree.
+  void ReplaceNode(int p, int r);
 
   int16_t lson_[kRingSize + 1];
   int16_t rson_[kRingSize + 257];  // kRingSize + 1 + c is the root of strings beginning with c
