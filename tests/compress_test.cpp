@@ -1,7 +1,11 @@
 #include "fwd/compress.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -140,6 +144,27 @@ TEST(CompressTest, StopEndsTheWorkAsAFailure) {
   coder.Encode();
   EXPECT_FALSE(owner.donotrcvdde);
   EXPECT_TRUE(owner.coderfailed);
+}
+
+std::atomic<int> g_workerNice{-100};
+
+int RecordNice(TCompress* coder) {
+  errno = 0;
+  g_workerNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+  return Enc(coder);
+}
+
+// The worker yields to the sessions by running at a lower priority.
+TEST(CompressTest, WorkerRunsNicer) {
+  TestDir dir;
+  dir.Write("in", "text");
+  errno = 0;
+  int mine = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+  if (mine >= 19) GTEST_SKIP() << "already at the lowest priority";
+  Session session;
+  ASSERT_TRUE(session.Run(RecordNice, dir / "in", dir / "out"));
+  EXPECT_GT(g_workerNice.load(), mine);
+  EXPECT_FALSE(session.coderfailed);
 }
 
 // Coders on several threads share nothing: each gives what it gives alone.

@@ -19,8 +19,10 @@ namespace {
 // it, the stream is reported as cut short.
 constexpr size_t kMaxStreamLength = lzhuf::kHeaderSize + size_t{3} * lzhuf::kMaxTextLength;
 
-// Niceness the coder threads run at (on Linux a per-thread property).
+// How much nicer than their starter the coder threads run (on Linux niceness
+// is a per-thread property).
 constexpr int kCoderNice = 10;
+constexpr int kMaxNice = 19;
 
 }  // namespace
 
@@ -133,8 +135,14 @@ int Dec(TCompress* coder) {
 bool StartCoderThread(int (*entry)(TCompress*), TCompress* coder, std::thread* thread) {
   try {
     *thread = std::thread([entry, coder] {
-      // Failing to lower the priority is harmless: the coder only runs sooner.
-      (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kCoderNice);
+      // Lower than the thread that started it, never higher (root could
+      // raise it). Failing is harmless: the coder only runs sooner.
+      const auto self = static_cast<id_t>(::gettid());
+      errno = 0;
+      int nice = ::getpriority(PRIO_PROCESS, self);
+      if (errno == 0 && nice < kMaxNice) {
+        (void)::setpriority(PRIO_PROCESS, self, std::min(nice + kCoderNice, kMaxNice));
+      }
       entry(coder);
     });
   } catch (const std::system_error&) {

@@ -72,7 +72,7 @@ int Dec(TCompress* coder);
 
 // Starts entry(coder) on a new thread at a lower scheduling priority, so the
 // sessions stay responsive while a long message is coded. False when no thread
-// could be created.
+// could be created. *thread must not hold a thread that is still to be joined.
 bool StartCoderThread(int (*entry)(TCompress*), TCompress* coder, std::thread* thread);
 
 }  // namespace orn
