@@ -6,7 +6,7 @@ BUILD=${1:?build directory}
 make_workdir
 trap 'rm -rf "$WORK"' EXIT
 LZHUF="$BUILD/lzhuf"
-VECTORS="$(dirname "$0")/../../../shared/lzhuf-vectors"
+VECTORS="${ORN_SHARED_DIR:-$(dirname "$0")/../../../shared}/lzhuf-vectors"
 
 for f in "$VECTORS"/*.lzh; do
   name=$(basename "$f" .lzh)
