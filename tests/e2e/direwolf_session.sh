@@ -11,7 +11,8 @@ make_workdir
 STATE="$WORK/lab"
 trap '[ -n "${pid:-}" ] && kill -TERM $pid 2>/dev/null; "$LAB/stop" --state "$STATE" >/dev/null 2>&1 || true; rm -rf "$WORK"' EXIT
 port_a=$(free_port)
-"$LAB/start" --state "$STATE" --port-a "$port_a" >"$WORK/lab.out" 2>&1 || fail "lab did not start: $(cat "$WORK/lab.out")"
+"$LAB/start" --state "$STATE" --port-a "$port_a" >"$WORK/lab.out" 2>&1 ||
+  fail "lab did not start: $(cat "$WORK/lab.out"; tail -20 "$STATE"/dw-a.log 2>/dev/null)"
 
 bbs="$WORK/bbs"; mkdir -p "$bbs"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$port_a" \

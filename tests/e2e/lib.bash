@@ -19,9 +19,20 @@ make_workdir() {
   export XDG_DATA_HOME="$WORK/xdg"
 }
 
-# A TCP port on 127.0.0.1 that nothing listens on right now.
+# A TCP port on 127.0.0.1 that nothing listens on right now, below the
+# ephemeral range (Direwolf refuses API ports above 49151).
 free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+  python3 -c '
+import random, socket
+while True:
+    p = random.randint(20000, 39999)
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", p)); print(p); break
+    except OSError:
+        pass
+    finally:
+        s.close()'
 }
 
 # write_ini DIR LINES...: an ORN.INI whose packet engine is at a port nobody
