@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/file_names.h"
 #include "platform/text.h"
@@ -9,6 +10,9 @@
 namespace orn {
 
 namespace {
+
+// The file-order table reaches the fields by their offsets.
+static_assert(std::is_standard_layout_v<Language>);
 
 #define ORN_TEXT(field) {#field, offsetof(Language, field), sizeof(Language::field)}
 const LanguageText kFileOrder[kLanguageTexts] = {
