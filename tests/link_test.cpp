@@ -140,10 +140,10 @@ TEST_F(ConnectedLinkTest, OutputIsPackedIntoFullFramesAndTheRestHeld) {
 
   // Short output waits for the hold time, then leaves as one frame.
   Link().SendPacket(Ch(1), 0, "XX1ABC", "cd", 2, 'D');
-  timers_.Fire(kHoldFlushTimerId);
+  timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
   EXPECT_TRUE(engine_.Take().empty());
   clock_.Advance(3);
-  timers_.Fire(kHoldFlushTimerId);
+  timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
   sent = engine_.Take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].data, std::string(16, 'b') + "cd");

@@ -84,6 +84,8 @@ void ORNBBS::SetupMainWindow() {
   store_ = std::make_unique<Store>(
       StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});
   store_->CreateMailBeaconList();
+  serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
+  client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
 
   view_.SetStatusText("BBS Server started->Idle Mode");
   client_->BbsStrStatus = "BBS Server started->Idle Mode";
@@ -125,9 +127,19 @@ void ORNBBS::SetupMainWindow() {
   view_.SetSplashText(up ? "Enabling Timers..." : "Server is down...");
   if (up) view_.SetSplashText("Server is up...");
   view_.CloseSplash();
-  // Timers start here when the server is up.
+  if (up && !serviceTimers_->Start()) PostQuit(1);
 
   log_.writelog(55, 0, "", "");
+}
+
+void ORNBBS::LinkStateChanged(bool up) {
+  if (!up) {
+    serviceTimers_->KillTimers();
+  } else if (!serviceTimers_->Start()) {
+    // The hosts act on a quit only at start-up: until the sysop ends the
+    // program, the timers that could be had keep running.
+    PostQuit(1);
+  }
 }
 
 bool ORNBBS::CheckChannelLimit() {
@@ -180,6 +192,8 @@ void ORNBBS::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   // Cleanup of the main window: timers, the link, the channels.
+  client_->link().SetLinkStateHook(nullptr);
+  if (serviceTimers_) serviceTimers_->KillTimers();
   client_->link().Close();
   client_->RemoveChannels();
   // Instance termination.

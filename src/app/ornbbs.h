@@ -8,6 +8,7 @@
 #include "app/activity_log.h"
 #include "app/config.h"
 #include "app/mdi_client.h"
+#include "app/service_timers.h"
 #include "app/views.h"
 #include "link/engine_transport.h"
 #include "platform/clock.h"
@@ -40,6 +41,8 @@ class ORNBBS {
   MDIClient& client() { return *client_; }
   // The store, made during the start-up before the main frame; null before.
   Store* store() { return store_.get(); }
+  // The periodic timers; null before the start-up has made the store.
+  ServiceTimers* serviceTimers() { return serviceTimers_.get(); }
   // An unread message to the BBS's own call was found at start-up.
   bool mailForSysop() const { return mailForSysop_; }
 
@@ -49,6 +52,8 @@ class ORNBBS {
   void SetupChannels();     // steps 14.5 and 14.6
   bool CheckChannelLimit();
   void makethefiles();
+  // The link to the engine went down or came back: the timers follow it.
+  void LinkStateChanged(bool up);
 
   const Clock& clock_;
   MainView& view_;
@@ -60,6 +65,7 @@ class ORNBBS {
   CodePages cp_;
   std::unique_ptr<MDIClient> client_;
   std::unique_ptr<Store> store_;
+  std::unique_ptr<ServiceTimers> serviceTimers_;
   InstanceLock lock_;
   bool mailForSysop_ = false;
   bool mainWindowUp_ = false;

@@ -53,6 +53,8 @@ class MainView {
   virtual void SetSplashText(const std::string& /*text*/) {}
   virtual void CloseSplash() {}
   virtual void SetConnectionIndicator(bool /*on*/) {}
+  // The status-bar animation while the server is up: picture 0 to 5.
+  virtual void SetAnimationFrame(int /*frame*/) {}
   // The transmit and receive indicators: a frame went to or came from the engine.
   virtual void FlashTx() {}
   virtual void FlashRx() {}

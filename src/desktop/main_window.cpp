@@ -80,6 +80,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connection_ = new QLabel("\u25CB", this);
   connection_->setToolTip("Connection");
   statusBar()->addPermanentWidget(connection_);
+  // Turns while the server is up.
+  animation_ = new QLabel(" ", this);
+  animation_->setToolTip("Server");
+  statusBar()->addPermanentWidget(animation_);
 }
 
 void MainWindow::MessageBox(const std::string& caption, const std::string& text, Icon icon) {
@@ -112,6 +116,12 @@ void MainWindow::SetStatusField(int field, const std::string& text) {
 void MainWindow::Flash(QLabel* indicator) {
   indicator->setEnabled(true);
   QTimer::singleShot(150, indicator, [indicator] { indicator->setEnabled(false); });
+}
+
+void MainWindow::SetAnimationFrame(int frame) {
+  // Three dots of a braille cell turning round.
+  static const char16_t kFrames[] = u"\u280B\u2819\u2838\u2834\u2826\u2807";
+  animation_->setText(QString(QChar(kFrames[((frame % 6) + 6) % 6])));
 }
 
 void MainWindow::SetConnectionIndicator(bool on) { connection_->setText(on ? "\u25CF" : "\u25CB"); }

@@ -21,6 +21,7 @@ class MainWindow : public QMainWindow, public MainView {
   void SetStatusText(const std::string& text) override;
   void SetStatusField(int field, const std::string& text) override;
   void SetConnectionIndicator(bool on) override;
+  void SetAnimationFrame(int frame) override;
   void FlashTx() override { Flash(tx_); }
   void FlashRx() override { Flash(rx_); }
   void Notice(const std::string& caption, const std::string& text) override;
@@ -43,6 +44,7 @@ class MainWindow : public QMainWindow, public MainView {
   void Flash(QLabel* indicator);
 
   QLabel* connection_;
+  QLabel* animation_;
   QLabel* tx_;
   QLabel* rx_;
   QLabel* fields_[4];

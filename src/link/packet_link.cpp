@@ -97,14 +97,10 @@ bool PacketLink::RegisterMyCall() {
   return true;
 }
 
-void PacketLink::StartAsync() {
-  session_.StartAsync();
-  timers_.SetTimer(kHoldFlushTimerId, 1000, this);
-}
+void PacketLink::StartAsync() { session_.StartAsync(); }
 
 void PacketLink::Close() {
   timers_.KillTimer(kReconnectTimerId);
-  timers_.KillTimer(kHoldFlushTimerId);
   session_.Close();
 }
 
@@ -112,7 +108,7 @@ void PacketLink::Close() {
 // stations: the sessions are over.
 void PacketLink::EngineLost() {
   client_.BBSOK = 0;
-  timers_.KillTimer(kHoldFlushTimerId);
+  if (linkState_) linkState_(false);
   for (int i = 1; i < client_.numberchildren; ++i) {
     TChannel* ch = client_.channel(i);
     if (ch->connected || ch->connectpend) ch->ResetChannel();
@@ -129,6 +125,7 @@ bool PacketLink::TryReconnect() {
     StartAsync();
     client_.BBSOK = 1;
     client_.SetStatus("BBS Server reconnected->Idle Mode");
+    if (linkState_) linkState_(true);
     return true;
   }
   session_.Close();
@@ -136,11 +133,7 @@ bool PacketLink::TryReconnect() {
 }
 
 void PacketLink::OnTimer(int id) {
-  if (id == kHoldFlushTimerId) {
-    FlushHeldOutput();
-  } else if (id == kReconnectTimerId && TryReconnect()) {
-    timers_.KillTimer(kReconnectTimerId);
-  }
+  if (id == kReconnectTimerId && TryReconnect()) timers_.KillTimer(kReconnectTimerId);
 }
 
 void PacketLink::FlushHeldOutput() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -17,9 +18,8 @@ namespace orn {
 class MDIClient;
 class TChannel;
 
-// Timer identifiers of the link, above the range the service timers search.
+// The link's timer identifier, above the range the service timers search.
 constexpr int kReconnectTimerId = 20001;
-constexpr int kHoldFlushTimerId = 20002;
 
 class PacketLink : public TimerClient {
  public:
@@ -51,8 +51,12 @@ class PacketLink : public TimerClient {
   // One frame from the engine.
   void ReceivedData(const char* data, size_t len);
 
-  // Sends output whose hold time has passed.
+  // Sends the output of every channel whose hold time has passed. The
+  // service tick does the same channel by channel.
   void FlushHeldOutput();
+
+  // Told when the engine is lost (false) and when the link is back (true).
+  void SetLinkStateHook(std::function<void(bool up)> hook) { linkState_ = std::move(hook); }
 
   void OnTimer(int id) override;
 
@@ -78,6 +82,7 @@ class PacketLink : public TimerClient {
   TimerHost& timers_;
   EngineSession session_;
   std::set<int> enginePorts_;  // where MyCall is registered
+  std::function<void(bool up)> linkState_;
 };
 
 }  // namespace orn

@@ -38,10 +38,11 @@ with engineclient.open_station(sys.argv[2], "b") as b:
 PY
 
 out="$WORK/bbs.out"
+q='( - Q:\([0-9]+\))?'  # the caption may show the engine's queue for the station
 wait_for 10 grep -q "status: BBS->Idle Mode" "$out" || fail "session did not end: $(cat "$out")"
-grep -q "^\[1 XX2BBB on PC(1-1)\] \*\*\* CONNECTED To Station XX2BBB$" "$out" || fail "no session on channel 1: $(cat "$out")"
-grep -q "^\[1 XX2BBB on PC(1-1)\] hello from the air$" "$out" || fail "data not on channel 1: $(cat "$out")"
-grep -q "^\[1 XX2BBB on PC(1-1)\] \*\*\* DISCONNECTED From Station XX2BBB$" "$out" || fail "no disconnect: $(cat "$out")"
+grep -qE "^\[1 XX2BBB on PC\(1-1\)$q\] \*\*\* CONNECTED To Station XX2BBB$" "$out" || fail "no session on channel 1: $(cat "$out")"
+grep -qE "^\[1 XX2BBB on PC\(1-1\)$q\] hello from the air$" "$out" || fail "data not on channel 1: $(cat "$out")"
+grep -qE "^\[1 XX2BBB on PC\(1-1\)$q\] \*\*\* DISCONNECTED From Station XX2BBB$" "$out" || fail "no disconnect: $(cat "$out")"
 kill -TERM $pid; wait $pid || fail "BBS exit status $?"
 pid=
 echo "direwolf session: ok"

@@ -1,0 +1,109 @@
+// The periodic work of the main window: per-channel deadlines and held
+// output, the polling of the engine's frame queues, the hourly start of
+// forwarding, the status-bar counters, and the beacons of each port. The
+// timers run only while the link to the packet engine is up.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/config.h"
+#include "app/views.h"
+
+namespace orn {
+
+class MDIClient;
+class Store;
+class TChannel;
+struct TokenContext;
+
+// The beacon text file may hold at most this many bytes.
+constexpr size_t kMaxBeaconText = 1649;
+
+class ServiceTimers : public TimerClient {
+ public:
+  ServiceTimers(MDIClient& client, TimerHost& host, Store& store);
+  ~ServiceTimers() override;
+  ServiceTimers(const ServiceTimers&) = delete;
+  ServiceTimers& operator=(const ServiceTimers&) = delete;
+
+  // Starts every timer (service timers, then the animation). False when the
+  // platform would not give them all; the sysop has been told, and the
+  // program has to end.
+  bool Start();
+  // The service timers alone. False, after "Timers Low!", when some timer
+  // could not be had.
+  bool EnableTimers();
+  void StartAnimation();
+  // Stops every timer that runs.
+  void KillTimers();
+
+  void OnTimer(int id) override;
+
+  // One tick of each timer.
+  void InfoTimerProc();
+  void ServiceTimerProc();
+  void FwdTimerProc();
+  void AskMaxframeTimerCallBackProc();
+  void TimerCallBackProc(int id);
+  void DisplayAnimationProc();
+
+  // One beacon of a port: the beacon text file's text, or the mail beacon.
+  void SendBeacon(Auxes port);
+  void SendMailBeacon(Auxes port);
+
+  // What other parts of the BBS plug in. Unset, they do nothing.
+  // A forwarding pass begins; it clears `fwdstarted` when it is over.
+  std::function<void()> StartFwd;
+  // Decides whether the periodic optimisation is due, and starts it.
+  std::function<void()> StartOptimize;
+  // The deadline (seconds since 1970, 0 for none) of the paced operation
+  // that `service` names on a channel: reading (8), listing (7), YAPP (5),
+  // download (6), forwarding (9). The tick resumes the operation through
+  // TChannel::DecodeService once the deadline has passed and the engine's
+  // queue for the connection is empty.
+  std::function<int64_t(const TChannel&, int service)> PacedDeadline;
+
+  int infotimer_id = 0;
+  int servicetimer_id = 0;
+  int fwdtimer_id = 0;
+  int askmaxframetimer_id = 0;
+  int animationtimer_id = 0;
+  // A forwarding pass is in progress: the forwarding tick starts none.
+  bool fwdstarted = false;
+
+  // Poll ticks that wait for the answer to a frame-queue question before
+  // it is taken as lost.
+  static constexpr int kPollPatience = 10;
+
+ private:
+  // The first identifier from `base` upwards that the host accepts; 0 when
+  // none below 10000.
+  int StartTimer(int base, int periodMs);
+  bool LoadBeaconText(const std::string& fileName);
+  // Text expanded as on the monitor window: no user of a channel.
+  TokenContext MonitorTokens() const;
+
+  MDIClient& client_;
+  TimerHost& host_;
+  Store& store_;
+
+  // The beacon identifiers every beaconing port shares.
+  int beaconTimerId_ = 0;
+  int mailBeaconTimerId_ = 0;
+
+  // One text for the beacons of every port, read once.
+  std::string beaconText_;
+  bool beaconLoaded_ = false;
+
+  int64_t lastFwdTick_ = 0;
+  int pollWaits_ = 0;
+  int animationFrame_ = 0;
+
+  // A tick that arrives while its procedure still runs is skipped.
+  bool infoBusy_ = false, serviceBusy_ = false, fwdBusy_ = false, pollBusy_ = false, beaconBusy_ = false,
+       animationBusy_ = false;
+};
+
+}  // namespace orn
