@@ -82,6 +82,7 @@ void ORNBBS::SetupMainWindow() {
   store_ = std::make_unique<Store>(
       StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});
   store_->CreateMailBeaconList();
+  client_->store = store_.get();
 
   view_.SetStatusText("BBS Server started->Idle Mode");
   client_->BbsStrStatus = "BBS Server started->Idle Mode";
@@ -92,7 +93,7 @@ void ORNBBS::SetupMainWindow() {
   // The users' forwarding data are read here once forwarding exists.
   store_->RecountMessages();
 
-  // The sysop-page sound is loaded here once paging exists.
+  if (FileExists("syspage.wav")) client_->SysopPageSnd = JoinPath(cfg_.bbspath, "syspage.wav");
 
   view_.SetSplashText("Setting up Colors..");
   LoadColors(ini_, cfg_);
@@ -164,6 +165,7 @@ void ORNBBS::SetupChannels() {
       ch->TncPaclen = static_cast<int>(ini_.GetInt(section, "PACLEN", 200));
       ch->Service = 0;
       ch->terminal = false;
+      ch->tdb = store_->OpenDbase();
       ch->ResetChannel();
     }
   }
