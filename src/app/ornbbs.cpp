@@ -1,5 +1,6 @@
 #include "app/ornbbs.h"
 
+#include "bbs/default_texts.h"
 #include "platform/file_names.h"
 #include "platform/file_types.h"
 #include "platform/text.h"
@@ -76,6 +77,7 @@ void ORNBBS::SetupMainWindow() {
 
   for (const std::string& sub : {cfg_.MailPath, cfg_.FilePath, cfg_.BinPath, cfg_.HelpPath, std::string("temp")})
     CreateDirIfDontExist(cfg_.bbspath, sub);
+  InstallDefaultTexts(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.helppath));
 
   makethefiles();
 

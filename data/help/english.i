@@ -1,0 +1,3 @@
+I - Information
+
+I shows the information that the sysop has written about this BBS.

@@ -1,0 +1,3 @@
+V - Version
+
+V shows the version of the BBS and the number of active messages.

@@ -1,0 +1,3 @@
+V - Version
+
+V zeigt die Version der BBS und die Zahl der aktiven Nachrichten.
