@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bbs/prompts.h"
+#include "platform/file_names.h"
 #include "platform/text.h"
 #include "support/bbs_session.h"
 
@@ -70,7 +71,7 @@ TEST_F(DecoderTest, NameAndPostalCode) {
       {"n  Zorro", "Tnx, zip -> orro.\r"},
       {"N zorrobar", Marked("invalidparameters")},
       {"N", Marked("notenoughparameters")},
-      {"N Bartholomew Jo", Marked("invalidparameters")},
+      {"N Bartholomew Jon", Marked("invalidparameters")},
       {"n Bartholomew J", "Tnx, Bartholomew J.\r" + Marked("youhavebeenregistered")},
   };
   for (const Case& c : cases) EXPECT_EQ(Says(c.line), c.reply + kFullPrompt) << c.line;
@@ -131,6 +132,7 @@ TEST_F(DecoderTest, LanguagesAreListedAndChangedPerChannel) {
 }
 
 TEST_F(DecoderTest, HelpAndInformationFiles) {
+  CreateDirIfDontExist(dir_.path(), "HELP");
   dir_.Write("HELP/ENGLISH.gen", "General help\r\nline two\r\n");
   dir_.Write("HELP/english.l", "Help on L\n\xE4\n");  // a-umlaut in code page 1252, as stored
   dir_.Write("HELP/ENGLISH", "All topics\n");

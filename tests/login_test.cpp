@@ -76,12 +76,12 @@ TEST_F(LoginTest, PortRestrictionsApplyToUnprivilegedTypes) {
       {1, 1, "X", kExpertPrompt},     {1, 1, "S", kExpertPrompt},     {1, 1, "B", kExpertPrompt},
       {0, 0, "E", nullptr},           {0, 0, "Q", kRestrictedPrompt},
   };
-  int n = 0;
-  for (const Case& c : cases) AddUser("XX" + std::to_string(n++) + "ABC", [&](UserDB& u) { CopyField(u.Type, c.type); });
+  char n = 'A';
+  for (const Case& c : cases) AddUser(std::string("XX1AB") + n++, [&](UserDB& u) { CopyField(u.Type, c.type); });
   StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\n");
-  n = 0;
+  n = 'A';
   for (const Case& c : cases) {
-    const std::string call = "XX" + std::to_string(n++) + "ABC";
+    const std::string call = std::string("XX1AB") + n++;
     bbs_->cfg().Ports[0].bbsonly = c.bbsonly;
     bbs_->cfg().Ports[0].limitedaccess = c.limited;
     ASSERT_EQ(Connects(0, call), 1);
@@ -100,6 +100,7 @@ TEST_F(LoginTest, PortRestrictionsApplyToUnprivilegedTypes) {
 
 TEST_F(LoginTest, AnInvalidCallsignIsTurnedAwayWithoutARecord) {
   StartWith(kOpenPort);
+  bbs_->cfg().callvaliditycheck = true;
   for (const char* call : {"9XABC", "XX9OR1", "XXA1", "XX9ORNX"}) {
     Connects(0, call);
     EXPECT_EQ(Disconnects(), std::vector<std::string>{std::string("0:") + call});

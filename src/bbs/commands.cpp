@@ -57,7 +57,7 @@ std::string FileForStation(const std::string& path) {
 
 void Written(TChannel& ch, const std::string& reply) { ch.EndService(ch.WriteUser() ? reply : "Error.."); }
 
-void Language(TChannel& ch, const char* line) {
+void ChooseLanguage(TChannel& ch, const char* line) {
   const Config& cfg = ch.client().cfg();
   if (line[1] == '\r' || line[1] == '\0') {
     ch.EndService(ch.lang.notenoughparameters);
@@ -224,7 +224,7 @@ void RunCommand(TChannel& ch, const char* line) {
     }
     case 'G':
       ch.Service = 1000;
-      Language(ch, line);
+      ChooseLanguage(ch, line);
       return;
     case 'H':
       Help(ch, line);

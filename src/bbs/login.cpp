@@ -54,7 +54,8 @@ void TChannel::InitChannel() {
   maxdnld = 0;
   SetConDiscBitmap(1);
   const std::string call = UserCall;
-  CopyField(UserCallOnly, call.substr(0, call.find('-')));
+  const std::string base = call.substr(0, call.find('-'));
+  CopyField(UserCallOnly, base);
   char caption[64];
   std::snprintf(caption, sizeof caption, "%s on PC(%d-%d)", UserCall, TncPortNumber + 1, ChannelNumber);
   view_->SetCaption(caption);
@@ -63,7 +64,8 @@ void TChannel::InitChannel() {
   const Config& cfg = client_.cfg();
   MainView& main = client_.mainView();
   tdb->upos = tdb->FindUser(UserCallOnly);
-  if (cfg.callvaliditycheck && !CallIsValid(UserCallOnly)) {
+  // A call too long for the air would be cut to someone else's here.
+  if (base.size() >= sizeof UserCallOnly || (cfg.callvaliditycheck && !CallIsValid(base))) {
     Disconnect();
     return;
   }
