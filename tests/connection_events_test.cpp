@@ -13,7 +13,7 @@ using test::BbsOnEngine;
 
 // Two ports: engine port 0 with two channels, engine port 1 with one.
 const char* const kTwoPorts =
-    "[RADIO]\nPORTS=2\n[PORT0]\nCHANNELS=2\n[PORT1]\nCHANNELS=1\nPORTNUM=1\n";
+    "[RADIO]\nPORTS=2\n[PORT0]\nCHANNELS=2\nBBSONLY=0\n[PORT1]\nCHANNELS=1\nPORTNUM=1\nBBSONLY=0\n";
 
 class ConnectionEventsTest : public BbsOnEngine {
  protected:
@@ -21,6 +21,15 @@ class ConnectionEventsTest : public BbsOnEngine {
     engine_.portList = "2;Port1 vhf;Port2 uhf;";
     StartWith(kTwoPorts);
     engine_.Take();
+  }
+  // Everything sent to stations, held output included, since the last look.
+  std::string SentData() {
+    clock_.Advance(3);
+    for (int i = 1; i < Client().numberchildren; ++i)
+      if (Ch(i).transparent) Link().TxTrans(Ch(i));
+    std::string all;
+    for (const ApiFrame& f : engine_.Take("D")) all += f.data;
+    return all;
   }
   // The disconnect requests the BBS sent since the last look.
   std::vector<std::string> Disconnects() {
@@ -35,7 +44,7 @@ TEST_F(ConnectionEventsTest, AStationGetsTheLowestIdleChannelOfItsPort) {
   EXPECT_TRUE(Ch(1).connected);
   EXPECT_TRUE(Ch(1).heconnected);
   EXPECT_EQ(view_.channel(1).caption, "XX1ABC on PC(1-1)");
-  EXPECT_EQ(view_.channel(1).text, "*** CONNECTED To Station XX1ABC\n");
+  EXPECT_NE(view_.channel(1).text.find("*** CONNECTED To Station XX1ABC\n"), std::string::npos);
   EXPECT_EQ(view_.status, "BBS->Connection..");
   EXPECT_TRUE(view_.connectionIndicator);
 
@@ -157,7 +166,8 @@ TEST_F(ConnectionEventsTest, StationTextIsShownAsLinesAndKeptInCmd) {
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
   view_.channel(1).text.clear();
   engine_.Data(0, "XX1ABC", "one\rtwo\r\nthree\x84\r");  // 0x84 is a-umlaut in code page 437
-  EXPECT_EQ(view_.channel(1).text, "one\ntwo\nthree\xC3\xA4\n");
+  // What the station sent comes first; the BBS's answer follows.
+  EXPECT_EQ(view_.channel(1).text.rfind("one\ntwo\nthree\xC3\xA4\n", 0), 0u) << view_.channel(1).text;
   EXPECT_STREQ(Ch(1).cmd, "one\rtwo\r\nthree\x84\r");
 
   // The sysop holds the channel: the text is only shown.
@@ -185,24 +195,23 @@ TEST_F(ConnectionEventsTest, PanesShowAtMost2048BytesAndClearAt400Lines) {
 
 TEST_F(ConnectionEventsTest, TheSysopTakesAChannelOverAndGivesItBack) {
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  SentData();
   TChannel& ch = Ch(1);
   CopyField(ch.prompt, "XX9ORN-1>\r");
+  CopyField(ch.lang.sysopanswer, "Sysop here, $U.\r");
+  CopyField(ch.lang.backinbbs, "Back in the BBS.\r");
   ch.ToggleTerminal();
   EXPECT_TRUE(ch.terminal);
   ch.TypedLine("Hallo \xC3\xA4");  // UTF-8 from the typing pane
-  clock_.Advance(3);
-  Link().FlushHeldOutput();
-  auto sent = engine_.Take("D");
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_NE(sent[0].data.find("Hallo \x84\r"), std::string::npos);  // sent in code page 437
+  // Typed text goes out in code page 437.
+  EXPECT_EQ(SentData(), "Sysop here, XX1ABC.\rHallo \x84\r");
+  // What the station says meanwhile is for the sysop only.
+  engine_.Data(0, "XX1ABC", "X\r");
+  EXPECT_EQ(SentData(), "");
 
   ch.ToggleTerminal();
   EXPECT_FALSE(ch.terminal);
-  clock_.Advance(3);
-  Link().FlushHeldOutput();
-  sent = engine_.Take("D");
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_NE(sent[0].data.find("XX9ORN-1>\r"), std::string::npos);
+  EXPECT_EQ(SentData(), "Back in the BBS.\rXX9ORN-1>\r");
 
   ch.DisconnectButton();
   EXPECT_EQ(view_.channel(1).labels["Action:"], "Disconnecting XX1ABC");
@@ -212,12 +221,10 @@ TEST_F(ConnectionEventsTest, TheSysopTakesAChannelOverAndGivesItBack) {
 
 TEST_F(ConnectionEventsTest, HeldOutputDoesNotOutliveItsSession) {
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
-  Ch(1).SendTx("bye\r", 4, 0);
+  Ch(1).SendTx("farewell-1\r", 11, 0);
   engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
   ASSERT_EQ(Connects(0, "XX2ABC"), 1);
-  clock_.Advance(3);
-  Link().FlushHeldOutput();
-  EXPECT_TRUE(engine_.Take("D").empty());
+  EXPECT_EQ(SentData().find("farewell-1"), std::string::npos);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 
 namespace orn {
 
+class Store;
+
 class MDIClient {
  public:
   MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view,
@@ -56,6 +58,8 @@ class MDIClient {
   // The core's message box: caption "XX9ORN  Windows 95 MailBox" unless given.
   void Message(const std::string& text, Icon icon, const std::string& caption = {});
 
+  Store* store = nullptr;  // the BBS's store, once start-up has made it
+  std::string SysopPageSnd;  // the page sound's file; empty when there is none
   int numberchildren = 0;
   std::array<std::unique_ptr<TChannel>, kMaxChannels> ptrchild;
   std::string BbsStrStatus;  // char[128]

@@ -84,6 +84,7 @@ void ORNBBS::SetupMainWindow() {
   store_ = std::make_unique<Store>(
       StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});
   store_->CreateMailBeaconList();
+  client_->store = store_.get();
   serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
   client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
 
@@ -96,7 +97,7 @@ void ORNBBS::SetupMainWindow() {
   // The users' forwarding data are read here once forwarding exists.
   store_->RecountMessages();
 
-  // The sysop-page sound is loaded here once paging exists.
+  if (FileExists("syspage.wav")) client_->SysopPageSnd = JoinPath(cfg_.bbspath, "syspage.wav");
 
   view_.SetSplashText("Setting up Colors..");
   LoadColors(ini_, cfg_);
@@ -178,6 +179,7 @@ void ORNBBS::SetupChannels() {
       ch->TncPaclen = static_cast<int>(ini_.GetInt(section, "PACLEN", 200));
       ch->Service = 0;
       ch->terminal = false;
+      ch->tdb = store_->OpenDbase();
       ch->ResetChannel();
     }
   }

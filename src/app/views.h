@@ -61,6 +61,11 @@ class MainView {
   // A non-modal notice ("Chat Request.."): does not wait for the sysop.
   virtual void Notice(const std::string& caption, const std::string& text) { MessageBox(caption, text, Icon::Information); }
   virtual std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) = 0;
+  // A user record changed at this position (0: one was appended): the
+  // sysop's user list, when open, shows it anew.
+  virtual void RefreshUserList(long /*position*/) {}
+  // Plays a sound file once; nothing when the host cannot.
+  virtual void PlaySound(const std::string& /*file*/) {}
   // The channel windows are all there: arrange them.
   virtual void Cascade() {}
 };

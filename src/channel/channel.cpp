@@ -11,10 +11,6 @@ namespace {
 
 constexpr int kMaxPaneLines = 400;
 
-// Until the language texts are loaded per session, terminal mode speaks
-// these.
-const char* const kSysopAnswer = "*** The sysop is here. Go ahead.\r";
-const char* const kBackInBbs = "*** Back in the BBS.\r";
 
 }  // namespace
 
@@ -37,6 +33,7 @@ void TChannel::ResetChannel() {
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;
   rcvwaitstr[0] = recentfile[0] = cmd[0] = sparecmd[0] = '\0';
+  droppingLine = false;
   // Output held for the station that left must not reach the next one.
   transparent = false;
   transcount = 0;
@@ -49,23 +46,6 @@ void TChannel::ResetChannel() {
   view_->SetCaption(caption);
   // The deadlines lose their effect until the next login arms them.
   usermaxstaytimer = channeltimeouttimer = 0;
-}
-
-void TChannel::InitChannel() {
-  connected = true;
-  connectpend = false;
-  disconnectpend = false;
-  maxdnld = 0;
-  SetConDiscBitmap(1);
-  char caption[64];
-  std::snprintf(caption, sizeof caption, "%s on PC(%d-%d)", UserCall, TncPortNumber + 1, ChannelNumber);
-  view_->SetCaption(caption);
-  const Config& cfg = client_.cfg();
-  const unsigned long timeout =
-      TncNumber >= 1 && TncNumber <= kMaxPorts ? cfg.Ports[TncNumber - 1].timeout : 0;
-  const int64_t now = client_.clock().Now();
-  channeltimeouttimer = timeout ? now + 60 * static_cast<int64_t>(timeout) : 0;
-  usermaxstaytimer = 0;
 }
 
 void TChannel::SetConDiscBitmap(int set) {
@@ -84,10 +64,7 @@ void TChannel::SetConDiscBitmap(int set) {
 
 void TChannel::SendTx(const char* str, int count, int how) { client_.link().SendTxFrame(*this, str, count, how); }
 
-// The command language and the operations are not part of this layer; until
-// they are, a station's lines are shown and left alone.
-void TChannel::BbsCmdDecode() {}
-void TChannel::DecodeService() {}
+// Connect scripts come with forwarding.
 void TChannel::DecodePath() {}
 
 void TChannel::ToggleTerminal() {
@@ -95,10 +72,9 @@ void TChannel::ToggleTerminal() {
   terminal = !terminal;
   if (!connected) return;
   if (terminal) {
-    SendTx(kSysopAnswer, static_cast<int>(std::strlen(kSysopAnswer)), 2);
+    Send(Expand(lang.sysopanswer));
   } else {
-    std::string text = std::string(kBackInBbs) + prompt;
-    SendTx(text.data(), static_cast<int>(text.size()), 2);
+    EndService(lang.backinbbs);
   }
 }
 

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "app/views.h"
+#include "bbs/language.h"
+#include "store/orn_dbase.h"
+#include "store/tokens.h"
 
 namespace orn {
 
@@ -23,15 +26,35 @@ class TChannel : public ChannelControls {
 
   // Returns the channel to idle: no station, no operation, idle caption.
   void ResetChannel();
-  // A session begins: a station connected, or our connect was answered.
+  // A session begins: a station connected, or our connect was answered. The
+  // station is looked up or registered, greeted and challenged.
   void InitChannel();
+  // Whether a command line is allowed in this session.
+  bool CmdOkToProceed(const char* line) const;
+  // Ends a command or operation: the text, then the prompt.
+  void EndService(const std::string& text);
+  // The first complete line while a password answer is outstanding.
+  void PasswordAnswer(const char* line);
+  // Loads the station's language texts; false (and a disconnect) when its
+  // language file is missing or empty.
+  bool LoadLanguage();
+  // Writes the station's record back where it came from.
+  bool WriteUser();
+  // What the "$" tokens of this channel's texts expand to.
+  TokenContext Tokens();
+  std::string Expand(const std::string& text) { return wildcards(Tokens(), text); }
+  void Send(const std::string& text) { SendTx(text.data(), static_cast<int>(text.size()), 2); }
+  // Asks the engine to end the session.
+  void Disconnect();
   // Sends text to the station (or unproto when idle); `how` 2 also shows it.
   void SendTx(const char* str, int count, int how);
 
-  // What consumes a station's input beyond this layer. Sessions, transfers
-  // and connect scripts bring their own.
+  // The command interpreter: assembles lines from received pieces and carries
+  // out commands.
   void BbsCmdDecode();
+  // Feeds input and timer ticks to the operation in progress.
   void DecodeService();
+  // Connect scripts bring their own.
   void DecodePath();
 
   // The sysop's controls of the channel window.
@@ -93,7 +116,10 @@ class TChannel : public ChannelControls {
   bool terminal = false;
   bool connectpend = false;
   bool disconnectpend = false;
+  bool droppingLine = false;  // input is skipped up to the end of an over-long line
   int inputLines = 0;  // lines in the receive pane since it was last cleared
+  std::unique_ptr<TOrnDbase> tdb;  // the station's records, open for the channel's life
+  Language lang{};
 
  private:
   MDIClient& client_;

@@ -16,7 +16,7 @@ port_a=$(free_port)
 
 bbs="$WORK/bbs"; mkdir -p "$bbs"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$port_a" \
-  "[PORT0]" "CHANNELS=2" "TIMEOUT=0" "[LOG]" "LOGOK=1"
+  "[PORT0]" "CHANNELS=2" "TIMEOUT=0" "BBSONLY=0" "[LOG]" "LOGOK=1"
 "$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 pid=$!
 wait_for 20 grep -q "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

@@ -103,9 +103,9 @@ std::vector<ApiFrame> FakeEngine::Take() {
 }
 
 std::vector<ApiFrame> FakeEngine::Take(const std::string& kinds) {
-  std::vector<ApiFrame> out;
-  for (ApiFrame& f : Take())
-    if (kinds.find(f.kind) != std::string::npos) out.push_back(std::move(f));
+  std::vector<ApiFrame> out, rest;
+  for (ApiFrame& f : sent_) (kinds.find(f.kind) != std::string::npos ? out : rest).push_back(std::move(f));
+  sent_.swap(rest);
   return out;
 }
 

@@ -34,7 +34,7 @@ class FakeEngine : public EngineTransport {
 
   // Frames written by the BBS since the last call, set-up frames included.
   std::vector<ApiFrame> Take();
-  // Only those of the given kinds.
+  // Only those of the given kinds; the others stay to be taken.
   std::vector<ApiFrame> Take(const std::string& kinds);
 
   // How the engine behaves.

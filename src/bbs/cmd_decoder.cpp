@@ -1,0 +1,92 @@
+// The command interpreter of a connected station: pieces of received text
+// become command lines, which are checked and carried out.
+#include <cstring>
+
+#include "app/mdi_client.h"
+#include "bbs/commands.h"
+#include "bbs/prompts.h"
+#include "channel/channel.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+bool StartsWithOneOf(const char* line, const char* letters) {
+  return line[0] != '\0' && std::strchr(letters, line[0]) != nullptr;
+}
+
+}  // namespace
+
+void TChannel::BbsCmdDecode() {
+  if (cmd[0] && (IsMonitor() || TncAbsoluteNumber < 0 || TncAbsoluteNumber >= client_.numberchildren)) {
+    client_.mainView().MessageBox("Invalid channel number", "during bbscmddecode", Icon::Stop);
+    return;
+  }
+  const Config& cfg = client_.cfg();
+  const unsigned long timeout = TncNumber >= 1 && TncNumber <= kMaxPorts ? cfg.Ports[TncNumber - 1].timeout : 0;
+  channeltimeouttimer = timeout ? client_.clock().Now() + 60 * static_cast<int64_t>(timeout) : 0;
+  if (Service != 0) {
+    DecodeService();
+    return;
+  }
+  if (!cmd[0]) return;
+
+  // A line too long for the buffers is dropped up to its end.
+  if (droppingLine) {
+    char* cr = std::strchr(cmd, '\r');
+    if (!cr) {
+      cmd[0] = '\0';
+      return;
+    }
+    droppingLine = false;
+    std::memmove(cmd, cr + 1, std::strlen(cr + 1) + 1);
+    if (!cmd[0]) return;
+  }
+  const size_t spare = std::strlen(sparecmd);
+  const size_t fresh = std::strlen(cmd);
+  if (spare + fresh >= sizeof cmd) {
+    droppingLine = std::strchr(cmd, '\r') == nullptr;
+    sparecmd[0] = cmd[0] = '\0';
+    EndService(lang.invalidparameters);
+    return;
+  }
+  if (spare) {
+    std::memmove(cmd + spare, cmd, fresh + 1);
+    std::memcpy(cmd, sparecmd, spare);
+    sparecmd[0] = '\0';
+  }
+  if (!std::strchr(cmd, '\r')) {
+    std::memcpy(sparecmd, cmd, std::strlen(cmd) + 1);
+    cmd[0] = '\0';
+    return;
+  }
+  if (passwordwait) {
+    PasswordAnswer(cmd);
+    return;
+  }
+  Ltrim(cmd);
+
+  if (tdb && tdb->userdb.Type[0] == 'U' && !StartsWithOneOf(cmd, "AaBbMmNn")) {
+    std::string reminder;
+    if (std::strcmp(tdb->userdb.Name, "Noname") == 0) reminder += lang.notenteredname;
+    if (tdb->userdb.HomeBbs[0] == '?') reminder += lang.notenteredhome;
+    EndService(reminder);
+    return;
+  }
+  client_.SetStatus("BBS->Traffic..");
+  // N and S lines keep the case of their text.
+  if (!StartsWithOneOf(cmd, "NSns")) UpCase(cmd);
+  if (cmd[0] == 'n') cmd[0] = 'N';
+  if (cmd[0] == 's') cmd[0] = 'S';
+  if (!CmdOkToProceed(cmd)) {
+    EndService(lang.invalidcommand);
+    return;
+  }
+  if (std::strlen(cmd) >= 79) {
+    EndService(lang.invalidparameters);
+    return;
+  }
+  RunCommand(*this, cmd);
+}
+
+}  // namespace orn

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bbs/prompts.h"
+#include "platform/text.h"
+#include "support/bbs_session.h"
+
+namespace orn {
+namespace {
+
+using test::BbsSession;
+using test::Marked;
+
+// A port open to every station, with no inactivity limit.
+const char* const kOpenPort = "[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n";
+
+class LoginTest : public BbsSession {};
+
+TEST_F(LoginTest, ANewStationIsRegisteredAndGreetedAsNew) {
+  AddUser("XX7OLD", [](UserDB&) {});
+  StartWith(kOpenPort);
+  ASSERT_EQ(Connects(0, "XX1ABC-7"), 1);
+  EXPECT_STREQ(Ch(1).UserCallOnly, "XX1ABC");
+  EXPECT_EQ(Ch(1).tdb->upos, 2);
+  const UserDB u = User(2);
+  EXPECT_STREQ(u.Call, "XX1ABC");
+  EXPECT_STREQ(u.Type, "U");
+  EXPECT_STREQ(u.Name, "Noname");
+  EXPECT_EQ(u.Count, 1);
+  EXPECT_STREQ(u.LLoginD, "26/12/10");
+  EXPECT_STREQ(u.LLoginT, "12:00");
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
+  EXPECT_EQ(view_.channel(1).labels["Name:"], "Noname");
+  EXPECT_FALSE(Ch(1).passwordwait);
+}
+
+TEST_F(LoginTest, TheRecordIsUpdatedAtEveryLogin) {
+  struct Case {
+    const char* type;
+    int count;
+    const char* storedType;
+    int storedCount;
+  } cases[] = {
+      {"K", 5, "R", 6},
+      {"R", 999, "R", 1},
+      {"X", 0, "X", 1},
+  };
+  long pos = 0;
+  for (const Case& c : cases) {
+    AddUser("XX" + std::to_string(++pos) + "ABC", [&](UserDB& u) {
+      CopyField(u.Type, c.type);
+      u.Count = c.count;
+    });
+  }
+  StartWith(kOpenPort);
+  pos = 0;
+  for (const Case& c : cases) {
+    const std::string call = "XX" + std::to_string(++pos) + "ABC";
+    ASSERT_EQ(Connects(0, call), 1) << call;
+    const UserDB u = User(pos);
+    EXPECT_STREQ(u.Type, c.storedType) << call;
+    EXPECT_EQ(u.Count, c.storedCount) << call;
+    engine_.Event(0, "*** DISCONNECTED From Station " + call + "\r");
+  }
+}
+
+TEST_F(LoginTest, PortRestrictionsApplyToUnprivilegedTypes) {
+  struct Case {
+    int bbsonly, limited;
+    const char* type;
+    const char* prompt;  // null: disconnected
+  } cases[] = {
+      {1, 1, "R", nullptr},           {0, 1, "R", kRestrictedPrompt}, {0, 0, "R", kFullPrompt},
+      {1, 1, "U", nullptr},           {0, 0, "U", kRestrictedPrompt}, {1, 1, "L", kFullPrompt},
+      {1, 1, "X", kExpertPrompt},     {1, 1, "S", kExpertPrompt},     {1, 1, "B", kExpertPrompt},
+      {0, 0, "E", nullptr},           {0, 0, "Q", kRestrictedPrompt},
+  };
+  char n = 'A';
+  for (const Case& c : cases) AddUser(std::string("XX1AB") + n++, [&](UserDB& u) { CopyField(u.Type, c.type); });
+  StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\n");
+  n = 'A';
+  for (const Case& c : cases) {
+    const std::string call = std::string("XX1AB") + n++;
+    bbs_->cfg().Ports[0].bbsonly = c.bbsonly;
+    bbs_->cfg().Ports[0].limitedaccess = c.limited;
+    ASSERT_EQ(Connects(0, call), 1);
+    const std::string sent = Sent();
+    if (c.prompt) {
+      EXPECT_EQ(std::string(Ch(1).prompt), c.prompt) << c.type << c.bbsonly << c.limited;
+      EXPECT_TRUE(Disconnects().empty()) << c.type;
+      EXPECT_NE(sent.find(c.prompt), std::string::npos) << c.type;
+    } else {
+      EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:" + call}) << c.type << c.bbsonly << c.limited;
+      EXPECT_EQ(sent, "") << c.type;
+    }
+    engine_.Event(0, "*** DISCONNECTED From Station " + call + "\r");
+  }
+}
+
+TEST_F(LoginTest, AnInvalidCallsignIsTurnedAwayWithoutARecord) {
+  StartWith(kOpenPort);
+  bbs_->cfg().callvaliditycheck = true;
+  for (const char* call : {"9XABC", "XX9OR1", "XXA1", "XX9ORNX"}) {
+    Connects(0, call);
+    EXPECT_EQ(Disconnects(), std::vector<std::string>{std::string("0:") + call});
+    EXPECT_EQ(Sent(), "");
+    engine_.Event(0, std::string("*** DISCONNECTED From Station ") + call + "\r");
+  }
+  EXPECT_EQ(Ch(1).tdb->UserCount(), 0);
+  // With the check off, the same station is let in.
+  bbs_->cfg().callvaliditycheck = false;
+  ASSERT_EQ(Connects(0, "9XABC"), 1);
+  EXPECT_EQ(Ch(1).tdb->UserCount(), 1);
+}
+
+TEST_F(LoginTest, APasswordIsChallengedAndItsAnswerCheckedExactly) {
+  AddUser("XX1ABC", [](UserDB& u) {
+    CopyField(u.Type, "R");
+    CopyField(u.Password, "x");
+    u.PasswordOk = 1;
+  });
+  AddUser("XX2ABC", [](UserDB& u) {
+    CopyField(u.Type, "R");
+    CopyField(u.Password, "secret");
+    u.PasswordOk = 1;
+  });
+  StartWith(kOpenPort);
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[regularuser]\r") + kFullPrompt + "Enter Password : 1    ");
+  EXPECT_STREQ(Ch(1).Passwordcompare, "x");
+  ASSERT_TRUE(Ch(1).passwordwait);
+  Type("XX1ABC", " x");  // the blank counts
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
+
+  ASSERT_EQ(Connects(0, "XX2ABC"), 2);
+  const std::string challenge = Sent();
+  const std::string expected = Ch(2).Passwordcompare;
+  ASSERT_EQ(expected.size(), 5u);
+  // Each slot names a position of the password, and the expected answer holds
+  // its characters.
+  int positions[5];
+  ASSERT_EQ(std::sscanf(challenge.c_str() + challenge.find("Enter Password :"), "Enter Password : %d %d %d %d %d",
+                        &positions[0], &positions[1], &positions[2], &positions[3], &positions[4]),
+            5);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[static_cast<size_t>(i)], "secret"[positions[i] - 1]);
+  // Commands typed before the answer are not carried out: the line is the answer.
+  Type("XX2ABC", expected);
+  EXPECT_EQ(Sent(), std::string("Ok!!\r") + kFullPrompt);
+  EXPECT_FALSE(Ch(2).passwordwait);
+  EXPECT_TRUE(Disconnects().empty());
+}
+
+TEST_F(LoginTest, AForwardingPartnerWeCalledIsNotGreetedButStillChallenged) {
+  AddUser("XX5BBS", [](UserDB& u) {
+    CopyField(u.Type, "B");
+    CopyField(u.Password, "pw");
+    u.PasswordOk = 1;
+  });
+  StartWith(kOpenPort);
+  Ch(1).connectfwdpend = true;
+  Ch(1).ToggleTerminal();
+  Ch(1).ConnectTo("XX5BBS");
+  Ch(1).ToggleTerminal();  // back to the BBS before the answer
+  Sent();
+  engine_.Event(0, "*** CONNECTED With Station XX5BBS\r");
+  const std::string sent = Sent();
+  EXPECT_EQ(sent.find("[ORN-7.10"), std::string::npos);
+  EXPECT_EQ(sent.rfind("Enter Password : ", 0), 0u) << sent;
+  EXPECT_FALSE(Ch(1).connectfwdpend);
+}
+
+TEST_F(LoginTest, AMissingLanguageFileEndsTheSession) {
+  AddUser("XX1ABC", [](UserDB& u) { CopyField(u.Language, "KLINGON"); });
+  StartWith(kOpenPort);
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
+  EXPECT_EQ(Sent(), "");
+  EXPECT_NE(view_.channel(1).text.find("Station has no language set..\n"), std::string::npos);
+}
+
+TEST_F(LoginTest, MailWaitingIsAnnounced) {
+  StartWith(kOpenPort);
+  ASSERT_NE(bbs_->store()->MsgBeacon(), nullptr);
+  bbs_->store()->MsgBeacon()->PutCallInList("XX1ABC");
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + Marked("youhavemail") +
+                        kRestrictedPrompt);
+}
+
+}  // namespace
+}  // namespace orn
