@@ -121,7 +121,7 @@ TEST_F(ServiceTimersTest, DeadlinesCutStationsOffWhateverTheEngineHasQueued) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     bbs_.reset();
-    StartWith("[RADIO]\nPORTS=1\n[PORT0]\nTIMEOUT=" + std::to_string(c.timeoutMinutes) + "\n");
+    StartWith("[RADIO]\nPORTS=1\n[PORT0]\nBBSONLY=0\nTIMEOUT=" + std::to_string(c.timeoutMinutes) + "\n");
     ASSERT_EQ(Connects(0, "XX1ABC"), 1);
     engine_.Take();
     if (c.stayAfter) Ch(1).usermaxstaytimer = clock_.Now() + c.stayAfter;
