@@ -86,6 +86,7 @@ void ORNBBS::SetupMainWindow() {
   store_->CreateMailBeaconList();
   client_->store = store_.get();
   serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
+  serviceTimers_->PacedDeadline = [](const TChannel& ch, int service) { return ch.PacedDeadline(service); };
   client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
 
   view_.SetStatusText("BBS Server started->Idle Mode");

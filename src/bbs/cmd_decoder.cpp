@@ -27,6 +27,8 @@ void TChannel::BbsCmdDecode() {
   channeltimeouttimer = timeout ? client_.clock().Now() + 60 * static_cast<int64_t>(timeout) : 0;
   if (Service != 0) {
     DecodeService();
+    // The text is used: a timer's call to the pump must not see it again.
+    cmd[0] = '\0';
     return;
   }
   if (!cmd[0]) return;

@@ -221,8 +221,74 @@ void TChannel::DecodeService() {
     Disconnect();
     return;
   }
-  // The operations (message entry, listing, reading, file transfers,
-  // forwarding) take their input here as they come to exist.
+  const bool abort = (cmd[0] == 'A' || cmd[0] == 'a') && cmd[1] == '\r' && cmd[2] == '\0';
+  auto end = [this] { operation.reset(); };
+  if (!operation) {
+    // Only YAPP (4, 5) and forwarding (9) run without an operation object;
+    // they take their input here as they come to exist.
+    return;
+  }
+  switch (Service) {
+    case 1:
+      if (!operation->Upload(cmd)) end();
+      return;
+    case 2:
+    case 3:
+      if (!operation->Send(cmd)) end();
+      return;
+    case 6:
+      if (!operation->DownLoad()) end();
+      if (cmd[0] == 'A' || cmd[0] == 'a') {
+        end();
+        EndService(lang.aborted);
+      }
+      return;
+    case 7: {
+      if (abort) {
+        end();
+        EndService(lang.aborted);
+        return;
+      }
+      if ((cmd[0] == 'C' || cmd[0] == 'c') && cmd[1] == '\r' && cmd[2] == '\0') pagination = false;
+      bool more = false;
+      switch (operation->whatcmd) {
+        case kCmdList: more = operation->List(); break;
+        case kCmdListLast: more = operation->ListLast(); break;
+        case kCmdListFrom: more = operation->ListFrom(); break;
+        case kCmdListTo: more = operation->ListTo(); break;
+        case kCmdListAt: more = operation->ListAt(); break;
+        case kCmdListMine: more = operation->ListMine(); break;
+        case kCmdListType: more = operation->ListType(); break;
+        case kCmdListStatus: more = operation->ListStatus(); break;
+        case kCmdListSbj: more = operation->ListSbj(); break;
+        default: break;
+      }
+      if (!more) {
+        end();
+        EndService("");
+      }
+      return;
+    }
+    case 8:
+      if (operation->whatcmd == kCmdRead) {
+        if (!operation->ReadMsgText()) end();
+      } else if (operation->whatcmd == kCmdReadMine) {
+        if (!operation->ReadMsgText() && !operation->Proceed()) end();
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+int64_t TChannel::PacedDeadline(int service) const {
+  if (!operation) return 0;
+  switch (service) {
+    case 8: return operation->readtimer;
+    case 7: return operation->listtimer;
+    case 6: return operation->DownloadTimer;
+    default: return 0;
+  }
 }
 
 }  // namespace orn

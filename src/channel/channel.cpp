@@ -29,6 +29,7 @@ void TChannel::ResetChannel() {
   // Only the end of a session changes the status text: a reset of an idle
   // channel (start-up, shutdown) must not hide "BBS OFF:No RadioPorts".
   if (hadSession) SetConDiscBitmap(0);
+  if (Service == 1 || Service == 2 || Service == 3 || (Service >= 6 && Service <= 8)) operation.reset();
   whattodo = 0;
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/views.h"
+#include "bbs/bbs_cmd.h"
 #include "bbs/language.h"
 #include "store/orn_dbase.h"
 #include "store/tokens.h"
@@ -54,6 +55,8 @@ class TChannel : public ChannelControls {
   void BbsCmdDecode();
   // Feeds input and timer ticks to the operation in progress.
   void DecodeService();
+  // When a paced operation of this service may go on (0: it waits).
+  int64_t PacedDeadline(int service) const;
   // Connect scripts bring their own.
   void DecodePath();
 
@@ -119,6 +122,7 @@ class TChannel : public ChannelControls {
   bool droppingLine = false;  // input is skipped up to the end of an over-long line
   int inputLines = 0;  // lines in the receive pane since it was last cleared
   std::unique_ptr<TOrnDbase> tdb;  // the station's records, open for the channel's life
+  std::unique_ptr<TBBSCmd> operation;  // while Service is 1, 2, 3, 6, 7 or 8
   Language lang{};
 
  private:

@@ -1,0 +1,28 @@
+#include "bbs/bbs_cmd.h"
+
+#include "platform/text.h"
+
+namespace orn {
+
+TBBSCmd::TBBSCmd(TChannel* channel, const std::string& text, int what) : chan(channel), whatcmd(what) {
+  CopyField(cn, text);
+}
+
+TBBSCmd::TBBSCmd(TChannel* channel, long position, int what) : chan(channel), whatcmd(what), listpos(position) {}
+
+TBBSCmd::~TBBSCmd() {
+  closefile(infile);
+  closefile(outfile);
+  closefile(sparefile);
+}
+
+bool TBBSCmd::Proceed() {
+  switch (whatcmd) {
+    case kCmdSend: return StartSend();
+    case kCmdRead:
+    case kCmdReadMine: return StartRead();
+    default: return false;
+  }
+}
+
+}  // namespace orn

@@ -1,0 +1,80 @@
+// An operation of a station's session that runs over many exchanges: message
+// entry, listing, reading, and the text file transfers. The command decoder
+// creates it and starts it with Proceed(); the channel's pump then feeds it
+// the station's input or the service timer's ticks until a step returns
+// false, which ends it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "store/file_operations.h"
+
+namespace orn {
+
+class TChannel;
+
+// What the operation does.
+enum WhatCmd : int {
+  kCmdUpload = 1,
+  kCmdSend = 2,
+  kCmdDownload = 5,
+  kCmdList = 6,
+  kCmdListLast = 7,
+  kCmdListFrom = 8,
+  kCmdListTo = 9,
+  kCmdListAt = 10,
+  kCmdListMine = 11,
+  kCmdListType = 12,
+  kCmdListStatus = 13,
+  kCmdListSbj = 14,
+  kCmdRead = 15,
+  kCmdReadMine = 16,
+};
+
+class TBBSCmd : public TFileOperations {
+ public:
+  TBBSCmd(TChannel* channel, const std::string& text, int what);
+  TBBSCmd(TChannel* channel, long position, int what);
+  // Closes what an unfinished operation leaves open, by its kind.
+  ~TBBSCmd();
+
+  bool CanClose() const { return true; }
+  // Starts the operation; true while it goes on, false when it has ended
+  // (the caller then destroys it).
+  bool Proceed();
+  // The pump's steps, by the channel's service; true while more follows.
+  bool Upload(const char* text);
+  bool DownLoad();
+  bool Send(const char* line);
+  bool List();
+  bool ListLast();
+  bool ListFrom();
+  bool ListTo();
+  bool ListAt();
+  bool ListMine();
+  bool ListSbj();
+  bool ListType();
+  bool ListStatus();
+  bool ReadMsgText();
+  // True for a routing line ("R:..."); the line then becomes the call after
+  // its "@" followed by "!".
+  bool ReturnBbsinLine(char* line);
+
+  TChannel* chan;
+  char cn[80] = "";
+  char searchcall[50] = "";
+  int whatcmd;
+  long listpos = 0;
+  long untilpos = 0;
+  int64_t DownloadTimer = 0, listtimer = 0, readtimer = 0;
+  bool terminate = false;
+  bool verbose = false;
+
+ private:
+  // Each kind of operation keeps its own working state in its own file.
+  bool StartSend();
+  bool StartRead();
+};
+
+}  // namespace orn
