@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "app/qt/system_sound.h"
 #include "desktop/channel_window.h"
 
 namespace orn {
@@ -112,6 +113,8 @@ void MainWindow::SetStatusText(const std::string& text) { status_->setText(QStri
 void MainWindow::SetStatusField(int field, const std::string& text) {
   if (field >= 0 && field < 4) fields_[field]->setText(QString::fromStdString(text));
 }
+
+void MainWindow::PlaySound(const std::string& file) { PlayWithSystemPlayer(file); }
 
 void MainWindow::Flash(QLabel* indicator) {
   indicator->setEnabled(true);

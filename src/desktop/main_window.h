@@ -22,6 +22,7 @@ class MainWindow : public QMainWindow, public MainView {
   void SetStatusField(int field, const std::string& text) override;
   void SetConnectionIndicator(bool on) override;
   void SetAnimationFrame(int frame) override;
+  void PlaySound(const std::string& file) override;
   void FlashTx() override { Flash(tx_); }
   void FlashRx() override { Flash(rx_); }
   void Notice(const std::string& caption, const std::string& text) override;

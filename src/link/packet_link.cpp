@@ -235,7 +235,12 @@ void PacketLink::Connect(int port, const std::string& callto, const std::string&
 
 void PacketLink::DisConnect(int port, const std::string& call) {
   const int i = client_.FindChannel(port, call);
-  if (i != 0) client_.channel(i)->disconnectpend = true;
+  if (i != 0) {
+    TChannel& ch = *client_.channel(i);
+    // What the station was last told (a goodbye) leaves before the link goes.
+    if (ch.transparent) TxTrans(ch);
+    ch.disconnectpend = true;
+  }
   client_.log().writelog(58, port + 1, call, "");
   Poke('S', port, call, "D");
 }

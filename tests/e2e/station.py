@@ -222,7 +222,8 @@ class Station:
             self.send_frame("D", self.call, self.remote, data[i:i + PACLEN], pid=0xF0)
 
     def expect(self, text, timeout=None):
-        """Waits until the data received holds `text`; uses up the data through it."""
+        """Waits until the data received holds `text`; uses up the data through it
+        and returns what was used up."""
         want = text.encode("latin-1") if isinstance(text, str) else bytes(text)
         deadline = time.monotonic() + (self.timeout if timeout is None else timeout)
         while want not in self.rx:
@@ -236,7 +237,8 @@ class Station:
                                    % (f.text.strip(), want, self.rx))
             self.rx += f.data
         cut = self.rx.index(want) + len(want)
-        self.rx = self.rx[cut:]
+        used, self.rx = self.rx[:cut], self.rx[cut:]
+        return used
 
     def outstanding(self):
         self.send_frame("Y", self.call, self.remote)

@@ -11,11 +11,19 @@
 #include "app/ornbbs.h"
 #include "app/qt/qt_timer_host.h"
 #include "app/qt/signal_watcher.h"
+#include "app/qt/system_sound.h"
 #include "desktop/main_window.h"
 #include "link/qt/tcp_engine_transport.h"
 #include "platform/clock.h"
 
 namespace {
+
+// The headless display plays sounds like the desktop does.
+class QtHeadlessView : public orn::HeadlessView {
+ public:
+  using HeadlessView::HeadlessView;
+  void PlaySound(const std::string& file) override { orn::PlayWithSystemPlayer(file); }
+};
 
 void Usage() {
   std::fprintf(stderr,
@@ -28,7 +36,7 @@ void Usage() {
 int RunHeadless(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   orn::SystemClock clock;
-  orn::HeadlessView view(stderr, stdout);
+  QtHeadlessView view(stderr, stdout);
   orn::QtTimerHost timers;
   orn::TcpEngineTransport engine;
   orn::ORNBBS bbs(clock, view, timers, engine);
