@@ -6,6 +6,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "fuzz_support.h"
+
 #include "app/activity_log.h"
 #include "app/config.h"
 #include "app/mdi_client.h"
@@ -14,69 +16,8 @@
 #include "platform/code_pages.h"
 #include "platform/ini_file.h"
 
-namespace {
-
 using namespace orn;
-
-class NullChannelView : public ChannelView {
- public:
-  void SetCaption(const std::string&) override {}
-  void AppendText(const std::string& t, TextKind) override { shown += t.size(); }
-  void ClearText() override {}
-  void SetLabel(const std::string&, const std::string&) override {}
-  size_t shown = 0;
-};
-
-class NullView : public MainView {
- public:
-  void MessageBox(const std::string&, const std::string&, Icon) override {}
-  bool Question(const std::string&, const std::string&, bool def) override { return def; }
-  void SetStatusText(const std::string&) override {}
-  std::unique_ptr<ChannelView> CreateChannelView(int) override { return std::make_unique<NullChannelView>(); }
-};
-
-class NullTimers : public TimerHost {
- public:
-  bool SetTimer(int, int, TimerClient*) override { return true; }
-  void KillTimer(int) override {}
-};
-
-// Answers the set-up, swallows everything the BBS sends.
-class ScriptedEngine : public EngineTransport {
- public:
-  bool Open(const std::string&, int, int) override { return open_ = true; }
-  bool IsOpen() const override { return open_; }
-  bool Write(const std::string& bytes) override {
-    reader_.Feed(bytes);
-    ApiFrame f;
-    while (reader_.Next(&f) == ApiFrameReader::Result::Frame) {
-      ApiFrame r;
-      r.kind = f.kind;
-      r.port = f.port;
-      if (f.kind == 'R') r.data = std::string(8, '\0');
-      else if (f.kind == 'G') r.data = std::string("2;Port1 a;Port2 b;") + '\0';
-      else if (f.kind == 'X') r.data = "\1";
-      else continue;
-      replies_ += EncodeApiFrame(r);
-    }
-    return open_;
-  }
-  std::string Read(int) override {
-    std::string out;
-    out.swap(replies_);
-    return out;
-  }
-  void StartAsync() override {}
-  void Close() override { open_ = false; }
-  EngineTransportListener* listener() { return listener_; }
-
- private:
-  bool open_ = false;
-  ApiFrameReader reader_;
-  std::string replies_;
-};
-
-}  // namespace
+using namespace orn::fuzz;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char dir[] = "/tmp/ornfuzz.XXXXXX";
