@@ -1,6 +1,7 @@
 #include "desktop/main_window.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -64,7 +65,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction("E&xit", this, &QWidget::close);
   QMenu* window = menuBar()->addMenu("&Window");
-  window->addAction("&Cascade", mdi_, &QMdiArea::cascadeSubWindows);
+  window->addAction("&Cascade", this, [this] { Cascade(); });
   window->addAction("&Tile", mdi_, &QMdiArea::tileSubWindows);
 
   status_ = new QLabel("BBS Server started->Idle Mode", this);
@@ -139,7 +140,22 @@ std::unique_ptr<ChannelView> MainWindow::CreateChannelView(int tableIndex) {
   return std::make_unique<OwnedChannelView>(w, sub);
 }
 
-void MainWindow::Cascade() { mdi_->cascadeSubWindows(); }
+// Qt's own cascade shrinks the windows to their smallest; a sysop wants to
+// read them, so each keeps a good share of the area, one title bar down and
+// to the right of the one before.
+void MainWindow::Cascade() {
+  const QList<QMdiSubWindow*> subs = mdi_->subWindowList(QMdiArea::CreationOrder);
+  const QSize area = mdi_->viewport()->size();
+  const int step = 26;
+  const int w = std::max(520, area.width() * 3 / 5);
+  const int h = std::max(340, area.height() * 3 / 5);
+  const int room = std::max(1, std::min(area.width() - w, area.height() - h) / step + 1);
+  for (int i = 0; i < subs.size(); ++i) {
+    const int k = i % room;
+    subs[i]->setGeometry(k * step, k * step, w, h);
+    subs[i]->raise();
+  }
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (ask_ && !ask_()) {

@@ -289,6 +289,7 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
         char caption[64];
         std::snprintf(caption, sizeof caption, "P:%d - C:%d - Q:(%d)", ch->TncPortNumber + 1, ch->ChannelNumber, q);
         ch->view().SetCaption(caption);
+        ch->view().SetLabel("Queue:", std::to_string(q));
         ch->framequeue = q;
       }
       if (++pollmaxframe >= client_.numberchildren) pollmaxframe = 1;
@@ -303,6 +304,7 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
         std::snprintf(caption, sizeof caption, "%s on PC(%d-%d) - Q:(%d)", ch->UserCall, ch->TncPortNumber + 1,
                       ch->ChannelNumber, q);
         ch->view().SetCaption(caption);
+        ch->view().SetLabel("Queue:", std::to_string(q));
         ch->framequeue = q;
       }
       oktopoll = true;
