@@ -98,6 +98,19 @@ TEST_F(LoginTest, PortRestrictionsApplyToUnprivilegedTypes) {
   }
 }
 
+TEST_F(LoginTest, AStationBeingLetGoHasNoMoreSay) {
+  AddUser("XX1ABC", [](UserDB& u) { CopyField(u.Type, "R"); });
+  StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\n");  // only privileged stations
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
+  // Its link is still up for a moment: what it types is not carried out.
+  Type("XX1ABC", "N Mallory");
+  Type("XX1ABC", "X");
+  EXPECT_EQ(Sent(), "");
+  EXPECT_STREQ(User(1).Name, "Noname");
+  EXPECT_STREQ(User(1).Type, "R");
+}
+
 TEST_F(LoginTest, AnInvalidCallsignIsTurnedAwayWithoutARecord) {
   StartWith(kOpenPort);
   bbs_->cfg().callvaliditycheck = true;

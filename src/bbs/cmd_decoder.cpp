@@ -25,6 +25,12 @@ void TChannel::BbsCmdDecode() {
   const Config& cfg = client_.cfg();
   const unsigned long timeout = TncNumber >= 1 && TncNumber <= kMaxPorts ? cfg.Ports[TncNumber - 1].timeout : 0;
   channeltimeouttimer = timeout ? client_.clock().Now() + 60 * static_cast<int64_t>(timeout) : 0;
+  // A station being let go (refused at login, timed out, said B) has no
+  // more say, whatever reaches us before its link is down.
+  if (disconnectpend) {
+    cmd[0] = sparecmd[0] = '\0';
+    return;
+  }
   if (Service != 0) {
     DecodeService();
     // The text is used: a timer's call to the pump must not see it again.
