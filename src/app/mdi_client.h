@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,10 @@ class MDIClient {
   void Message(const std::string& text, Icon icon, const std::string& caption = {});
 
   Store* store = nullptr;  // the BBS's store, once start-up has made it
+  // Forwarding's decision for an unread message a station has just stored:
+  // the mail servers and the partners it goes to. Unset until forwarding
+  // exists; nothing is queued then.
+  std::function<void(TChannel& ch, const MsgDB& msg)> routeStoredMsg;
   std::string SysopPageSnd;  // the page sound's file; empty when there is none
   int numberchildren = 0;
   std::array<std::unique_ptr<TChannel>, kMaxChannels> ptrchild;

@@ -64,6 +64,9 @@ class MainView {
   // A user record changed at this position (0: one was appended): the
   // sysop's user list, when open, shows it anew.
   virtual void RefreshUserList(long /*position*/) {}
+  // A message record was written at this position (0: several changed): the
+  // sysop's message list, when open, shows it anew.
+  virtual void RefreshMsgList(long /*position*/) {}
   // Plays a sound file once; nothing when the host cannot.
   virtual void PlaySound(const std::string& /*file*/) {}
   // The channel windows are all there: arrange them.

@@ -1,5 +1,6 @@
 #include "bbs/bbs_cmd.h"
 
+#include "bbs/msg_entry.h"
 #include "platform/text.h"
 
 namespace orn {
@@ -11,6 +12,7 @@ TBBSCmd::TBBSCmd(TChannel* channel, const std::string& text, int what) : chan(ch
 TBBSCmd::TBBSCmd(TChannel* channel, long position, int what) : chan(channel), whatcmd(what), listpos(position) {}
 
 TBBSCmd::~TBBSCmd() {
+  if (entry_) entry_->Abandon();
   closefile(infile);
   closefile(outfile);
   closefile(sparefile);

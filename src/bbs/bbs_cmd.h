@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "store/file_operations.h"
 
 namespace orn {
 
+class MsgEntry;
 class TChannel;
 
 // What the operation does.
@@ -75,6 +77,8 @@ class TBBSCmd : public TFileOperations {
   // Each kind of operation keeps its own working state in its own file.
   bool StartSend();
   bool StartRead();
+
+  std::unique_ptr<MsgEntry> entry_;
 };
 
 }  // namespace orn

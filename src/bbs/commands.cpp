@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "app/mdi_client.h"
+#include "bbs/kill_commands.h"
+#include "bbs/msg_entry.h"
 #include "bbs/prepare_dir.h"
 #include "bbs/prompts.h"
 #include "channel/channel.h"
@@ -236,6 +238,9 @@ void RunCommand(TChannel& ch, const char* line) {
       ch.Service = 1000;
       ch.EndService("\r");
       return;
+    case 'K':
+      KillCommand(ch, line);
+      return;
     case 'M':
       ch.Service = 1000;
       HomeBbs(ch, line);
@@ -243,6 +248,9 @@ void RunCommand(TChannel& ch, const char* line) {
     case 'N':
       ch.Service = 1000;
       NameOrZip(ch, line);
+      return;
+    case 'S':
+      SendCommand(ch, line);
       return;
     case 'T':
       ch.Service = 1000;
