@@ -64,6 +64,11 @@ class MainView {
   // A user record changed at this position (0: one was appended): the
   // sysop's user list, when open, shows it anew.
   virtual void RefreshUserList(long /*position*/) {}
+  // A message record changed at this position: the sysop's message list,
+  // when open, shows its row anew.
+  virtual void RefreshMsgList(long /*position*/) {}
+  // The mail indicator: whether mail for the sysop is waiting.
+  virtual void SetMailIndicator(bool /*mail*/) {}
   // Plays a sound file once; nothing when the host cannot.
   virtual void PlaySound(const std::string& /*file*/) {}
   // The channel windows are all there: arrange them.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/mdi_client.h"
+#include "bbs/list_read_commands.h"
 #include "bbs/prepare_dir.h"
 #include "bbs/prompts.h"
 #include "channel/channel.h"
@@ -236,6 +237,9 @@ void RunCommand(TChannel& ch, const char* line) {
       ch.Service = 1000;
       ch.EndService("\r");
       return;
+    case 'L':
+      ListCommand(ch, line);
+      return;
     case 'M':
       ch.Service = 1000;
       HomeBbs(ch, line);
@@ -243,6 +247,9 @@ void RunCommand(TChannel& ch, const char* line) {
     case 'N':
       ch.Service = 1000;
       NameOrZip(ch, line);
+      return;
+    case 'R':
+      ReadCommand(ch, line);
       return;
     case 'T':
       ch.Service = 1000;
