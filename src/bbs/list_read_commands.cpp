@@ -49,6 +49,12 @@ void MarkListed(TChannel& ch) {
 
 }  // namespace
 
+bool MayRead(const MsgDB& r, const char* call) {
+  if (r.Type[0] != 'P') return true;
+  const std::string to = BeforeDot(r.ToStation);
+  return to == call || BeforeDot(r.FromStation) == call || !CallIsValid(to) || !CallIsValid(r.AtBbs);
+}
+
 void ListCommand(TChannel& ch, const char* line) {
   ch.client().log().writelog(65, 0, ch.UserCallOnly, "List");
   TOrnDbase& db = *ch.tdb;
@@ -164,11 +170,7 @@ void ReadCommand(TChannel& ch, const char* line) {
     ch.EndService(ch.lang.notfound);
     return;
   }
-  const MsgDB& m = db.msgdb;
-  const std::string me = ch.UserCallOnly;
-  const bool allowed = m.Type[0] != 'P' || me == m.ToStation || me == m.FromStation || !CallIsValid(m.AtBbs) ||
-                       !CallIsValid(m.ToStation);
-  if (!allowed || m.Status[0] == 'K') {
+  if (db.msgdb.Status[0] == 'K' || !MayRead(db.msgdb, ch.UserCallOnly)) {
     ch.EndService(ch.lang.notauthortoread);
     return;
   }

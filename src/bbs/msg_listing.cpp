@@ -7,9 +7,9 @@
 
 #include "app/mdi_client.h"
 #include "bbs/bbs_cmd.h"
+#include "bbs/list_read_commands.h"
 #include "channel/channel.h"
 #include "platform/text.h"
-#include "store/callsign.h"
 #include "store/msg_text.h"
 
 namespace orn {
@@ -25,16 +25,7 @@ std::string CallPart(const char* field) {
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-// Whether the station may see the record in a listing. Private mail shows to
-// its sender and addressee only, unless it is addressed to something other
-// than a station (SYSOP, a group) or routed to something other than a plain
-// BBS call, which makes it everybody's.
-bool Visible(const MsgDB& r, const char* call) {
-  if (r.Status[0] == 'K') return false;
-  if (r.Type[0] != 'P') return true;
-  const std::string to = CallPart(r.ToStation);
-  return to == call || CallPart(r.FromStation) == call || !CallIsValid(to) || !CallIsValid(r.AtBbs);
-}
+bool Visible(const MsgDB& r, const char* call) { return r.Status[0] != 'K' && MayRead(r, call); }
 
 enum class Skipped { Kept, LowersRange };
 

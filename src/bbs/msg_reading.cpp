@@ -105,9 +105,11 @@ bool TBBSCmd::ReadMsgText() {
         break;
       }
       // The rest of an over-long routing line is no text line.
-      if (!whole)
-        while (readln(outfile, line) && !EndsWithCr(line)) {
+      if (!whole) {
+        char rest[kReadlnMax + 1];
+        while (readln(outfile, rest) && !EndsWithCr(rest)) {
         }
+      }
       if (pathprefix) {
         portion += "Path:";
         pathprefix = false;
