@@ -125,7 +125,7 @@ void ListCommand(TChannel& ch, const char* line) {
       break;
     case 'U':
       what = kCmdListStatus;
-      search = "N";
+      search = std::string(1, 'N');
       break;
     default:
       ch.EndService(ch.lang.invalidparameters);
