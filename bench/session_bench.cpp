@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/ornbbs.h"
+#include "bbs/prompts.h"
 #include "platform/clock.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
@@ -91,8 +92,9 @@ class Session {
     engine_.Event(0, "*** CONNECTED To Station " + GeneratedCall(2) + "\r");
     TChannel& ch = Ch();
     if (!ch.connected || !ch.tdb) Fail("the station is not connected");
-    // A registered station with no download limit.
+    // A registered station with every command and no download limit.
     CopyField(ch.tdb->userdb.Type, "R");
+    CopyField(ch.prompt, kFullPrompt);
     ch.tdb->userdb.MaxDownload = 0;
     ch.pagination = false;
     engine_.Take();
@@ -154,6 +156,7 @@ Session& TheSession() {
 }
 
 void Report(benchmark::State& state, long steps) {
+  if (steps < 3) state.SkipWithError("the command did not run");
   state.counters["steps"] = static_cast<double>(steps);
   state.counters["per_step"] =
       benchmark::Counter(static_cast<double>(steps) * static_cast<double>(state.iterations()),
