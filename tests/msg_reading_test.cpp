@@ -276,5 +276,23 @@ TEST_F(ReadingTest, ReadingCountsAgainstTheDownloadVolume) {
   EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
 }
 
+TEST_F(ReadingTest, ListingsAndTextsReachTheStationInItsCharacterSet) {
+  for (const bool convert : {true, false}) {
+    SCOPED_TRACE(convert ? "OEMANSI on" : "OEMANSI off");
+    bbs_.reset();
+    for (const char* f : {"MSG.ADB", "MSG.IDX", "USERS.ADB", "USERS.IDX"}) dir_.Write(f, "");
+    AddStation("XX1ABC");
+    AddMsg({.subject = "caf\xE9", .text = "na\xEFve\n"});
+    StartAndConnect({"XX1ABC"}, convert ? "" : "[CHAR]\nOEMANSI=0\n");
+    const CodePages& cp = Client().codePages();
+    const std::string subject = convert ? cp.AnsiToOem("caf\xE9") : "caf\xE9";
+    const std::string text = convert ? cp.AnsiToOem("na\xEFve") : "na\xEFve";
+    ASSERT_NE(cp.AnsiToOem("caf\xE9"), "caf\xE9");
+    EXPECT_NE(RunToPrompt(Says("LL")).find(subject + "\r"), std::string::npos);
+    const std::string read = RunToPrompt(Says("R 1001"));
+    EXPECT_NE(read.find(subject + "\r" + text + "\r"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace orn
