@@ -67,6 +67,8 @@ class MainView {
   // A message record was written at this position (0: several changed): the
   // sysop's message list, when open, shows it anew.
   virtual void RefreshMsgList(long /*position*/) {}
+  // The mail indicator: whether mail for the sysop is waiting.
+  virtual void SetMailIndicator(bool /*mail*/) {}
   // Plays a sound file once; nothing when the host cannot.
   virtual void PlaySound(const std::string& /*file*/) {}
   // The channel windows are all there: arrange them.

@@ -79,6 +79,13 @@ class TBBSCmd : public TFileOperations {
   bool StartRead();
 
   std::unique_ptr<MsgEntry> entry_;
+
+ public:
+  // Working state of listing and reading.
+  int listedlines = 0;     // lines sent by the listing step in progress
+  bool firstline = true;   // the column titles are still to come: nothing listed yet
+  bool pathlines = true;   // reading is still at the routing lines of its message
+  bool pathprefix = true;  // "Path:" is still to be written
 };
 
 }  // namespace orn

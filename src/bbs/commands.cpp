@@ -1,5 +1,6 @@
-// The commands of a station's own account and session: A, B, F, G, H, I, J,
-// M, N, T, V and X. The message, file and forwarding commands answer
+// The command table: the commands of a station's own account and session (A,
+// B, F, G, H, I, J, M, N, T, V, X) are here; the message commands (K, L, R,
+// S) have their own files. The file and forwarding commands answer
 // `invalidcommand` until they exist.
 #include "bbs/commands.h"
 
@@ -8,6 +9,7 @@
 
 #include "app/mdi_client.h"
 #include "bbs/kill_commands.h"
+#include "bbs/list_read_commands.h"
 #include "bbs/msg_entry.h"
 #include "bbs/prepare_dir.h"
 #include "bbs/prompts.h"
@@ -241,6 +243,9 @@ void RunCommand(TChannel& ch, const char* line) {
     case 'K':
       KillCommand(ch, line);
       return;
+    case 'L':
+      ListCommand(ch, line);
+      return;
     case 'M':
       ch.Service = 1000;
       HomeBbs(ch, line);
@@ -248,6 +253,9 @@ void RunCommand(TChannel& ch, const char* line) {
     case 'N':
       ch.Service = 1000;
       NameOrZip(ch, line);
+      return;
+    case 'R':
+      ReadCommand(ch, line);
       return;
     case 'S':
       SendCommand(ch, line);

@@ -273,7 +273,14 @@ void TChannel::DecodeService() {
       if (operation->whatcmd == kCmdRead) {
         if (!operation->ReadMsgText()) end();
       } else if (operation->whatcmd == kCmdReadMine) {
-        if (!operation->ReadMsgText() && !operation->Proceed()) end();
+        // A finished message is followed at once by the next one's header
+        // and first portion.
+        while (!operation->ReadMsgText()) {
+          if (!operation->Proceed()) {
+            end();
+            return;
+          }
+        }
       }
       return;
     default:

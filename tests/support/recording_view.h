@@ -30,6 +30,8 @@ class RecordingView : public MainView {
   void SetStatusText(const std::string& text) override { status = text; }
   void SetStatusField(int field, const std::string& text) override { fields[field] = text; }
   void SetConnectionIndicator(bool on) override { connectionIndicator = on; }
+  void RefreshMsgList(long position) override { msgRows.push_back(position); }
+  void SetMailIndicator(bool mail) override { mailIndicator = mail; }
   void Notice(const std::string& caption, const std::string& text) override {
     notices.push_back(caption + ": " + text);
   }
@@ -41,6 +43,8 @@ class RecordingView : public MainView {
   std::string status;
   std::map<int, std::string> fields;
   bool connectionIndicator = false;
+  std::vector<long> msgRows;  // message-list rows refreshed, by record position
+  std::optional<bool> mailIndicator;
   std::optional<bool> answer;
   std::map<int, std::shared_ptr<RecordedChannel>> channels;
 };
