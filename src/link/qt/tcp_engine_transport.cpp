@@ -8,10 +8,16 @@ TcpEngineTransport::TcpEngineTransport(QObject* parent) : QObject(parent) {
   connect(&socket_, &QTcpSocket::readyRead, this, [this] {
     if (async_) Deliver();
   });
-  connect(&socket_, &QTcpSocket::disconnected, this, &TcpEngineTransport::Lost);
-  connect(&socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-    if (socket_.state() != QAbstractSocket::ConnectedState) Lost();
-  });
+  // A failed write can report the loss from inside Write(), deep in the
+  // BBS's own code (an operation sending its text); the BBS hears of it from
+  // the event loop instead, where ending every session is safe.
+  connect(&socket_, &QTcpSocket::disconnected, this, &TcpEngineTransport::Lost, Qt::QueuedConnection);
+  connect(
+      &socket_, &QTcpSocket::errorOccurred, this,
+      [this](QAbstractSocket::SocketError) {
+        if (socket_.state() != QAbstractSocket::ConnectedState) Lost();
+      },
+      Qt::QueuedConnection);
 }
 
 bool TcpEngineTransport::Open(const std::string& host, int port, int timeoutMs) {
