@@ -87,6 +87,8 @@ void ORNBBS::SetupMainWindow() {
   client_->store = store_.get();
   serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
   serviceTimers_->PacedDeadline = [](const TChannel& ch, int service) { return ch.PacedDeadline(service); };
+  optimize_ = std::make_unique<OptimizeRun>(*client_, *store_);
+  serviceTimers_->StartOptimize = [this] { optimize_->StartOptimize(false); };
   client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
 
   view_.SetStatusText("BBS Server started->Idle Mode");
@@ -197,6 +199,8 @@ void ORNBBS::Shutdown() {
   // Cleanup of the main window: timers, the link, the channels.
   client_->link().SetLinkStateHook(nullptr);
   if (serviceTimers_) serviceTimers_->KillTimers();
+  // A repair in progress finishes before the files are let go.
+  if (optimize_) optimize_->Wait();
   client_->link().Close();
   client_->RemoveChannels();
   // Instance termination.

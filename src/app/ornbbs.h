@@ -8,6 +8,7 @@
 #include "app/activity_log.h"
 #include "app/config.h"
 #include "app/mdi_client.h"
+#include "app/optimize_run.h"
 #include "app/service_timers.h"
 #include "app/views.h"
 #include "link/engine_transport.h"
@@ -43,6 +44,8 @@ class ORNBBS {
   Store* store() { return store_.get(); }
   // The periodic timers; null before the start-up has made the store.
   ServiceTimers* serviceTimers() { return serviceTimers_.get(); }
+  // The database repair; null before the start-up has made the store.
+  OptimizeRun* optimizer() { return optimize_.get(); }
   // An unread message to the BBS's own call was found at start-up.
   bool mailForSysop() const { return mailForSysop_; }
 
@@ -66,6 +69,7 @@ class ORNBBS {
   std::unique_ptr<MDIClient> client_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<ServiceTimers> serviceTimers_;
+  std::unique_ptr<OptimizeRun> optimize_;
   InstanceLock lock_;
   bool mailForSysop_ = false;
   bool mainWindowUp_ = false;
