@@ -115,6 +115,25 @@ void MainWindow::SetStatusField(int field, const std::string& text) {
   if (field >= 0 && field < 4) fields_[field]->setText(QString::fromStdString(text));
 }
 
+void MainWindow::addMenuCommand(const QString& menu, const QString& item, std::function<void()> run,
+                                std::function<bool()> checked) {
+  QMenu* target = nullptr;
+  QAction* before = nullptr;
+  for (QAction* a : menuBar()->actions()) {
+    if (a->menu() && a->text() == menu) target = a->menu();
+    if (a->menu() && a->text() == "&Window" && !before) before = a;
+  }
+  if (!target) {
+    target = new QMenu(menu, this);
+    menuBar()->insertMenu(before, target);
+  }
+  QAction* action = target->addAction(item, this, [run = std::move(run)] { run(); });
+  if (checked) {
+    action->setCheckable(true);
+    connect(target, &QMenu::aboutToShow, action, [action, checked] { action->setChecked(checked()); });
+  }
+}
+
 void MainWindow::PlaySound(const std::string& file) { PlayWithSystemPlayer(file); }
 
 void MainWindow::Flash(QLabel* indicator) {

@@ -29,6 +29,12 @@ class MainWindow : public QMainWindow, public MainView {
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   void Cascade() override;
 
+  // A command of the menu bar: the menu is made before "Window" when it does
+  // not exist yet; `checked`, when given, sets the item's check mark each
+  // time the menu opens.
+  void addMenuCommand(const QString& menu, const QString& item, std::function<void()> run,
+                      std::function<bool()> checked = nullptr);
+
   // Asked before the window closes; null closes without asking.
   void setCloseQuestion(std::function<bool()> ask) { ask_ = std::move(ask); }
   QMdiArea* mdiArea() { return mdi_; }

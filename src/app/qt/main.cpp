@@ -68,6 +68,16 @@ int RunDesktop(int argc, char** argv) {
     return bbs.quitCode();
   }
   window.setCloseQuestion([&] { return bbs.CanClose(true); });
+  window.addMenuCommand(
+      "&System", "&Optimizing DB",
+      [&] {
+        if (bbs.optimizer()) bbs.optimizer()->StartOptimize(true);
+      },
+      [&] { return bbs.optimizer() && bbs.optimizer()->repcheck; });
+  window.addMenuCommand(
+      "&System", "OemToChar", [&] { orn::ToggleOemAnsi(bbs.ini(), bbs.cfg()); }, [&] { return bbs.cfg().OEMANSI; });
+  window.addMenuCommand(
+      "&System", "CharToOem", [&] { orn::ToggleAnsiOem(bbs.ini(), bbs.cfg()); }, [&] { return bbs.cfg().ANSIOEM; });
   QObject::connect(&sigWatch, &orn::SignalWatcher::terminateRequested, [&] {
     window.setCloseQuestion(nullptr);
     window.close();
