@@ -1,0 +1,160 @@
+#include "admin/msg_admin.h"
+
+#include <cstring>
+
+#include "platform/text.h"
+#include "store/date_time.h"
+#include "store/mail_beacon_list.h"
+#include "store/msg_text.h"
+#include "store/store.h"
+
+namespace orn {
+namespace {
+
+std::string Before(const std::string& s, char c) { return s.substr(0, s.find(c)); }
+
+bool Contains(const char* field, const std::string& text) {
+  return std::string(field).find(UpperAscii(text)) != std::string::npos;
+}
+
+bool Filled(const char* field) { return !Trim(field).empty(); }
+
+}  // namespace
+
+std::vector<MsgRow> AllMsgs(const TOrnDbase& db) {
+  std::vector<MsgRow> rows;
+  db.ScanMsgs([&](long pos, const MsgDB& m) {
+    rows.push_back({pos, m});
+    return true;
+  });
+  return rows;
+}
+
+std::vector<MsgRow> SearchMsgs(TOrnDbase& db, MsgSearch how, const std::string& text, const std::string& ownCall) {
+  std::vector<MsgRow> rows;
+  if (how == MsgSearch::kMsgNo) {
+    const long number = std::atol(text.c_str());
+    const long pos = db.SearchBinary(number);
+    MsgDB m{};
+    MsgDBidx i{};
+    if (number > 0 && db.ReadFromFile(pos, m, i) && m.MsgNo == number) rows.push_back({pos, m});
+    return rows;
+  }
+  db.ScanMsgs([&](long pos, const MsgDB& m) {
+    bool match = false;
+    switch (how) {
+      case MsgSearch::kType: match = text == m.Type; break;
+      case MsgSearch::kStatus: match = text == m.Status; break;
+      case MsgSearch::kFrom: match = Contains(m.FromStation, text); break;
+      case MsgSearch::kTo: match = Contains(m.ToStation, text); break;
+      case MsgSearch::kAt: match = Contains(m.AtBbs, text); break;
+      case MsgSearch::kMine: match = Before(m.ToStation, '.') == ownCall; break;
+      case MsgSearch::kMsgNo: break;
+    }
+    if (match) rows.push_back({pos, m});
+    return true;
+  });
+  return rows;
+}
+
+namespace {
+
+// The record of message `number` into db.msgdb and its position; 0 when
+// there is none.
+long Find(TOrnDbase& db, long number) {
+  const long pos = db.SearchBinary(number);
+  MsgDB m{};
+  MsgDBidx i{};
+  if (number <= 0 || !db.ReadFromFile(pos, m, i) || m.MsgNo != number) return 0;
+  db.msgdb = m;
+  db.msgidx = i;
+  db.mpos = pos;
+  return pos;
+}
+
+}  // namespace
+
+bool KillMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number) {
+  const long pos = Find(db, number);
+  if (!pos) return false;
+  MsgDB m = db.msgdb;
+  const std::string old = m.Status;
+  if (old == "K") return true;
+  CopyField(m.Status, "K");
+  if (!db.WriteToFile(pos, m)) return false;
+  db.msgdb = m;
+  if (ctx.RemFwd) ctx.RemFwd(number);
+  if (ctx.store) {
+    if (UpdatemsgBeacon* list = ctx.store->MsgBeacon())
+      DecideIfWePutTheMsgInMailBeacon(*list, ctx.store->counters, old, "K", m.ToStation);
+    else
+      --ctx.store->counters.activemsg;
+  }
+  return true;
+}
+
+MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited) {
+  if (!Filled(edited.ToStation) || !Filled(edited.FromStation) || !Filled(edited.Bid))
+    return MsgEditResult::kFillAllFields;
+  const long pos = Find(db, edited.MsgNo);
+  if (!pos) return MsgEditResult::kNotFound;
+  const std::string old = db.msgdb.Status;
+  if (!db.WriteToFile(pos, edited)) return MsgEditResult::kNotStored;
+  db.msgdb = edited;
+  if (ctx.store && old != edited.Status) {
+    if (UpdatemsgBeacon* list = ctx.store->MsgBeacon())
+      DecideIfWePutTheMsgInMailBeacon(*list, ctx.store->counters, old, edited.Status, edited.ToStation);
+  }
+  return MsgEditResult::kStored;
+}
+
+MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
+  if (!Filled(m.ToStation) || !Filled(m.FromStation) || !Filled(m.Bid)) return MsgEditResult::kFillAllFields;
+  if (!ctx.store || !ctx.clock) return MsgEditResult::kNotStored;
+  Store& store = *ctx.store;
+  if (store.Bids.WeHaveThebid(m.Bid)) return MsgEditResult::kKnownBid;
+
+  const long number = store.counters.lastmsg + 1;
+  m.MsgNo = static_cast<int32_t>(number);
+  CopyField(m.MsgDate, FormatMsgDateTime(*ctx.clock));
+  if (!m.Status[0]) CopyField(m.Status, "N");
+
+  // The text first: a record never points at a text that is not there.
+  std::string body;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    body += text[i];
+  }
+  if (!body.empty() && body.back() != '\n') body += '\n';
+  const std::string head = MsgTextHead(ctx.routingHeader, m);
+  const long size = WriteMsgText(store.site().mailDir, number, head + body);
+  if (size < 0) return MsgEditResult::kNotStored;
+  m.Size = static_cast<int32_t>(size);
+  const long pos = db.MsgCount() + 1;
+  if (!db.WriteToFile(pos, m)) {
+    std::remove(MsgFileName(store.site().mailDir, number).c_str());
+    return MsgEditResult::kNotStored;
+  }
+  db.msgdb = m;
+  db.mpos = pos;
+  store.counters.lastmsg = number;
+  ++store.counters.totalmsg;
+  if (m.Status[0] != 'K') ++store.counters.activemsg;
+  if (m.Status[0] == 'H') ++store.counters.heldmsg;
+  if (UpdatemsgBeacon* list = store.MsgBeacon()) list->PutCallInList(m.ToStation);
+  store.Bids.InsertInBidArray(m.Bid);
+  return MsgEditResult::kStored;
+}
+
+bool PrepareReply(const MsgDB& original, const std::string& ownCall, MsgDB* reply) {
+  if (std::string(original.ToStation).find(ownCall) == std::string::npos) return false;
+  *reply = MsgDB{};
+  CopyField(reply->Type, "P");
+  CopyField(reply->Status, "N");
+  CopyField(reply->ToStation, FieldText(original.FromStation));
+  CopyField(reply->FromStation, FieldText(original.ToStation));
+  CopyField(reply->MsgSubject, "RE:" + FieldText(original.MsgSubject));
+  return true;
+}
+
+}  // namespace orn

@@ -1,0 +1,59 @@
+// The sysop's work on the message base, as the message window does it:
+// searching, killing, editing, creating and answering messages. No display
+// here: the window shows what these return.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "store/orn_dbase.h"
+
+namespace orn {
+
+class Store;
+class Clock;
+
+enum class MsgSearch { kMsgNo, kType, kStatus, kFrom, kTo, kAt, kMine };
+
+struct MsgRow {
+  long position;  // in msg.adb, from 1
+  MsgDB record;
+};
+
+// The records matching the typed text, in file order. `ownCall` is the
+// BBS's call without SSID (for kMine).
+std::vector<MsgRow> SearchMsgs(TOrnDbase& db, MsgSearch how, const std::string& text, const std::string& ownCall);
+// Every record, in file order.
+std::vector<MsgRow> AllMsgs(const TOrnDbase& db);
+
+// What the message window needs from the rest of the BBS.
+struct MsgAdminContext {
+  Store* store = nullptr;
+  const Clock* clock = nullptr;
+  std::string ownCall;             // without SSID
+  std::string routingHeader;       // FWDHEADER, expanded
+  std::function<void(long number)> RemFwd;  // out of the partners' queues
+};
+
+// Marks message `number` killed. False when there is no such message.
+bool KillMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number);
+
+enum class MsgEditResult { kStored, kFillAllFields, kKnownBid, kNotFound, kNotStored };
+
+// Writes the edited fields of an existing message back (its number and
+// position stay); a change of status updates the mail-beacon list and the
+// counters.
+MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited);
+// A new message from the sysop (addressee, sender and BID filled in):
+// numbered, dated, its text file written with the routing header and the
+// From/To lines, then its records. `text` holds
+// the editor's lines joined by "\r\n". The stored record is left in `m`.
+MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
+
+// The editor's fields for an answer to `original`: addressee and sender
+// swapped, subject "RE:" and the original's subject. False when the
+// message is not addressed to the BBS (only those are answered here).
+bool PrepareReply(const MsgDB& original, const std::string& ownCall, MsgDB* reply);
+
+}  // namespace orn
