@@ -26,7 +26,7 @@ class MsgAdminTest : public ::testing::Test {
     ctx_.store = store_.get();
     ctx_.clock = &clock_;
     ctx_.ownCall = "XX9ORN";
-    ctx_.routingHeader = "R:261210/1530Z @:XX9ORN.GRC.EU";
+    ctx_.routingHeader = [] { return std::string("R:261210/1530Z @:XX9ORN.GRC.EU"); };
     ctx_.RemFwd = [this](long n) { unqueued_.push_back(n); };
   }
   MsgDB New(const char* to, const char* bid) {

@@ -126,7 +126,7 @@ MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, con
     body += text[i];
   }
   if (!body.empty() && body.back() != '\n') body += '\n';
-  const std::string head = MsgTextHead(ctx.routingHeader, m);
+  const std::string head = MsgTextHead(ctx.routingHeader ? ctx.routingHeader() : std::string(), m);
   const long size = WriteMsgText(store.site().mailDir, number, head + body);
   if (size < 0) return MsgEditResult::kNotStored;
   m.Size = static_cast<int32_t>(size);

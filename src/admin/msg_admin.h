@@ -32,7 +32,7 @@ struct MsgAdminContext {
   Store* store = nullptr;
   const Clock* clock = nullptr;
   std::string ownCall;             // without SSID
-  std::string routingHeader;       // FWDHEADER, expanded
+  std::function<std::string()> routingHeader;  // FWDHEADER, expanded now
   std::function<void(long number)> RemFwd;  // out of the partners' queues
 };
 

@@ -134,6 +134,21 @@ void MainWindow::addMenuCommand(const QString& menu, const QString& item, std::f
   }
 }
 
+void MainWindow::ShowInArea(QWidget* w) {
+  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+    if (sub->widget() == w) {
+      sub->show();
+      mdi_->setActiveSubWindow(sub);
+      return;
+    }
+  }
+  QMdiSubWindow* sub = mdi_->addSubWindow(w);
+  sub->installEventFilter(new HideOnClose(sub));
+  sub->resize(760, 420);
+  sub->show();
+  mdi_->setActiveSubWindow(sub);
+}
+
 void MainWindow::PlaySound(const std::string& file) { PlayWithSystemPlayer(file); }
 
 void MainWindow::Flash(QLabel* indicator) {

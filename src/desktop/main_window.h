@@ -23,6 +23,15 @@ class MainWindow : public QMainWindow, public MainView {
   void SetConnectionIndicator(bool on) override;
   void SetAnimationFrame(int frame) override;
   void PlaySound(const std::string& file) override;
+  void RefreshUserList(long position) override {
+    if (onUsersChanged) onUsersChanged(position);
+  }
+  void RefreshMsgList(long position) override {
+    if (onMsgsChanged) onMsgsChanged(position);
+  }
+  // Opens a window of the sysop's in the MDI area, or shows it again.
+  void ShowInArea(QWidget* w);
+  std::function<void(long)> onUsersChanged, onMsgsChanged;
   void FlashTx() override { Flash(tx_); }
   void FlashRx() override { Flash(rx_); }
   void Notice(const std::string& caption, const std::string& text) override;

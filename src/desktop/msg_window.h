@@ -1,0 +1,45 @@
+// The message database window: every message header as a row, a search,
+// and the message editor to create, change, kill and answer messages.
+#pragma once
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "admin/msg_admin.h"
+#include "platform/code_pages.h"
+
+namespace orn {
+
+class MsgWindow : public QWidget {
+  Q_OBJECT
+ public:
+  // `context` gives the store and the forwarding hook; `opened` the
+  // window's own database object.
+  MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, const CodePages& cp, QWidget* parent = nullptr);
+
+  // Shows every record anew (other parts of the BBS changed the files).
+  void ShowAllM();
+  QTableWidget* list() { return list_; }
+  // The editor for a new message, or for the record in `row`.
+  void OpenEditor(int row, const MsgDB* prefill = nullptr, const QString& text = {});
+  void KillRow(int row);
+  void Search();
+
+ private:
+  void Show(const std::vector<MsgRow>& rows);
+  QString Text(const char* field) const;
+  long NumberAt(int row) const;
+
+  MsgAdminContext ctx_;
+  std::unique_ptr<TOrnDbase> db_;
+  const CodePages& cp_;
+  QTableWidget* list_;
+  QComboBox* how_;
+  QLineEdit* what_;
+};
+
+}  // namespace orn

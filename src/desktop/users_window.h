@@ -1,0 +1,38 @@
+// The user database window: every user as a row, a search, and the user
+// editor.
+#pragma once
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QWidget>
+#include <memory>
+
+#include "admin/user_admin.h"
+#include "platform/code_pages.h"
+
+namespace orn {
+
+class UsersWindow : public QWidget {
+  Q_OBJECT
+ public:
+  UsersWindow(std::unique_ptr<TOrnDbase> db, std::string bbsDir, const CodePages& cp, QWidget* parent = nullptr);
+
+  void ShowAllU();
+  QTableWidget* list() { return list_; }
+  void OpenEditor(int row);
+  void Search();
+
+ private:
+  void Show(const std::vector<UserRow>& rows);
+  QString Text(const char* field) const;
+
+  std::unique_ptr<TOrnDbase> db_;
+  std::string bbsDir_;
+  const CodePages& cp_;
+  QTableWidget* list_;
+  QComboBox* how_;
+  QLineEdit* what_;
+};
+
+}  // namespace orn

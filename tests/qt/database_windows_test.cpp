@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "admin/msg_admin.h"
+#include "desktop/msg_window.h"
+#include "desktop/users_window.h"
+#include "platform/clock.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "store/store.h"
+#include "support/test_dir.h"
+
+namespace orn {
+namespace {
+
+using test::TestDir;
+
+class DatabaseWindowsTest : public ::testing::Test {
+ protected:
+  DatabaseWindowsTest() {
+    for (const char* name : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX", "MAIL.ADB"}) dir_.Write(name, "");
+    site_ = StoreSite{dir_.path(), dir_ / "MAIL", "XX9ORN", "GRC.EU"};
+    CreateDirIfDontExist(dir_.path(), "MAIL");
+    store_ = std::make_unique<Store>(site_);
+    store_->CreateMailBeaconList();
+    clock_.SetLocal(2026, 12, 10, 9, 0);
+  }
+  MsgAdminContext Context() {
+    MsgAdminContext ctx;
+    ctx.store = store_.get();
+    ctx.clock = &clock_;
+    ctx.ownCall = "XX9ORN";
+    return ctx;
+  }
+
+  TestDir dir_;
+  StoreSite site_;
+  std::unique_ptr<Store> store_;
+  FakeClock clock_;
+  CodePages cp_;
+};
+
+TEST_F(DatabaseWindowsTest, TheMessageListShowsTheStoreAndFollowsAKill) {
+  auto db = store_->OpenDbase();
+  for (const char* bid : {"B1", "B2"}) {
+    MsgDB m{};
+    CopyField(m.Type, "B");
+    CopyField(m.ToStation, "ALL");
+    CopyField(m.FromStation, "XX1ABC");
+    CopyField(m.Bid, bid);
+    CopyField(m.MsgSubject, "Caf\xE9 net");  // code page 1252 in the store
+    ASSERT_EQ(CreateMsg(Context(), *db, m, "text"), MsgEditResult::kStored);
+  }
+  MsgWindow window(Context(), store_->OpenDbase(), cp_);
+  ASSERT_EQ(window.list()->rowCount(), 2);
+  EXPECT_EQ(window.list()->item(0, 0)->text(), "1001");
+  EXPECT_EQ(window.list()->item(1, 8)->text(), QString::fromUtf8("Caf\xC3\xA9 net"));
+  window.KillRow(0);
+  EXPECT_EQ(window.list()->item(0, 2)->text(), "K");
+  EXPECT_EQ(store_->counters.activemsg, 1);
+  window.findChild<QComboBox*>()->setCurrentIndex(static_cast<int>(MsgSearch::kStatus));
+  window.findChild<QLineEdit*>()->setText("N");
+  window.Search();
+  ASSERT_EQ(window.list()->rowCount(), 1);
+  EXPECT_EQ(window.list()->item(0, 0)->text(), "1002");
+}
+
+TEST_F(DatabaseWindowsTest, TheUserListSearchesByCallsign) {
+  auto db = store_->OpenDbase();
+  for (const char* call : {"XX1AAA", "XX2BBB"}) ASSERT_NE(db->AppendUser(call), 0);
+  UsersWindow window(store_->OpenDbase(), dir_.path(), cp_);
+  ASSERT_EQ(window.list()->rowCount(), 2);
+  window.findChild<QLineEdit*>()->setText("xx2bbb");
+  window.Search();
+  ASSERT_EQ(window.list()->rowCount(), 1);
+  EXPECT_EQ(window.list()->item(0, 1)->text(), "XX2BBB");
+}
+
+}  // namespace
+}  // namespace orn
