@@ -202,6 +202,9 @@ TEST_F(ReadingTest, TheSysopsMailIndicatorGoesOffWhenTheLastOfItsMailIsRead) {
   AddMsg({.type = "P", .to = "XX9ORN", .text = "one\n"});
   AddMsg({.type = "P", .to = "XX9ORN", .text = "two\n"});
   StartAndConnect({"XX9ORN"});
+  // Start-up found the sysop's unread mail.
+  EXPECT_EQ(view_.mailIndicator, true);
+  view_.mailIndicator.reset();
   Beacon().PutCallInList("XX9ORN");
   Beacon().PutCallInList("XX9ORN");
   RunToPrompt(Says("R 1001"));

@@ -97,6 +97,7 @@ void ORNBBS::SetupMainWindow() {
   view_.SetSplashText("Making Database ops...");
   // The main window's mail indicator shows this once the desktop has one.
   mailForSysop_ = store_->ReadTheBids();
+  view_.SetMailIndicator(mailForSysop_);
   // The users' forwarding data are read here once forwarding exists.
   store_->RecountMessages();
 

@@ -79,6 +79,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     (*l)->setEnabled(false);
     statusBar()->addPermanentWidget(*l);
   }
+  mail_ = new QLabel(this);
+  mail_->setToolTip("Mail for the sysop");
+  statusBar()->addPermanentWidget(mail_);
   connection_ = new QLabel("\u25CB", this);
   connection_->setToolTip("Connection");
   statusBar()->addPermanentWidget(connection_);
@@ -161,6 +164,8 @@ void MainWindow::SetAnimationFrame(int frame) {
   static const char16_t kFrames[] = u"\u280B\u2819\u2838\u2834\u2826\u2807";
   animation_->setText(QString(QChar(kFrames[((frame % 6) + 6) % 6])));
 }
+
+void MainWindow::SetMailIndicator(bool mail) { mail_->setText(mail ? "\u2709" : ""); }
 
 void MainWindow::SetConnectionIndicator(bool on) { connection_->setText(on ? "\u25CF" : "\u25CB"); }
 

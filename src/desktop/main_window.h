@@ -21,6 +21,7 @@ class MainWindow : public QMainWindow, public MainView {
   void SetStatusText(const std::string& text) override;
   void SetStatusField(int field, const std::string& text) override;
   void SetConnectionIndicator(bool on) override;
+  void SetMailIndicator(bool mail) override;
   void SetAnimationFrame(int frame) override;
   void PlaySound(const std::string& file) override;
   void RefreshUserList(long position) override {
@@ -60,6 +61,7 @@ class MainWindow : public QMainWindow, public MainView {
   void Flash(QLabel* indicator);
 
   QLabel* connection_;
+  QLabel* mail_;
   QLabel* animation_;
   QLabel* tx_;
   QLabel* rx_;

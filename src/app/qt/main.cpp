@@ -12,10 +12,8 @@
 #include "app/qt/qt_timer_host.h"
 #include "app/qt/signal_watcher.h"
 #include "app/qt/system_sound.h"
+#include "app/qt/desktop_commands.h"
 #include "desktop/main_window.h"
-#include "desktop/msg_window.h"
-#include "desktop/users_window.h"
-#include "store/store.h"
 #include "link/qt/tcp_engine_transport.h"
 #include "platform/clock.h"
 
@@ -71,45 +69,7 @@ int RunDesktop(int argc, char** argv) {
     return bbs.quitCode();
   }
   window.setCloseQuestion([&] { return bbs.CanClose(true); });
-  // The database windows, made when first asked for; hidden, not closed.
-  orn::UsersWindow* users = nullptr;
-  orn::MsgWindow* msgs = nullptr;
-  window.addMenuCommand("&System", "&Users Data Base", [&] {
-    if (!bbs.store()) return;
-    if (!users) users = new orn::UsersWindow(bbs.store()->OpenDbase(), bbs.cfg().bbspath, bbs.client().codePages());
-    window.ShowInArea(users);
-  });
-  window.addMenuCommand("&System", "&Messages Data Base", [&] {
-    if (!bbs.store()) return;
-    if (!msgs) {
-      orn::MsgAdminContext ctx;
-      ctx.store = bbs.store();
-      ctx.clock = &clock;
-      ctx.ownCall = bbs.cfg().MyCallOut;
-      ctx.routingHeader = [&] {
-        orn::TChannel* monitor = bbs.client().channel(0);
-        return monitor ? monitor->Expand(bbs.cfg().FWDMSGHEADER) : std::string();
-      };
-      msgs = new orn::MsgWindow(std::move(ctx), bbs.store()->OpenDbase(), bbs.client().codePages());
-    }
-    window.ShowInArea(msgs);
-  });
-  window.onUsersChanged = [&](long) {
-    if (users && users->isVisible()) users->ShowAllU();
-  };
-  window.onMsgsChanged = [&](long) {
-    if (msgs && msgs->isVisible()) msgs->ShowAllM();
-  };
-  window.addMenuCommand(
-      "&System", "&Optimizing DB",
-      [&] {
-        if (bbs.optimizer()) bbs.optimizer()->StartOptimize(true);
-      },
-      [&] { return bbs.optimizer() && bbs.optimizer()->repcheck; });
-  window.addMenuCommand(
-      "&System", "OemToChar", [&] { orn::ToggleOemAnsi(bbs.ini(), bbs.cfg()); }, [&] { return bbs.cfg().OEMANSI; });
-  window.addMenuCommand(
-      "&System", "CharToOem", [&] { orn::ToggleAnsiOem(bbs.ini(), bbs.cfg()); }, [&] { return bbs.cfg().ANSIOEM; });
+  orn::DesktopCommands commands(window, bbs, clock);
   QObject::connect(&sigWatch, &orn::SignalWatcher::terminateRequested, [&] {
     window.setCloseQuestion(nullptr);
     window.close();
