@@ -108,26 +108,16 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
   return MsgEditResult::kStored;
 }
 
-MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
-  if (!Filled(m.ToStation) || !Filled(m.FromStation) || !Filled(m.Bid)) return MsgEditResult::kFillAllFields;
+MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
   if (!ctx.store || !ctx.clock) return MsgEditResult::kNotStored;
   Store& store = *ctx.store;
-  if (store.Bids.WeHaveThebid(m.Bid)) return MsgEditResult::kKnownBid;
-
+  if (m.Bid[0] && store.Bids.WeHaveThebid(m.Bid)) return MsgEditResult::kKnownBid;
   const long number = store.counters.lastmsg + 1;
   m.MsgNo = static_cast<int32_t>(number);
   CopyField(m.MsgDate, FormatMsgDateTime(*ctx.clock));
   if (!m.Status[0]) CopyField(m.Status, "N");
-
   // The text first: a record never points at a text that is not there.
-  std::string body;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    body += text[i];
-  }
-  if (!body.empty() && body.back() != '\n') body += '\n';
-  const std::string head = MsgTextHead(ctx.routingHeader ? ctx.routingHeader() : std::string(), m);
-  const long size = WriteMsgText(store.site().mailDir, number, head + body);
+  const long size = WriteMsgText(store.site().mailDir, number, text);
   if (size < 0) return MsgEditResult::kNotStored;
   m.Size = static_cast<int32_t>(size);
   const long pos = db.MsgCount() + 1;
@@ -142,8 +132,21 @@ MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, con
   if (m.Status[0] != 'K') ++store.counters.activemsg;
   if (m.Status[0] == 'H') ++store.counters.heldmsg;
   if (UpdatemsgBeacon* list = store.MsgBeacon()) list->PutCallInList(m.ToStation);
-  store.Bids.InsertInBidArray(m.Bid);
+  if (m.Bid[0]) store.Bids.InsertInBidArray(m.Bid);
+  if (m.Status[0] == 'N' && ctx.DealFwd) ctx.DealFwd(m);
   return MsgEditResult::kStored;
+}
+
+MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
+  if (!Filled(m.ToStation) || !Filled(m.FromStation) || !Filled(m.Bid)) return MsgEditResult::kFillAllFields;
+  std::string body;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    body += text[i];
+  }
+  if (!body.empty() && body.back() != '\n') body += '\n';
+  const std::string header = ctx.routingHeader ? ctx.routingHeader() : std::string();
+  return StoreNewMsg(ctx, db, m, MsgTextHead(header, m) + body);
 }
 
 bool PrepareReply(const MsgDB& original, const std::string& ownCall, MsgDB* reply) {

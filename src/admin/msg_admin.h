@@ -34,6 +34,8 @@ struct MsgAdminContext {
   std::string ownCall;             // without SSID
   std::function<std::string()> routingHeader;  // FWDHEADER, expanded now
   std::function<void(long number)> RemFwd;  // out of the partners' queues
+  // The forwarding decision for a new unread message.
+  std::function<void(const MsgDB&)> DealFwd;
 };
 
 // Marks message `number` killed. False when there is no such message.
@@ -50,6 +52,11 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
 // From/To lines, then its records. `text` holds
 // the editor's lines joined by "\r\n". The stored record is left in `m`.
 MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
+
+// Numbers, dates and stores a message whose whole text (LF line ends) is
+// given: text file, then records, then counters, lists and forwarding. A
+// known BID is refused.
+MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
 
 // The editor's fields for an answer to `original`: addressee and sender
 // swapped, subject "RE:" and the original's subject. False when the
