@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_pages.h"
 #include "store/orn_dbase.h"
 
 namespace orn {
@@ -36,6 +37,10 @@ struct MsgAdminContext {
   std::function<void(long number)> RemFwd;  // out of the partners' queues
   // The forwarding decision for a new unread message.
   std::function<void(const MsgDB&)> DealFwd;
+  // For exchange files: BIDs made for blocks without one, and the stations'
+  // code page when texts are converted (null: they are not).
+  bool autobid = true;
+  const CodePages* stationCodePage = nullptr;
 };
 
 // Marks message `number` killed. False when there is no such message.

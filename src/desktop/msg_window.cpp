@@ -1,6 +1,7 @@
 #include "desktop/msg_window.h"
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "admin/msg_exchange.h"
 #include "platform/text.h"
 #include "store/msg_text.h"
 #include "store/store.h"
@@ -72,12 +74,19 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
     QAction* edit = menu.addAction("&Edit");
     QAction* kill = menu.addAction("&Kill");
     QAction* all = menu.addAction("&List All");
+    QAction* import = menu.addAction("&Import");
+    QAction* exportAction = menu.addAction("E&xport");
+    exportAction->setEnabled(!list_->selectedItems().isEmpty());
     reply->setEnabled(r >= 0);
     edit->setEnabled(r >= 0);
     kill->setEnabled(r >= 0);
     QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(at));
     if (chosen == all) {
       ShowAllM();
+    } else if (chosen == import) {
+      Import();
+    } else if (chosen == exportAction) {
+      Export();
     } else if (chosen == kill) {
       KillRow(r);
     } else if (chosen == edit) {
@@ -130,6 +139,35 @@ void MsgWindow::Search() {
   }
   const auto how = static_cast<MsgSearch>(how_->currentIndex());
   Show(SearchMsgs(*db_, how, cp_.Utf8ToAnsi(what_->text().toStdString()), ctx_.ownCall));
+}
+
+void MsgWindow::Export() {
+  std::vector<long> numbers;
+  for (const QModelIndex& index : list_->selectionModel()->selectedRows()) numbers.push_back(NumberAt(index.row()));
+  if (numbers.empty() || !ctx_.store) return;
+  const QString file = QFileDialog::getSaveFileName(this, "Export", lastExport_, "All Files (*);;Text Files (*.txt)",
+                                                    nullptr, QFileDialog::DontConfirmOverwrite);
+  if (file.isEmpty()) return;
+  lastExport_ = file;
+  const int n = ExportMsgs(*db_, ctx_.store->site().mailDir, numbers, file.toStdString(), ctx_.stationCodePage);
+  if (n < 0) {
+    QMessageBox::warning(this, "Export", "The file could not be written.");
+  } else {
+    QMessageBox::information(this, "Export", "Operation Completed..");
+  }
+}
+
+void MsgWindow::Import() {
+  const QString file = QFileDialog::getOpenFileName(this, "Import", lastImport_, "All Files (*);;Text Files (*.txt)");
+  if (file.isEmpty()) return;
+  lastImport_ = file;
+  const ImportResult r = ImportMsgs(ctx_, *db_, file.toStdString(), ctx_.autobid, ctx_.stationCodePage);
+  ShowAllM();
+  if (!r.readable) {
+    QMessageBox::warning(this, "Import", "The file could not be read.");
+  } else {
+    QMessageBox::information(this, "Import", QString("File Saved.. (%1 stored, %2 skipped)").arg(r.stored.size()).arg(r.skipped));
+  }
 }
 
 void MsgWindow::KillRow(int row) {

@@ -27,6 +27,9 @@ class MsgWindow : public QWidget {
   // The editor for a new message, or for the record in `row`.
   void OpenEditor(int row, const MsgDB* prefill = nullptr, const QString& text = {});
   void KillRow(int row);
+  // The pop-up menu's exchange-file commands.
+  void Export();
+  void Import();
   void Search();
 
  private:
@@ -40,6 +43,7 @@ class MsgWindow : public QWidget {
   QTableWidget* list_;
   QComboBox* how_;
   QLineEdit* what_;
+  QString lastExport_, lastImport_;
 };
 
 }  // namespace orn

@@ -30,6 +30,8 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
       ctx.store = bbs_.store();
       ctx.clock = &clock_;
       ctx.ownCall = bbs_.cfg().MyCallOut;
+      ctx.autobid = bbs_.cfg().autobid;
+      ctx.stationCodePage = bbs_.cfg().OEMANSI ? &bbs_.client().codePages() : nullptr;
       ctx.routingHeader = [this] {
         TChannel* monitor = bbs_.client().channel(0);
         return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();
