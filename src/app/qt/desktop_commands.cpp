@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <vector>
 
+#include "desktop/properties_dialog.h"
 #include "store/store.h"
 
 namespace orn {
@@ -51,6 +52,12 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
                                                       "All Files (*);;Text Files (*.txt)");
     if (!file.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(file));
   });
+  window_.addMenuCommand("&System", "&Properties", [this] {
+    PropertiesDialog sheet(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_);
+    sheet.exec();
+  });
+  window_.addMenuCommand("&System", "&Add New Port",
+                         [this] { PropertiesDialog::AddPort(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_); });
   window_.addMenuCommand("&System", "&BBS Services Paths", [this] {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(bbs_.cfg().bbspath)));
   });
