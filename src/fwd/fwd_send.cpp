@@ -83,7 +83,8 @@ void TFwd::SendProposal() {
 }
 
 int TFwd::FormatProposal(bool dryRun) {
-  for (FwdProposal& p : fwdproposal) p = FwdProposal{};
+  if (!dryRun)
+    for (FwdProposal& p : fwdproposal) p = FwdProposal{};
   TOrnDbase& db = *Parent->tdb;
   const Howtoconnect& entry = db.userdb.Hcon[Parent->hconindex >= 0 && Parent->hconindex < kHowtoconnectCount
                                                   ? Parent->hconindex

@@ -113,6 +113,11 @@ bool TFwd::putbuf(const char* bytes, size_t n) {
 }
 
 void TFwd::Step() {
+  // A session works on the partner's records.
+  if (!Parent->tdb) {
+    if (State() != fwdstate::kEnding) Fail("No records.\r");
+    return;
+  }
   switch (State()) {
     case fwdstate::kSendProposal: SendProposal(); break;
     case fwdstate::kAckWait: AckWait(); break;
