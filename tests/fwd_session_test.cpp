@@ -223,6 +223,20 @@ TEST_F(FwdSessionTest, EverythingMayArriveInSmallPieces) {
   EXPECT_EQ(MsgText(1002).substr(MsgText(1002).find('\n') + 1), FromDiskLines(b));
 }
 
+TEST_F(FwdSessionTest, ABulletinThatCameMeanwhileIsDroppedAndTheNextFollows) {
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("1_XX1AAA"), Proposal("2_XX1AAA")})), "FS ++\r");
+  // Another partner brings the first one while this one is on its way.
+  Client().store->Bids.InsertInBidArray("1_XX1AAA");
+  std::string out = Partner(BlockStream("one", Compressed(kBody)) + BlockStream("two", Compressed(kBody)));
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_EQ(MsgCount(), 1);
+  EXPECT_STREQ(Record(1).Bid, "2_XX1AAA");
+  EXPECT_STREQ(Record(1).MsgSubject, "two");
+}
+
 TEST_F(FwdSessionTest, KnownBulletinsAreRefused) {
   AddPartner();
   Start();
