@@ -90,7 +90,8 @@ void TChannel::BbsCmdDecode() {
     EndService(lang.invalidcommand);
     return;
   }
-  if (std::strlen(cmd) >= 79) {
+  // A BBS's SID line may bring its first proposals along.
+  if (std::strlen(cmd) >= 79 && cmd[0] != '[') {
     EndService(lang.invalidparameters);
     return;
   }

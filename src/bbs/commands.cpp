@@ -14,6 +14,7 @@
 #include "bbs/prepare_dir.h"
 #include "bbs/prompts.h"
 #include "channel/channel.h"
+#include "fwd/fwd_session.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/callsign.h"
@@ -272,6 +273,9 @@ void RunCommand(TChannel& ch, const char* line) {
     case 'X':
       ch.Service = 1000;
       Expert(ch);
+      return;
+    case '[':
+      SidCommand(ch, line);
       return;
     default:
       ch.EndService(ch.lang.invalidcommand);

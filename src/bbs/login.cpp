@@ -7,6 +7,7 @@
 #include "app/mdi_client.h"
 #include "bbs/prompts.h"
 #include "channel/channel.h"
+#include "fwd/fwd_session.h"
 #include "platform/text.h"
 #include "store/callsign.h"
 #include "store/date_time.h"
@@ -223,6 +224,10 @@ void TChannel::DecodeService() {
   }
   const bool abort = (cmd[0] == 'A' || cmd[0] == 'a') && cmd[1] == '\r' && cmd[2] == '\0';
   auto end = [this] { operation.reset(); };
+  if (Service == 9) {
+    if (Fwd) Fwd->Step();
+    return;
+  }
   if (!operation) {
     // Only YAPP (4, 5) and forwarding (9) run without an operation object;
     // they take their input here as they come to exist.
@@ -289,6 +294,7 @@ void TChannel::DecodeService() {
 }
 
 int64_t TChannel::PacedDeadline(int service) const {
+  if (service == 9) return Fwd ? Fwd->FTimer : 0;
   if (!operation) return 0;
   switch (service) {
     case 8: return operation->readtimer;

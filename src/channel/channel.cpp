@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/mdi_client.h"
+#include "fwd/fwd_session.h"
 #include "platform/text.h"
 
 namespace orn {
@@ -30,6 +31,10 @@ void TChannel::ResetChannel() {
   // channel (start-up, shutdown) must not hide "BBS OFF:No RadioPorts".
   if (hadSession) SetConDiscBitmap(0);
   if (Service == 1 || Service == 2 || Service == 3 || (Service >= 6 && Service <= 8)) operation.reset();
+  // A session cut short leaves what it had not finished: a message half
+  // received is dropped, ours half sent stay queued.
+  Fwd.reset();
+  sfwd = SFwd{};
   whattodo = 0;
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;

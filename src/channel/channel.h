@@ -9,12 +9,14 @@
 #include "app/views.h"
 #include "bbs/bbs_cmd.h"
 #include "bbs/language.h"
+#include "fwd/sid.h"
 #include "store/orn_dbase.h"
 #include "store/tokens.h"
 
 namespace orn {
 
 class MDIClient;
+class TFwd;
 
 class TChannel : public ChannelControls {
  public:
@@ -123,6 +125,8 @@ class TChannel : public ChannelControls {
   int inputLines = 0;  // lines in the receive pane since it was last cleared
   std::unique_ptr<TOrnDbase> tdb;  // the station's records, open for the channel's life
   std::unique_ptr<TBBSCmd> operation;  // while Service is 1, 2, 3, 6, 7 or 8
+  std::unique_ptr<TFwd> Fwd;  // the forwarding session while Service is 9
+  SFwd sfwd{};  // what the forwarding partner announced
   Language lang{};
 
  private:

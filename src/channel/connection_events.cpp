@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/mdi_client.h"
+#include "fwd/fwd_session.h"
 #include "link/inner_frame.h"
 #include "platform/text.h"
 
@@ -108,10 +109,13 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   const size_t n = std::min(static_cast<size_t>(len), sizeof ch.cmd - 1);
   std::memcpy(ch.cmd, data, n);
   ch.cmd[n] = '\0';
-  if (ch.Service == 4 || ch.Service == 5 || ch.whattodo == 'Q' || ch.whattodo == 'R' || ch.whattodo == '^' ||
-      ch.whattodo == '_') {
-    // File transfers and compressed forwarding take the bytes themselves.
+  if (ch.Service == 4 || ch.Service == 5) {
+    // File transfers take the bytes themselves.
     ch.DecodeService();
+  } else if (ch.Fwd && FwdBinaryState(ch.whattodo)) {
+    // So do the forwarding transfers, binary bytes and all.
+    ch.cmd[0] = '\0';
+    if (ch.Fwd->putbuf(data, static_cast<size_t>(len))) ch.DecodeService();
   } else if (ch.rcvwait) {
     if (std::strstr(ch.cmd, ch.rcvwaitstr)) {
       ch.DecodePath();

@@ -1,0 +1,120 @@
+// A forwarding partner that sends anything at all: its SID, then proposal
+// blocks, compressed packets or plain garbage, in whatever pieces, with the
+// service timer ticking and the coder threads running in between. Nothing
+// may crash, hang, overrun a buffer or store a message that did not arrive
+// whole.
+//
+// Input: byte 0 chooses the opening (bit 0: the partner's SID and a valid
+// block whose proposal is accepted, so the rest lands in the compressed
+// receive; otherwise the rest follows the SID as text); byte 1 sets the piece
+// size; the rest is the partner's bytes.
+#include "fuzz_support.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/ornbbs.h"
+#include "channel/channel.h"
+#include "fwd/proposal.h"
+#include "platform/clock.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "store/orn_dbase.h"
+
+using namespace orn;
+using namespace orn::fuzz;
+
+namespace {
+
+FakeClock* clock_;
+NullView* view_;
+NullTimers* timers_;
+ScriptedEngine* engine_;
+ORNBBS* bbs_;
+long runs_ = 0;
+
+const char* const kPartner = "XX2BBB";
+
+void Push(char kind, const std::string& data) {
+  ApiFrame f;
+  f.kind = kind;
+  f.callFrom = kPartner;
+  f.callTo = "XX9ORN-1";
+  f.pid = 0xF0;
+  f.data = data;
+  const std::string bytes = EncodeApiFrame(f);
+  if (EngineTransportListener* l = engine_->listener()) l->OnEngineBytes(bytes.data(), bytes.size());
+}
+
+TChannel* Channel() {
+  MDIClient& client = bbs_->client();
+  const int i = client.FindChannel(0, kPartner);
+  return i ? client.channel(i) : nullptr;
+}
+
+// A tick; while a coder runs, the ticks wait for it (a little).
+void Tick() {
+  for (int i = 0; i < 2000; ++i) {
+    clock_->Advance(1);
+    timers_->FireAll();
+    TChannel* ch = Channel();
+    if (!ch || (ch->whattodo != ']' && ch->whattodo != '\\')) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  std::abort();  // a coder that never ends
+}
+
+void AddPartner() {
+  for (const char* f : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX"}) CreateFileIfDontExist(f);
+  TOrnDbase db(StoreSite{CurrentDirectory(), "MAIL", "XX9ORN", ""});
+  if (!db.OpenUserFile()) std::abort();
+  const long pos = db.AppendUser(kPartner);
+  CopyField(db.userdb.Type, "B");
+  CopyField(db.userdb.isFwdStation, "Y");
+  CopyField(db.userdb.OkWithBids, "Y");
+  if (!pos || !db.WriteToFile(pos, db.userdb)) std::abort();
+  db.CloseAll();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char dir[] = "/tmp/ornfwdfuzz.XXXXXX";
+  if (!mkdtemp(dir) || chdir(dir) != 0) std::abort();
+  std::ofstream("ORN.INI") << "[PERSONAL]\nMYCALL=XX9ORN-1\n[RADIO]\nPORTS=1\n"
+                              "[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n";
+  AddPartner();
+  clock_ = new FakeClock(1'700'000'000);
+  view_ = new NullView;
+  timers_ = new NullTimers;
+  engine_ = new ScriptedEngine;
+  bbs_ = new ORNBBS(*clock_, *view_, *timers_, *engine_);
+  if (!bbs_->Start()) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  Push('C', std::string("*** CONNECTED To Station XX2BBB\r\0", 33));
+  std::string opening = "[FBB-7.00-ABFHMR$]\r";
+  if (data[0] & 1) {
+    // A BID of its own for every run, so the proposal is always accepted.
+    const std::string line = "FB P XX1AAA XX9ORN XX3CCC " + std::to_string(++runs_) + "_XX1AAA 100\r";
+    opening += line + "F> " + ProposalChecksum(line) + "\r";
+  }
+  Push('D', opening);
+  const size_t chunk = 1 + data[1] % 200;
+  for (size_t at = 2; at < size; at += chunk) {
+    Push('D', std::string(reinterpret_cast<const char*>(data) + at, std::min(chunk, size - at)));
+    Tick();
+  }
+  for (int i = 0; i < 5; ++i) Tick();
+  Push('d', std::string("*** DISCONNECTED From Station XX2BBB\r\0", 38));
+  return 0;
+}

@@ -1,0 +1,372 @@
+// The partner's turn: its proposal block and our answer, the compressed
+// messages it sends, and storing each one that arrived whole.
+#include <algorithm>
+#include <cstring>
+
+#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "fwd/fwd_session.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "store/callsign.h"
+#include "store/date_time.h"
+#include "store/msg_text.h"
+#include "store/store.h"
+
+namespace orn {
+namespace {
+
+// The most compressed bytes one message may bring: the coder's own limit.
+constexpr size_t kMaxReceived = lzhuf::kHeaderSize + size_t{3} * lzhuf::kMaxTextLength;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t cr = text.find('\r', at);
+    if (cr == std::string::npos) cr = text.size();
+    if (cr > at) lines.push_back(text.substr(at, cr - at));
+    at = cr + 1;
+  }
+  return lines;
+}
+
+// A line that may stand in a proposal block.
+bool BlockLine(const std::string& line) {
+  return line.size() >= 2 && line[0] == 'F' && (line[1] == 'B' || line[1] == 'A' || line[1] == '>');
+}
+
+// A received text in the store's form: every line end, CR LF or a lone CR,
+// becomes LF.
+std::string StoredLines(const std::string& raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r') {
+      if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+      out += '\n';
+    } else {
+      out += raw[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void TFwd::DecodeProposal() {
+  char* cmd = Parent->cmd;
+  if (!cmd[0]) return;
+  if (waittoremovefwd) {
+    waittoremovefwd = false;
+    RemoveFwd();
+    proposallen = 0;
+  }
+  if (!JoinSpare()) return;
+  std::string text = cmd;
+  // A partner may open its turn with the SID it announced before.
+  if (text[0] == '[') {
+    const size_t cr = text.find('\r');
+    if (cr == std::string::npos) {
+      CopyField(Parent->sparecmd, text);
+      cmd[0] = '\0';
+      return;
+    }
+    text.erase(0, cr + 1);
+    CopyField(Parent->cmd, text);
+    if (text.empty()) return;
+  }
+  if (text == "FF\r") {
+    cmd[0] = '\0';
+    if (ReceiveOnly() || !HasMsgsToFwd()) {
+      SendText("FQ\r");
+      SetState(fwdstate::kIdle);
+      return;
+    }
+    SetState(fwdstate::kSendProposal);
+    proposalno = -1;
+    SendProposal();
+    return;
+  }
+  if (text == "FQ\r") {
+    Show("Fwd Finished..");
+    SetState(fwdstate::kEnding);
+    cmd[0] = '\0';
+    Parent->Disconnect();
+    return;
+  }
+  // Whole lines so far must belong to a block; a block has at most five
+  // proposals and its checksum line.
+  const std::vector<std::string> lines = Lines(text.substr(0, text.rfind('\r') + 1));
+  if (lines.size() > kMaxProposals + 1) {
+    Fail("Proposal len >5.\r");
+    return;
+  }
+  for (const std::string& line : lines) {
+    if (!BlockLine(line)) {
+      Fail("T[0] <> F.\r");
+      return;
+    }
+  }
+  if (!WhatToWait("F> ??\r")) return;
+  DispatchFields(Parent->cmd);
+}
+
+void TFwd::DispatchFields(const std::string& s) {
+  Parent->cmd[0] = '\0';
+  std::vector<std::string> lines = Lines(s);
+  if (!lines.empty() && lines[0][0] == '[') lines.erase(lines.begin());
+  if (lines.size() > kMaxProposals + 1) {
+    Fail("Proposal len >5.\r");
+    return;
+  }
+  if (lines.size() < 2) {
+    Fail("Proposal len 0.\r");
+    return;
+  }
+  const int sum = ParseChecksumLine(lines.back());
+  lines.pop_back();
+  std::string block;
+  for (const std::string& line : lines) {
+    if (line[0] != 'F' || line[1] == '>') {
+      Fail("T[0] <> F.\r");
+      return;
+    }
+    block += line + "\r";
+  }
+  if (sum < 0 || ProposalChecksum(block) != DtoHex(sum, 2)) {
+    Fail("Proposal checksum.\r");
+    return;
+  }
+  Store* store = Parent->client().store;
+  if (!store || !Parent->tdb) {
+    Fail("No message store.\r");
+    return;
+  }
+  proposallen = static_cast<int>(lines.size());
+  proposalno = 0;
+  std::string answer = "FS ";
+  bool any = false;
+  for (int i = 0; i < kMaxProposals; ++i) fwdproposal[i] = FwdProposal{};
+  for (int i = 0; i < proposallen; ++i) {
+    FwdProposal& p = fwdproposal[i];
+    p.proposal = lines[static_cast<size_t>(i)] + "\r";
+    ProposalFields f;
+    bool ok = ParseProposalLine(p.proposal, &f) && !store->Bids.WeHaveThebid(f.bid);
+    // The same bulletin twice in one block is taken once.
+    for (int j = 0; ok && j < i; ++j)
+      if (fwdproposal[j].flag == '+' && fwdproposal[j].bid == f.bid) ok = false;
+    p.bid = f.bid;
+    p.flag = ok ? '+' : '-';
+    any |= ok;
+    answer += p.flag;
+  }
+  SendText(answer + "\r");
+  reader_.Reset();
+  nocontin = false;
+  if (!any) {
+    DecideWhatToDo();
+    return;
+  }
+  SetState(Parent->sfwd.binaryok ? fwdstate::kRcvSubject : '^');
+  Arm();
+}
+
+void TFwd::ReceivePackets() {
+  Parent->cmd[0] = '\0';
+  if (inReceive_) return;
+  inReceive_ = true;
+  while (State() == fwdstate::kRcvSubject || State() == fwdstate::kRcvData) {
+    const PacketReader::Kind kind = reader_.Next();
+    if (kind == PacketReader::Kind::kNone) break;
+    if (State() == fwdstate::kRcvSubject) {
+      if (kind == PacketReader::Kind::kHeader) RcvHdr();
+    } else if (kind == PacketReader::Kind::kData) {
+      RcvData();
+    } else if (kind == PacketReader::Kind::kEnd) {
+      RcvEnd();
+    }
+  }
+  inReceive_ = false;
+}
+
+void TFwd::RcvHdr() {
+  if (proposalno < 0) proposalno = 0;
+  while (proposalno < proposallen && fwdproposal[proposalno].flag != '+') ++proposalno;
+  if (proposalno >= proposallen) {
+    nocontin = false;
+    DecideWhatToDo();
+    return;
+  }
+  const std::string& h = reader_.data();
+  std::string title = h.substr(0, std::min<size_t>(h.find('\0'), kProposalWidth - 1));
+  MDIClient& client = Parent->client();
+  if (client.cfg().OEMANSI) title = client.codePages().OemToAnsi(title);
+  fwdproposal[proposalno].subject = title;
+  checksum = 0;
+  receivedBytes_ = 0;
+  cfile = TempFile(".acc");
+  closefile(infile);
+  infile = std::fopen(cfile.c_str(), "wb");
+  if (!infile) {
+    Fail("Can't create " + cfile + ".\r");
+    return;
+  }
+  terminate = false;
+  ipos = 1;
+  SetState(fwdstate::kRcvData);
+}
+
+void TFwd::RcvData() {
+  const std::string& d = reader_.data();
+  for (unsigned char c : d) checksum += c;
+  receivedBytes_ += d.size();
+  if (receivedBytes_ > kMaxReceived) {
+    closefile(infile);
+    Fail("Message too long.\r");
+    return;
+  }
+  if (!infile || std::fwrite(d.data(), 1, d.size(), infile) != d.size()) {
+    closefile(infile);
+    Fail("Can't write " + cfile + ".\r");
+  }
+}
+
+void TFwd::RcvEnd() {
+  terminate = true;
+  if (!CheckSumOk(checksum, reader_.checksum())) {
+    closefile(infile);
+    SendText("\rChecksum..\r");
+    Fail("Checksum error.\r");
+    return;
+  }
+  checksum = 0;
+  const bool written = infile && std::fflush(infile) == 0;
+  closefile(infile);
+  if (!written) {
+    Fail("Can't write " + cfile + ".\r");
+    return;
+  }
+  ProceedWithFwd();
+}
+
+void TFwd::ProceedWithFwd() {
+  if (State() == fwdstate::kDecompressing) {
+    if (donotrcvdde.load(std::memory_order_acquire)) return;
+    if (!CoderDone()) {
+      Fail("Decompress failure.\r");
+      return;
+    }
+    StoreReceived();
+    return;
+  }
+  nocontin = false;
+  terminate = true;
+  Store* store = Parent->client().store;
+  if (!store || store->Bids.WeHaveThebid(fwdproposal[proposalno].bid)) {
+    NextReceived();
+    return;
+  }
+  const std::string work = TempFile(".aca");
+  TFileOperations::filedelete(work);
+  if (!Compress('O', cfile, work)) {
+    Fail("Decompress failure.\r");
+    return;
+  }
+  SetState(fwdstate::kDecompressing);
+  Arm();
+}
+
+void TFwd::StoreReceived() {
+  MDIClient& client = Parent->client();
+  const Config& cfg = client.cfg();
+  Store* store = client.store;
+  TOrnDbase& db = *Parent->tdb;
+  const FwdProposal& e = fwdproposal[proposalno];
+  ProposalFields f;
+  // The message may have come in meanwhile by another path.
+  if (!store || !ParseProposalLine(e.proposal, &f) || store->Bids.WeHaveThebid(e.bid)) {
+    NextReceived();
+    return;
+  }
+  std::string raw;
+  if (!ReadWholeFile(TempFile(".aca"), &raw)) {
+    Fail("Decompress failure.\r");
+    return;
+  }
+  std::string body = StoredLines(raw);
+  if (cfg.OEMANSI) body = client.codePages().OemToAnsi(body);
+  const std::string text = Parent->Expand(cfg.FWDMSGHEADER) + "\n" + body;
+
+  MsgCounters& counters = store->counters;
+  const MsgCounters before = counters;
+  MsgDB m;
+  db.DBdefaults(&m, ++counters.lastmsg);
+  ++counters.activemsg;
+  ++counters.totalmsg;
+  CopyField(m.Type, std::string(1, f.type));
+  CopyField(m.Status, "N");
+  CopyField(m.Bid, e.bid);
+  CopyField(m.MsgSubject, e.subject);
+  CopyField(m.MsgDate, FormatMsgDateTime(client.clock()));
+  CopyField(m.FromStation, f.from);
+  CopyField(m.AtBbs, f.at);
+  CopyField(m.ToStation, f.to);
+  const UserDB& partner = db.userdb;
+  if (std::strcmp(partner.isFwdStation, "Y") != 0 || (m.Bid[0] && std::strcmp(partner.OkWithBids, "Y") != 0)) {
+    CopyField(m.Status, "H");
+    --counters.activemsg;
+    ++counters.heldmsg;
+  }
+
+  // The BBSes the message has passed, from its routing lines at the top.
+  for (std::string& a : already) a.clear();
+  int n = 0;
+  for (size_t at = 0; at < text.size() && n < kMaxAlready;) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (!ReturnBbsinLine(text.substr(at, end - at), &already[n])) break;
+    ++n;
+    at = end + 1;
+  }
+
+  const long size = WriteMsgText(store->site().mailDir, m.MsgNo, text);
+  if (size < 0) {
+    counters = before;
+    Fail("Msg not stored.\r");
+    return;
+  }
+  m.Size = static_cast<int32_t>(size);
+  const long pos = db.MsgCount() + 1;
+  if (!db.WriteToFile(pos, m)) {
+    // A text without its record would be overwritten by the next message.
+    TFileOperations::filedelete(MsgFileName(store->site().mailDir, m.MsgNo));
+    counters = before;
+    Fail("Msg not stored.\r");
+    return;
+  }
+  db.mpos = pos;
+  db.msgdb = m;
+  store->Bids.InsertInBidArray(e.bid);
+  if (UpdatemsgBeacon* list = store->MsgBeacon()) list->PutCallInList(FieldText(m.ToStation));
+  if (CallKey(FieldText(m.ToStation)) == cfg.MyCallOut) client.mainView().SetMailIndicator(true);
+  if (std::strcmp(m.Status, "N") == 0 && client.routeStoredMsg) client.routeStoredMsg(*Parent, m);
+  client.mainView().RefreshMsgList(pos);
+  client.log().writelog(668, m.MsgNo, Parent->UserCallOnly, "Port=" + std::to_string(Parent->TncPortNumber + 1) + ".");
+  NextReceived();
+}
+
+void TFwd::NextReceived() {
+  ++proposalno;
+  while (proposalno < proposallen && fwdproposal[proposalno].flag != '+') ++proposalno;
+  if (proposalno >= proposallen) {
+    Parent->cmd[0] = '\0';
+    nocontin = false;
+    DecideWhatToDo();
+    return;
+  }
+  SetState(fwdstate::kRcvSubject);
+  ReceivePackets();
+}
+
+}  // namespace orn

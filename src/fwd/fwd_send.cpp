@@ -1,0 +1,316 @@
+// Our turn: choosing queued messages, the proposal block, the partner's
+// answer, the compressed sending of what it accepted and, once it speaks
+// again, the removal of the delivered messages from its queue.
+#include <cstdlib>
+#include <cstring>
+
+#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "fwd/fwd_session.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "store/callsign.h"
+#include "store/date_time.h"
+#include "store/msg_text.h"
+#include "store/store.h"
+
+namespace orn {
+namespace {
+
+// Day count of the date in a "HHMM/YYMMDD" text, as the age rule counts
+// days; -1 when the text holds no such date.
+long DayCount(const std::string& text) {
+  const size_t slash = text.find('/');
+  if (slash == std::string::npos || text.size() < slash + 7) return -1;
+  long v[3];
+  for (int i = 0; i < 3; ++i) {
+    const char a = text[slash + 1 + 2 * static_cast<size_t>(i)], b = text[slash + 2 + 2 * static_cast<size_t>(i)];
+    if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
+    v[i] = (a - '0') * 10 + (b - '0');
+  }
+  return v[0] * 365 + v[1] * 30 + v[2];
+}
+
+// The size rule of a connect entry: "N", "<N" or ">N" kilobytes, 0 or empty
+// meaning no limit.
+bool SizeFits(const Howtoconnect& entry, long size) {
+  std::string rule = Trim(FieldText(entry.mlength));
+  char sense = '<';
+  if (!rule.empty() && (rule[0] == '<' || rule[0] == '>')) {
+    sense = rule[0];
+    rule = Trim(rule.substr(1));
+  }
+  const long n = std::atol(rule.c_str());
+  if (n <= 0) return true;
+  return sense == '>' ? size > n * 1000 : size < n * 1000;
+}
+
+// The age rule: a message older than `daysago` days stays queued.
+bool AgeFits(const Howtoconnect& entry, const UserFwdPriv& slot, long today) {
+  const long days = std::atol(FieldText(entry.daysago).c_str());
+  if (days == 0) return true;
+  const long dated = DayCount(FieldText(slot.ExpDays));
+  if (dated < 0 || today < 0) return true;
+  return today - dated <= days;
+}
+
+bool Offerable(const UserFwdPriv& slot) {
+  return slot.FwdMsgNumbers > 0 && slot.Status[0] != 'K' && slot.Status[0] != 'Y';
+}
+
+}  // namespace
+
+void TFwd::SendProposal() {
+  std::string s;
+  if (firsttime) {
+    s = std::string(SidLine()) + "\r";
+    firsttime = false;
+  }
+  Arm();
+  const int n = ReceiveOnly() ? -1 : FormatProposal(false);
+  if (n <= 0) {
+    proposallen = 0;
+    SendText(s + "FF\r");
+    SetState(fwdstate::kDecodeProposal);
+    return;
+  }
+  proposallen = n;
+  std::string lines;
+  for (int i = 0; i < n; ++i) lines += fwdproposal[i].proposal;
+  proposalno = -1;
+  SendText(s + lines + "F> " + ProposalChecksum(lines) + "\r");
+  SetState(fwdstate::kAckWait);
+}
+
+int TFwd::FormatProposal(bool dryRun) {
+  if (!dryRun)
+    for (FwdProposal& p : fwdproposal) p = FwdProposal{};
+  TOrnDbase& db = *Parent->tdb;
+  const Howtoconnect& entry = db.userdb.Hcon[Parent->hconindex >= 0 && Parent->hconindex < kHowtoconnectCount
+                                                  ? Parent->hconindex
+                                                  : 0];
+  const long today = DayCount(FormatMsgDateTime(Parent->client().clock()));
+  int n = 0;
+  auto take = [&](int slot) {
+    const UserFwdPriv f = db.userdb.FwdMsgNo[slot];
+    if (!Offerable(f) || deferred_.count(f.FwdMsgNumbers)) return;
+    if (!SizeFits(entry, f.Size) || !AgeFits(entry, f, today)) return;
+    if (dryRun || AddToProposal(n, f, slot)) ++n;
+  };
+  for (int slot = kUserFwdPrivCount - 1; slot >= 0 && n < kMaxProposals; --slot)
+    if (db.userdb.FwdMsgNo[slot].Type[0] == 'P') take(slot);
+  for (int slot = 0; slot < kUserFwdPrivCount && n < kMaxProposals; ++slot)
+    if (db.userdb.FwdMsgNo[slot].Type[0] != 'P') take(slot);
+  return n > 0 ? n : -1;
+}
+
+bool TFwd::AddToProposal(int i, const UserFwdPriv& f, long upos) {
+  TOrnDbase& db = *Parent->tdb;
+  Store* store = Parent->client().store;
+  const long number = f.FwdMsgNumbers;
+  const long pos = db.SearchBinary(number);
+  const bool found = db.ReadFromFile(pos, db.msgdb, db.msgidx) && db.msgdb.MsgNo == number && store &&
+                     FileExists(MsgFileName(store->site().mailDir, number));
+  if (!found) {
+    // A message that is gone would stop every session with this partner:
+    // it leaves the queue instead.
+    Show("Msg Not Found.\r");
+    if (ReloadPartner()) {
+      db.userdb.FwdMsgNo[upos].FwdMsgNumbers = 0;
+      CopyField(db.userdb.FwdMsgNo[upos].Type, "");
+      WritePartner();
+    }
+    return false;
+  }
+  MsgDB& m = db.msgdb;
+  if (!m.AtBbs[0]) {
+    std::string at = FieldText(db.userdb.Call);
+    const std::string hier = FieldText(db.userdb.HierAddress);
+    if (!hier.empty() && hier[0] != '?') at += "." + hier;
+    CopyField(m.AtBbs, at);
+  }
+  FwdProposal& p = fwdproposal[i];
+  p.upos = upos;
+  p.fpos = pos;
+  p.msgno = number;
+  p.subject = FieldText(m.MsgSubject);
+  p.bid = FieldText(m.Bid);
+  p.flag = '-';
+  p.proposal = FormatProposalLine(m, Parent->sfwd.hierok);
+  return true;
+}
+
+void TFwd::AckWait() {
+  if (!WhatToWait("\r")) return;
+  std::string text = Parent->cmd;
+  if (text.size() < 5) {
+    Fail("Ack len <5.\r");
+    return;
+  }
+  const size_t cr = text.find('\r');
+  const std::string line = text.substr(0, cr);
+  if (line.size() < 3 || static_cast<int>(line.size() - 3) > proposallen) {
+    Fail("Strlen proposal.\r");
+    return;
+  }
+  std::string flags;
+  if (!ParseAnswerLine(line, proposallen, &flags)) {
+    Fail("Ack <> +-=.\r");
+    return;
+  }
+  bool any = false, refused = false;
+  for (size_t i = 0; i < flags.size(); ++i) {
+    fwdproposal[i].flag = flags[i];
+    if (flags[i] == '+' || flags[i] == '=') any = true;
+    if (flags[i] == '=') deferred_.insert(fwdproposal[i].msgno);
+    if (flags[i] == '-') refused = true;
+  }
+  // What the partner already has leaves its queue at once.
+  if (refused && ReloadPartner()) {
+    UserDB& u = Parent->tdb->userdb;
+    for (size_t i = 0; i < flags.size(); ++i) {
+      const FwdProposal& p = fwdproposal[i];
+      if (flags[i] != '-' || p.upos < 0 || p.upos >= kUserFwdPrivCount) continue;
+      if (u.FwdMsgNo[p.upos].FwdMsgNumbers != p.msgno) continue;
+      u.FwdMsgNo[p.upos].FwdMsgNumbers = 0;
+      CopyField(u.FwdMsgNo[p.upos].Type, "");
+    }
+    WritePartner();
+  }
+  if (!any) {
+    const std::string rest = text.substr(cr + 1);
+    CopyField(Parent->cmd, rest);
+    SetState(fwdstate::kDecodeProposal);
+    DecodeProposal();
+    return;
+  }
+  Parent->cmd[0] = '\0';
+  proposalno = -1;
+  if (Parent->sfwd.binaryok) {
+    SetState(fwdstate::kMakeCompressed);
+  } else {
+    SetState('`');
+  }
+  Arm();
+}
+
+bool TFwd::Compress(char what, const std::string& in, const std::string& out) {
+  StopCoder();
+  coderfailed.store(false);
+  donotrcvdde.store(true);
+  coder_ = std::make_unique<TCompress>(this);
+  if (coder_->Open(in, out) && StartCoderThread(what == 'N' ? Enc : Dec, coder_.get(), &cmphandle)) return true;
+  coder_.reset();
+  donotrcvdde.store(false);
+  return false;
+}
+
+bool TFwd::CoderDone() {
+  if (cmphandle.joinable()) cmphandle.join();
+  const bool failed = coderfailed.load() || !coder_ || coder_->failed();
+  coder_.reset();
+  return !failed;
+}
+
+void TFwd::MakeCompressed() {
+  if (donotrcvdde.load(std::memory_order_acquire)) return;
+  ++proposalno;
+  if (proposalno >= proposallen) {
+    proposalno = -1;
+    checksum = 0;
+    SetState(fwdstate::kDecodeProposal);
+    waittoremovefwd = true;
+    Parent->cmd[0] = '\0';
+    return;
+  }
+  waittoremovefwd = false;
+  const FwdProposal& p = fwdproposal[proposalno];
+  if (p.flag != '+') return;
+  MDIClient& client = Parent->client();
+  Store* store = client.store;
+  std::string text;
+  if (!store || !ReadWholeFile(MsgFileName(store->site().mailDir, p.msgno), &text)) {
+    Fail("Compress Failure.\r");
+    return;
+  }
+  if (client.cfg().OEMANSI) text = client.codePages().AnsiToOem(text);
+  const std::string acc = TempFile(".acc"), aam = TempFile(".aam");
+  TFileOperations::filedelete(aam);
+  if (!WriteFileReplacing(acc, text) || !Compress('N', acc, aam)) {
+    Fail("Compress Failure.\r");
+    return;
+  }
+  SetState(fwdstate::kWaitCompressed);
+}
+
+void TFwd::WaitAckCompressed() {
+  if (donotrcvdde.load(std::memory_order_acquire)) return;
+  if (!CoderDone()) {
+    Fail("Compress Failure.\r");
+    return;
+  }
+  terminate = false;
+  const std::string aam = TempFile(".aam");
+  sendData_.clear();
+  if (!FileExists(aam) || !ReadWholeFile(aam, &sendData_)) {
+    Fail("Fileexist 1.\r");
+    return;
+  }
+  MDIClient& client = Parent->client();
+  std::string title = fwdproposal[proposalno].subject;
+  if (client.cfg().OEMANSI) title = client.codePages().AnsiToOem(title);
+  SendText(HeaderPacket(title));
+  opos = 1;
+  checksum = 0;
+  SetState(fwdstate::kSendCompressed);
+}
+
+void TFwd::SendCompressed() {
+  const size_t from = static_cast<size_t>(opos - 1);
+  const std::string part = from < sendData_.size() ? sendData_.substr(from, kBlockData) : std::string();
+  for (unsigned char c : part) checksum += c;
+  opos += static_cast<long>(part.size());
+  std::string out;
+  if (!part.empty()) out = DataPacket(part);
+  if (part.size() < kBlockData) {
+    terminate = true;
+    out += EndPacket(checksum);
+    checksum = 0;
+    sendData_.clear();
+    SetState(fwdstate::kMakeCompressed);
+  }
+  SendText(out);
+}
+
+void TFwd::RemoveFwd() {
+  MDIClient& client = Parent->client();
+  Store* store = client.store;
+  if (!store || !ReloadPartner()) return;
+  UserDB& u = Parent->tdb->userdb;
+  std::unique_ptr<TOrnDbase> mdb = store->OpenDbase();
+  const std::string port = "Port=" + std::to_string(Parent->TncPortNumber) + ".";
+  for (int i = 0; i < proposallen && i < kMaxProposals; ++i) {
+    const FwdProposal& p = fwdproposal[i];
+    if (p.flag == '=' || p.msgno <= 0) continue;
+    for (UserFwdPriv& slot : u.FwdMsgNo) {
+      if (slot.FwdMsgNumbers != p.msgno) continue;
+      client.log().writelog(667, p.msgno, Parent->UserCallOnly, port);
+      const long pos = mdb->SearchBinary(p.msgno);
+      MsgDB m{};
+      MsgDBidx idx{};
+      // Personal mail has reached its way on; bulletins may still wait for
+      // other partners and keep their status.
+      if (mdb->ReadFromFile(pos, m, idx) && m.MsgNo == p.msgno && CallIsValid(CallKey(FieldText(m.ToStation)))) {
+        CopyField(m.Status, "F");
+        if (UpdatemsgBeacon* list = store->MsgBeacon()) list->RemoveCallFromList(FieldText(m.ToStation));
+        if (mdb->WriteToFile(pos, m)) client.mainView().RefreshMsgList(pos);
+      }
+      slot.FwdMsgNumbers = 0;
+      CopyField(slot.Type, "");
+    }
+  }
+  mdb->CloseAll();
+  WritePartner();
+}
+
+}  // namespace orn

@@ -1,0 +1,248 @@
+// The session object, its states and the turns: SIDs, waiting for whole
+// replies, whose turn it is and what a side says when it has nothing.
+#include "fwd/fwd_session.h"
+
+#include <cstring>
+
+#include "app/mdi_client.h"
+#include "bbs/prompts.h"
+#include "channel/channel.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+
+namespace orn {
+
+bool FwdBinaryState(int whattodo) {
+  // While a received message is expanded the partner may already be sending
+  // the next one.
+  return whattodo == 'Q' || whattodo == 'R' || whattodo == ']' || whattodo == '^' || whattodo == '_';
+}
+
+void SidCommand(TChannel& ch, const char* line) {
+  const char* cr = std::strchr(line, '\r');
+  const size_t first = cr ? static_cast<size_t>(cr - line) : std::strlen(line);
+  const std::string sid(line, first);
+  const std::string rest = cr ? std::string(cr + 1) : std::string();
+  auto fwd = std::make_unique<TFwd>(&ch);
+  ch.Fwd = std::move(fwd);
+  // A SID line is short; a long one is no SID.
+  if (first >= 79 || !ch.Fwd->StartCalled(sid, rest)) {
+    ch.Fwd.reset();
+    ch.Service = 0;
+    ch.whattodo = 0;
+    ch.cmd[0] = '\0';
+    ch.Disconnect();
+  }
+}
+
+const char* TFwd::SidLine() { return kSystemId; }
+
+TFwd::TFwd(TChannel* parent) : Parent(parent) {}
+
+TFwd::~TFwd() {
+  StopCoder();
+  closefile(infile);
+  closefile(outfile);
+  closefile(sparefile);
+}
+
+void TFwd::StopCoder() {
+  if (coder_) coder_->Stop();
+  if (cmphandle.joinable()) cmphandle.join();
+  coder_.reset();
+}
+
+bool TFwd::ToggleSfwd(const char* s, TChannel* c) { return ParseSid(s ? s : "", &c->sfwd); }
+
+int TFwd::State() const { return Parent->whattodo; }
+void TFwd::SetState(int state) { Parent->whattodo = state; }
+void TFwd::Arm() { FTimer = Parent->client().clock().Now() + 1; }
+
+void TFwd::Show(const std::string& text) {
+  Parent->client().ShowToChannel(*Parent, text.data(), static_cast<int>(text.size()));
+}
+
+void TFwd::SendText(const std::string& text) { Parent->SendTx(text.data(), static_cast<int>(text.size()), 2); }
+
+void TFwd::Fail(const std::string& shown) {
+  Show(shown);
+  SetState(fwdstate::kEnding);
+  Parent->cmd[0] = Parent->sparecmd[0] = '\0';
+  reader_.Reset();
+  Parent->Disconnect();
+}
+
+std::string TFwd::TempFile(const char* ext) const {
+  const std::string name = std::to_string(Parent->TncAbsoluteNumber) + ext;
+  return ResolveCase(JoinPath(JoinPath(Parent->client().cfg().bbspath, "TEMP"), name));
+}
+
+void TFwd::Start() {
+  Parent->Service = 9;
+  SetState(fwdstate::kSidDecode);
+  Arm();
+}
+
+bool TFwd::StartCalled(const std::string& sid, const std::string& rest) {
+  if (!ToggleSfwd(sid.c_str(), Parent)) return false;
+  Parent->Service = 9;
+  waittoremovefwd = false;
+  // Our SID went out at the head of the greeting: the first block does not
+  // repeat it.
+  firsttime = false;
+  Arm();
+  if (Parent->sfwd.fbbok) {
+    SetState(fwdstate::kDecodeProposal);
+  } else {
+    SendText(">\r");
+    SetState('T');
+  }
+  // Proposals sent together with the SID are the partner's first input.
+  if (!rest.empty()) {
+    CopyField(Parent->cmd, rest);
+    Step();
+    Parent->cmd[0] = '\0';
+  }
+  return true;
+}
+
+bool TFwd::putbuf(const char* bytes, size_t n) {
+  if (reader_.Put(bytes, n)) return true;
+  Fail("Receive overrun.\r");
+  return false;
+}
+
+void TFwd::Step() {
+  // A session works on the partner's records.
+  if (!Parent->tdb) {
+    if (State() != fwdstate::kEnding) Fail("No records.\r");
+    return;
+  }
+  switch (State()) {
+    case fwdstate::kSendProposal: SendProposal(); break;
+    case fwdstate::kAckWait: AckWait(); break;
+    case fwdstate::kSidDecode: SidDecode(); break;
+    case fwdstate::kSendCompressed: SendCompressed(); break;
+    case fwdstate::kDecodeProposal: DecodeProposal(); break;
+    case fwdstate::kMakeCompressed: MakeCompressed(); break;
+    case fwdstate::kRcvSubject:
+    case fwdstate::kRcvData: ReceivePackets(); break;
+    case fwdstate::kEnding: Parent->cmd[0] = '\0'; break;
+    case fwdstate::kWaitCompressed: WaitAckCompressed(); break;
+    case fwdstate::kDecompressing: ProceedWithFwd(); break;
+    default:
+      if ((State() >= 'S' && State() <= 'Z') || (State() >= '^' && State() <= 'a')) PlainText();
+      break;
+  }
+}
+
+void TFwd::PlainText() { Fail("No plain-text forwarding.\r"); }
+
+bool TFwd::JoinSpare() {
+  const size_t spare = std::strlen(Parent->sparecmd);
+  if (!spare) return true;
+  const size_t fresh = std::strlen(Parent->cmd);
+  if (spare + fresh >= sizeof Parent->cmd) {
+    Fail("Reply too long.\r");
+    return false;
+  }
+  std::memmove(Parent->cmd + spare, Parent->cmd, fresh + 1);
+  std::memcpy(Parent->cmd, Parent->sparecmd, spare);
+  Parent->sparecmd[0] = '\0';
+  return true;
+}
+
+bool TFwd::WhatToWait(const char* what) {
+  char* cmd = Parent->cmd;
+  if (!cmd[0]) return false;
+  if (!JoinSpare()) return false;
+  const size_t len = std::strlen(cmd), plen = std::strlen(what);
+  bool match = len >= plen;
+  for (size_t i = 0; match && i < plen; ++i) {
+    const char want = what[plen - 1 - i];
+    if (want != '?' && want != cmd[len - 1 - i]) match = false;
+  }
+  if (match && len == 1) {
+    Fail("Step4.\r");
+    return false;
+  }
+  if (match && len <= plen) {
+    Fail("StepJ.\r");
+    return false;
+  }
+  if (match) return true;
+  // Not yet whole: kept until the rest arrives.
+  if (len >= sizeof Parent->sparecmd) {
+    Fail("Reply too long.\r");
+    return false;
+  }
+  std::memcpy(Parent->sparecmd, cmd, len + 1);
+  cmd[0] = '\0';
+  return false;
+}
+
+void TFwd::SidDecode() {
+  if (!WhatToWait(">\r")) return;
+  char* cmd = Parent->cmd;
+  char* open = std::strchr(cmd, '[');
+  if (!open) {
+    Fail("Error Sid.\r");
+    return;
+  }
+  std::memmove(cmd, open, std::strlen(open) + 1);
+  const char* cr = std::strchr(cmd, '\r');
+  const std::string sid(cmd, cr ? static_cast<size_t>(cr - cmd) : std::strlen(cmd));
+  if (!ToggleSfwd(sid.c_str(), Parent)) {
+    Fail("Error Sid.\r");
+    return;
+  }
+  cmd[0] = '\0';
+  if (Parent->sfwd.fbbok) {
+    DecideWhatToDo();
+  } else {
+    PlainText();
+  }
+}
+
+bool TFwd::ReceiveOnly() {
+  const UserDB& u = Parent->tdb->userdb;
+  if (u.FwdKind == 'F') return true;
+  if (u.FwdKind != 'C') return false;
+  const int i = Parent->hconindex;
+  if (i < 0 || i >= kHowtoconnectCount) return false;
+  return u.Hcon[i].fwdkind[0] == 'R';
+}
+
+bool TFwd::HasMsgsToFwd() { return !ReceiveOnly() && FormatProposal(true) > 0; }
+
+void TFwd::DecideWhatToDo() {
+  Arm();
+  if (HasMsgsToFwd()) {
+    SetState(fwdstate::kSendProposal);
+    proposalno = -1;
+    SendProposal();
+    return;
+  }
+  std::string s = firsttime ? std::string(SidLine()) + "\r" : std::string();
+  firsttime = false;
+  SendText(s + "FF\r");
+  SetState(fwdstate::kDecodeProposal);
+}
+
+bool TFwd::ReloadPartner() {
+  TOrnDbase& db = *Parent->tdb;
+  UserDB u{};
+  UserDBidx idx{};
+  if (!db.ReadFromFile(db.upos, u, idx)) return false;
+  if (std::strcmp(u.Call, db.userdb.Call) != 0) return false;
+  db.userdb = u;
+  db.useridx = idx;
+  return true;
+}
+
+bool TFwd::WritePartner() {
+  TOrnDbase& db = *Parent->tdb;
+  return db.WriteToFile(db.upos, db.userdb);
+}
+
+}  // namespace orn

@@ -1,0 +1,183 @@
+// A forwarding session with another BBS over one connected channel: the
+// system identifiers, the turns of proposals ("FB" blocks) and answers
+// ("FS"), the compressed transfer of accepted messages in binary packets, the
+// storing of what arrives and the removal of what was delivered from the
+// partner's queue.
+//
+// The session never blocks. Its state is the channel's `whattodo` letter;
+// every received text and every service tick (once FTimer is armed and the
+// link has nothing queued) runs the step of the current state once. The
+// (de)compression of a message runs on a worker thread; the steps that need
+// its result poll donotrcvdde.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "fwd/block_packets.h"
+#include "fwd/compress.h"
+#include "fwd/proposal.h"
+#include "fwd/sid.h"
+#include "store/file_operations.h"
+#include "store/records.h"
+
+namespace orn {
+
+class TChannel;
+
+// One line of the current proposal block.
+struct FwdProposal {
+  std::string proposal;  // the whole line with its CR
+  std::string subject;   // the title
+  char flag = '-';       // '+' accepted, '-' refused, '=' deferred
+  std::string bid;
+  long fpos = 0;   // record position of the message (sending side)
+  long upos = -1;  // slot in the partner's queue (sending side)
+  long msgno = 0;  // message number (sending side)
+};
+
+// The states, as kept in the channel's whattodo.
+namespace fwdstate {
+constexpr int kIdle = 0;
+constexpr int kSendProposal = 'G';
+constexpr int kAckWait = 'I';
+constexpr int kSidDecode = 'J';
+constexpr int kSendCompressed = 'K';
+constexpr int kDecodeProposal = 'M';
+constexpr int kMakeCompressed = 'P';
+constexpr int kRcvSubject = 'Q';
+constexpr int kRcvData = 'R';
+constexpr int kEnding = '[';
+constexpr int kWaitCompressed = '\\';
+constexpr int kDecompressing = ']';
+}  // namespace fwdstate
+
+// The command decoder met a line starting with "[": a BBS has sent its SID.
+// `line` is the whole received text; what follows the SID line is the
+// partner's first input.
+void SidCommand(TChannel& ch, const char* line);
+
+// Whether received bytes in this state are binary and go to the session's
+// receive buffer rather than through the command decoder.
+bool FwdBinaryState(int whattodo);
+
+class TFwd : public TFileOperations, public CompressOwner {
+ public:
+  // The most relay identifiers kept of a received message.
+  static constexpr int kMaxAlready = 50;
+
+  explicit TFwd(TChannel* parent);
+  ~TFwd();
+  TFwd(const TFwd&) = delete;
+  TFwd& operator=(const TFwd&) = delete;
+
+  // Calling side: our connect script has brought the link up; wait for the
+  // partner's greeting with its SID.
+  void Start();
+  // Called side: the partner's first line was a SID. False when it is
+  // refused; otherwise the session waits for the partner's proposals (or its
+  // plain-text dialogue) and `rest`, the text that followed the SID, is taken
+  // as the partner's first input.
+  bool StartCalled(const std::string& sid, const std::string& rest);
+
+  // Parses a SID line into the channel's sfwd.
+  static bool ToggleSfwd(const char* s, TChannel* c);
+
+  // Received binary bytes; false when the receive buffer is overrun (the
+  // session then ends).
+  bool putbuf(const char* bytes, size_t n);
+  bool putbuf(char byte) { return putbuf(&byte, 1); }
+  bool inready() const { return reader_.inready(); }
+
+  // Runs the step of the current state once.
+  void Step();
+
+  // Our own SID line, announced in the greeting and by our first block.
+  static const char* SidLine();
+
+  int64_t FTimer = 0;
+  int proposallen = 0;
+  int proposalno = -1;
+  unsigned long checksum = 0;
+  bool firsttime = true;
+  bool waittoremovefwd = false;
+  bool nocontin = false;
+  bool terminate = true;
+  bool waitsbj = true;
+  std::string cfile;  // the current receive file
+  FwdProposal fwdproposal[kMaxProposals];
+  // Relay list of the message received last: the BBSes it has passed, our
+  // own first. Routing reads it so that a message never goes back.
+  std::string already[kMaxAlready];
+
+ private:
+  TChannel& ch() { return *Parent; }
+  // Ends the session on a protocol error: the text in the channel window
+  // only, input ignored from now on, the link asked to go.
+  void Fail(const std::string& shown);
+  void Show(const std::string& text);
+  void SendText(const std::string& text);
+  void Arm();
+  void SetState(int state);
+  int State() const;
+  std::string TempFile(const char* ext) const;
+
+  // Collects received text until it ends with `what` ("?" any character).
+  bool WhatToWait(const char* what);
+  // Joins the text kept from earlier receptions with the new one; false
+  // (and the session ended) when it would not fit.
+  bool JoinSpare();
+
+  void SidDecode();
+  void DecideWhatToDo();
+  bool ReceiveOnly();
+  bool HasMsgsToFwd();
+  void SendProposal();
+  int FormatProposal(bool dryRun);
+  // False: the slot names a message that is gone (the slot was freed).
+  bool AddToProposal(int i, const UserFwdPriv& f, long upos);
+  void AckWait();
+  void DecodeProposal();
+  void DispatchFields(const std::string& s);
+  void ReceivePackets();
+  void RcvHdr();
+  void RcvData();
+  void RcvEnd();
+  void ProceedWithFwd();
+  void StoreReceived();
+  void NextReceived();
+  void MakeCompressed();
+  void WaitAckCompressed();
+  void SendCompressed();
+  void RemoveFwd();
+  // The plain-text dialogues are not offered here: the session ends.
+  void PlainText();
+
+  // Starts a coder thread; false when it cannot run.
+  bool Compress(char what, const std::string& in, const std::string& out);
+  // Joins a finished coder; false when its work failed.
+  bool CoderDone();
+  void StopCoder();
+
+  // The partner's record, read again from the disk so that queue changes
+  // made meanwhile by other sessions are kept.
+  bool ReloadPartner();
+  bool WritePartner();
+
+  TChannel* Parent;
+  PacketReader reader_;
+  std::unique_ptr<TCompress> coder_;
+  std::thread cmphandle;
+  std::string sendData_;  // the compressed message being sent
+  size_t receivedBytes_ = 0;
+  bool inReceive_ = false;  // the packet loop is running further up
+  // Messages the partner deferred ("=") in this session: not offered again
+  // until the next one.
+  std::set<long> deferred_;
+};
+
+}  // namespace orn

@@ -1,0 +1,60 @@
+// The text lines of a forwarding exchange: proposal lines ("FB ..."), the
+// checksum line that closes a block ("F> XX"), the answer line ("FS +-="),
+// and the relay lines ("R:") a message carries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "store/records.h"
+
+namespace orn {
+
+// At most this many proposals in one block.
+constexpr int kMaxProposals = 5;
+// The width of a proposal line and of a title (including the terminator).
+constexpr size_t kProposalWidth = 120;
+// The longest relay identifier taken from an "R:" line.
+constexpr size_t kMaxRelayId = 48;
+
+// `S` as `digits` upper-case hexadecimal digits ("0" padded); a digit above
+// 15 shows as "X".
+std::string DtoHex(long S, int digits);
+
+// The checksum of a block's proposal lines (every byte, CRs included), as
+// sent after "F> ": the two's complement of their byte sum, modulo 256.
+std::string ProposalChecksum(const std::string& lines);
+
+// The proposal line of a message, CR included:
+// "FB type from at to bid size". Text fields are cut at their first "." except
+// the @BBS when the partner takes hierarchical addresses.
+std::string FormatProposalLine(const MsgDB& m, bool hier);
+
+// The fields of a received proposal line.
+struct ProposalFields {
+  char type = ' ';
+  std::string from, at, to, bid;
+  long size = 0;
+};
+
+// Reads "FB" or "FA", the type letter and five blank-separated fields (the
+// line may end in CR). False for anything else or a field too wide for the
+// message record: from, at and to at most 39 characters, the BID 1 to 12,
+// the size a decimal number.
+bool ParseProposalLine(const std::string& line, ProposalFields* f);
+
+// The two hexadecimal digits of a "F> XX" line (optionally ending in CR); -1
+// when the line is not one.
+int ParseChecksumLine(const std::string& line);
+
+// An answer line "FS " followed by one letter per proposal (optionally
+// ending in CR). The letters "+", "-" and "=" go to *flags; false for another
+// letter, a missing "FS " or more letters than `proposals`.
+bool ParseAnswerLine(const std::string& line, int proposals, std::string* flags);
+
+// When `line` is a relay line "R:...@:CALL.HIER ..." (the ":" after "@" is
+// optional), *id is the identifier after the "@"; false for other lines and
+// identifiers over kMaxRelayId characters.
+bool ReturnBbsinLine(const std::string& line, std::string* id);
+
+}  // namespace orn

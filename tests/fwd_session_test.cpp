@@ -1,0 +1,508 @@
+// Forwarding sessions through the station's side: a partner BBS connects
+// (or is called), sends its SID, proposals and compressed messages as bytes
+// on the link, and reads what we send back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/mdi_client.h"
+#include "bbs/prompts.h"
+#include "fwd/block_packets.h"
+#include "fwd/fwd_session.h"
+#include "fwd/lzhuf.h"
+#include "fwd/proposal.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "store/msg_text.h"
+#include "store/store.h"
+#include "support/mailbox_session.h"
+
+namespace orn {
+namespace {
+
+using test::MailboxSession;
+using test::StoredMsg;
+
+const char* const kPartnerSid = "[FBB-7.00-ABFHMR$]\r";
+const char* const kPartner = "XX2BBB";
+
+std::string Compressed(const std::string& text) {
+  std::string out;
+  EXPECT_EQ(LzhufEncode(text, &out), LzhufError::kNone);
+  return out;
+}
+
+std::string Block(const std::vector<std::string>& proposals) {
+  std::string lines;
+  for (const std::string& p : proposals) lines += p + "\r";
+  return lines + "F> " + ProposalChecksum(lines) + "\r";
+}
+
+// What the partner reads of our compressed messages: title and text of each.
+struct Received {
+  std::string title, text;
+};
+
+std::vector<Received> ReadStream(const std::string& bytes) {
+  PacketReader r;
+  EXPECT_TRUE(r.Put(bytes.data(), bytes.size()));
+  std::vector<Received> out;
+  std::string code;
+  unsigned long sum = 0;
+  for (PacketReader::Kind k; (k = r.Next()) != PacketReader::Kind::kNone;) {
+    if (k == PacketReader::Kind::kHeader) {
+      out.push_back({r.data().substr(0, r.data().find('\0')), ""});
+      code.clear();
+      sum = 0;
+    } else if (k == PacketReader::Kind::kData) {
+      code += r.data();
+      for (unsigned char c : r.data()) sum += c;
+    } else if (k == PacketReader::Kind::kEnd && !out.empty()) {
+      EXPECT_TRUE(CheckSumOk(sum, r.checksum()));
+      EXPECT_EQ(LzhufDecode(code, &out.back().text), LzhufError::kNone);
+    }
+  }
+  return out;
+}
+
+const std::string kBody =
+    "R:261209/0800Z @:XX2BBB.#X.Y [Town] #:17\r\n"
+    "R:261208/0700Z @:XX5EEE.#Z.Y\r\n"
+    "\r\nFrom: XX1AAA\r\nTo: XX3CCC\r\n\r\nHello from afar.\r\n";
+
+class FwdSessionTest : public MailboxSession {
+ protected:
+  // The partner: a forwarding station of type B; `edit` changes more.
+  void AddPartner(const std::function<void(UserDB&)>& edit = [](UserDB&) {}) {
+    AddUser(kPartner, [&](UserDB& u) {
+      CopyField(u.Type, "B");
+      CopyField(u.Name, "Bbs");
+      CopyField(u.HomeBbs, kPartner);
+      CopyField(u.isFwdStation, "Y");
+      CopyField(u.OkWithBids, "Y");
+      CopyField(u.HierAddress, "#X.Y");
+      edit(u);
+    });
+  }
+  // Queues a stored message for the partner in slot `slot`.
+  static void Queue(UserDB& u, int slot, long number, const char* type, long size = 100) {
+    UserFwdPriv& f = u.FwdMsgNo[slot];
+    f.FwdMsgNumbers = static_cast<int32_t>(number);
+    CopyField(f.Type, type);
+    CopyField(f.Status, "N");
+    f.Size = static_cast<int32_t>(size);
+    CopyField(f.ExpDays, "1200/261210");
+  }
+
+  void Start() {
+    StartAndConnect({kPartner});
+    Client().routeStoredMsg = [this](TChannel& ch, const MsgDB& m) {
+      routed_.push_back(m.MsgNo);
+      relays_.assign(std::begin(ch.Fwd->already), std::end(ch.Fwd->already));
+    };
+  }
+
+  // The partner's bytes, in pieces of `piece` bytes (0: one frame).
+  std::string Partner(const std::string& bytes, size_t piece = 0) {
+    if (piece == 0) piece = bytes.size();
+    for (size_t at = 0; at < bytes.size(); at += piece) engine_.Data(0, kPartner, bytes.substr(at, piece));
+    return Sent();
+  }
+
+  // Service ticks while the session is busy with a coder or its own sending.
+  std::string RunSession() {
+    std::string all;
+    for (int i = 0; i < 5000; ++i) {
+      all += Tick();
+      const int s = Ch(1).whattodo;
+      if (Ch(1).Service != 9 || (s != ']' && s != '\\' && s != 'P' && s != 'K')) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return all;
+  }
+
+  std::string Proposal(const char* bid, size_t size = 100, const char* type = "P", const char* to = "XX3CCC") {
+    return std::string("FB ") + type + " XX1AAA XX9ORN.#X.Y " + to + " " + bid + " " + std::to_string(size);
+  }
+
+  std::string MsgText(long number) {
+    std::string text;
+    EXPECT_TRUE(ReadMsgText(dir_ / "MAIL", number, &text)) << number;
+    return text;
+  }
+
+  bool Disconnected() {
+    for (const std::string& d : Disconnects())
+      if (d == std::string("0:") + kPartner) return true;
+    return false;
+  }
+
+  long MsgCount() {
+    TOrnDbase db(StoreSite{dir_.path(), dir_ / "MAIL", "XX9ORN", ""});
+    db.OpenMsgFile();
+    const long n = db.MsgCount();
+    db.CloseAll();
+    return n;
+  }
+
+  // The BBS stops and its records go: the next case starts afresh.
+  void Restart() {
+    bbs_->Shutdown();
+    bbs_.reset();
+    for (const char* f : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX"}) TFileOperations::filedelete(dir_ / f);
+    engine_.Take();
+    routed_.clear();
+  }
+
+  std::vector<long> routed_;
+  std::vector<std::string> relays_;
+};
+
+TEST_F(FwdSessionTest, ACallingPartnerForwardsOneCompressedMessage) {
+  AddPartner();
+  Start();
+  const std::string text = std::string(kBody) + std::string(3000, 'x') + "\r\n";
+  // The SID and the block come in one frame, as partners send them.
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("41_XX1AAA", text.size())})), "FS +\r");
+  EXPECT_EQ(Ch(1).Service, 9);
+  EXPECT_EQ(Ch(1).whattodo, 'Q');
+
+  const std::string stream = BlockStream("Greetings", Compressed(text));
+  std::string out = Partner(stream, 97);
+  out += RunSession();
+  // Nothing queued here: our turn is "FF" alone (our SID was in the greeting).
+  EXPECT_EQ(out, "FF\r");
+
+  const MsgDB m = Record(1);
+  EXPECT_EQ(m.MsgNo, 1001);
+  EXPECT_STREQ(m.Type, "P");
+  EXPECT_STREQ(m.Status, "N");
+  EXPECT_STREQ(m.FromStation, "XX1AAA");
+  EXPECT_STREQ(m.ToStation, "XX3CCC");
+  EXPECT_STREQ(m.AtBbs, "XX9ORN.#X.Y");
+  EXPECT_STREQ(m.Bid, "41_XX1AAA");
+  EXPECT_STREQ(m.MsgSubject, "Greetings");
+  EXPECT_TRUE(Client().store->Bids.WeHaveThebid("41_XX1AAA"));
+  EXPECT_EQ(Client().store->counters.lastmsg, 1001);
+  // Our routing line, then the text as it came, with the store's line ends.
+  const std::string stored = MsgText(1001);
+  ASSERT_EQ(stored.find("R:"), 0u);
+  EXPECT_EQ(stored.substr(stored.find('\n') + 1), FromDiskLines(text));
+  EXPECT_EQ(m.Size, static_cast<int32_t>(ToDiskLines(stored).size()));
+  EXPECT_NE(Client().store->MsgBeacon()->FormatMailBeacon().find("XX3CCC"), std::string::npos);
+  EXPECT_EQ(routed_, std::vector<long>{1001});
+  ASSERT_GE(relays_.size(), 3u);
+  EXPECT_EQ(relays_[0].rfind("XX9ORN", 0), 0u) << relays_[0];
+  EXPECT_EQ(relays_[1], "XX2BBB.#X.Y");
+  EXPECT_EQ(relays_[2], "XX5EEE.#Z.Y");
+  EXPECT_EQ(relays_[3], "");
+
+  // The partner has nothing more either.
+  EXPECT_EQ(Partner("FQ\r"), "");
+  EXPECT_TRUE(Disconnected());
+}
+
+TEST_F(FwdSessionTest, EverythingMayArriveInSmallPieces) {
+  AddPartner();
+  Start();
+  const std::string a = std::string(kBody) + "first\r\n", b = "R:261209/0800Z @:XX2BBB.#X.Y\r\n\r\nsecond\r\n";
+  const std::string block = Block({Proposal("1_XX1AAA", a.size()), Proposal("2_XX1AAA", b.size(), "B", "ALL")});
+  EXPECT_EQ(Partner(kPartnerSid), "");
+  EXPECT_EQ(Partner(block, 3), "FS ++\r");
+  // Both messages back to back, the second arriving while the first is
+  // still being expanded.
+  std::string out = Partner(BlockStream("one", Compressed(a)) + BlockStream("two", Compressed(b)), 5);
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_STREQ(Record(1).MsgSubject, "one");
+  EXPECT_STREQ(Record(2).MsgSubject, "two");
+  EXPECT_STREQ(Record(2).Type, "B");
+  EXPECT_EQ(MsgText(1002).substr(MsgText(1002).find('\n') + 1), FromDiskLines(b));
+}
+
+TEST_F(FwdSessionTest, ABulletinThatCameMeanwhileIsDroppedAndTheNextFollows) {
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("1_XX1AAA"), Proposal("2_XX1AAA")})), "FS ++\r");
+  // Another partner brings the first one while this one is on its way.
+  Client().store->Bids.InsertInBidArray("1_XX1AAA");
+  std::string out = Partner(BlockStream("one", Compressed(kBody)) + BlockStream("two", Compressed(kBody)));
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_EQ(MsgCount(), 1);
+  EXPECT_STREQ(Record(1).Bid, "2_XX1AAA");
+  EXPECT_STREQ(Record(1).MsgSubject, "two");
+}
+
+TEST_F(FwdSessionTest, KnownBulletinsAreRefused) {
+  AddPartner();
+  Start();
+  Client().store->Bids.InsertInBidArray("7_XX1AAA");
+  const std::string block =
+      Block({Proposal("7_XX1AAA"), Proposal("8_XX1AAA"), Proposal("8_XX1AAA"),
+             "FB P XX1AAA XX9ORN XX3CCC 1234567890123 5"});
+  EXPECT_EQ(Partner(kPartnerSid + block), "FS -+--\r");
+  // Nothing accepted at all: our turn follows at once.
+  EXPECT_EQ(Partner(Block({Proposal("7_XX1AAA")})), "");
+}
+
+TEST_F(FwdSessionTest, NothingAcceptedIsOurTurnAtOnce) {
+  AddPartner();
+  Start();
+  Client().store->Bids.InsertInBidArray("7_XX1AAA");
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("7_XX1AAA")})), "FS -\rFF\r");
+  EXPECT_EQ(Ch(1).whattodo, 'M');
+  EXPECT_EQ(Partner("FQ\r"), "");
+  EXPECT_TRUE(Disconnected());
+}
+
+TEST_F(FwdSessionTest, DamagedStreamsEndTheSessionWithoutStoring) {
+  struct Case {
+    const char* name;
+    std::string after;  // what the partner sends once its proposal is accepted
+    std::string reply;
+  } cases[] = {
+      {"wrong checksum", BlockStream("t", Compressed(kBody)).substr(0, BlockStream("t", Compressed(kBody)).size() - 1) +
+                             "\x01",
+       "\rChecksum..\r"},
+      // The checksum matches, but the code ends before its text.
+      {"cut code", BlockStream("t", Compressed(kBody).substr(0, 12)), ""},
+      {"no header", std::string(4, '\x01') + "\x04", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddPartner();
+    Start();
+    EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("9_XX1AAA")})), "FS +\r");
+    std::string out = Partner(c.after);
+    out += RunSession();
+    EXPECT_EQ(out, c.reply);
+    EXPECT_EQ(MsgCount(), 0);
+    EXPECT_FALSE(Client().store->Bids.WeHaveThebid("9_XX1AAA"));
+    // "no header" leaves a session that waits; the others have asked to go.
+    if (std::string(c.name) != "no header") {
+      EXPECT_TRUE(Disconnected());
+      EXPECT_EQ(Ch(1).whattodo, '[');
+    }
+    engine_.Event(0, std::string("*** DISCONNECTED From Station ") + kPartner + "\r");
+    EXPECT_FALSE(Ch(1).Fwd);
+    EXPECT_EQ(Ch(1).Service, 0);
+    Restart();
+  }
+}
+
+TEST_F(FwdSessionTest, BadBlocksEndTheSession) {
+  struct Case {
+    const char* name;
+    std::string block;
+  } cases[] = {
+      {"six proposals", Block({Proposal("1_A"), Proposal("2_A"), Proposal("3_A"), Proposal("4_A"), Proposal("5_A"),
+                               Proposal("6_A")})},
+      {"wrong checksum", Proposal("1_A") + "\rF> 00\r"},
+      {"not hexadecimal", Proposal("1_A") + "\rF> ZZ\r"},
+      {"not a proposal", "Hello there\r"},
+      {"answer in place of a block", "FS +\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddPartner();
+    Start();
+    EXPECT_EQ(Partner(kPartnerSid + c.block), "");
+    EXPECT_EQ(Ch(1).whattodo, '[');
+    EXPECT_TRUE(Disconnected());
+    // Whatever follows is not looked at.
+    EXPECT_EQ(Partner(Block({Proposal("7_A")})), "");
+    Restart();
+  }
+}
+
+TEST_F(FwdSessionTest, ABlockOfFiveIsTakenAndAFalseSidIsRefused) {
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("1_A"), Proposal("2_A"), Proposal("3_A"), Proposal("4_A"),
+                                         Proposal("5_A")})),
+            "FS +++++\r");
+  Restart();
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner("[XX-1-AB]\r"), "");
+  EXPECT_TRUE(Disconnected());
+  EXPECT_EQ(Ch(1).Service, 0);
+  EXPECT_FALSE(Ch(1).Fwd);
+}
+
+TEST_F(FwdSessionTest, MessagesFromAPartnerThatIsNoForwardingStationAreHeld) {
+  AddPartner([](UserDB& u) { CopyField(u.isFwdStation, "N"); });
+  Start();
+  const long held = Client().store->counters.heldmsg;
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("3_XX1AAA")})), "FS +\r");
+  Partner(BlockStream("t", Compressed(kBody)));
+  RunSession();
+  EXPECT_STREQ(Record(1).Status, "H");
+  EXPECT_EQ(Client().store->counters.heldmsg, held + 1);
+  EXPECT_TRUE(routed_.empty());
+}
+
+TEST_F(FwdSessionTest, OurQueuedMessagesGoToThePartner) {
+  const std::string body = "R:261210/1200Z @:XX9ORN\nPersonal news.\n";
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", body.c_str()});
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Bulletin", "All hear this.\n"});
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Known there", "Old news.\n"});
+  AddPartner([](UserDB& u) {
+    Queue(u, 0, 1002, "B");
+    Queue(u, 1, 1003, "B");
+    Queue(u, 7, 1001, "P");
+  });
+  Start();
+  // The partner has nothing: our block follows at once, personal mail first.
+  const std::string block = Partner(kPartnerSid + std::string("FF\r"));
+  const std::string want = Block({"FB P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 " + std::to_string(Record(1).Size),
+                                  "FB B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1002 " + std::to_string(Record(2).Size),
+                                  "FB B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1003 " + std::to_string(Record(3).Size)});
+  EXPECT_EQ(block, want);
+  // It takes the first two; the third it has already.
+  EXPECT_EQ(Partner("FS ++-\r"), "");
+  EXPECT_EQ(User(1).FwdMsgNo[1].FwdMsgNumbers, 0);
+  EXPECT_EQ(User(1).FwdMsgNo[7].FwdMsgNumbers, 1001);
+
+  const std::vector<Received> got = ReadStream(RunSession());
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].title, "Personal");
+  EXPECT_EQ(got[0].text, ToDiskLines(body));
+  EXPECT_EQ(got[1].title, "Bulletin");
+  EXPECT_EQ(got[1].text, ToDiskLines("All hear this.\n"));
+  EXPECT_EQ(Ch(1).whattodo, 'M');
+  // Until the partner speaks again, the messages stay queued.
+  EXPECT_EQ(User(1).FwdMsgNo[7].FwdMsgNumbers, 1001);
+
+  EXPECT_EQ(Partner("FF\r"), "FQ\r");
+  const UserDB u = User(1);
+  for (const UserFwdPriv& f : u.FwdMsgNo) EXPECT_EQ(f.FwdMsgNumbers, 0);
+  // Personal mail has gone on; the bulletin may still go elsewhere.
+  EXPECT_STREQ(Record(1).Status, "F");
+  EXPECT_STREQ(Record(2).Status, "N");
+}
+
+TEST_F(FwdSessionTest, DeferredMessagesStayQueuedAndAreNotOfferedAgain) {
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Later", "Text.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+  Start();
+  EXPECT_NE(Partner(kPartnerSid + std::string("FF\r")).find("FB B"), std::string::npos);
+  // "=": not now. Nothing is sent, and the partner's turn follows.
+  EXPECT_EQ(Partner("FS =\r"), "");
+  EXPECT_EQ(RunSession(), "");
+  EXPECT_EQ(Ch(1).whattodo, 'M');
+  EXPECT_EQ(Partner("FF\r"), "FQ\r");
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+}
+
+TEST_F(FwdSessionTest, AnAnswerWithTheNextBlockInTheSameText) {
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Old", "Text.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+  Start();
+  Partner(kPartnerSid + std::string("FF\r"));
+  EXPECT_EQ(Partner("FS -\r" + Block({Proposal("5_XX1AAA")})), "FS +\r");
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+  EXPECT_EQ(Ch(1).whattodo, 'Q');
+}
+
+TEST_F(FwdSessionTest, BadAnswersEndTheSession) {
+  for (const char* answer : {"FS +++\r", "FS x\r", "F\r", "FS\r"}) {
+    SCOPED_TRACE(answer);
+    AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Old", "Text.\n"});
+    AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+    Start();
+    Partner(kPartnerSid + std::string("FF\r"));
+    EXPECT_EQ(Partner(answer), "");
+    EXPECT_TRUE(Disconnected());
+    EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+    Restart();
+  }
+}
+
+TEST_F(FwdSessionTest, AReceiveOnlyPartnerGetsNoProposals) {
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Old", "Text.\n"});
+  AddPartner([](UserDB& u) {
+    Queue(u, 0, 1001, "B");
+    u.FwdKind = 'F';
+  });
+  Start();
+  EXPECT_EQ(Partner(kPartnerSid + std::string("FF\r")), "FQ\r");
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+}
+
+TEST_F(FwdSessionTest, AQueuedMessageThatIsGoneLeavesTheQueue) {
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Here", "Text.\n"});
+  AddPartner([](UserDB& u) {
+    Queue(u, 0, 1005, "B");
+    Queue(u, 1, 1001, "B");
+  });
+  Start();
+  const std::string out = Partner(kPartnerSid + std::string("FF\r"));
+  EXPECT_NE(out.find("XX9ORN_1001"), std::string::npos);
+  EXPECT_EQ(out.find("1005"), std::string::npos);
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+}
+
+TEST_F(FwdSessionTest, WeCallThePartner) {
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Hi", "Text.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "P"); });
+  Start();
+  TChannel& ch = Ch(1);
+  ch.Fwd = std::make_unique<TFwd>(&ch);
+  ch.Fwd->Start();
+  EXPECT_EQ(ch.Service, 9);
+  EXPECT_EQ(ch.whattodo, 'J');
+  // The partner's greeting, in two pieces: our SID opens our first block.
+  EXPECT_EQ(Partner("[FBB-7.00-ABFHMR$]\rWelcome to"), "");
+  const std::string block = Partner(" XX2BBB\r>\r");
+  EXPECT_EQ(block.rfind(std::string(kSystemId) + "\rFB P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 ", 0), 0u) << block;
+  EXPECT_EQ(Partner("FS +\r"), "");
+  const std::vector<Received> got = ReadStream(RunSession());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].text, "Text.\r\n");
+  // The partner's turn: one message for us.
+  const std::string text = std::string(kBody) + "Back at you.\r\n";
+  EXPECT_EQ(Partner(Block({Proposal("77_XX2BBB", text.size())})), "FS +\r");
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+  std::string out = Partner(BlockStream("Reply", Compressed(text)));
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_STREQ(Record(2).MsgSubject, "Reply");
+  EXPECT_EQ(Partner("FQ\r"), "");
+  EXPECT_TRUE(Disconnected());
+}
+
+TEST_F(FwdSessionTest, ACallWithoutAGreetingSidEnds) {
+  for (const char* greeting : {">\r", "Welcome\r>\r", "[XX-1-AB]\r>\r"}) {
+    SCOPED_TRACE(greeting);
+    AddPartner();
+    Start();
+    TChannel& ch = Ch(1);
+    ch.Fwd = std::make_unique<TFwd>(&ch);
+    ch.Fwd->Start();
+    EXPECT_EQ(Partner(greeting), "");
+    EXPECT_EQ(ch.whattodo, '[');
+    EXPECT_TRUE(Disconnected());
+    Restart();
+  }
+}
+
+TEST_F(FwdSessionTest, ALinkLostMidTransferDropsTheMessage) {
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("4_XX1AAA")})), "FS +\r");
+  const std::string stream = BlockStream("t", Compressed(kBody));
+  Partner(stream.substr(0, stream.size() / 2));
+  engine_.Event(0, std::string("*** DISCONNECTED From Station ") + kPartner + "\r");
+  EXPECT_FALSE(Ch(1).Fwd);
+  EXPECT_EQ(Ch(1).whattodo, 0);
+  EXPECT_EQ(MsgCount(), 0);
+  EXPECT_FALSE(Client().store->Bids.WeHaveThebid("4_XX1AAA"));
+}
+
+}  // namespace
+}  // namespace orn
