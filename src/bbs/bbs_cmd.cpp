@@ -1,6 +1,8 @@
 #include "bbs/bbs_cmd.h"
 
 #include "bbs/msg_entry.h"
+#include <cstdio>
+
 #include "platform/text.h"
 
 namespace orn {
@@ -14,6 +16,8 @@ TBBSCmd::TBBSCmd(TChannel* channel, long position, int what) : chan(channel), wh
 TBBSCmd::~TBBSCmd() {
   if (entry_) entry_->Abandon();
   closefile(infile);
+  // An upload cut short leaves nothing behind.
+  if (!partial_.empty()) std::remove(partial_.c_str());
   closefile(outfile);
   closefile(sparefile);
 }
@@ -21,6 +25,8 @@ TBBSCmd::~TBBSCmd() {
 bool TBBSCmd::Proceed() {
   switch (whatcmd) {
     case kCmdSend: return StartSend();
+    case kCmdUpload: return StartUpload();
+    case kCmdDownload: return StartDownload();
     case kCmdRead:
     case kCmdReadMine: return StartRead();
     default: return false;

@@ -77,8 +77,13 @@ class TBBSCmd : public TFileOperations {
   // Each kind of operation keeps its own working state in its own file.
   bool StartSend();
   bool StartRead();
+  bool StartUpload();
+  bool StartDownload();
 
   std::unique_ptr<MsgEntry> entry_;
+  // A text upload collects under this name and takes its real one (`cn`)
+  // only when it is complete.
+  std::string partial_;
 
  public:
   // Working state of listing and reading.

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/mdi_client.h"
+#include "bbs/file_area.h"
 #include "bbs/kill_commands.h"
 #include "bbs/list_read_commands.h"
 #include "bbs/msg_entry.h"
@@ -217,6 +218,20 @@ void RunCommand(TChannel& ch, const char* line) {
       ch.EndService(ch.lang.bye);
       ch.Disconnect();
       return;
+    case 'D':
+      DownloadCommand(ch, line);
+      return;
+    case 'U':
+      UploadCommand(ch, line);
+      return;
+    case 'W':
+      WhatFilesCommand(ch, line);
+      return;
+    case 'Z': {
+      const Config& cfg = ch.client().cfg();
+      EraseCommand(ch, JoinPath(cfg.bbspath, cfg.FilePath), line, 1);
+      return;
+    }
     case 'F': {
       const std::string hier = Param(line, 1);
       if (hier.size() > 39) {

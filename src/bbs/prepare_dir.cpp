@@ -72,7 +72,8 @@ std::string PrepareDir(const std::string& path, const std::string& area, const s
     }
     first = false;
   }
-  if (out == before) out = none;
+  // Nothing matched: the full listing keeps its heading line above the notice.
+  if (out == before) out = typ == kListCompact ? none : before + none;
   out += '\r';
   return out;
 }

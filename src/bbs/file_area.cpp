@@ -1,0 +1,101 @@
+#include "bbs/file_area.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/mdi_client.h"
+#include "bbs/bbs_cmd.h"
+#include "bbs/prepare_dir.h"
+#include "channel/channel.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+constexpr size_t kMaxNameLength = 12;
+
+// The text after the command letters with its CR, as the area commands take it.
+std::string ParamWithCr(const char* line, size_t letters) {
+  std::string p = line + std::min(letters, std::strlen(line));
+  p.erase(0, std::min(p.find_first_not_of(' '), p.size()));
+  return p;
+}
+
+std::string FileArea(TChannel& ch) {
+  const Config& cfg = ch.client().cfg();
+  return JoinPath(cfg.bbspath, cfg.FilePath);
+}
+
+}  // namespace
+
+std::string AreaPath(const std::string& area, const std::string& typed) {
+  std::string rel = Trim(typed);
+  for (char& c : rel)
+    if (c == '\\') c = '/';
+  if (rel.empty() || rel[0] == '/') return {};
+  size_t start = 0;
+  while (start <= rel.size()) {
+    size_t end = rel.find('/', start);
+    if (end == std::string::npos) end = rel.size();
+    const std::string part = rel.substr(start, end - start);
+    if (part == ".." || part == ".") return {};
+    start = end + 1;
+  }
+  const std::string last = rel.substr(rel.rfind('/') == std::string::npos ? 0 : rel.rfind('/') + 1);
+  if (last.empty() || last.size() > kMaxNameLength) return {};
+  return ResolveCase(JoinPath(area, rel));
+}
+
+namespace {
+
+void StartTransfer(TChannel& ch, const char* line, int what) {
+  const std::string param = ParamWithCr(line, 1);
+  if (param.empty() || param[0] == '\r') {
+    ch.EndService(ch.lang.notenoughparameters);
+    return;
+  }
+  ch.Service = 1000;
+  auto op = std::make_unique<TBBSCmd>(&ch, param, what);
+  if (!op->Proceed()) return;
+  ch.operation = std::move(op);
+  // The first chunk of a download goes out at once.
+  if (what == kCmdDownload) ch.DecodeService();
+}
+
+}  // namespace
+
+void UploadCommand(TChannel& ch, const char* line) { StartTransfer(ch, line, kCmdUpload); }
+
+void DownloadCommand(TChannel& ch, const char* line) { StartTransfer(ch, line, kCmdDownload); }
+
+void WhatFilesCommand(TChannel& ch, const char* line) {
+  ch.Service = 1000;
+  std::string path = ParamWithCr(line, 1);
+  if (path.empty()) path.push_back('\r');
+  ch.EndService(PrepareDir(path, FileArea(ch), "*.*", kListFull, ch.lang.filesavailable, ch.lang.nofilesfound));
+}
+
+void EraseCommand(TChannel& ch, const std::string& area, const char* line, size_t letters) {
+  std::string name = ParamWithCr(line, letters);
+  if (!name.empty() && name.back() == '\r') name.pop_back();
+  name = Trim(name);
+  const std::string path = name.empty() ? "" : AreaPath(area, name);
+  if (path.empty() || !FileExists(path)) {
+    ch.EndService("\r");
+    return;
+  }
+  if (std::string(ch.recentfile).find(name) == std::string::npos) {
+    ch.EndService(ch.lang.notauthorized);
+    return;
+  }
+  if (std::remove(path.c_str()) != 0) {
+    ch.EndService("\r");
+    return;
+  }
+  ch.client().log().writelog(65, 0, ch.UserCallOnly, "Erase");
+  ch.EndService(ch.lang.hasbeenerased);
+}
+
+}  // namespace orn

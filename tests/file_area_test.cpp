@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/service_timers.h"
+#include "bbs/file_area.h"
+#include "bbs/prompts.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "support/bbs_session.h"
+
+namespace orn {
+namespace {
+
+using test::BbsSession;
+using test::Marked;
+
+class FileAreaTest : public BbsSession {
+ protected:
+  void LogIn(const std::function<void(UserDB&)>& edit = [](UserDB&) {}) {
+    AddUser("XX1ABC", [&](UserDB& u) {
+      CopyField(u.Type, "R");
+      edit(u);
+    });
+    StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n");
+    ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+    Sent();
+  }
+  std::string Says(const std::string& line) {
+    Type("XX1ABC", line);
+    return Sent();
+  }
+  // One service tick with the engine's queue empty.
+  std::string Tick() {
+    Ch(1).framequeue = 0;
+    timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
+    return Sent();
+  }
+  std::string Area(const std::string& name = "") { return dir_ / ("FILES/" + name); }
+};
+
+TEST(AreaPathTest, StationPathsStayInTheirArea) {
+  test::TestDir dir;
+  const struct {
+    const char* typed;
+    bool ok;
+  } cases[] = {{"NOTE.TXT", true},      {"SUB\\NOTE.TXT", true}, {"SUB/NOTE.TXT", true}, {"LONGNAME.TEXT", false},
+               {"../ORN.INI", false},   {"/etc/passwd", false},  {"SUB/../../X", false}, {"", false},
+               {"SUB\\", false},        {"12345678.123", true}};
+  for (const auto& c : cases) EXPECT_EQ(!AreaPath(dir.path(), c.typed).empty(), c.ok) << c.typed;
+}
+
+TEST_F(FileAreaTest, UploadStoresTheTextAndRefusesWhatExists) {
+  LogIn();
+  EXPECT_EQ(Says("U LONGNAME.TEXT"), Marked("invalidparameters") + kFullPrompt);
+  EXPECT_EQ(Says("U ..\\ORN.INI"), Marked("invalidparameters") + kFullPrompt);
+  EXPECT_EQ(Says("U"), Marked("notenoughparameters") + kFullPrompt);
+  EXPECT_EQ(Says("U note.txt"), Marked("sendfile"));
+  engine_.Data(0, "XX1ABC", "hello\r");
+  EXPECT_FALSE(FileExists(Area("NOTE.TXT")));  // nothing under the real name yet
+  engine_.Data(0, "XX1ABC", "73 de XX9ORN /EX\r");
+  EXPECT_EQ(Sent(), Marked("filestored") + kFullPrompt);
+  EXPECT_EQ(dir_.Read("FILES/NOTE.TXT"), "hello\r\n73 de XX9ORN /EX\r\n");
+  EXPECT_EQ(Says("U NOTE.TXT"), Marked("thereisfile") + kFullPrompt);
+  // Into a subdirectory that exists.
+  CreateDirIfDontExist(Area(), "SUB");
+  EXPECT_EQ(Says("U SUB\\B.TXT"), Marked("sendfile"));
+  engine_.Data(0, "XX1ABC", "x\x1A\r");
+  EXPECT_EQ(Sent(), Marked("filestored") + kFullPrompt);
+  EXPECT_EQ(dir_.Read("FILES/SUB/B.TXT"), "x");
+}
+
+TEST_F(FileAreaTest, AStationLeavingDuringAnUploadLeavesNoFile) {
+  LogIn();
+  EXPECT_EQ(Says("U HALF.TXT"), Marked("sendfile"));
+  engine_.Data(0, "XX1ABC", "half a text\r");
+  engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
+  EXPECT_TRUE(ListDir(Area()).empty());
+}
+
+TEST_F(FileAreaTest, DownloadGoesInPacedChunks) {
+  LogIn();
+  std::string file;
+  for (int i = 0; i < 5000; ++i) file += static_cast<char>('a' + i % 26);
+  dir_.Write("FILES/BIG.TXT", file);
+  EXPECT_EQ(Says("D NOPE.TXT"), Marked("notfound") + kFullPrompt);
+  EXPECT_EQ(Says("D big.txt"), file.substr(0, 2048));  // the first chunk at once
+  // Each further chunk when its second has passed and the engine's queue is empty.
+  Ch(1).framequeue = 3;
+  timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
+  EXPECT_EQ(Sent(), "");
+  EXPECT_EQ(Tick(), file.substr(2048, 2048));
+  EXPECT_EQ(Tick(), file.substr(4096) + "\r" + kFullPrompt);
+  EXPECT_EQ(Ch(1).Service, 0);
+}
+
+TEST_F(FileAreaTest, TheDownloadLimitCutsTheStationOff) {
+  LogIn([](UserDB& u) { u.MaxDownload = 2; });
+  dir_.Write("FILES/BIG.TXT", std::string(5000, 'x'));
+  Says("D BIG.TXT");
+  clock_.Advance(2);
+  Tick();
+  EXPECT_TRUE(Disconnects().empty());
+  clock_.Advance(2);
+  Tick();
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
+}
+
+TEST_F(FileAreaTest, ADuringADownloadAborts) {
+  LogIn();
+  dir_.Write("FILES/BIG.TXT", std::string(5000, 'x'));
+  Says("D BIG.TXT");
+  // The chunk that was due still goes, then the transfer ends.
+  const std::string sent = Says("A");
+  const std::string end = Marked("aborted") + kFullPrompt;
+  EXPECT_EQ(sent.substr(sent.size() - end.size()), end);
+  Tick();
+  EXPECT_EQ(Sent(), "");
+  EXPECT_EQ(Ch(1).Service, 0);
+}
+
+TEST_F(FileAreaTest, ListingTheArea) {
+  LogIn();
+  EXPECT_EQ(Says("W"), Marked("filesavailable") + "\r" + Marked("nofilesfound") + "\r" + kFullPrompt);
+  dir_.Write("FILES/README.TXT", std::string(1234, 'r'));
+  CreateDirIfDontExist(Area(), "OLD");
+  EXPECT_EQ(Says("W"), Marked("filesavailable") + "\rOLD..............Dir README.TXT......1234 \r" + kFullPrompt);
+  EXPECT_EQ(Says("W ..\\"), Marked("nofilesfound") + "\r" + kFullPrompt);
+}
+
+TEST_F(FileAreaTest, OnlyWhatWasUploadedInThisSessionIsErased) {
+  LogIn();
+  dir_.Write("FILES/OTHER.TXT", "x");
+  EXPECT_EQ(Says("Z OTHER.TXT"), Marked("notauthorized") + kFullPrompt);
+  EXPECT_EQ(Says("Z MISSING.TXT"), std::string("\r") + kFullPrompt);
+  Says("U MINE.TXT");
+  Says("text /EX");
+  EXPECT_EQ(Says("Z MINE.TXT"), Marked("hasbeenerased") + kFullPrompt);
+  EXPECT_FALSE(FileExists(Area("MINE.TXT")));
+  EXPECT_TRUE(FileExists(Area("OTHER.TXT")));
+}
+
+}  // namespace
+}  // namespace orn
