@@ -13,6 +13,7 @@
 #include "bbs/msg_entry.h"
 #include "bbs/prepare_dir.h"
 #include "bbs/prompts.h"
+#include "bbs/yapp_commands.h"
 #include "channel/channel.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
@@ -272,6 +273,9 @@ void RunCommand(TChannel& ch, const char* line) {
     case 'X':
       ch.Service = 1000;
       Expert(ch);
+      return;
+    case 'Y':
+      YappCommand(ch, line);
       return;
     default:
       ch.EndService(ch.lang.invalidcommand);

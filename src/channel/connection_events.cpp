@@ -108,9 +108,14 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   const size_t n = std::min(static_cast<size_t>(len), sizeof ch.cmd - 1);
   std::memcpy(ch.cmd, data, n);
   ch.cmd[n] = '\0';
-  if (ch.Service == 4 || ch.Service == 5 || ch.whattodo == 'Q' || ch.whattodo == 'R' || ch.whattodo == '^' ||
-      ch.whattodo == '_') {
-    // File transfers and compressed forwarding take the bytes themselves.
+  if (ch.Service == kServiceYappReceive || ch.Service == kServiceYappSend) {
+    // A YAPP transfer takes the bytes as they came, NULs and all.
+    ch.ArmInactivityTimer();
+    if (ch.yapp)
+      for (int i = 0; i < len; ++i) ch.yapp->putyappbuf(static_cast<unsigned char>(data[i]));
+    ch.DecodeService();
+  } else if (ch.whattodo == 'Q' || ch.whattodo == 'R' || ch.whattodo == '^' || ch.whattodo == '_') {
+    // Compressed forwarding takes the bytes itself.
     ch.DecodeService();
   } else if (ch.rcvwait) {
     if (std::strstr(ch.cmd, ch.rcvwaitstr)) {
