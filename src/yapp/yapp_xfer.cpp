@@ -424,25 +424,28 @@ void TYappXfer::SendEOT() {
     if (etSent_ && yapptimer < host_->Now()) Finish("\r");
     return;
   }
-  const int p = NextPacket();
-  if (p == kYappPartial) return;
-  if (p == kYappAF && !etSent_) {
-    // The receiver has the file; one file per command, so the transfer ends,
-    // and the receiver's last acknowledgement is awaited.
-    host_->SendPacket(std::string(kYappEndOfXfer));
-    etSent_ = true;
-    yapptimer = host_->Now() + kLastWordSeconds;
+  while (inready()) {
+    const int p = GetPack();
+    if (p == kYappPartial) return;
+    if (p == kYappAF && !etSent_) {
+      // The receiver has the file; one file per command, so the transfer
+      // ends, and the receiver's last acknowledgement is awaited.
+      host_->SendPacket(std::string(kYappEndOfXfer));
+      etSent_ = true;
+      yapptimer = host_->Now() + kLastWordSeconds;
+      continue;
+    }
+    if (p == kYappCN) {
+      host_->SendPacket(std::string(kYappCanAck));
+      Finish(host_->Texts().aborted);
+      return;
+    }
+    unsigned char b;
+    while (readyapp(&b)) {
+    }
+    Finish("\r");
     return;
   }
-  if (p == kYappCN) {
-    host_->SendPacket(std::string(kYappCanAck));
-    Finish(host_->Texts().aborted);
-    return;
-  }
-  unsigned char b;
-  while (readyapp(&b)) {
-  }
-  Finish("\r");
 }
 
 // ---- cancelling --------------------------------------------------------------
