@@ -23,8 +23,10 @@ constexpr int kBeaconBase = 1001, kMailBeaconBase = 1010, kBeaconMs = 300;
 constexpr int kAnimationBase = 1, kAnimationMs = 70;
 constexpr int kAnimationFrames = 6;
 
-// The operations whose output is paced, in the order they are looked at.
-constexpr int kPacedServices[] = {8, 7, 5, 6, 9};
+// The operations whose output is paced, in the order they are looked at. A
+// YAPP receive (4) has a deadline only while it waits for the station's
+// answer to a cancel.
+constexpr int kPacedServices[] = {8, 7, 4, 5, 6, 9};
 
 // Runs a procedure unless it is already running further up the stack.
 class BusyGuard {

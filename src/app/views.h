@@ -24,6 +24,18 @@ class ChannelControls {
   virtual void DisconnectButton() = 0;
   // A line typed in the typing pane (UTF-8, without line end).
   virtual void TypedLine(const std::string& line) = 0;
+  // The Cancel button of a YAPP transfer's progress window.
+  virtual void CancelTransfer() {}
+};
+
+// What the progress window of a YAPP transfer shows.
+struct TransferProgress {
+  std::string header;  // the file (name and size), or what the transfer awaits
+  std::string state;   // the protocol step, by name
+  long long bytes = 0;
+  int port = 0;        // port number + 1
+  int channel = 0;
+  std::string call;
 };
 
 // One channel window (or the monitor window, entry 0 of the channel table).
@@ -39,6 +51,9 @@ class ChannelView {
   virtual void SetVisible(bool) {}
   // The channel behind the window's buttons and typing pane.
   virtual void SetControls(ChannelControls*) {}
+  // A YAPP transfer's progress window: opened or updated, then closed.
+  virtual void ShowTransfer(const TransferProgress&) {}
+  virtual void CloseTransfer() {}
 };
 
 class MainView {

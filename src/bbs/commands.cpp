@@ -14,6 +14,7 @@
 #include "bbs/msg_entry.h"
 #include "bbs/prepare_dir.h"
 #include "bbs/prompts.h"
+#include "bbs/yapp_commands.h"
 #include "channel/channel.h"
 #include "fwd/fwd_session.h"
 #include "platform/file_names.h"
@@ -291,6 +292,9 @@ void RunCommand(TChannel& ch, const char* line) {
       return;
     case '[':
       SidCommand(ch, line);
+      return;
+    case 'Y':
+      YappCommand(ch, line);
       return;
     default:
       ch.EndService(ch.lang.invalidcommand);

@@ -144,6 +144,12 @@ void TChannel::InitChannel() {
   }
 }
 
+void TChannel::ArmInactivityTimer() {
+  const Config& cfg = client_.cfg();
+  const unsigned long timeout = TncNumber >= 1 && TncNumber <= kMaxPorts ? cfg.Ports[TncNumber - 1].timeout : 0;
+  channeltimeouttimer = timeout ? client_.clock().Now() + 60 * static_cast<int64_t>(timeout) : 0;
+}
+
 void TChannel::PasswordAnswer(const char* line) {
   std::string answer = line;
   if (!answer.empty()) answer.pop_back();  // its CR
@@ -222,6 +228,11 @@ void TChannel::DecodeService() {
     Disconnect();
     return;
   }
+  if (Service == kServiceYappReceive || Service == kServiceYappSend) {
+    // A step that ends the transfer has answered the station already.
+    if (yapp && !(Service == kServiceYappReceive ? yapp->ReceiveStep() : yapp->SendStep())) yapp.reset();
+    return;
+  }
   const bool abort = (cmd[0] == 'A' || cmd[0] == 'a') && cmd[1] == '\r' && cmd[2] == '\0';
   auto end = [this] { operation.reset(); };
   if (Service == 9) {
@@ -229,8 +240,8 @@ void TChannel::DecodeService() {
     return;
   }
   if (!operation) {
-    // Only YAPP (4, 5) and forwarding (9) run without an operation object;
-    // they take their input here as they come to exist.
+    // Forwarding (9) runs without an operation object; it takes its input
+    // here once it exists.
     return;
   }
   switch (Service) {
@@ -295,6 +306,7 @@ void TChannel::DecodeService() {
 
 int64_t TChannel::PacedDeadline(int service) const {
   if (service == 9) return Fwd ? Fwd->FTimer : 0;
+  if (service == kServiceYappReceive || service == kServiceYappSend) return yapp ? yapp->yapptimer : 0;
   if (!operation) return 0;
   switch (service) {
     case 8: return operation->readtimer;

@@ -20,7 +20,11 @@ TChannel::TChannel(MDIClient& client, std::unique_ptr<ChannelView> view)
   view_->SetControls(this);
 }
 
-TChannel::~TChannel() { view_->SetControls(nullptr); }
+TChannel::~TChannel() {
+  // A transfer closes its progress window in the channel's view.
+  yapp.reset();
+  view_->SetControls(nullptr);
+}
 
 void TChannel::ResetChannel() {
   const bool hadSession = connected || connectpend;
@@ -35,10 +39,11 @@ void TChannel::ResetChannel() {
   // received is dropped, ours half sent stay queued.
   Fwd.reset();
   sfwd = SFwd{};
+  if (Service == kServiceYappReceive || Service == kServiceYappSend) yapp.reset();
   whattodo = 0;
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;
-  rcvwaitstr[0] = recentfile[0] = cmd[0] = sparecmd[0] = '\0';
+  rcvwaitstr[0] = recentfile[0] = recentyapp[0] = cmd[0] = sparecmd[0] = '\0';
   droppingLine = false;
   // Output held for the station that left must not reach the next one.
   transparent = false;

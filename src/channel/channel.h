@@ -12,6 +12,7 @@
 #include "fwd/sid.h"
 #include "store/orn_dbase.h"
 #include "store/tokens.h"
+#include "yapp/yapp_xfer.h"
 
 namespace orn {
 
@@ -61,6 +62,8 @@ class TChannel : public ChannelControls {
   int64_t PacedDeadline(int service) const;
   // Connect scripts bring their own.
   void DecodePath();
+  // The station is active: the inactivity deadline starts again.
+  void ArmInactivityTimer();
 
   // The sysop's controls of the channel window.
   void ToggleTerminal() override;
@@ -68,6 +71,7 @@ class TChannel : public ChannelControls {
   void ConnectTo(const std::string& answer) override;
   void DisconnectButton() override;
   void TypedLine(const std::string& line) override;
+  void CancelTransfer() override;
 
   // Keeps the receive pane under its line limit.
   void CheckMaxInInputWindow();
@@ -117,6 +121,7 @@ class TChannel : public ChannelControls {
   int framequeue = 0;
   char send[101] = "", rcv[101] = "", rcvwaitstr[101] = "";
   char recentfile[300] = "";
+  char recentyapp[300] = "";  // binary files uploaded this session, each ended by a CR
   bool connected = false;
   bool terminal = false;
   bool connectpend = false;
@@ -127,6 +132,7 @@ class TChannel : public ChannelControls {
   std::unique_ptr<TBBSCmd> operation;  // while Service is 1, 2, 3, 6, 7 or 8
   std::unique_ptr<TFwd> Fwd;  // the forwarding session while Service is 9
   SFwd sfwd{};  // what the forwarding partner announced
+  std::unique_ptr<TYappXfer> yapp;     // while Service is 4 or 5
   Language lang{};
 
  private:

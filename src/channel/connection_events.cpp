@@ -109,8 +109,11 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   const size_t n = std::min(static_cast<size_t>(len), sizeof ch.cmd - 1);
   std::memcpy(ch.cmd, data, n);
   ch.cmd[n] = '\0';
-  if (ch.Service == 4 || ch.Service == 5) {
-    // File transfers take the bytes themselves.
+  if (ch.Service == kServiceYappReceive || ch.Service == kServiceYappSend) {
+    // A YAPP transfer takes the bytes as they came, NULs and all.
+    ch.ArmInactivityTimer();
+    if (ch.yapp)
+      for (int i = 0; i < len; ++i) ch.yapp->putyappbuf(static_cast<unsigned char>(data[i]));
     ch.DecodeService();
   } else if (ch.Fwd && FwdBinaryState(ch.whattodo)) {
     // So do the forwarding transfers, binary bytes and all.

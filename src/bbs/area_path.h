@@ -1,0 +1,16 @@
+// Files a station names inside one of the BBS's file areas.
+#pragma once
+
+#include <string>
+
+namespace orn {
+
+// The path of `rel` (the station's text, "\" or "/" between parts) below
+// the area's directory, or empty when the text would lead out of the area:
+// an absolute path, a ".." part, or a control character in it.
+std::string AreaPath(const std::string& area, const std::string& rel);
+
+// The last part of a station's path text: what follows its last "\" or "/".
+std::string BareName(const std::string& rel);
+
+}  // namespace orn

@@ -1,0 +1,172 @@
+#include "bbs/yapp_commands.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/mdi_client.h"
+#include "bbs/area_path.h"
+#include "bbs/prepare_dir.h"
+#include "channel/channel.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "yapp/yapp_xfer.h"
+
+namespace orn {
+namespace {
+
+class ChannelYapp : public YappHost {
+ public:
+  explicit ChannelYapp(TChannel& ch) : ch_(ch) {}
+
+  const Language& Texts() const override { return ch_.lang; }
+  std::string BinaryArea() const override {
+    const Config& cfg = ch_.client().cfg();
+    return JoinPath(cfg.bbspath, cfg.binpath);
+  }
+  std::string BinaryAreaName() const override { return ch_.client().cfg().BinPath; }
+  std::string PartFile() const override {
+    const std::string temp = ResolveCase(JoinPath(ch_.client().cfg().bbspath, "temp"));
+    return JoinPath(temp, std::to_string(ch_.TncAbsoluteNumber) + ".yap");
+  }
+  int64_t Now() const override { return ch_.client().clock().Now(); }
+  void SetService(int service) override { ch_.Service = service; }
+  void SendPacket(const std::string& bytes) override {
+    ch_.SendTx(bytes.data(), static_cast<int>(bytes.size()), 1);
+  }
+  void SendText(const std::string& text) override { ch_.Send(text); }
+  void EndService(const std::string& text) override { ch_.EndService(text); }
+  void LogTransfer(int event, const std::string& file) override {
+    ch_.client().log().writelog(event, 0, ch_.UserCallOnly, file);
+  }
+  void CountDownload(long bytes) override {
+    if (ch_.tdb && ch_.tdb->userdb.MaxDownload != 0) ch_.maxdnld += bytes;
+  }
+  void ShowProgress(const TransferProgress& progress) override {
+    TransferProgress p = progress;
+    p.port = ch_.TncPortNumber + 1;
+    p.channel = ch_.ChannelNumber;
+    p.call = ch_.UserCall;
+    ch_.view().ShowTransfer(p);
+  }
+  void CloseProgress() override { ch_.view().CloseTransfer(); }
+
+ private:
+  TChannel& ch_;
+};
+
+// What follows the two command letters, leading blanks removed, with its CR.
+std::string ParamWithCr(const char* line) {
+  std::string p = line + std::min<size_t>(2, std::strlen(line));
+  const size_t first = p.find_first_not_of(' ');
+  p.erase(0, first == std::string::npos ? p.size() : first);
+  return p;
+}
+
+std::string DropCr(std::string s) {
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  return s;
+}
+
+// The names of the uploads are kept whole, so that a name is never taken
+// for a part of another.
+bool UploadedHere(const TChannel& ch, const std::string& name) {
+  const std::string list = ch.recentyapp;
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find('\r', start);
+    if (end == std::string::npos) end = list.size();
+    if (EqualNoCase(list.substr(start, end - start), name)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+void RememberUpload(TChannel& ch, const std::string& name) {
+  const size_t used = std::strlen(ch.recentyapp);
+  // A name that does not fit is not kept: the station cannot erase that file.
+  if (used + name.size() + 1 >= sizeof ch.recentyapp) return;
+  std::memcpy(ch.recentyapp + used, name.data(), name.size());
+  ch.recentyapp[used + name.size()] = '\r';
+  ch.recentyapp[used + name.size() + 1] = '\0';
+}
+
+void Erase(TChannel& ch, const std::string& name) {
+  MDIClient& client = ch.client();
+  const Config& cfg = client.cfg();
+  const std::string path = AreaPath(JoinPath(cfg.bbspath, cfg.binpath), name);
+  if (path.empty() || !FileExists(path)) {
+    ch.EndService("\r");
+    return;
+  }
+  if (!UploadedHere(ch, name)) {
+    ch.EndService(ch.lang.notauthorized);
+    return;
+  }
+  if (::unlink(ResolveCase(path).c_str()) != 0) {
+    ch.EndService("Error..\r");
+    return;
+  }
+  ch.EndService(ch.lang.hasbeenerased);
+  client.log().writelog(65, 0, ch.UserCallOnly, "Erase");
+  const LogSwitches& sw = client.log().switches();
+  if (sw.Logok && sw.Logother && !sw.Logfile.empty()) {
+    if (FILE* log = std::fopen(ResolveCase(sw.Logfile).c_str(), "ab")) {
+      std::fprintf(log, "File=%s\\%s...\n", cfg.BinPath.c_str(), name.c_str());
+      std::fclose(log);
+    }
+  }
+}
+
+void StartTransfer(TChannel& ch, const std::string& param, int what) {
+  auto xfer = std::make_unique<TYappXfer>(ChannelYappHost(ch), param, what);
+  if (!xfer->Proceed()) return;
+  if (what == kYappUpload) RememberUpload(ch, DropCr(param));
+  ch.yapp = std::move(xfer);
+}
+
+}  // namespace
+
+std::unique_ptr<YappHost> ChannelYappHost(TChannel& ch) { return std::make_unique<ChannelYapp>(ch); }
+
+void YappCommand(TChannel& ch, const char* line) {
+  ch.Service = 1000;
+  const std::string param = ParamWithCr(line);
+  switch (line[1]) {
+    case '\r':
+    case '\0':
+      ch.EndService(ch.lang.notenoughparameters);
+      return;
+    case 'W': {
+      const Config& cfg = ch.client().cfg();
+      ch.EndService(PrepareDir(param, JoinPath(cfg.bbspath, cfg.binpath), "*.*", kListFull, ch.lang.filesavailable,
+                               ch.lang.nofilesfound));
+      return;
+    }
+    case 'D':
+    case 'U':
+      // A name of blanks is no name either.
+      if (line[2] == '\r' || param.empty() || param[0] == '\r') {
+        ch.EndService(ch.lang.notenoughparameters);
+        return;
+      }
+      StartTransfer(ch, param, line[1] == 'U' ? kYappUpload : kYappDownload);
+      return;
+    case 'Z':
+      Erase(ch, DropCr(param));
+      return;
+    default:
+      ch.EndService(ch.lang.invalidparameters);
+      return;
+  }
+}
+
+void TChannel::CancelTransfer() {
+  if (!yapp || (Service != kServiceYappReceive && Service != kServiceYappSend)) return;
+  yapp->AbortByOperator();
+  DecodeService();
+}
+
+}  // namespace orn

@@ -1,0 +1,489 @@
+#include "yapp/yapp_xfer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "bbs/area_path.h"
+#include "bbs/language.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+constexpr size_t kMaxBareName = 12;
+constexpr int kSendInitTries = 3;
+// How long a cancel or the end of a transfer waits for the station's last
+// packet after its last byte, so that what it still had under way does not
+// reach the command interpreter as command lines.
+constexpr int64_t kLastWordSeconds = 5;
+
+constexpr const char* kStateNames[] = {"SendInit", "SendInit", "SendHeader", "SendData", "SendEof",
+                                       "SendEOT",  "RcvWait",  "RcvHeader",  "RcvData",  "SndABORT",
+                                       "WaitAbtAck", "RcdABORT", "Start"};
+
+// Text from the station as the sysop's window can show it.
+std::string Printable(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+  return out;
+}
+
+// Copies a file to a name nobody has, never over an existing file; what is
+// left of a failed copy is removed.
+bool CopyToNewFile(const std::string& from, const std::string& to) {
+  FILE* in = std::fopen(from.c_str(), "rb");
+  if (!in) return false;
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    std::fclose(in);
+    return false;
+  }
+  char buf[8192];
+  bool ok = true;
+  size_t n;
+  while (ok && (n = std::fread(buf, 1, sizeof buf, in)) > 0) {
+    size_t done = 0;
+    while (done < n) {
+      const ssize_t w = ::write(fd, buf + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += static_cast<size_t>(w);
+    }
+  }
+  ok = ok && !std::ferror(in);
+  std::fclose(in);
+  if (::close(fd) != 0) ok = false;
+  if (!ok) ::unlink(to.c_str());
+  return ok;
+}
+
+}  // namespace
+
+TYappXfer::TYappXfer(std::unique_ptr<YappHost> host, const std::string& name, int cmd)
+    : whatcmd(cmd), host_(std::move(host)) {
+  CopyField(cn, name);
+}
+
+TYappXfer::~TYappXfer() {
+  closefile(infile);
+  DropPart();
+  host_->CloseProgress();
+}
+
+const char* TYappXfer::StateName(int s) {
+  return s >= kSendInit && s <= kStart ? kStateNames[s - kSendInit] : "";
+}
+
+void TYappXfer::Progress(const std::string& stateText) {
+  TransferProgress p;
+  p.header = xferhdr;
+  p.state = stateText;
+  p.bytes = xfercnt;
+  host_->ShowProgress(p);
+}
+
+bool TYappXfer::Proceed() {
+  const Language& lang = host_->Texts();
+  std::string arg = cn;
+  if (!arg.empty() && arg.back() == '\r') arg.pop_back();
+  pkfname = BareName(arg);
+  path_ = AreaPath(host_->BinaryArea(), arg);
+  if (pkfname.size() > kMaxBareName || pkfname.empty() || pkfname == "." || pkfname == ".." || path_.empty()) {
+    terminate = true;
+    host_->EndService(lang.invalidparameters);
+    return false;
+  }
+  filname = host_->BinaryAreaName() + "\\" + arg;
+  path_ = ResolveCase(path_);
+  reader_.Clear();
+  xfercnt = 0;
+  if (whatcmd == kYappUpload) {
+    if (FileExists(path_) || DirExists(path_)) {
+      terminate = true;
+      host_->EndService(lang.thereisfile);
+      return false;
+    }
+    // The file can take its name at the end only in a directory that exists.
+    const size_t slash = path_.find_last_of('/');
+    if (slash != std::string::npos && !DirExists(path_.substr(0, slash))) {
+      terminate = true;
+      host_->EndService(lang.invalidparameters);
+      return false;
+    }
+    partPath_ = host_->PartFile();
+    outfile = std::fopen(partPath_.c_str(), "wb");
+    if (!outfile) {
+      partPath_.clear();
+      terminate = true;
+      host_->EndService(lang.aborted);
+      return false;
+    }
+    host_->SetService(kServiceYappReceive);
+    state = kRcvWait;
+    host_->SendText(lang.rcvfileyapp);
+    xferhdr = "RcvReady";
+    Progress("Awaiting Send Ready.");
+    return true;
+  }
+  if (FileExists(path_)) infile = std::fopen(path_.c_str(), "rb");
+  struct stat st {};
+  if (!infile || ::fstat(::fileno(infile), &st) != 0) {
+    closefile(infile);
+    terminate = true;
+    host_->EndService(lang.notfound);
+    return false;
+  }
+  size_ = static_cast<unsigned long long>(st.st_size);
+  host_->SetService(kServiceYappSend);
+  state = kSendInit;
+  Sendinit_Count = 0;
+  waiting_ = false;
+  host_->SendText(lang.sendfileyapp);
+  yapptimer = host_->Now();
+  xferhdr = "SndReady";
+  Progress("Awaiting Rcv Ready.");
+  return true;
+}
+
+bool TYappXfer::putyappbuf(unsigned char byte) {
+  if (reader_.Put(byte)) return true;
+  overrun_ = true;
+  return false;
+}
+
+int TYappXfer::GetPack() { return ptype = reader_.Next(); }
+
+int TYappXfer::NextPacket() {
+  while (GetPack() == kYappTX) {
+  }
+  return ptype;
+}
+
+void TYappXfer::Finish(const std::string& text) {
+  done_ = true;
+  state = kStart;
+  yapptimer = 0;
+  host_->EndService(text);
+}
+
+// ---- receiving ---------------------------------------------------------------
+
+bool TYappXfer::ReceiveStep() {
+  if (overrun_ && state != kWaitAbtAck) state = kSndAbort;
+  do {
+    switch (state) {
+      case kRcvWait: Receive(); break;
+      case kRcvHeader: RcvHdr(); break;
+      case kRcvData: RcvData(); break;
+      case kWaitAbtAck: AwaitCancelAck(); break;
+      default: break;
+    }
+    if (state == kSndAbort || state == kRcdAbort) Abort();
+    if (done_) return false;
+  } while (inready());
+  return true;
+}
+
+void TYappXfer::Receive() {
+  switch (GetPack()) {
+    case kYappPartial:
+    case kYappTX:
+      return;
+    case kYappSI:
+      host_->SendPacket(std::string(kYappRcvReady));
+      state = kRcvHeader;
+      Progress(StateName(state));
+      return;
+    case kYappCN: state = kRcdAbort; return;
+    default: state = kSndAbort; return;
+  }
+}
+
+void TYappXfer::RcvHdr() {
+  const Language& lang = host_->Texts();
+  switch (GetPack()) {
+    case kYappPartial:
+    case kYappTX:
+    case kYappSI:
+      return;
+    case kYappHD: {
+      if (xferok) {
+        // One command, one file: a second one is refused, the first stays.
+        host_->SendPacket(YappNotReady("One file per upload"));
+        Finish(lang.filestored);
+        return;
+      }
+      YappHeaderFields h;
+      if (!ParseYappHeader(reader_.body(), reader_.length(), &h)) {
+        state = kSndAbort;
+        return;
+      }
+      xferhdr = Printable(Cut(h.name, 80));
+      if (!h.size.empty()) xferhdr += " " + h.size;
+      host_->SendPacket(std::string(kYappRcvFile));
+      state = kRcvData;
+      Progress(StateName(state));
+      return;
+    }
+    case kYappET:
+      // A transfer that sent no file leaves an empty one.
+      if (!xferok && !Publish()) {
+        state = kSndAbort;
+        return;
+      }
+      host_->SendPacket(std::string(kYappAckEot));
+      Finish(lang.filestored);
+      return;
+    case kYappCN: state = kRcdAbort; return;
+    default: state = kSndAbort; return;
+  }
+}
+
+void TYappXfer::RcvData() {
+  switch (GetPack()) {
+    case kYappPartial:
+    case kYappTX:
+      return;
+    case kYappDT: {
+      const size_t n = reader_.length();
+      if (!outfile || std::fwrite(reader_.body(), 1, n, outfile) != n) {
+        state = kSndAbort;
+        return;
+      }
+      xfercnt += static_cast<long long>(n);
+      Progress(StateName(state));
+      return;
+    }
+    case kYappEF:
+      if (!Publish()) {
+        state = kSndAbort;
+        return;
+      }
+      host_->SendPacket(std::string(kYappAckEof));
+      state = kRcvHeader;
+      Progress(StateName(state));
+      host_->LogTransfer(62, filname);
+      return;
+    case kYappCN: state = kRcdAbort; return;
+    default: state = kSndAbort; return;
+  }
+}
+
+bool TYappXfer::Publish() {
+  if (!outfile) return false;
+  const bool written = std::fflush(outfile) == 0 && !std::ferror(outfile);
+  const bool closed = std::fclose(outfile) == 0;
+  outfile = nullptr;
+  if (!written || !closed) return false;
+  // A hard link claims the name only if nobody has it, and shows the whole
+  // file at once; where links are not to be had, a copy to a new name.
+  if (::link(partPath_.c_str(), path_.c_str()) != 0 && (errno == EEXIST || !CopyToNewFile(partPath_, path_)))
+    return false;
+  ::unlink(partPath_.c_str());
+  partPath_.clear();
+  xferok = true;
+  terminate = true;
+  return true;
+}
+
+void TYappXfer::DropPart() {
+  closefile(outfile);
+  if (partPath_.empty()) return;
+  ::unlink(partPath_.c_str());
+  partPath_.clear();
+}
+
+// ---- sending -----------------------------------------------------------------
+
+bool TYappXfer::SendStep() {
+  if (overrun_ && state != kWaitAbtAck) state = kSndAbort;
+  switch (state) {
+    case kSendInit:
+    case kSendInitAgain: Sendinit(); break;
+    case kSendHeader: Sendhdr(); break;
+    case kSendData: Senddata(); break;
+    case kSendEof: SendEOF(); break;
+    case kSendEot: SendEOT(); break;
+    case kWaitAbtAck: AwaitCancelAck(); break;
+    default: break;
+  }
+  if (state == kSndAbort || state == kRcdAbort) Abort();
+  return !done_;
+}
+
+void TYappXfer::Sendinit() {
+  const int64_t now = host_->Now();
+  if (!waiting_) {
+    reader_.Clear();
+    host_->SendPacket(std::string(kYappSendInit));
+    waiting_ = true;
+    ++Sendinit_Count;
+    yapptimer = now;
+    return;
+  }
+  if (!inready()) {
+    if (Sendinit_Count >= kSendInitTries) {
+      // Nobody is listening: there is nothing under way to wait for.
+      host_->SendPacket(YappCancel(""));
+      Finish(host_->Texts().aborted);
+      return;
+    }
+    host_->SendPacket(std::string(kYappSendInit));
+    ++Sendinit_Count;
+    state = kSendInitAgain;
+    yapptimer = now;
+    return;
+  }
+  switch (NextPacket()) {
+    case kYappPartial: return;
+    case kYappRR:
+      state = kSendHeader;
+      Progress(StateName(state));
+      return;
+    case kYappRF:
+      state = kSendData;
+      Progress(StateName(state));
+      return;
+    case kYappRI:
+      waiting_ = false;
+      state = kSendInit;
+      return;
+    case kYappNR: Finish(host_->Texts().aborted); return;
+    case kYappCN: state = kRcdAbort; return;
+    default: state = kSndAbort; return;
+  }
+}
+
+void TYappXfer::Sendhdr() {
+  if (!hdrSent_) {
+    host_->SendPacket(YappHeader(pkfname, size_));
+    hdrSent_ = true;
+    xferhdr = pkfname + " " + std::to_string(size_);
+    Progress(StateName(state));
+    return;
+  }
+  if (!inready()) return;
+  switch (NextPacket()) {
+    case kYappPartial: return;
+    case kYappRF:
+      state = kSendData;
+      Progress(StateName(state));
+      return;
+    case kYappNR: Finish(host_->Texts().aborted); return;
+    case kYappCN: state = kRcdAbort; return;
+    default: state = kSndAbort; return;
+  }
+}
+
+void TYappXfer::Senddata() {
+  if (inready()) {
+    switch (NextPacket()) {
+      case kYappPartial: break;
+      case kYappCN: state = kRcdAbort; return;
+      default: state = kSndAbort; return;
+    }
+  }
+  char data[256];
+  const size_t n = infile ? std::fread(data, 1, sizeof data, infile) : 0;
+  if (!infile || std::ferror(infile)) {
+    state = kSndAbort;
+    return;
+  }
+  // An empty read sends nothing: a data packet of length 0 would mean 256 bytes.
+  if (n > 0) {
+    host_->SendPacket(YappData(data, n));
+    xfercnt += static_cast<long long>(n);
+    host_->CountDownload(static_cast<long>(n));
+    Progress(StateName(state));
+  }
+  yapptimer = host_->Now();
+  if (n < sizeof data) state = kSendEof;
+}
+
+void TYappXfer::SendEOF() {
+  host_->SendPacket(std::string(kYappEndOfFile));
+  xferok = true;
+  terminate = true;
+  closefile(infile);
+  state = kSendEot;
+  Progress(StateName(state));
+  host_->LogTransfer(63, filname);
+}
+
+void TYappXfer::SendEOT() {
+  if (!inready()) {
+    if (etSent_ && yapptimer < host_->Now()) Finish("\r");
+    return;
+  }
+  while (inready()) {
+    const int p = GetPack();
+    if (p == kYappPartial) return;
+    if (p == kYappAF && !etSent_) {
+      // The receiver has the file; one file per command, so the transfer
+      // ends, and the receiver's last acknowledgement is awaited.
+      host_->SendPacket(std::string(kYappEndOfXfer));
+      etSent_ = true;
+      yapptimer = host_->Now() + kLastWordSeconds;
+      continue;
+    }
+    if (p == kYappCN) {
+      host_->SendPacket(std::string(kYappCanAck));
+      Finish(host_->Texts().aborted);
+      return;
+    }
+    unsigned char b;
+    while (readyapp(&b)) {
+    }
+    Finish("\r");
+    return;
+  }
+}
+
+// ---- cancelling --------------------------------------------------------------
+
+void TYappXfer::Cancel() {
+  host_->SendPacket(YappCancel(""));
+  state = kWaitAbtAck;
+  yapptimer = host_->Now() + kLastWordSeconds;
+}
+
+void TYappXfer::Abort() {
+  DropPart();
+  closefile(infile);
+  if (state == kRcdAbort) {
+    // The station cancelled: it waits for the acknowledgement, then is done.
+    host_->SendPacket(std::string(kYappCanAck));
+    Finish(host_->Texts().aborted);
+    return;
+  }
+  Cancel();
+  Progress(StateName(state));
+}
+
+void TYappXfer::AwaitCancelAck() {
+  if (!inready()) {
+    if (yapptimer < host_->Now()) Finish(host_->Texts().aborted);
+    return;
+  }
+  // Whatever the station had under way is dropped, up to its answer.
+  while (inready()) {
+    const int p = GetPack();
+    if (p == kYappCA || p == kYappCN) {
+      if (p == kYappCN) host_->SendPacket(std::string(kYappCanAck));
+      Finish(host_->Texts().aborted);
+      return;
+    }
+  }
+  yapptimer = host_->Now() + kLastWordSeconds;
+}
+
+}  // namespace orn
