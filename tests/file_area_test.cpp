@@ -39,7 +39,7 @@ class FileAreaTest : public BbsSession {
   std::string Area(const std::string& name = "") { return dir_ / ("FILES/" + name); }
 };
 
-TEST(AreaPathTest, StationPathsStayInTheirArea) {
+TEST(FileAreaPathTest, StationPathsStayInTheirArea) {
   test::TestDir dir;
   const struct {
     const char* typed;
@@ -47,7 +47,7 @@ TEST(AreaPathTest, StationPathsStayInTheirArea) {
   } cases[] = {{"NOTE.TXT", true},      {"SUB\\NOTE.TXT", true}, {"SUB/NOTE.TXT", true}, {"LONGNAME.TEXT", false},
                {"../ORN.INI", false},   {"/etc/passwd", false},  {"SUB/../../X", false}, {"", false},
                {"SUB\\", false},        {"12345678.123", true}};
-  for (const auto& c : cases) EXPECT_EQ(!AreaPath(dir.path(), c.typed).empty(), c.ok) << c.typed;
+  for (const auto& c : cases) EXPECT_EQ(!FileAreaPath(dir.path(), c.typed).empty(), c.ok) << c.typed;
 }
 
 TEST_F(FileAreaTest, UploadStoresTheTextAndRefusesWhatExists) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/mdi_client.h"
+#include "bbs/area_path.h"
 #include "bbs/bbs_cmd.h"
 #include "bbs/prepare_dir.h"
 #include "channel/channel.h"
@@ -30,22 +31,12 @@ std::string FileArea(TChannel& ch) {
 
 }  // namespace
 
-std::string AreaPath(const std::string& area, const std::string& typed) {
-  std::string rel = Trim(typed);
-  for (char& c : rel)
-    if (c == '\\') c = '/';
-  if (rel.empty() || rel[0] == '/') return {};
-  size_t start = 0;
-  while (start <= rel.size()) {
-    size_t end = rel.find('/', start);
-    if (end == std::string::npos) end = rel.size();
-    const std::string part = rel.substr(start, end - start);
-    if (part == ".." || part == ".") return {};
-    start = end + 1;
-  }
-  const std::string last = rel.substr(rel.rfind('/') == std::string::npos ? 0 : rel.rfind('/') + 1);
-  if (last.empty() || last.size() > kMaxNameLength) return {};
-  return ResolveCase(JoinPath(area, rel));
+std::string FileAreaPath(const std::string& area, const std::string& typed) {
+  const std::string rel = Trim(typed);
+  const std::string name = BareName(rel);
+  if (name.empty() || name.size() > kMaxNameLength || name == "." || name == "..") return {};
+  const std::string path = AreaPath(area, rel);
+  return path.empty() ? path : ResolveCase(path);
 }
 
 namespace {
@@ -81,7 +72,7 @@ void EraseCommand(TChannel& ch, const std::string& area, const char* line, size_
   std::string name = ParamWithCr(line, letters);
   if (!name.empty() && name.back() == '\r') name.pop_back();
   name = Trim(name);
-  const std::string path = name.empty() ? "" : AreaPath(area, name);
+  const std::string path = name.empty() ? "" : FileAreaPath(area, name);
   if (path.empty() || !FileExists(path)) {
     ch.EndService("\r");
     return;

@@ -11,7 +11,7 @@ class TChannel;
 // The file a station names below an area ("SUB\NOTE.TXT" is SUB/NOTE.TXT),
 // matched without regard to case. Empty when the text would leave the area
 // (an absolute path, "..") or its last part is longer than 12 characters.
-std::string AreaPath(const std::string& area, const std::string& typed);
+std::string FileAreaPath(const std::string& area, const std::string& typed);
 
 void UploadCommand(TChannel& ch, const char* line);
 void DownloadCommand(TChannel& ch, const char* line);

@@ -31,7 +31,7 @@ std::string FileArea(const TChannel& ch) {
 bool TBBSCmd::StartUpload() {
   TChannel& ch = *chan;
   const std::string typed = Typed(cn);
-  const std::string path = AreaPath(FileArea(ch), typed);
+  const std::string path = FileAreaPath(FileArea(ch), typed);
   if (path.empty()) {
     terminate = true;
     ch.EndService(ch.lang.invalidparameters);
@@ -95,7 +95,7 @@ bool TBBSCmd::Upload(const char* text) {
 
 bool TBBSCmd::StartDownload() {
   TChannel& ch = *chan;
-  const std::string path = AreaPath(FileArea(ch), Typed(cn));
+  const std::string path = FileAreaPath(FileArea(ch), Typed(cn));
   if (path.empty()) {
     terminate = true;
     ch.EndService(ch.lang.invalidparameters);
