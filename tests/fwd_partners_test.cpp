@@ -3,6 +3,8 @@
 // the partners through their connect scripts on the in-memory engine.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -365,19 +367,25 @@ TEST_F(FwdCycleTest, TheConnectEntryRules) {
     const char* mlength;
     long size;
     const char* port;
+    const char* daysago;
     bool called;
   };
+  // The queued message is dated 10 December, ten days ago.
+  clock_.SetLocal(2026, 12, 20, 10, 0, 0);
   const Case cases[] = {
-      {"whole day", "0023", "0", 100, "1", true},
-      {"start after end", "0800", "0", 100, "1", false},
-      {"not four digits", "023", "0", 100, "1", false},
-      {"smaller than 5 kB", "0023", "<5", 4999, "1", true},
-      {"not smaller than 5 kB", "0023", "<5", 5000, "1", false},
-      {"plain N is smaller than", "0023", "5", 5000, "1", false},
-      {"larger than 5 kB", "0023", ">5", 5001, "1", true},
-      {"not larger than 5 kB", "0023", ">5", 5000, "1", false},
-      {"no such port", "0023", "0", 100, "7", false},
-      {"port out of range", "0023", "0", 100, "99", false},
+      {"whole day", "0023", "0", 100, "1", "0", true},
+      {"start after end", "0800", "0", 100, "1", "0", false},
+      {"not four digits", "023", "0", 100, "1", "0", false},
+      {"smaller than 5 kB", "0023", "<5", 4999, "1", "0", true},
+      {"not smaller than 5 kB", "0023", "<5", 5000, "1", "0", false},
+      {"plain N is smaller than", "0023", "5", 5000, "1", "0", false},
+      {"larger than 5 kB", "0023", ">5", 5001, "1", "0", true},
+      {"not larger than 5 kB", "0023", ">5", 5000, "1", "0", false},
+      {"no size rule", "0023", "", 900000, "1", "0", true},
+      {"young enough", "0023", "0", 100, "1", "15", true},
+      {"too old", "0023", "0", 100, "1", "5", false},
+      {"no such port", "0023", "0", 100, "7", "0", false},
+      {"port out of range", "0023", "0", 100, "99", "0", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -385,6 +393,7 @@ TEST_F(FwdCycleTest, TheConnectEntryRules) {
       Queue(u, 0, 1001, "B", c.size);
       Entry(u.Hcon[0], c.hours, "XX2AAA", "", c.port);
       CopyField(u.Hcon[0].mlength, c.mlength);
+      CopyField(u.Hcon[0].daysago, c.daysago);
     });
     StartAndConnect({}, kFwdIni);
     P().CMFwd();
@@ -431,6 +440,79 @@ TEST_F(FwdPartnersTest, ACallingPartnerGetsTheEntryOfTheHour) {
   clock_.SetLocal(2026, 12, 10, 9, 0, 0);
   StartAndConnect({"XX2AAA"}, kFwdIni);
   EXPECT_EQ(Ch(1).hconindex, 1);
+}
+
+class MailServerTest : public FwdPartnersTest {
+ protected:
+  void SetUp() override {
+    FwdPartnersTest::SetUp();
+    dir_.Write("servers.inf", "REQDIR\r\nOTHER\r\n");
+    // Personal mail for the requester goes to this partner.
+    AddPartner("XX2AAA", 1, ">XX1");
+    AddStation("XX1ABC");
+  }
+  // The server: it keeps the request and answers with a listing.
+  void Server(const std::string& body) {
+    dir_.Write("REQDIR.exe", "#!/bin/sh\n" + body);
+    ASSERT_EQ(::chmod((dir_ / "REQDIR.exe").c_str(), 0755), 0);
+  }
+  std::string Text(long number) {
+    std::string t;
+    EXPECT_TRUE(ReadWholeFile(MsgFileName(dir_ / "MAIL", number), &t));
+    return t;
+  }
+};
+
+TEST_F(MailServerTest, TheServersAnswerBecomesTheReply) {
+  Server("cp REQDIR.out request.txt\nprintf 'Files:\\nA.TXT\\n' > REQDIR.in\n");
+  StartAndConnect({"XX1ABC"}, kFwdIni);
+  Enters("SP REQDIR @ XX9ORN list all");
+  std::string request;
+  ASSERT_TRUE(ReadWholeFile(dir_ / "request.txt", &request));
+  EXPECT_EQ(request, "list all\n");
+  EXPECT_EQ(Text(1001), "Files:\r\nA.TXT\r\n");
+  const MsgDB m = Record(1);
+  EXPECT_STREQ(m.ToStation, "XX1ABC");
+  EXPECT_STREQ(m.FromStation, "XX9ORN");
+  EXPECT_STREQ(m.AtBbs, "");
+  EXPECT_STREQ(m.Bid, "XX9ORN_1001");
+  EXPECT_EQ(m.Size, 15);
+  // The answer is used up; the reply is routed as the reply.
+  EXPECT_FALSE(FileExists(dir_ / "REQDIR.in"));
+  EXPECT_EQ(Queued(1), std::vector<long>{1001});
+}
+
+TEST_F(MailServerTest, WithoutAnAnswerTheRequestStays) {
+  struct Case {
+    const char* name;
+    const char* program;  // null: none
+    const char* send;
+    bool requestWritten;
+  };
+  const Case cases[] = {
+      {"no program", nullptr, "SP REQDIR @ XX9ORN list", true},
+      {"no answer", "exit 0\n", "SP REQDIR @ XX9ORN list", true},
+      {"an answer too late", "sleep 30\necho late > REQDIR.in\n", "SP REQDIR @ XX9ORN list", true},
+      {"not a server", "echo x > REQDIR.in\n", "SP NOSERV @ XX9ORN list", false},
+      {"for another BBS", "echo x > REQDIR.in\n", "SP REQDIR @ XX5BBS list", false},
+      {"for a station", "echo x > REQDIR.in\n", "SP XX1ABC @ XX9ORN list", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFileOperations::filedelete(dir_ / "REQDIR.exe");
+    TFileOperations::filedelete(dir_ / "REQDIR.out");
+    if (c.program) Server(c.program);
+    StartAndConnect({"XX1ABC"}, kFwdIni);
+    P().serverWaitMs = 300;
+    Enters(c.send);
+    EXPECT_EQ(FileExists(dir_ / "REQDIR.out"), c.requestWritten);
+    EXPECT_NE(Text(1001).find("some text\r\n"), std::string::npos);
+    EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
+    bbs_->Shutdown();
+    bbs_.reset();
+    for (const char* f : {"MSG.ADB", "MSG.IDX"}) TFileOperations::filedelete(dir_ / f);
+    engine_.Take();
+  }
 }
 
 }  // namespace
