@@ -19,6 +19,7 @@
 namespace orn {
 
 class Store;
+class FwdPartners;
 
 class MDIClient {
  public:
@@ -64,6 +65,9 @@ class MDIClient {
   // the mail servers and the partners it goes to. Unset until forwarding
   // exists; nothing is queued then.
   std::function<void(TChannel& ch, const MsgDB& msg)> routeStoredMsg;
+  // The forwarding partners and their cycle; null until start-up has made
+  // them and once shutdown has begun.
+  FwdPartners* partners = nullptr;
   std::string SysopPageSnd;  // the page sound's file; empty when there is none
   int numberchildren = 0;
   std::array<std::unique_ptr<TChannel>, kMaxChannels> ptrchild;

@@ -89,6 +89,18 @@ void ORNBBS::SetupMainWindow() {
   serviceTimers_->PacedDeadline = [](const TChannel& ch, int service) { return ch.PacedDeadline(service); };
   optimize_ = std::make_unique<OptimizeRun>(*client_, *store_);
   serviceTimers_->StartOptimize = [this] { optimize_->StartOptimize(false); };
+  partners_ = std::make_unique<FwdPartners>(*client_, *store_, serviceTimers_->fwdstarted);
+  partners_->filesBusy = [this] { return optimize_->iact; };
+  client_->partners = partners_.get();
+  // The tick sets the cycle flag only when no cycle runs: a new one starts
+  // from the first partner.
+  serviceTimers_->StartFwd = [this] {
+    partners_->fwdqueue = 0;
+    partners_->StartFwd();
+  };
+  client_->routeStoredMsg = [this](TChannel& ch, const MsgDB& m) { partners_->Route(&ch, m); };
+  optimize_->RemFwd = [this](long n) { partners_->RemFwd(n); };
+  optimize_->ReadPartners = [this] { partners_->ReadUsersFwd(); };
   client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
 
   view_.SetStatusText("BBS Server started->Idle Mode");
@@ -98,7 +110,7 @@ void ORNBBS::SetupMainWindow() {
   // The main window's mail indicator shows this once the desktop has one.
   mailForSysop_ = store_->ReadTheBids();
   view_.SetMailIndicator(mailForSysop_);
-  // The users' forwarding data are read here once forwarding exists.
+  partners_->ReadUsersFwd();
   store_->RecountMessages();
 
   if (FileExists("syspage.wav")) client_->SysopPageSnd = JoinPath(cfg_.bbspath, "syspage.wav");
@@ -200,6 +212,9 @@ void ORNBBS::Shutdown() {
   // Cleanup of the main window: timers, the link, the channels.
   client_->link().SetLinkStateHook(nullptr);
   if (serviceTimers_) serviceTimers_->KillTimers();
+  // Channels closing now must not call the next partner.
+  if (partners_) partners_->ResetFwd();
+  client_->partners = nullptr;
   // A repair in progress finishes before the files are let go.
   if (optimize_) optimize_->Wait();
   client_->link().Close();

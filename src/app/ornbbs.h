@@ -11,6 +11,7 @@
 #include "app/optimize_run.h"
 #include "app/service_timers.h"
 #include "app/views.h"
+#include "fwd/fwd_partners.h"
 #include "link/engine_transport.h"
 #include "platform/clock.h"
 #include "platform/code_pages.h"
@@ -46,6 +47,8 @@ class ORNBBS {
   ServiceTimers* serviceTimers() { return serviceTimers_.get(); }
   // The database repair; null before the start-up has made the store.
   OptimizeRun* optimizer() { return optimize_.get(); }
+  // The forwarding partners; null before the start-up has made the store.
+  FwdPartners* partners() { return partners_.get(); }
   // An unread message to the BBS's own call was found at start-up.
   bool mailForSysop() const { return mailForSysop_; }
 
@@ -70,6 +73,7 @@ class ORNBBS {
   std::unique_ptr<Store> store_;
   std::unique_ptr<ServiceTimers> serviceTimers_;
   std::unique_ptr<OptimizeRun> optimize_;
+  std::unique_ptr<FwdPartners> partners_;
   InstanceLock lock_;
   bool mailForSysop_ = false;
   bool mainWindowUp_ = false;

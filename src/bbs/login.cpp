@@ -76,7 +76,7 @@ void TChannel::InitChannel() {
     main.RefreshUserList(0);
   }
   UserDB& user = tdb->userdb;
-  // Forwarding partners bring their settings here once forwarding exists.
+  if (heconnected) GetFwdSettings();
   view_->SetLabel("Name:", client_.codePages().AnsiToUtf8(FieldText(user.Name)));
   client_.log().writelog(57, TncPortNumber + 1, UserCallOnly, "");
 
@@ -98,7 +98,8 @@ void TChannel::InitChannel() {
   }
   CopyField(prompt, kind.prompt);
   const Auxes* port = TncNumber >= 1 && TncNumber <= kMaxPorts ? &cfg.Ports[TncNumber - 1] : nullptr;
-  if (port && port->bbsonly == 1 && !kind.privileged) {
+  // Our own forwarding call may go through a node, which is no BBS.
+  if (port && port->bbsonly == 1 && !kind.privileged && !connectfwdpend) {
     Disconnect();
     return;
   }

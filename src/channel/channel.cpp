@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/mdi_client.h"
+#include "fwd/fwd_partners.h"
 #include "fwd/fwd_session.h"
 #include "platform/text.h"
 
@@ -28,6 +29,7 @@ TChannel::~TChannel() {
 
 void TChannel::ResetChannel() {
   const bool hadSession = connected || connectpend;
+  const bool calling = fwdoperation;
   connected = connectpend = heconnected = disconnectpend = false;
   maxdnld = 0;
   if (IsMonitor()) return;
@@ -43,7 +45,7 @@ void TChannel::ResetChannel() {
   whattodo = 0;
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;
-  rcvwaitstr[0] = recentfile[0] = recentyapp[0] = cmd[0] = sparecmd[0] = '\0';
+  rcvwaitstr[0] = recentfile[0] = recentyapp[0] = cmd[0] = sparecmd[0] = fwdpartner[0] = '\0';
   droppingLine = false;
   // Output held for the station that left must not reach the next one.
   transparent = false;
@@ -57,6 +59,8 @@ void TChannel::ResetChannel() {
   view_->SetCaption(caption);
   // The deadlines lose their effect until the next login arms them.
   usermaxstaytimer = channeltimeouttimer = 0;
+  // A freed channel is offered to a running forwarding cycle.
+  if ((hadSession || calling) && client_.partners) client_.partners->ChannelFreed();
 }
 
 void TChannel::SetConDiscBitmap(int set) {
@@ -74,9 +78,6 @@ void TChannel::SetConDiscBitmap(int set) {
 }
 
 void TChannel::SendTx(const char* str, int count, int how) { client_.link().SendTxFrame(*this, str, count, how); }
-
-// Connect scripts come with forwarding.
-void TChannel::DecodePath() {}
 
 void TChannel::ToggleTerminal() {
   if (IsMonitor()) return;

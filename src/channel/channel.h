@@ -60,10 +60,13 @@ class TChannel : public ChannelControls {
   void DecodeService();
   // When a paced operation of this service may go on (0: it waits).
   int64_t PacedDeadline(int service) const;
-  // Connect scripts bring their own.
+  // Runs the next step of the connect script in `send` and `rcv`; with no
+  // step left, starts the forwarding session on the link that is up.
   void DecodePath();
   // The station is active: the inactivity deadline starts again.
   void ArmInactivityTimer();
+  // A partner that called us: the connect entry for the current hour.
+  void GetFwdSettings();
 
   // The sysop's controls of the channel window.
   void ToggleTerminal() override;
@@ -120,6 +123,8 @@ class TChannel : public ChannelControls {
   long maxdnld = 0;
   int framequeue = 0;
   char send[101] = "", rcv[101] = "", rcvwaitstr[101] = "";
+  // The partner a connect script is calling; the link may be to a node.
+  char fwdpartner[7] = "";
   char recentfile[300] = "";
   char recentyapp[300] = "";  // binary files uploaded this session, each ended by a CR
   bool connected = false;

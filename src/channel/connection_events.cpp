@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/mdi_client.h"
+#include "fwd/fwd_partners.h"
 #include "fwd/fwd_session.h"
 #include "link/inner_frame.h"
 #include "platform/text.h"
@@ -128,6 +129,11 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
     ch.BbsCmdDecode();
   } else if (ch.fwdoperation) {
     ch.fwdoperation = false;
+    const int e = ch.hconindex;
+    const bool continues = ch.tdb && e >= 0 && e < kHowtoconnectCount && ch.tdb->userdb.Hcon[e].flag == 'C';
+    if (continues && partners) partners->StartFwd();
+    // The partner's first words carry its SID: the session needs them.
+    ch.BbsCmdDecode();
   } else {
     ch.BbsCmdDecode();
   }

@@ -6,6 +6,7 @@
 
 #include "app/mdi_client.h"
 #include "channel/channel.h"
+#include "fwd/fwd_rules.h"
 #include "fwd/fwd_session.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
@@ -15,50 +16,6 @@
 #include "store/store.h"
 
 namespace orn {
-namespace {
-
-// Day count of the date in a "HHMM/YYMMDD" text, as the age rule counts
-// days; -1 when the text holds no such date.
-long DayCount(const std::string& text) {
-  const size_t slash = text.find('/');
-  if (slash == std::string::npos || text.size() < slash + 7) return -1;
-  long v[3];
-  for (int i = 0; i < 3; ++i) {
-    const char a = text[slash + 1 + 2 * static_cast<size_t>(i)], b = text[slash + 2 + 2 * static_cast<size_t>(i)];
-    if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
-    v[i] = (a - '0') * 10 + (b - '0');
-  }
-  return v[0] * 365 + v[1] * 30 + v[2];
-}
-
-// The size rule of a connect entry: "N", "<N" or ">N" kilobytes, 0 or empty
-// meaning no limit.
-bool SizeFits(const Howtoconnect& entry, long size) {
-  std::string rule = Trim(FieldText(entry.mlength));
-  char sense = '<';
-  if (!rule.empty() && (rule[0] == '<' || rule[0] == '>')) {
-    sense = rule[0];
-    rule = Trim(rule.substr(1));
-  }
-  const long n = std::atol(rule.c_str());
-  if (n <= 0) return true;
-  return sense == '>' ? size > n * 1000 : size < n * 1000;
-}
-
-// The age rule: a message older than `daysago` days stays queued.
-bool AgeFits(const Howtoconnect& entry, const UserFwdPriv& slot, long today) {
-  const long days = std::atol(FieldText(entry.daysago).c_str());
-  if (days == 0) return true;
-  const long dated = DayCount(FieldText(slot.ExpDays));
-  if (dated < 0 || today < 0) return true;
-  return today - dated <= days;
-}
-
-bool Offerable(const UserFwdPriv& slot) {
-  return slot.FwdMsgNumbers > 0 && slot.Status[0] != 'K' && slot.Status[0] != 'Y';
-}
-
-}  // namespace
 
 void TFwd::SendProposal() {
   std::string s;

@@ -33,6 +33,12 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
       ctx.ownCall = bbs_.cfg().MyCallOut;
       ctx.autobid = bbs_.cfg().autobid;
       ctx.stationCodePage = bbs_.cfg().OEMANSI ? &bbs_.client().codePages() : nullptr;
+      ctx.RemFwd = [this](long n) {
+        if (bbs_.partners()) bbs_.partners()->RemFwd(n);
+      };
+      ctx.DealFwd = [this](const MsgDB& m) {
+        if (bbs_.partners()) bbs_.partners()->DealFwd(m, nullptr);
+      };
       ctx.routingHeader = [this] {
         TChannel* monitor = bbs_.client().channel(0);
         return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();
@@ -51,6 +57,9 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
     const QString file = QFileDialog::getOpenFileName(&window_, "EditText", QString::fromStdString(bbs_.cfg().bbspath),
                                                       "All Files (*);;Text Files (*.txt)");
     if (!file.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+  });
+  window_.addMenuCommand("&System", "Start FWD immediately", [this] {
+    if (bbs_.partners()) bbs_.partners()->CMFwd();
   });
   window_.addMenuCommand("&System", "&Properties", [this] {
     PropertiesDialog sheet(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_);
