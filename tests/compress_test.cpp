@@ -22,7 +22,7 @@ using test::TestDir;
 
 std::string Vector(const std::string& name) {
   std::string data;
-  EXPECT_TRUE(ReadWholeFile(std::string(ORN_SHARED_DIR) + "/lzhuf-vectors/" + name, &data)) << name;
+  EXPECT_TRUE(ReadWholeFile(std::string(ORN_SOURCE_DIR) + "/tests/data/lzhuf/" + name, &data)) << name;
   return data;
 }
 

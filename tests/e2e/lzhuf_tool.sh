@@ -6,7 +6,7 @@ BUILD=${1:?build directory}
 make_workdir
 trap 'rm -rf "$WORK"' EXIT
 LZHUF="$BUILD/lzhuf"
-VECTORS="${ORN_SHARED_DIR:-$(dirname "$0")/../../../shared}/lzhuf-vectors"
+VECTORS="$(cd "$(dirname "$0")/../data/lzhuf" && pwd)"
 
 for f in "$VECTORS"/*.lzh; do
   name=$(basename "$f" .lzh)
