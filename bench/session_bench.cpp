@@ -16,7 +16,7 @@
 #include <string>
 
 #include "app/ornbbs.h"
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "platform/clock.h"
 #include "platform/file_names.h"
 #include "platform/text.h"

@@ -8,9 +8,10 @@
 
 #include "fuzz_support.h"
 
-#include "app/activity_log.h"
-#include "app/config.h"
-#include "app/mdi_client.h"
+#include "context/activity_log.h"
+#include "context/config.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
 #include "link/api_frame.h"
 #include "platform/clock.h"
 #include "platform/code_pages.h"

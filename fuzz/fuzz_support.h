@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/views.h"
+#include "context/views.h"
 #include "link/api_frame.h"
 #include "link/engine_transport.h"
 

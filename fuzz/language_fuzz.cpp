@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bbs/language.h"
+#include "context/language.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   if (size == 0) return 0;

@@ -1,4 +1,4 @@
-#include "app/activity_log.h"
+#include "context/activity_log.h"
 
 #include <gtest/gtest.h>
 

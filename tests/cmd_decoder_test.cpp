@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "support/bbs_session.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bbs/language.h"
+#include "context/language.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/msg_text.h"

@@ -4,7 +4,7 @@
 
 #include "app/service_timers.h"
 #include "bbs/file_area.h"
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "support/bbs_session.h"

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
 #include "fwd/fwd_partners.h"
 #include "fwd/fwd_session.h"
 #include "platform/file_names.h"
@@ -142,13 +143,12 @@ TEST_F(FwdPartnersTest, AMessageNeverGoesBackWhereItCameFrom) {
   AddPartner("XX2BBB", 2, "@EU");
   AddPartner("XX2CCC", 3, "@EU");
   StartAndConnect({"XX2BBB"}, kFwdIni);
-  TChannel& ch = Ch(1);
-  ch.Fwd = std::make_unique<TFwd>(&ch);
-  // The relay list of the message: us, then the BBSes it passed.
-  ch.Fwd->already[0] = "XX9ORN.#X.Y";
-  ch.Fwd->already[1] = "XX2AAA.#X.Y";
-  // A call that only starts like a relay's is not that relay.
-  ch.Fwd->already[2] = "XX2CC";
+  // The partner that brought it, and the relay list of the message: us,
+  // then the BBSes it passed. A call that only starts like a relay's is not
+  // that relay.
+  MsgOrigin via;
+  via.call = "XX2BBB";
+  via.relays = {"XX9ORN.#X.Y", "XX2AAA.#X.Y", "XX2CC"};
   MsgDB m{};
   m.MsgNo = 1001;
   CopyField(m.Type, "B");
@@ -156,9 +156,9 @@ TEST_F(FwdPartnersTest, AMessageNeverGoesBackWhereItCameFrom) {
   CopyField(m.ToStation, "ALL");
   CopyField(m.FromStation, "XX1AAA");
   CopyField(m.AtBbs, "EU");
-  P().DealFwd(m, &ch);
+  P().DealFwd(m, &via);
   // Twice changes nothing.
-  P().DealFwd(m, &ch);
+  P().DealFwd(m, &via);
   EXPECT_EQ(Queued(1), std::vector<long>{});
   EXPECT_EQ(Queued(2), std::vector<long>{});
   EXPECT_EQ(Queued(3), std::vector<long>{1001});

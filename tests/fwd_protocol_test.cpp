@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "fwd/block_packets.h"
 #include "fwd/proposal.h"
 #include "fwd/sid.h"

@@ -8,8 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/mdi_client.h"
-#include "bbs/prompts.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
+#include "context/prompts.h"
 #include "fwd/block_packets.h"
 #include "fwd/fwd_session.h"
 #include "fwd/lzhuf.h"
@@ -99,9 +100,9 @@ class FwdSessionTest : public MailboxSession {
 
   void Start() {
     StartAndConnect({kPartner});
-    Client().routeStoredMsg = [this](TChannel& ch, const MsgDB& m) {
+    Client().routeStoredMsg = [this](const MsgOrigin& via, const MsgDB& m) {
       routed_.push_back(m.MsgNo);
-      relays_.assign(std::begin(ch.Fwd->already), std::end(ch.Fwd->already));
+      relays_ = via.relays;
     };
   }
 

@@ -2,9 +2,10 @@
 
 #include <string>
 
-#include "app/mdi_client.h"
-#include "bbs/mail_waiting.h"
-#include "bbs/prompts.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
+#include "store/mail_waiting.h"
+#include "context/prompts.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/store.h"

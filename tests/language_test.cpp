@@ -1,4 +1,4 @@
-#include "bbs/language.h"
+#include "context/language.h"
 
 #include <gtest/gtest.h>
 

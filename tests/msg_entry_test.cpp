@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/mdi_client.h"
-#include "bbs/decode_send.h"
-#include "bbs/prompts.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
+#include "store/decode_send.h"
+#include "context/prompts.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/msg_text.h"
@@ -377,8 +378,8 @@ TEST_F(MsgEntryTest, StoringCountsTheAddresseeInTheMailBeacon) {
 TEST_F(MsgEntryTest, OnlyUnreadMessagesGoToForwarding) {
   LogIn();
   std::vector<long> routed;
-  Client().routeStoredMsg = [&](TChannel& ch, const MsgDB& m) {
-    EXPECT_EQ(&ch, &Ch(1));
+  Client().routeStoredMsg = [&](const MsgOrigin& via, const MsgDB& m) {
+    EXPECT_EQ(via.call, Ch(1).UserCallOnly);
     routed.push_back(m.MsgNo);
   };
   Sends({"SB ALL a", "/EX", "SB ALL $ B2 b", "/EX", "SP XX7ZZ c", "/EX"});

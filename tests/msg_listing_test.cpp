@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "support/mailbox_session.h"
 
 namespace orn {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "bbs/bbs_cmd.h"
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "store/mail_beacon_list.h"
 #include "store/msg_text.h"
 #include "store/store.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bbs/language.h"
+#include "context/language.h"
 #include "platform/text.h"
 #include "support/test_dir.h"
 #include "yapp/yapp_xfer.h"

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "store/new_message.h"
 #include "store/date_time.h"
 #include "store/mail_beacon_list.h"
 #include "store/msg_text.h"
@@ -110,31 +111,15 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
 
 MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
   if (!ctx.store || !ctx.clock) return MsgEditResult::kNotStored;
-  Store& store = *ctx.store;
-  if (m.Bid[0] && store.Bids.WeHaveThebid(m.Bid)) return MsgEditResult::kKnownBid;
-  const long number = store.counters.lastmsg + 1;
-  m.MsgNo = static_cast<int32_t>(number);
-  CopyField(m.MsgDate, FormatMsgDateTime(*ctx.clock));
-  if (!m.Status[0]) CopyField(m.Status, "N");
-  // The text first: a record never points at a text that is not there.
-  const long size = WriteMsgText(store.site().mailDir, number, text);
-  if (size < 0) return MsgEditResult::kNotStored;
-  m.Size = static_cast<int32_t>(size);
-  const long pos = db.MsgCount() + 1;
-  if (!db.WriteToFile(pos, m)) {
-    std::remove(MsgFileName(store.site().mailDir, number).c_str());
-    return MsgEditResult::kNotStored;
+  switch (StoreNewMessage(*ctx.store, db, *ctx.clock, m, text, "", MsgOrigin{})) {
+    case NewMsgResult::kStored:
+      return MsgEditResult::kStored;
+    case NewMsgResult::kKnownBid:
+      return MsgEditResult::kKnownBid;
+    case NewMsgResult::kNotStored:
+      break;
   }
-  db.msgdb = m;
-  db.mpos = pos;
-  store.counters.lastmsg = number;
-  ++store.counters.totalmsg;
-  if (m.Status[0] != 'K') ++store.counters.activemsg;
-  if (m.Status[0] == 'H') ++store.counters.heldmsg;
-  if (UpdatemsgBeacon* list = store.MsgBeacon()) list->PutCallInList(m.ToStation);
-  if (m.Bid[0]) store.Bids.InsertInBidArray(m.Bid);
-  if (m.Status[0] == 'N' && ctx.DealFwd) ctx.DealFwd(m);
-  return MsgEditResult::kStored;
+  return MsgEditResult::kNotStored;
 }
 
 MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {

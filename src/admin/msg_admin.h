@@ -35,8 +35,6 @@ struct MsgAdminContext {
   std::string ownCall;             // without SSID
   std::function<std::string()> routingHeader;  // FWDHEADER, expanded now
   std::function<void(long number)> RemFwd;  // out of the partners' queues
-  // The forwarding decision for a new unread message.
-  std::function<void(const MsgDB&)> DealFwd;
   // For exchange files: BIDs made for blocks without one, and the stations'
   // code page when texts are converted (null: they are not).
   bool autobid = true;
@@ -58,9 +56,9 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
 // the editor's lines joined by "\r\n". The stored record is left in `m`.
 MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
 
-// Numbers, dates and stores a message whose whole text (LF line ends) is
-// given: text file, then records, then counters, lists and forwarding. A
-// known BID is refused.
+// Stores a new message of the sysop's whose whole text (LF line ends) is
+// given, as every new message is stored (StoreNewMessage). A known BID is
+// refused.
 MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
 
 // The editor's fields for an answer to `original`: addressee and sender

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bbs/decode_send.h"
+#include "store/decode_send.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/date_time.h"

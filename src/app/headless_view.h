@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/views.h"
+#include "context/views.h"
 
 namespace orn {
 

@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
 #include "platform/file_names.h"
 #include "store/date_time.h"
 #include "store/store.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/config.h"
+#include "context/config.h"
 #include "store/optimizer.h"
 
 namespace orn {

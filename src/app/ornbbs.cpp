@@ -4,6 +4,7 @@
 #include "platform/file_names.h"
 #include "platform/file_types.h"
 #include "platform/text.h"
+#include "store/callsign.h"
 
 namespace orn {
 
@@ -98,7 +99,10 @@ void ORNBBS::SetupMainWindow() {
     partners_->fwdqueue = 0;
     partners_->StartFwd();
   };
-  client_->routeStoredMsg = [this](TChannel& ch, const MsgDB& m) { partners_->Route(&ch, m); };
+  client_->routeStoredMsg = [this](const MsgOrigin& via, const MsgDB& m) { partners_->Route(via, m); };
+  store_->onNewMessage = [this](const MsgDB& m, long pos, const MsgOrigin& origin) {
+    MessageStored(m, pos, origin);
+  };
   optimize_->RemFwd = [this](long n) { partners_->RemFwd(n); };
   optimize_->ReadPartners = [this] { partners_->ReadUsersFwd(); };
   client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
@@ -147,6 +151,13 @@ void ORNBBS::SetupMainWindow() {
   if (up && !serviceTimers_->Start()) PostQuit(1);
 
   log_.writelog(55, 0, "", "");
+}
+
+void ORNBBS::MessageStored(const MsgDB& m, long position, const MsgOrigin& origin) {
+  if (CallKey(FieldText(m.ToStation)) == cfg_.MyCallOut) view_.SetMailIndicator(true);
+  if (m.Status[0] == 'N' && client_->routeStoredMsg) client_->routeStoredMsg(origin, m);
+  view_.RefreshMsgList(position);
+  if (origin.logEvent) log_.writelog(origin.logEvent, m.MsgNo, origin.call, origin.logInfo);
 }
 
 void ORNBBS::LinkStateChanged(bool up) {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "app/activity_log.h"
-#include "app/config.h"
-#include "app/mdi_client.h"
+#include "context/activity_log.h"
+#include "context/config.h"
+#include "channel/channel.h"
 #include "app/optimize_run.h"
 #include "app/service_timers.h"
-#include "app/views.h"
+#include "context/views.h"
 #include "fwd/fwd_partners.h"
 #include "link/engine_transport.h"
 #include "platform/clock.h"
@@ -60,6 +60,9 @@ class ORNBBS {
   void makethefiles();
   // The link to the engine went down or came back: the timers follow it.
   void LinkStateChanged(bool up);
+  // A message was added to the store, by whatever path: the sysop's mail
+  // indicator, forwarding, the message list and the activity log hear of it.
+  void MessageStored(const MsgDB& m, long position, const MsgOrigin& origin);
 
   const Clock& clock_;
   MainView& view_;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/mdi_client.h"
+#include "channel/mdi_client.h"
 #include "channel/channel.h"
 #include "platform/file_names.h"
 #include "store/store.h"

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "app/config.h"
-#include "app/views.h"
+#include "context/config.h"
+#include "context/views.h"
 
 namespace orn {
 

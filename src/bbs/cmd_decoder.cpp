@@ -2,10 +2,9 @@
 // become command lines, which are checked and carried out.
 #include <cstring>
 
-#include "app/mdi_client.h"
-#include "bbs/commands.h"
-#include "bbs/prompts.h"
 #include "channel/channel.h"
+#include "bbs/commands.h"
+#include "context/prompts.h"
 #include "platform/text.h"
 
 namespace orn {

@@ -7,15 +7,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
 #include "bbs/file_area.h"
 #include "bbs/kill_commands.h"
 #include "bbs/list_read_commands.h"
 #include "bbs/msg_entry.h"
 #include "bbs/prepare_dir.h"
-#include "bbs/prompts.h"
+#include "context/prompts.h"
 #include "bbs/yapp_commands.h"
-#include "channel/channel.h"
 #include "fwd/fwd_session.h"
 #include "platform/file_names.h"
 #include "platform/text.h"

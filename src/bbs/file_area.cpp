@@ -4,11 +4,10 @@
 #include <cstring>
 #include <memory>
 
-#include "app/mdi_client.h"
-#include "bbs/area_path.h"
+#include "channel/channel.h"
+#include "context/area_path.h"
 #include "bbs/bbs_cmd.h"
 #include "bbs/prepare_dir.h"
-#include "channel/channel.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 

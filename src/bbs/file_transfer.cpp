@@ -2,10 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
 #include "bbs/bbs_cmd.h"
 #include "bbs/file_area.h"
-#include "channel/channel.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/msg_text.h"

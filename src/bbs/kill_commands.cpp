@@ -8,9 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/mdi_client.h"
-#include "bbs/mail_waiting.h"
 #include "channel/channel.h"
+#include "store/mail_waiting.h"
 #include "platform/text.h"
 #include "store/store.h"
 

@@ -5,9 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/mdi_client.h"
-#include "bbs/bbs_cmd.h"
 #include "channel/channel.h"
+#include "bbs/bbs_cmd.h"
 #include "platform/text.h"
 #include "store/callsign.h"
 #include "store/store.h"

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <random>
 
-#include "app/mdi_client.h"
-#include "bbs/prompts.h"
 #include "channel/channel.h"
+#include "context/prompts.h"
 #include "fwd/fwd_session.h"
 #include "platform/text.h"
 #include "store/callsign.h"

@@ -11,14 +11,13 @@
 #include <cstring>
 #include <vector>
 
-#include "app/mdi_client.h"
-#include "bbs/bbs_cmd.h"
-#include "bbs/decode_send.h"
 #include "channel/channel.h"
+#include "bbs/bbs_cmd.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
-#include "store/date_time.h"
+#include "store/decode_send.h"
 #include "store/msg_text.h"
+#include "store/new_message.h"
 #include "store/store.h"
 
 namespace orn {
@@ -225,54 +224,26 @@ bool MsgEntry::StoreMessage() {
   if (op_.infile && std::fflush(op_.infile) != 0) writeFailed_ = true;
   op_.closefile(op_.infile);
   if (!store) return End(kNotStored);
-  CopyField(m.MsgDate, FormatMsgDateTime(client.clock()));
-  db.mpos = db.MsgCount() + 1;
-
-  MsgCounters& counters = store->counters;
-  const MsgCounters before = counters;
-  m.MsgNo = static_cast<int32_t>(++counters.lastmsg);
-  ++counters.activemsg;
-  ++counters.totalmsg;
   if (m.Bid[0] && std::strcmp(db.userdb.OkWithBids, "Y") != 0) {
     ch.Send(ch.lang.notallowedbids);
     CopyField(m.Status, "H");
-    --counters.activemsg;
-    ++counters.heldmsg;
   }
-  if (!m.Bid[0] && cfg.autobid)
-    CopyField(m.Bid, cfg.MyCallOut + (m.MsgNo < 100000 ? "_" : "") + std::to_string(m.MsgNo));
-  // Another channel or a partner may have brought the same bulletin meanwhile.
-  if (m.Bid[0] && store->Bids.WeHaveThebid(m.Bid)) {
-    counters = before;
-    return End(ch.lang.ihavethisbid);
-  }
-
   std::string body;
-  if (writeFailed_ || !ReadWholeFile(tempPath_, &body)) {
-    counters = before;
-    return End(kNotStored);
-  }
-  const std::string head = MsgTextHead(ch.Expand(cfg.FWDMSGHEADER), m);
-  const long size = WriteMsgText(store->site().mailDir, m.MsgNo, head + body);
-  if (size < 0) {
-    counters = before;
-    return End(kNotStored);
-  }
-  m.Size = static_cast<int32_t>(size);
+  if (writeFailed_ || !ReadWholeFile(tempPath_, &body)) return End(kNotStored);
   if (cfg.OEMANSI) client.codePages().OemToAnsiInPlace(m.MsgSubject);
-  if (!db.WriteToFile(db.mpos, m)) {
-    // A text without its record would be overwritten by the next message.
-    TFileOperations::filedelete(MsgFileName(store->site().mailDir, m.MsgNo));
-    counters = before;
-    return End(kNotStored);
+  // The header's tokens may name the message: give it the number it will get.
+  m.MsgNo = static_cast<int32_t>(store->counters.lastmsg + 1);
+  const std::string head = MsgTextHead(ch.Expand(cfg.FWDMSGHEADER), m);
+  MsgOrigin origin{ch.UserCallOnly, {}, 66, std::to_string(ch.TncPortNumber + 1)};
+  switch (StoreNewMessage(*store, db, client.clock(), m, head + body, cfg.autobid ? cfg.MyCallOut : "", origin)) {
+    case NewMsgResult::kStored:
+      return End("Msg# " + std::to_string(m.MsgNo) + ", " + ch.lang.hasbeenstored);
+    case NewMsgResult::kKnownBid:
+      return End(ch.lang.ihavethisbid);
+    case NewMsgResult::kNotStored:
+      break;
   }
-
-  if (UpdatemsgBeacon* list = store->MsgBeacon()) list->PutCallInList(m.ToStation);
-  if (m.Bid[0]) store->Bids.InsertInBidArray(m.Bid);
-  if (std::strcmp(m.Status, "N") == 0 && client.routeStoredMsg) client.routeStoredMsg(ch, m);
-  client.mainView().RefreshMsgList(db.mpos);
-  client.log().writelog(66, m.MsgNo, ch.UserCallOnly, std::to_string(ch.TncPortNumber + 1));
-  return End("Msg# " + std::to_string(m.MsgNo) + ", " + ch.lang.hasbeenstored);
+  return End(kNotStored);
 }
 
 void MsgEntry::DropTempFile() {

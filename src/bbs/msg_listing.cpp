@@ -5,10 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
 #include "bbs/bbs_cmd.h"
 #include "bbs/list_read_commands.h"
-#include "channel/channel.h"
 #include "platform/text.h"
 #include "store/msg_text.h"
 

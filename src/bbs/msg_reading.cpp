@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/mdi_client.h"
-#include "bbs/bbs_cmd.h"
 #include "channel/channel.h"
+#include "bbs/bbs_cmd.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
+#include "store/mail_waiting.h"
 #include "store/callsign.h"
 #include "store/mail_beacon_list.h"
 #include "store/msg_text.h"
@@ -149,14 +149,12 @@ bool TBBSCmd::ReadMsgText() {
     if ((type == ' ' || type == '\0' || type == 'P') && addressee && status != 'K' && status != 'Y') {
       CopyField(m.Status, "Y");
       db.WriteToFile(db.mpos, m);
-      // Only a message that was waiting is counted in the mail-beacon list.
       UpdatemsgBeacon* list = client.store ? client.store->MsgBeacon() : nullptr;
-      if (list && (status == 'N' || status == 'H')) {
-        const std::string to = m.ToStation;
-        list->RemoveCallFromList(to);
-        if (CallPart(m.ToStation) == db.site().ownCall && list->InList(to) == 0)
-          client.mainView().SetMailIndicator(false);
-      }
+      const std::string to = m.ToStation;
+      CountOutOfMailBeacon(list, std::string(1, status), "Y", to);
+      if (list && WaitsForAddressee(std::string(1, status)) && CallPart(m.ToStation) == db.site().ownCall &&
+          list->InList(to) == 0)
+        client.mainView().SetMailIndicator(false);
     }
     client.mainView().RefreshMsgList(db.mpos);
   }

@@ -6,10 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/mdi_client.h"
-#include "bbs/area_path.h"
-#include "bbs/prepare_dir.h"
 #include "channel/channel.h"
+#include "context/area_path.h"
+#include "bbs/prepare_dir.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "yapp/yapp_xfer.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/mdi_client.h"
+#include "channel/mdi_client.h"
 #include "fwd/fwd_partners.h"
 #include "fwd/fwd_session.h"
 #include "platform/text.h"
@@ -77,7 +77,16 @@ void TChannel::SetConDiscBitmap(int set) {
   }
 }
 
-void TChannel::SendTx(const char* str, int count, int how) { client_.link().SendTxFrame(*this, str, count, how); }
+void TChannel::SendTx(const char* str, int count, int how) {
+  if (count < 0) count = 0;
+  PacketLink& link = client_.link();
+  if (connected) {
+    link.SendPacket(*this, TncPortNumber, UserCall, str, count, 'D');
+  } else {
+    link.SendUnprotoData(TncPortNumber, std::string(str, static_cast<size_t>(count)));
+  }
+  if (how == 2) client_.ShowToChannel(*this, str, count);
+}
 
 void TChannel::ToggleTerminal() {
   if (IsMonitor()) return;

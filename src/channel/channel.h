@@ -1,14 +1,23 @@
 // One AX.25 connection slot of one radio port, and its window. Entry 0 of the
 // channel table is the monitor window, a channel that never carries a session.
+//
+// The one place where two layers know each other. A channel owns the
+// operation it carries (a station's command session, a forwarding session, a
+// YAPP transfer) and drives it; the operation acts on its channel and, through
+// it, on the channel table and the BBS's shared context (MDIClient). So
+// bbs/, fwd/ and yapp/ include this header, and nothing else of channel/;
+// every other include in the code runs one way, down the layers drawn in
+// docs/architecture.md (tools/check-layers checks it).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "app/views.h"
 #include "bbs/bbs_cmd.h"
-#include "bbs/language.h"
+#include "channel/mdi_client.h"
+#include "context/language.h"
+#include "context/views.h"
 #include "fwd/sid.h"
 #include "store/orn_dbase.h"
 #include "store/tokens.h"
@@ -19,7 +28,7 @@ namespace orn {
 class MDIClient;
 class TFwd;
 
-class TChannel : public ChannelControls {
+class TChannel : public ChannelControls, public HeldOutput {
  public:
   TChannel(MDIClient& client, std::unique_ptr<ChannelView> view);
   ~TChannel() override;
@@ -82,6 +91,9 @@ class TChannel : public ChannelControls {
   // The connection indicator and status text of a connect (1) or disconnect (0).
   void SetConDiscBitmap(int set);
 
+  int HeldPort() const override { return TncPortNumber; }
+  std::string HeldCall() const override { return UserCall; }
+
   int GetTncNumber() const { return TncNumber; }
   int GetTncPortNumber() const { return TncPortNumber; }
   int GetTncMaxChannels() const { return TncMaxChannels; }
@@ -108,11 +120,7 @@ class TChannel : public ChannelControls {
   char Passwordcompare[6] = "";
   int64_t usermaxstaytimer = 0;
   int64_t channeltimeouttimer = 0;
-  int64_t transparenttimer = 0;
-  bool transparent = false;
   bool heconnected = false;
-  char trans[256] = {};
-  int transcount = 0;
   bool pagination = false;
   bool fwdoperation = false;
   bool connectfwdpend = false;

@@ -2,7 +2,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
 
 namespace orn {
 namespace {

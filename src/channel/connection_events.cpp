@@ -2,7 +2,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/mdi_client.h"
+#include "channel/channel.h"
+#include "channel/mdi_client.h"
 #include "fwd/fwd_partners.h"
 #include "fwd/fwd_session.h"
 #include "link/inner_frame.h"

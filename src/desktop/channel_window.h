@@ -9,7 +9,7 @@
 #include <QTextEdit>
 #include <QWidget>
 
-#include "app/views.h"
+#include "context/views.h"
 
 class QMdiSubWindow;
 

@@ -8,7 +8,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "app/qt/system_sound.h"
+#include "desktop/system_sound.h"
 #include "desktop/channel_window.h"
 
 namespace orn {

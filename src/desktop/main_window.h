@@ -7,7 +7,7 @@
 #include <QMdiArea>
 #include <functional>
 
-#include "app/views.h"
+#include "context/views.h"
 
 namespace orn {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "app/activity_log.h"
-#include "app/config.h"
+#include "context/activity_log.h"
+#include "context/config.h"
 #include "platform/ini_file.h"
 
 class QTabWidget;

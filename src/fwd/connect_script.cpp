@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/mdi_client.h"
 #include "channel/channel.h"
 #include "fwd/fwd_partners.h"
 #include "fwd/fwd_rules.h"

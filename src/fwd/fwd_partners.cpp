@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "admin/msg_exchange.h"
-#include "app/mdi_client.h"
 #include "channel/channel.h"
 #include "fwd/fwd_rules.h"
 #include "fwd/fwd_session.h"
@@ -72,13 +71,13 @@ void FwdPartners::ReadUsersFwd() {
   db->CloseAll();
 }
 
-void FwdPartners::Route(TChannel* via, const MsgDB& m) {
+void FwdPartners::Route(const MsgOrigin& via, const MsgDB& m) {
   MsgDB routed = m;
   CheckServers(&routed);
-  DealFwd(routed, via);
+  DealFwd(routed, &via);
 }
 
-void FwdPartners::DealFwd(const MsgDB& m, const TChannel* via) {
+void FwdPartners::DealFwd(const MsgDB& m, const MsgOrigin* via) {
   const std::string own = client_.cfg().MyCallOut;
   const std::string to = FieldText(m.ToStation), at = FieldText(m.AtBbs), from = FieldText(m.FromStation);
   if (to == own) {
@@ -103,13 +102,12 @@ void FwdPartners::DealFwd(const MsgDB& m, const TChannel* via) {
   }
 }
 
-bool FwdPartners::WriteFwdMsgNo(const MsgDB& m, const std::string& call, const TChannel* via) {
+bool FwdPartners::WriteFwdMsgNo(const MsgDB& m, const std::string& call, const MsgOrigin* via) {
   if (call.empty() || m.MsgNo <= 0) return false;
   if (via) {
-    if (call == via->UserCallOnly) return false;
-    if (via->Fwd)
-      for (const std::string& relay : via->Fwd->already)
-        if (!relay.empty() && RelayCall(relay) == call) return false;
+    if (call == via->call) return false;
+    for (const std::string& relay : via->relays)
+      if (!relay.empty() && RelayCall(relay) == call) return false;
   }
   auto db = store_.OpenDbase();
   const long pos = db->FindUser(call);

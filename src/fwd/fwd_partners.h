@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "store/new_message.h"
 #include "store/records.h"
 
 namespace orn {
@@ -40,15 +41,15 @@ class FwdPartners {
   // Rebuilds the routing table from the user file.
   void ReadUsersFwd();
 
-  // A new unread message was stored on a channel: a mail server may answer
-  // it, and the result is queued for the partners whose rules match.
-  void Route(TChannel* via, const MsgDB& m);
-  // Queues `m` for the partners whose rules match. `via` is the channel the
-  // message arrived on (null for the sysop's own stores): a message never
-  // goes back to the partner it came from, nor to one it has passed.
-  void DealFwd(const MsgDB& m, const TChannel* via);
+  // A new unread message was stored: a mail server may answer it, and the
+  // result is queued for the partners whose rules match.
+  void Route(const MsgOrigin& via, const MsgDB& m);
+  // Queues `m` for the partners whose rules match. `via` says who brought
+  // the message (null: nobody in particular): a message never goes back to
+  // the partner it came from, nor to one it has passed.
+  void DealFwd(const MsgDB& m, const MsgOrigin* via);
   // Puts `m` into the queue of partner `call`; false when it was not queued.
-  bool WriteFwdMsgNo(const MsgDB& m, const std::string& call, const TChannel* via);
+  bool WriteFwdMsgNo(const MsgDB& m, const std::string& call, const MsgOrigin* via);
   // Takes message `No` out of every partner's queue.
   void RemFwd(long No);
   // Runs the mail server `m` is addressed to, if any. On an answer the text

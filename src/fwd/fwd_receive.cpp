@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/mdi_client.h"
 #include "channel/channel.h"
 #include "fwd/fwd_session.h"
 #include "platform/file_names.h"
@@ -298,26 +297,18 @@ void TFwd::StoreReceived() {
   if (cfg.OEMANSI) body = client.codePages().OemToAnsi(body);
   const std::string text = Parent->Expand(cfg.FWDMSGHEADER) + "\n" + body;
 
-  MsgCounters& counters = store->counters;
-  const MsgCounters before = counters;
   MsgDB m;
-  db.DBdefaults(&m, ++counters.lastmsg);
-  ++counters.activemsg;
-  ++counters.totalmsg;
+  db.DBdefaults(&m, store->counters.lastmsg + 1);
   CopyField(m.Type, std::string(1, f.type));
   CopyField(m.Status, "N");
   CopyField(m.Bid, e.bid);
   CopyField(m.MsgSubject, e.subject);
-  CopyField(m.MsgDate, FormatMsgDateTime(client.clock()));
   CopyField(m.FromStation, f.from);
   CopyField(m.AtBbs, f.at);
   CopyField(m.ToStation, f.to);
   const UserDB& partner = db.userdb;
-  if (std::strcmp(partner.isFwdStation, "Y") != 0 || (m.Bid[0] && std::strcmp(partner.OkWithBids, "Y") != 0)) {
+  if (std::strcmp(partner.isFwdStation, "Y") != 0 || (m.Bid[0] && std::strcmp(partner.OkWithBids, "Y") != 0))
     CopyField(m.Status, "H");
-    --counters.activemsg;
-    ++counters.heldmsg;
-  }
 
   // The BBSes the message has passed, from its routing lines at the top.
   for (std::string& a : already) a.clear();
@@ -330,29 +321,12 @@ void TFwd::StoreReceived() {
     at = end + 1;
   }
 
-  const long size = WriteMsgText(store->site().mailDir, m.MsgNo, text);
-  if (size < 0) {
-    counters = before;
+  const MsgOrigin origin{Parent->UserCallOnly, {std::begin(already), std::end(already)}, 668,
+                         "Port=" + std::to_string(Parent->TncPortNumber + 1) + "."};
+  if (StoreNewMessage(*store, db, client.clock(), m, text, "", origin) == NewMsgResult::kNotStored) {
     Fail("Msg not stored.\r");
     return;
   }
-  m.Size = static_cast<int32_t>(size);
-  const long pos = db.MsgCount() + 1;
-  if (!db.WriteToFile(pos, m)) {
-    // A text without its record would be overwritten by the next message.
-    TFileOperations::filedelete(MsgFileName(store->site().mailDir, m.MsgNo));
-    counters = before;
-    Fail("Msg not stored.\r");
-    return;
-  }
-  db.mpos = pos;
-  db.msgdb = m;
-  store->Bids.InsertInBidArray(e.bid);
-  if (UpdatemsgBeacon* list = store->MsgBeacon()) list->PutCallInList(FieldText(m.ToStation));
-  if (CallKey(FieldText(m.ToStation)) == cfg.MyCallOut) client.mainView().SetMailIndicator(true);
-  if (std::strcmp(m.Status, "N") == 0 && client.routeStoredMsg) client.routeStoredMsg(*Parent, m);
-  client.mainView().RefreshMsgList(pos);
-  client.log().writelog(668, m.MsgNo, Parent->UserCallOnly, "Port=" + std::to_string(Parent->TncPortNumber + 1) + ".");
   NextReceived();
 }
 

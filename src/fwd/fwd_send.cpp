@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/mdi_client.h"
 #include "channel/channel.h"
 #include "fwd/fwd_rules.h"
 #include "fwd/fwd_session.h"

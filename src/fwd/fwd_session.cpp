@@ -4,9 +4,8 @@
 
 #include <cstring>
 
-#include "app/mdi_client.h"
-#include "bbs/prompts.h"
 #include "channel/channel.h"
+#include "context/prompts.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 

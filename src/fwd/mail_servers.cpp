@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "admin/config_files.h"
-#include "app/mdi_client.h"
+#include "channel/channel.h"
 #include "fwd/fwd_partners.h"
 #include "platform/file_names.h"
 #include "platform/text.h"

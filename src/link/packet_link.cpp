@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/mdi_client.h"
-#include "channel/channel.h"
 #include "link/inner_frame.h"
 #include "platform/text.h"
 
@@ -16,7 +14,6 @@ constexpr int kOpenTimeoutMs = 3000;
 constexpr int kAnswerTimeoutMs = 1000;
 constexpr int kPortsTimeoutMs = 10000;
 constexpr int kHoldSeconds = 2;
-constexpr int kMaxHeld = 256;  // the size of a channel's hold buffer
 
 const char* const kStep3 =
     "Can't start Monitor Conversation.\nTry Running First Packet Engine (PEXPE.EXE).\nProgram Enters Idle Mode !";
@@ -37,8 +34,13 @@ std::string DateTime24(const std::tm& t) {
 
 }  // namespace
 
-PacketLink::PacketLink(MDIClient& client, EngineTransport& transport, TimerHost& timers)
+PacketLink::PacketLink(LinkClient& client, Config& cfg, ActivityLog& log, const Clock& clock, MainView& view,
+                       EngineTransport& transport, TimerHost& timers)
     : client_(client),
+      cfg_(cfg),
+      log_(log),
+      clock_(clock),
+      view_(view),
       timers_(timers),
       session_(
           transport, [this](const std::string& f) { ReceivedData(f.data(), f.size()); },
@@ -49,11 +51,11 @@ PacketLink::~PacketLink() { Close(); }
 void PacketLink::SetupFailed(const char* message) {
   client_.Message(message, Icon::Stop);
   client_.SetStatus("BBS OFF:No RadioPorts");
-  client_.BBSOK = 0;
+  client_.SetServing(0);
 }
 
 void PacketLink::SetupWindow(const IniFile& ini) {
-  Config& cfg = client_.cfg();
+  Config& cfg = cfg_;
   szData[0] = '\0';
   if (!session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs)) {
     // Without the connection no further step can succeed: one message is enough.
@@ -81,7 +83,7 @@ void PacketLink::GetPorts() {
     client_.Message("Error 1", Icon::Stop, "ORNBBS");
     return;
   }
-  Config& cfg = client_.cfg();
+  Config& cfg = cfg_;
   const std::vector<EnginePort> ports = ParsePortList(text);
   cfg.maxport = std::min<int>(static_cast<int>(ports.size()), kMaxPorts);
   for (int i = 0; i < cfg.maxport; ++i) {
@@ -91,7 +93,7 @@ void PacketLink::GetPorts() {
 }
 
 bool PacketLink::RegisterMyCall() {
-  const std::string& call = client_.cfg().MyCall;
+  const std::string& call = cfg_.MyCall;
   for (int port : enginePorts_)
     if (!session_.RegisterCall(port, call, kAnswerTimeoutMs)) return false;
   return true;
@@ -107,23 +109,20 @@ void PacketLink::Close() {
 // The engine dropped every link with the connection, without a word to the
 // stations: the sessions are over.
 void PacketLink::EngineLost() {
-  client_.BBSOK = 0;
+  client_.SetServing(0);
   if (linkState_) linkState_(false);
-  for (int i = 1; i < client_.numberchildren; ++i) {
-    TChannel* ch = client_.channel(i);
-    if (ch->connected || ch->connectpend) ch->ResetChannel();
-  }
+  client_.LinkLost();
   client_.SetStatus("Idle Mode! No Server Connection !");
-  if (client_.cfg().Reconnect > 0) timers_.SetTimer(kReconnectTimerId, client_.cfg().Reconnect * 1000, this);
+  if (cfg_.Reconnect > 0) timers_.SetTimer(kReconnectTimerId, cfg_.Reconnect * 1000, this);
   client_.Message("Disconnected From Packet Engine.\n Program Enters Idle Mode !", Icon::Information);
 }
 
 bool PacketLink::TryReconnect() {
-  const Config& cfg = client_.cfg();
+  const Config& cfg = cfg_;
   if (session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs) && session_.MonitorOn() &&
       session_.QueryVersion(kAnswerTimeoutMs) && RegisterMyCall()) {
     StartAsync();
-    client_.BBSOK = 1;
+    client_.SetServing(1);
     client_.SetStatus("BBS Server reconnected->Idle Mode");
     if (linkState_) linkState_(true);
     return true;
@@ -137,39 +136,29 @@ void PacketLink::OnTimer(int id) {
 }
 
 void PacketLink::FlushHeldOutput() {
-  const int64_t now = client_.clock().Now();
-  for (int i = 1; i < client_.numberchildren; ++i) {
-    TChannel* ch = client_.channel(i);
-    if (ch->transparent && ch->transparenttimer < now) TxTrans(*ch);
+  const int64_t now = clock_.Now();
+  for (int i = 1; i < client_.ChannelCount(); ++i) {
+    HeldOutput* hold = client_.HeldOutputOf(i);
+    if (hold && hold->transparent && hold->transparenttimer < now) TxTrans(*hold);
   }
 }
 
 int PacketLink::Paclen(int PortNo) const {
-  const int p = PortNo >= 0 && PortNo < kMaxPorts ? client_.cfg().Ports[PortNo].paclen : 128;
+  const int p = PortNo >= 0 && PortNo < kMaxPorts ? cfg_.Ports[PortNo].paclen : 128;
   return std::clamp(p, 1, kMaxHeld);
 }
 
 void PacketLink::Poke(char kind, int port, const std::string& to, const std::string& data) {
   if (!session_.IsOpen()) return;  // idle mode: dropped without report
-  client_.mainView().FlashTx();
-  OutFrame f{kind, port, client_.cfg().MyCall, to, data};
+  view_.FlashTx();
+  OutFrame f{kind, port, cfg_.MyCall, to, data};
   session_.Send(BuildOutFrame(f));
 }
 
-void PacketLink::SendTxFrame(TChannel& chan, const char* str, int count, int how) {
-  if (count < 0) count = 0;
-  if (chan.connected) {
-    SendPacket(chan, chan.TncPortNumber, chan.UserCall, str, count, 'D');
-  } else {
-    SendUnprotoData(chan.TncPortNumber, std::string(str, static_cast<size_t>(count)));
-  }
-  if (how == 2) client_.ShowToChannel(chan, str, count);
-}
-
-void PacketLink::SendPacket(TChannel& chan, int PortNo, const std::string& ToCall, const char* str, int count,
+void PacketLink::SendPacket(HeldOutput& chan, int PortNo, const std::string& ToCall, const char* str, int count,
                             char DataKind) {
   const size_t P = static_cast<size_t>(Paclen(PortNo));
-  const int64_t now = client_.clock().Now();
+  const int64_t now = clock_.Now();
   std::string data(str, static_cast<size_t>(std::max(count, 0)));
   if (chan.transparent) {
     if (static_cast<size_t>(chan.transcount) + data.size() < P) {
@@ -193,8 +182,8 @@ void PacketLink::SendPacket(TChannel& chan, int PortNo, const std::string& ToCal
   chan.transparenttimer = now + kHoldSeconds;
 }
 
-void PacketLink::TxTrans(TChannel& chan) {
-  if (chan.transcount > 0) SendPacketFrame(chan.TncPortNumber, chan.UserCall, chan.trans, chan.transcount, 'D');
+void PacketLink::TxTrans(HeldOutput& chan) {
+  if (chan.transcount > 0) SendPacketFrame(chan.HeldPort(), chan.HeldCall(), chan.trans, chan.transcount, 'D');
   chan.transcount = 0;
   chan.transparent = false;
   chan.transparenttimer = 0;
@@ -219,7 +208,7 @@ void PacketLink::SendUnprotoData(int PortNo, const std::string& str) {
 }
 
 void PacketLink::SendUnprotoDataFrame(int PortNo, const std::string& piece) {
-  const std::string to = PortNo >= 0 && PortNo < kMaxPorts ? client_.cfg().Ports[PortNo].unprotoaddress : "";
+  const std::string to = PortNo >= 0 && PortNo < kMaxPorts ? cfg_.Ports[PortNo].unprotoaddress : "";
   Poke('M', PortNo, to, piece);
 }
 
@@ -234,14 +223,8 @@ void PacketLink::Connect(int port, const std::string& callto, const std::string&
 }
 
 void PacketLink::DisConnect(int port, const std::string& call) {
-  const int i = client_.FindChannel(port, call);
-  if (i != 0) {
-    TChannel& ch = *client_.channel(i);
-    // What the station was last told (a goodbye) leaves before the link goes.
-    if (ch.transparent) TxTrans(ch);
-    ch.disconnectpend = true;
-  }
-  client_.log().writelog(58, port + 1, call, "");
+  client_.DisconnectRequested(port, call);
+  log_.writelog(58, port + 1, call, "");
   Poke('S', port, call, "D");
 }
 
@@ -254,16 +237,16 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
   const size_t n = std::min<size_t>(len, kInFrameMax);
   std::memset(szData2, 0, sizeof szData2);
   std::memcpy(szData2, data, n);
-  client_.mainView().FlashRx();
+  view_.FlashRx();
   std::memcpy(szData, szData2, sizeof szData);
-  if (client_.numberchildren == 0) return;  // no monitor window yet
+  if (client_.ChannelCount() == 0) return;  // no monitor window yet
   if (n < 2) return;
   const int port = static_cast<int8_t>(szData[0]);
   const char kind = szData[1];
   // Lengths are trusted only as far as the bytes received.
   const size_t avail = n >= 4 ? n - 4 : 0;
   size = n >= 4 ? static_cast<int>(std::min<size_t>(ReadLe16(szData + 2), avail)) : 0;
-  const int monitor = client_.cfg().Monitor;
+  const int monitor = cfg_.Monitor;
   switch (kind) {
     case 'C':
       client_.InsertToChannelAndCheckConDisc(port, szData + 4, size);
@@ -284,36 +267,22 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
     }
     case 'M': {
       const int q = n >= 4 ? ReadLe16(szData + 2) : 0;
-      TChannel* ch = pollmaxframe > 0 ? client_.channel(pollmaxframe) : nullptr;
-      if (ch) {
-        char caption[64];
-        std::snprintf(caption, sizeof caption, "P:%d - C:%d - Q:(%d)", ch->TncPortNumber + 1, ch->ChannelNumber, q);
-        ch->view().SetCaption(caption);
-        ch->view().SetLabel("Queue:", std::to_string(q));
-        ch->framequeue = q;
-      }
-      if (++pollmaxframe >= client_.numberchildren) pollmaxframe = 1;
+      if (pollmaxframe > 0 && pollmaxframe < client_.ChannelCount()) client_.FrameQueueAnswer(pollmaxframe, q, false);
+      if (++pollmaxframe >= client_.ChannelCount()) pollmaxframe = 1;
       oktopoll = true;
       return;
     }
     case 'Y': {
       if (n < 17 || pollmaxframe == 0) return;
       const int q = ReadLe16(szData + 15);
-      if (TChannel* ch = client_.channel(pollmaxframe)) {
-        char caption[80];
-        std::snprintf(caption, sizeof caption, "%s on PC(%d-%d) - Q:(%d)", ch->UserCall, ch->TncPortNumber + 1,
-                      ch->ChannelNumber, q);
-        ch->view().SetCaption(caption);
-        ch->view().SetLabel("Queue:", std::to_string(q));
-        ch->framequeue = q;
-      }
+      if (pollmaxframe < client_.ChannelCount()) client_.FrameQueueAnswer(pollmaxframe, q, true);
       oktopoll = true;
       return;
     }
     case 'H': {
       if (n < 21 || szData[2] == ' ') return;
       const std::string call = FieldCall(szData, n, 2);
-      const Clock& clock = client_.clock();
+      const Clock& clock = clock_;
       char line[128];
       std::snprintf(line, sizeof line, "Port%d>%9.9s %24.24s  %24.24s\r", port + 1, call.c_str(),
                     DateTime24(clock.Local(ReadLe32(szData + 13))).c_str(),

@@ -8,22 +8,25 @@
 #include <set>
 #include <string>
 
-#include "app/views.h"
+#include "context/activity_log.h"
+#include "context/config.h"
+#include "context/views.h"
 #include "link/engine_session.h"
 #include "link/engine_transport.h"
+#include "link/held_output.h"
+#include "link/link_client.h"
+#include "platform/clock.h"
 #include "platform/ini_file.h"
 
 namespace orn {
-
-class MDIClient;
-class TChannel;
 
 // The link's timer identifier, above the range the service timers search.
 constexpr int kReconnectTimerId = 20001;
 
 class PacketLink : public TimerClient {
  public:
-  PacketLink(MDIClient& client, EngineTransport& transport, TimerHost& timers);
+  PacketLink(LinkClient& client, Config& cfg, ActivityLog& log, const Clock& clock, MainView& view,
+             EngineTransport& transport, TimerHost& timers);
   ~PacketLink() override;
 
   // Opens the link. Any failed step shows its message and leaves the BBS in
@@ -35,10 +38,12 @@ class PacketLink : public TimerClient {
   void Close();
   bool IsOpen() const { return session_.IsOpen(); }
 
-  void SendTxFrame(TChannel& chan, const char* str, int count, int how);
-  void SendPacket(TChannel& chan, int PortNo, const std::string& ToCall, const char* str, int count,
+  // Sends a station's data in packets of the port's length; a last, partial
+  // packet waits in `hold` for what may follow.
+  void SendPacket(HeldOutput& hold, int PortNo, const std::string& ToCall, const char* str, int count,
                   char DataKind);
-  void TxTrans(TChannel& chan);
+  // Sends what `hold` holds now.
+  void TxTrans(HeldOutput& hold);
   void SendPacketFrame(int PortNo, const std::string& ToCall, const char* str, int count, char DataKind);
   void SendUnprotoData(int PortNo, const std::string& str);
   void SendUnprotoDataFrame(int PortNo, const std::string& piece);
@@ -78,7 +83,11 @@ class PacketLink : public TimerClient {
   bool TryReconnect();
   void SetupFailed(const char* message);
 
-  MDIClient& client_;
+  LinkClient& client_;
+  Config& cfg_;
+  ActivityLog& log_;
+  const Clock& clock_;
+  MainView& view_;
   TimerHost& timers_;
   EngineSession session_;
   std::set<int> enginePorts_;  // where MyCall is registered

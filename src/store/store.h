@@ -9,6 +9,7 @@
 #include "store/bids.h"
 #include "store/counters.h"
 #include "store/mail_beacon_list.h"
+#include "store/new_message.h"
 #include "store/orn_dbase.h"
 
 namespace orn {
@@ -38,6 +39,8 @@ class Store {
 
   BidTable Bids;
   MsgCounters counters;
+  // Called after StoreNewMessage has stored a message.
+  NewMsgHook onNewMessage;
 
  private:
   StoreSite site_;

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bbs/area_path.h"
-#include "bbs/language.h"
+#include "context/area_path.h"
+#include "context/language.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 

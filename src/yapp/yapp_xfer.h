@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "app/views.h"
+#include "context/views.h"
 #include "store/file_operations.h"
 #include "yapp/yapp_packets.h"
 

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "bbs/language.h"
+#include "context/language.h"
 
 namespace orn::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/views.h"
+#include "context/views.h"
 
 namespace orn::test {
 

@@ -36,9 +36,6 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
       ctx.RemFwd = [this](long n) {
         if (bbs_.partners()) bbs_.partners()->RemFwd(n);
       };
-      ctx.DealFwd = [this](const MsgDB& m) {
-        if (bbs_.partners()) bbs_.partners()->DealFwd(m, nullptr);
-      };
       ctx.routingHeader = [this] {
         TChannel* monitor = bbs_.client().channel(0);
         return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();

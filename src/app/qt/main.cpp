@@ -11,7 +11,7 @@
 #include "app/ornbbs.h"
 #include "app/qt/qt_timer_host.h"
 #include "app/qt/signal_watcher.h"
-#include "app/qt/system_sound.h"
+#include "desktop/system_sound.h"
 #include "app/qt/desktop_commands.h"
 #include "desktop/main_window.h"
 #include "link/qt/tcp_engine_transport.h"

@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "app/views.h"
+#include "context/views.h"
 
 namespace orn {
 

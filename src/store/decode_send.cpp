@@ -1,4 +1,4 @@
-#include "bbs/decode_send.h"
+#include "store/decode_send.h"
 
 #include "platform/text.h"
 

@@ -1,4 +1,8 @@
-#include "app/mdi_client.h"
+#include "channel/mdi_client.h"
+
+#include <cstdio>
+
+#include "channel/channel.h"
 
 namespace orn {
 
@@ -7,7 +11,7 @@ const char* const kCoreCaption = "XX9ORN  Windows 95 MailBox";
 MDIClient::MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view,
                      EngineTransport& transport, TimerHost& timers)
     : cfg_(cfg), log_(log), clock_(clock), cp_(cp), view_(view) {
-  link_ = std::make_unique<PacketLink>(*this, transport, timers);
+  link_ = std::make_unique<PacketLink>(*this, cfg, log, clock, view, transport, timers);
 }
 
 MDIClient::~MDIClient() {
@@ -45,6 +49,39 @@ void MDIClient::SetStatus(const std::string& text) {
 
 void MDIClient::Message(const std::string& text, Icon icon, const std::string& caption) {
   view_.MessageBox(caption.empty() ? kCoreCaption : caption, text, icon);
+}
+
+void MDIClient::LinkLost() {
+  for (int i = 1; i < numberchildren; ++i) {
+    TChannel* ch = channel(i);
+    if (ch->connected || ch->connectpend) ch->ResetChannel();
+  }
+}
+
+HeldOutput* MDIClient::HeldOutputOf(int index) { return channel(index); }
+
+void MDIClient::DisconnectRequested(int port, const std::string& call) {
+  const int i = FindChannel(port, call);
+  if (i == 0) return;
+  TChannel& ch = *channel(i);
+  // What the station was last told (a goodbye) leaves before the link goes.
+  if (ch.transparent) link_->TxTrans(ch);
+  ch.disconnectpend = true;
+}
+
+void MDIClient::FrameQueueAnswer(int index, int queued, bool withCall) {
+  TChannel* ch = channel(index);
+  if (!ch) return;
+  char caption[80];
+  if (withCall) {
+    std::snprintf(caption, sizeof caption, "%s on PC(%d-%d) - Q:(%d)", ch->UserCall, ch->TncPortNumber + 1,
+                  ch->ChannelNumber, queued);
+  } else {
+    std::snprintf(caption, sizeof caption, "P:%d - C:%d - Q:(%d)", ch->TncPortNumber + 1, ch->ChannelNumber, queued);
+  }
+  ch->view().SetCaption(caption);
+  ch->view().SetLabel("Queue:", std::to_string(queued));
+  ch->framequeue = queued;
 }
 
 }  // namespace orn

@@ -7,25 +7,27 @@
 #include <memory>
 #include <string>
 
-#include "app/activity_log.h"
-#include "app/config.h"
-#include "app/views.h"
-#include "channel/channel.h"
+#include "context/activity_log.h"
+#include "context/config.h"
+#include "context/views.h"
 #include "link/engine_transport.h"
+#include "link/link_client.h"
 #include "link/packet_link.h"
 #include "platform/clock.h"
 #include "platform/code_pages.h"
+#include "store/new_message.h"
 
 namespace orn {
 
 class Store;
 class FwdPartners;
+class TChannel;
 
-class MDIClient {
+class MDIClient : public LinkClient {
  public:
   MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view,
             EngineTransport& transport, TimerHost& timers);
-  ~MDIClient();
+  ~MDIClient() override;
 
   Config& cfg() { return cfg_; }
   ActivityLog& log() { return log_; }
@@ -41,7 +43,13 @@ class MDIClient {
   void RemoveChannels();
   bool AnyChannelConnected() const;
 
-  void SetStatus(const std::string& text);
+  void SetStatus(const std::string& text) override;
+  void SetServing(unsigned ok) override { BBSOK = ok; }
+  void LinkLost() override;
+  int ChannelCount() const override { return numberchildren; }
+  HeldOutput* HeldOutputOf(int index) override;
+  void DisconnectRequested(int port, const std::string& call) override;
+  void FrameQueueAnswer(int index, int queued, bool withCall) override;
   const std::string& status() const { return BbsStrStatus; }
 
   // The channel of a station on an engine port: its table index, 0 when none.
@@ -50,21 +58,21 @@ class MDIClient {
   // none.
   int FindFreeChannel(int port) const;
   // A connection event from the engine ("*** CONNECTED To Station XX1ABC").
-  void InsertToChannelAndCheckConDisc(int port, const char* s, int size);
+  void InsertToChannelAndCheckConDisc(int port, const char* s, int size) override;
   // Connected data from a station: the frame as received, `size` bytes.
-  void InsertToChannel(int port, const char* frame, int size);
+  void InsertToChannel(int port, const char* frame, int size) override;
   // Appends station text to a channel's or the monitor's receive pane.
   void ShowToChannel(TChannel& chan, const char* Data, int size);
-  void ShowToMonitor(const char* Data, int size);
+  void ShowToMonitor(const char* Data, int size) override;
 
   // The core's message box: caption "XX9ORN  Windows 95 MailBox" unless given.
-  void Message(const std::string& text, Icon icon, const std::string& caption = {});
+  void Message(const std::string& text, Icon icon, const std::string& caption = {}) override;
 
   Store* store = nullptr;  // the BBS's store, once start-up has made it
-  // Forwarding's decision for an unread message a station has just stored:
-  // the mail servers and the partners it goes to. Unset until forwarding
-  // exists; nothing is queued then.
-  std::function<void(TChannel& ch, const MsgDB& msg)> routeStoredMsg;
+  // Forwarding's decision for an unread message just stored: the mail
+  // servers and the partners it goes to. Unset until forwarding exists;
+  // nothing is queued then.
+  std::function<void(const MsgOrigin& origin, const MsgDB& msg)> routeStoredMsg;
   // The forwarding partners and their cycle; null until start-up has made
   // them and once shutdown has begun.
   FwdPartners* partners = nullptr;

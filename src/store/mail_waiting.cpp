@@ -1,4 +1,4 @@
-#include "bbs/mail_waiting.h"
+#include "store/mail_waiting.h"
 
 #include "store/mail_beacon_list.h"
 

@@ -1,4 +1,4 @@
-#include "bbs/area_path.h"
+#include "context/area_path.h"
 
 #include "platform/file_names.h"
 

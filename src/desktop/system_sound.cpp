@@ -1,4 +1,4 @@
-#include "app/qt/system_sound.h"
+#include "desktop/system_sound.h"
 
 #include <QProcess>
 #include <QStandardPaths>

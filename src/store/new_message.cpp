@@ -1,0 +1,51 @@
+#include "store/new_message.h"
+
+#include "platform/text.h"
+#include "store/date_time.h"
+#include "store/file_operations.h"
+#include "store/msg_text.h"
+#include "store/orn_dbase.h"
+#include "store/store.h"
+
+namespace orn {
+
+NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, MsgDB& m, const std::string& text,
+                             const std::string& bidCall, const MsgOrigin& origin) {
+  MsgCounters& counters = store.counters;
+  const long number = counters.lastmsg + 1;
+  m.MsgNo = static_cast<int32_t>(number);
+  if (!m.Bid[0] && !bidCall.empty())
+    CopyField(m.Bid, bidCall + (number < 100000 ? "_" : "") + std::to_string(number));
+  // Another channel or a partner may have brought the same bulletin meanwhile.
+  if (m.Bid[0] && store.Bids.WeHaveThebid(m.Bid)) return NewMsgResult::kKnownBid;
+  CopyField(m.MsgDate, FormatMsgDateTime(clock));
+  if (!m.Status[0] || m.Status[0] == ' ') CopyField(m.Status, "N");
+
+  // The text first: a record never points at a text that is not there.
+  const long size = WriteMsgText(store.site().mailDir, number, text);
+  if (size < 0) return NewMsgResult::kNotStored;
+  m.Size = static_cast<int32_t>(size);
+  const long pos = db.MsgCount() + 1;
+  if (!db.WriteToFile(pos, m)) {
+    // A text without its record would be overwritten by the next message.
+    TFileOperations::filedelete(MsgFileName(store.site().mailDir, number));
+    return NewMsgResult::kNotStored;
+  }
+  db.msgdb = m;
+  db.mpos = pos;
+
+  counters.lastmsg = number;
+  ++counters.totalmsg;
+  // A held message waits for the sysop, not for its readers.
+  if (m.Status[0] == 'H') {
+    ++counters.heldmsg;
+  } else if (m.Status[0] != 'K') {
+    ++counters.activemsg;
+  }
+  if (m.Bid[0]) store.Bids.InsertInBidArray(m.Bid);
+  if (UpdatemsgBeacon* list = store.MsgBeacon()) list->PutCallInList(FieldText(m.ToStation));
+  if (store.onNewMessage) store.onNewMessage(m, pos, origin);
+  return NewMsgResult::kStored;
+}
+
+}  // namespace orn
