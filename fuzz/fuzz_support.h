@@ -2,13 +2,19 @@
 // targets that run the BBS core.
 #pragma once
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "app/ornbbs.h"
 #include "context/views.h"
 #include "link/api_frame.h"
 #include "link/engine_transport.h"
+#include "platform/clock.h"
 
 namespace orn::fuzz {
 
@@ -80,6 +86,50 @@ class ScriptedEngine : public EngineTransport {
   bool open_ = false;
   ApiFrameReader reader_;
   std::string replies_;
+};
+
+// A whole BBS started once per fuzz process in a fresh directory under /tmp,
+// on the stand-ins above, with a fake clock.
+struct FuzzBbs {
+  // Changes into a new directory named after `prefix`, writes `ini` as
+  // ORN.INI, lets `prepare` add files, and starts the BBS; aborts on failure.
+  template <class Prepare>
+  FuzzBbs(const char* prefix, const char* ini, Prepare prepare) : clock(1'700'000'000) {
+    std::string dir = std::string("/tmp/") + prefix + ".XXXXXX";
+    if (!mkdtemp(dir.data()) || chdir(dir.c_str()) != 0) std::abort();
+    std::ofstream("ORN.INI") << ini;
+    prepare();
+    bbs = std::make_unique<ORNBBS>(clock, view, timers, engine);
+    if (!bbs->Start()) std::abort();
+  }
+
+  // One frame from the engine: `from` to the BBS's call.
+  void Push(char kind, const std::string& from, const std::string& data) {
+    ApiFrame f;
+    f.kind = kind;
+    f.callFrom = from;
+    f.callTo = "XX9ORN-1";
+    f.pid = 0xF0;
+    f.data = data;
+    const std::string bytes = EncodeApiFrame(f);
+    if (EngineTransportListener* l = engine.listener()) l->OnEngineBytes(bytes.data(), bytes.size());
+  }
+  // A link comes up or goes down, as the engine reports it.
+  void Connected(const std::string& call) { Push('C', call, "*** CONNECTED To Station " + call + "\r" + '\0'); }
+  void Disconnected(const std::string& call) {
+    Push('d', call, "*** DISCONNECTED From Station " + call + "\r" + '\0');
+  }
+  // One second passes and every timer fires.
+  void Tick() {
+    clock.Advance(1);
+    timers.FireAll();
+  }
+
+  FakeClock clock;
+  NullView view;
+  NullTimers timers;
+  ScriptedEngine engine;
+  std::unique_ptr<ORNBBS> bbs;
 };
 
 }  // namespace orn::fuzz

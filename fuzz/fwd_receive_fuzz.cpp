@@ -10,19 +10,14 @@
 // size; the rest is the partner's bytes.
 #include "fuzz_support.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 
-#include "app/ornbbs.h"
 #include "channel/channel.h"
 #include "fwd/proposal.h"
-#include "platform/clock.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/orn_dbase.h"
@@ -32,28 +27,13 @@ using namespace orn::fuzz;
 
 namespace {
 
-FakeClock* clock_;
-NullView* view_;
-NullTimers* timers_;
-ScriptedEngine* engine_;
-ORNBBS* bbs_;
+FuzzBbs* bbs_;
 long runs_ = 0;
 
 const char* const kPartner = "XX2BBB";
 
-void Push(char kind, const std::string& data) {
-  ApiFrame f;
-  f.kind = kind;
-  f.callFrom = kPartner;
-  f.callTo = "XX9ORN-1";
-  f.pid = 0xF0;
-  f.data = data;
-  const std::string bytes = EncodeApiFrame(f);
-  if (EngineTransportListener* l = engine_->listener()) l->OnEngineBytes(bytes.data(), bytes.size());
-}
-
 TChannel* Channel() {
-  MDIClient& client = bbs_->client();
+  MDIClient& client = bbs_->bbs->client();
   const int i = client.FindChannel(0, kPartner);
   return i ? client.channel(i) : nullptr;
 }
@@ -61,8 +41,7 @@ TChannel* Channel() {
 // A tick; while a coder runs, the ticks wait for it (a little).
 void Tick() {
   for (int i = 0; i < 2000; ++i) {
-    clock_->Advance(1);
-    timers_->FireAll();
+    bbs_->Tick();
     TChannel* ch = Channel();
     if (!ch || (ch->whattodo != ']' && ch->whattodo != '\\')) return;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -85,36 +64,29 @@ void AddPartner() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/ornfwdfuzz.XXXXXX";
-  if (!mkdtemp(dir) || chdir(dir) != 0) std::abort();
-  std::ofstream("ORN.INI") << "[PERSONAL]\nMYCALL=XX9ORN-1\n[RADIO]\nPORTS=1\n"
-                              "[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n";
-  AddPartner();
-  clock_ = new FakeClock(1'700'000'000);
-  view_ = new NullView;
-  timers_ = new NullTimers;
-  engine_ = new ScriptedEngine;
-  bbs_ = new ORNBBS(*clock_, *view_, *timers_, *engine_);
-  if (!bbs_->Start()) std::abort();
+  bbs_ = new FuzzBbs("ornfwdfuzz",
+                     "[PERSONAL]\nMYCALL=XX9ORN-1\n[RADIO]\nPORTS=1\n"
+                     "[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n",
+                     AddPartner);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  Push('C', std::string("*** CONNECTED To Station XX2BBB\r\0", 33));
+  bbs_->Connected(kPartner);
   std::string opening = "[FBB-7.00-ABFHMR$]\r";
   if (data[0] & 1) {
     // A BID of its own for every run, so the proposal is always accepted.
     const std::string line = "FB P XX1AAA XX9ORN XX3CCC " + std::to_string(++runs_) + "_XX1AAA 100\r";
     opening += line + "F> " + ProposalChecksum(line) + "\r";
   }
-  Push('D', opening);
+  bbs_->Push('D', kPartner, opening);
   const size_t chunk = 1 + data[1] % 200;
   for (size_t at = 2; at < size; at += chunk) {
-    Push('D', std::string(reinterpret_cast<const char*>(data) + at, std::min(chunk, size - at)));
+    bbs_->Push('D', kPartner, std::string(reinterpret_cast<const char*>(data) + at, std::min(chunk, size - at)));
     Tick();
   }
   for (int i = 0; i < 5; ++i) Tick();
-  Push('d', std::string("*** DISCONNECTED From Station XX2BBB\r\0", 38));
+  bbs_->Disconnected(kPartner);
   return 0;
 }

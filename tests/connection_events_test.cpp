@@ -22,21 +22,6 @@ class ConnectionEventsTest : public BbsOnEngine {
     StartWith(kTwoPorts);
     engine_.Take();
   }
-  // Everything sent to stations, held output included, since the last look.
-  std::string SentData() {
-    clock_.Advance(3);
-    for (int i = 1; i < Client().numberchildren; ++i)
-      if (Ch(i).transparent) Link().TxTrans(Ch(i));
-    std::string all;
-    for (const ApiFrame& f : engine_.Take("D")) all += f.data;
-    return all;
-  }
-  // The disconnect requests the BBS sent since the last look.
-  std::vector<std::string> Disconnects() {
-    std::vector<std::string> calls;
-    for (const ApiFrame& f : engine_.Take("d")) calls.push_back(std::to_string(f.port) + ":" + f.callTo);
-    return calls;
-  }
 };
 
 TEST_F(ConnectionEventsTest, AStationGetsTheLowestIdleChannelOfItsPort) {
@@ -195,7 +180,7 @@ TEST_F(ConnectionEventsTest, PanesShowAtMost2048BytesAndClearAt400Lines) {
 
 TEST_F(ConnectionEventsTest, TheSysopTakesAChannelOverAndGivesItBack) {
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
-  SentData();
+  Sent();
   TChannel& ch = Ch(1);
   CopyField(ch.prompt, "XX9ORN-1>\r");
   CopyField(ch.lang.sysopanswer, "Sysop here, $U.\r");
@@ -204,14 +189,14 @@ TEST_F(ConnectionEventsTest, TheSysopTakesAChannelOverAndGivesItBack) {
   EXPECT_TRUE(ch.terminal);
   ch.TypedLine("Hallo \xC3\xA4");  // UTF-8 from the typing pane
   // Typed text goes out in code page 437.
-  EXPECT_EQ(SentData(), "Sysop here, XX1ABC.\rHallo \x84\r");
+  EXPECT_EQ(Sent(), "Sysop here, XX1ABC.\rHallo \x84\r");
   // What the station says meanwhile is for the sysop only.
   engine_.Data(0, "XX1ABC", "X\r");
-  EXPECT_EQ(SentData(), "");
+  EXPECT_EQ(Sent(), "");
 
   ch.ToggleTerminal();
   EXPECT_FALSE(ch.terminal);
-  EXPECT_EQ(SentData(), "Back in the BBS.\rXX9ORN-1>\r");
+  EXPECT_EQ(Sent(), "Back in the BBS.\rXX9ORN-1>\r");
 
   ch.DisconnectButton();
   EXPECT_EQ(view_.channel(1).labels["Action:"], "Disconnecting XX1ABC");
@@ -224,7 +209,7 @@ TEST_F(ConnectionEventsTest, HeldOutputDoesNotOutliveItsSession) {
   Ch(1).SendTx("farewell-1\r", 11, 0);
   engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
   ASSERT_EQ(Connects(0, "XX2ABC"), 1);
-  EXPECT_EQ(SentData().find("farewell-1"), std::string::npos);
+  EXPECT_EQ(Sent().find("farewell-1"), std::string::npos);
 }
 
 }  // namespace

@@ -41,3 +41,13 @@ write_ini() {
   local dir=$1; shift
   printf '%s\r\n' "$@" >"$dir/ORN.INI"
 }
+
+# start_ornpe [OPTIONS...]: the virtual engine on a free API port (api_port),
+# its own station gateway on a port of the system's choosing; its pid goes to
+# the caller's pids array, its output to $WORK/ornpe.out and ornpe.log.
+start_ornpe() {
+  api_port=$(free_port)
+  "$BUILD/ornpe" --listen 127.0.0.1:$api_port --gateway 127.0.0.1:0 "$@" >"$WORK/ornpe.out" 2>"$WORK/ornpe.log" &
+  pids+=($!)
+  wait_for 10 grep -qs "^ornpe ready" "$WORK/ornpe.out" || fail "ornpe not ready: $(cat "$WORK/ornpe.log")"
+}

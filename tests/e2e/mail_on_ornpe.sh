@@ -10,10 +10,7 @@ pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
 STATION="python3 $(dirname "$0")/station.py"
 
-api_port=$(free_port)
-"$BUILD/ornpe" --listen 127.0.0.1:$api_port --gateway 127.0.0.1:0 >"$WORK/ornpe.out" 2>"$WORK/ornpe.log" &
-pids+=($!)
-wait_for 10 grep -qs "^ornpe ready" "$WORK/ornpe.out" || fail "ornpe not ready: $(cat "$WORK/ornpe.log")"
+start_ornpe
 station() { $STATION --engine 127.0.0.1:$api_port --timeout 20 --connect-timeout 10 "$@"; }
 
 bbs="$WORK/bbs"; mkdir -p "$bbs"

@@ -29,4 +29,19 @@ int BbsOnEngine::Connects(int port, const std::string& call) {
   return Client().FindChannel(port, call);
 }
 
+std::string BbsOnEngine::Sent() {
+  clock_.Advance(3);
+  for (int i = 1; i < Client().numberchildren; ++i)
+    if (Ch(i).transparent) Link().TxTrans(Ch(i));
+  std::string all;
+  for (const ApiFrame& f : engine_.Take("D")) all += f.data;
+  return all;
+}
+
+std::vector<std::string> BbsOnEngine::Disconnects() {
+  std::vector<std::string> calls;
+  for (const ApiFrame& f : engine_.Take("d")) calls.push_back(std::to_string(f.port) + ":" + f.callTo);
+  return calls;
+}
+
 }  // namespace orn::test

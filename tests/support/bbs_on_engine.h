@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ornbbs.h"
 #include "support/fake_engine.h"
@@ -26,6 +27,11 @@ class BbsOnEngine : public ::testing::Test {
   PacketLink& Link() { return bbs_->client().link(); }
   // A station connects on an engine port; returns the channel it got (0: none).
   int Connects(int port, const std::string& call);
+  // Lets held output go and returns everything sent to stations since the
+  // last call, as one text.
+  std::string Sent();
+  // The disconnect requests sent since the last look ("0:XX1ABC").
+  std::vector<std::string> Disconnects();
 
   TestDir dir_;
   ScopedChdir cd_;

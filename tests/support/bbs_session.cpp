@@ -23,21 +23,6 @@ void BbsSession::AddUser(const std::string& call, const std::function<void(UserD
   db.CloseAll();
 }
 
-std::string BbsSession::Sent() {
-  clock_.Advance(3);
-  for (int i = 1; i < Client().numberchildren; ++i)
-    if (Ch(i).transparent) Link().TxTrans(Ch(i));
-  std::string all;
-  for (const ApiFrame& f : engine_.Take("D")) all += f.data;
-  return all;
-}
-
-std::vector<std::string> BbsSession::Disconnects() {
-  std::vector<std::string> calls;
-  for (const ApiFrame& f : engine_.Take("d")) calls.push_back(std::to_string(f.port) + ":" + f.callTo);
-  return calls;
-}
-
 UserDB BbsSession::User(long position) {
   TOrnDbase db(Site(dir_));
   db.OpenUserFile();

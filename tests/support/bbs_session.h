@@ -15,13 +15,8 @@ class BbsSession : public BbsOnEngine {
   BbsSession();
   // Writes a user record before the BBS starts; `edit` changes the defaults.
   void AddUser(const std::string& call, const std::function<void(UserDB&)>& edit);
-  // Lets held output go and returns everything sent to stations since the
-  // last call, as one text.
-  std::string Sent();
   // What a station types; the CR is added.
   void Type(const std::string& call, const std::string& line, int port = 0) { engine_.Data(port, call, line + "\r"); }
-  // The disconnect requests sent since the last look ("0:XX1ABC").
-  std::vector<std::string> Disconnects();
   // Reads a user record back from the files.
   UserDB User(long position);
 };
