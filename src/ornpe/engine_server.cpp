@@ -146,7 +146,7 @@ void EngineServer::Close(int id, const std::string& why) {
   if (it == conns_.end() || it->second.closing) return;
   log_((it->second.session ? "terminal " : "client ") + std::to_string(id) + " closed: " + why);
   it->second.closing = true;
-  engine_.Close(id, false);
+  engine_.Close(id, true);
   it->second.socket->abort();
 }
 
@@ -159,7 +159,10 @@ void EngineServer::Dropped(int id) {
     c.session->TerminalClosed();
     for (const ApiFrame& f : c.session->TakeEngineFrames()) engine_.Receive(id, f);
   }
-  engine_.Close(id, c.session != nullptr);
+  // Unlike a real engine, which leaves the far stations to retry out, the
+  // stations a vanished client was linked to hear a disconnect at once: on
+  // one machine nothing is gained by making a BBS wait for it.
+  engine_.Close(id, true);
   log_((c.session ? "terminal " : "client ") + std::to_string(id) + " gone");
   c.socket->deleteLater();
   conns_.erase(it);
