@@ -24,6 +24,11 @@ std::string Peer(const QTcpSocket* s) {
   return s->peerAddress().toString().toStdString() + ":" + std::to_string(s->peerPort());
 }
 
+std::string Target(const DialTarget& t) {
+  const std::string host = t.host.find(':') != std::string::npos ? "[" + t.host + "]" : t.host;
+  return host + ":" + std::to_string(t.port);
+}
+
 }  // namespace
 
 EngineServer::EngineServer(const OrnpeOptions& options, Logger log, QObject* parent)
@@ -32,12 +37,19 @@ EngineServer::EngineServer(const OrnpeOptions& options, Logger log, QObject* par
       log_(std::move(log)),
       engine_(EngineOptions{options.ports, options.retryMs}, LocalHhMmSs, log_) {
   clock_.start();
-  connect(&api_, &QTcpServer::newConnection, this, [this] { Accept(false); });
-  connect(&gateway_, &QTcpServer::newConnection, this, [this] { Accept(true); });
+  connect(&api_, &QTcpServer::newConnection, this, [this] { Accept(api_); });
+  connect(&gateway_, &QTcpServer::newConnection, this, [this] { Accept(gateway_); });
+  connect(&bbsGateway_, &QTcpServer::newConnection, this, [this] { Accept(bbsGateway_); });
   connect(&ticker_, &QTimer::timeout, this, [this] {
     Now();
     Flush();
   });
+  for (const DialTarget& t : options_.dials) {
+    const int endpoint = engine_.Open();
+    log_("dial station " + t.call + " is " + Target(t) + (t.raw ? ", raw" : ", telnet"));
+    engine_.RegisterHeld(endpoint, t.call);
+    dialStations_.push_back({t, endpoint});
+  }
   ticker_.start(kTickMs);
 }
 
@@ -46,6 +58,11 @@ EngineServer::~EngineServer() {
     c.socket->disconnect(this);
     c.socket->abort();
     delete c.socket;
+  }
+  for (auto& [serial, d] : dialled_) {
+    d.socket->disconnect(this);
+    d.socket->abort();
+    delete d.socket;
   }
 }
 
@@ -58,6 +75,11 @@ std::string EngineServer::Listen() {
     return "gateway on " + options_.gatewayHost + ":" + std::to_string(options_.gatewayPort) + ": " +
            gateway_.errorString().toStdString();
   }
+  if (options_.bbsGateway &&
+      !bbsGateway_.listen(QHostAddress(QString::fromStdString(options_.bbsGatewayHost)), options_.bbsGatewayPort)) {
+    return "BBS gateway on " + options_.bbsGatewayHost + ":" + std::to_string(options_.bbsGatewayPort) + ": " +
+           bbsGateway_.errorString().toStdString();
+  }
   return {};
 }
 
@@ -69,26 +91,34 @@ std::string EngineServer::Address(const QTcpServer& server) {
 
 void EngineServer::Now() { engine_.Advance(clock_.elapsed()); }
 
-void EngineServer::Accept(bool gateway) {
-  QTcpServer& server = gateway ? gateway_ : api_;
+const char* EngineServer::Kind(const Conn& c) const {
+  if (!c.session) return "client ";
+  return c.session->caller() == GatewaySession::Caller::Bbs ? "BBS caller " : "terminal ";
+}
+
+void EngineServer::Accept(QTcpServer& server) {
+  const bool gateway = &server != &api_;
   while (QTcpSocket* s = server.nextPendingConnection()) {
     const int id = engine_.Open();
     Conn& c = conns_[id];
     c.socket = s;
     s->setParent(nullptr);
-    log_((gateway ? "terminal " : "client ") + std::to_string(id) + " connected from " + Peer(s));
     // Queued: a socket may report its end from inside a write, in the middle
     // of a flush.
     connect(s, &QTcpSocket::disconnected, this, [this, id] { Dropped(id); }, Qt::QueuedConnection);
     if (gateway) {
       const std::string bbs = options_.bbs;
-      c.session = std::make_unique<GatewaySession>(GatewayHooks{
-          [this, bbs] { return bbs.empty() ? engine_.OldestRegistration(GatewaySession::kPort) : bbs; },
-          [this](const std::string& call) { return engine_.CallInUse(GatewaySession::kPort, call); }});
+      c.session = std::make_unique<GatewaySession>(
+          GatewayHooks{
+              [this, bbs] { return bbs.empty() ? engine_.OldestRegistration(GatewaySession::kPort) : bbs; },
+              [this](const std::string& call) { return engine_.CallInUse(GatewaySession::kPort, call); }},
+          &server == &bbsGateway_ ? GatewaySession::Caller::Bbs : GatewaySession::Caller::Person);
+      log_(Kind(c) + std::to_string(id) + " connected from " + Peer(s));
       connect(s, &QTcpSocket::readyRead, this, [this, id] { ReadTerminal(id); });
       c.session->Start();
       ServiceSession(id);
     } else {
+      log_("client " + std::to_string(id) + " connected from " + Peer(s));
       connect(s, &QTcpSocket::readyRead, this, [this, id] { ReadClient(id); });
     }
   }
@@ -130,7 +160,7 @@ void EngineServer::ServiceSession(int id) {
   if (it == conns_.end()) return;
   Conn& c = it->second;
   for (const ApiFrame& f : c.session->TakeEngineFrames()) {
-    if (f.kind == 'C') log_("terminal " + std::to_string(id) + ": " + f.callFrom + " calls " + f.callTo);
+    if (f.kind == 'C') log_(Kind(c) + std::to_string(id) + ": " + f.callFrom + " calls " + f.callTo);
     engine_.Receive(id, f);
   }
   const std::string text = c.session->TakeTerminalOutput();
@@ -144,9 +174,9 @@ void EngineServer::ServiceSession(int id) {
 void EngineServer::Close(int id, const std::string& why) {
   auto it = conns_.find(id);
   if (it == conns_.end() || it->second.closing) return;
-  log_((it->second.session ? "terminal " : "client ") + std::to_string(id) + " closed: " + why);
+  log_(Kind(it->second) + std::to_string(id) + " closed: " + why);
   it->second.closing = true;
-  engine_.Close(id, false);
+  engine_.Close(id, true);
   it->second.socket->abort();
 }
 
@@ -159,8 +189,11 @@ void EngineServer::Dropped(int id) {
     c.session->TerminalClosed();
     for (const ApiFrame& f : c.session->TakeEngineFrames()) engine_.Receive(id, f);
   }
-  engine_.Close(id, c.session != nullptr);
-  log_((c.session ? "terminal " : "client ") + std::to_string(id) + " gone");
+  // Unlike a real engine, which leaves the far stations to retry out, the
+  // stations a vanished client was linked to hear a disconnect at once: on
+  // one machine nothing is gained by making a BBS wait for it.
+  engine_.Close(id, true);
+  log_(Kind(c) + std::to_string(id) + " gone");
   c.socket->deleteLater();
   conns_.erase(it);
   Flush();
@@ -168,11 +201,16 @@ void EngineServer::Dropped(int id) {
 
 void EngineServer::Flush() {
   for (;;) {
-    std::vector<EngineOutput> out = engine_.TakeOutput();
-    if (out.empty()) return;
+    const std::vector<EngineOutput> out = engine_.TakeOutput();
+    const std::vector<HeldCall> held = engine_.TakeHeldCalls();
+    if (out.empty() && held.empty()) return;
     for (const EngineOutput& o : out) {
       auto it = conns_.find(o.endpoint);
-      if (it == conns_.end() || it->second.closing) continue;
+      if (it == conns_.end()) {
+        if (Station(o.endpoint)) ToDialled(o);
+        continue;
+      }
+      if (it->second.closing) continue;
       Conn& c = it->second;
       if (c.session) {
         c.session->FromEngine(o.frame);
@@ -183,7 +221,148 @@ void EngineServer::Flush() {
       c.socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
       if (c.socket->bytesToWrite() > kMaxBacklog) Close(o.endpoint, "does not read what it is sent");
     }
+    for (const HeldCall& h : held) Dial(h);
   }
+}
+
+const EngineServer::DialStation* EngineServer::Station(int endpoint) const {
+  for (const DialStation& s : dialStations_) {
+    if (s.endpoint == endpoint) return &s;
+  }
+  return nullptr;
+}
+
+EngineServer::Dialled* EngineServer::FindDialled(const HeldCall& call, int* serial) {
+  for (auto& [n, d] : dialled_) {
+    if (!d.closing && d.call.endpoint == call.endpoint && d.call.port == call.port && d.call.own == call.own &&
+        d.call.remote == call.remote) {
+      if (serial) *serial = n;
+      return &d;
+    }
+  }
+  return nullptr;
+}
+
+void EngineServer::Dial(const HeldCall& call) {
+  const DialStation* station = Station(call.endpoint);
+  if (!station) return;
+  const int serial = nextDialled_++;
+  Dialled& d = dialled_[serial];
+  d.socket = new QTcpSocket;
+  d.call = call;
+  d.telnet = TelnetStream(station->target.raw);
+  log_("dial " + std::to_string(serial) + ": " + call.remote + " calls " + call.own + " on port " +
+       std::to_string(call.port) + ", dialling " + Target(station->target));
+  QTcpSocket* s = d.socket;
+  connect(s, &QTcpSocket::connected, this, [this, serial] { DialUp(serial); });
+  connect(s, &QTcpSocket::readyRead, this, [this, serial] { ReadDialled(serial); });
+  // Queued, as for clients: these may come from inside a write or a connect.
+  connect(
+      s, &QTcpSocket::errorOccurred, this,
+      [this, serial] {
+        auto it = dialled_.find(serial);
+        if (it != dialled_.end() && !it->second.up) DialFailed(serial, it->second.socket->errorString().toStdString());
+      },
+      Qt::QueuedConnection);
+  connect(s, &QTcpSocket::disconnected, this, [this, serial] { DialledGone(serial); }, Qt::QueuedConnection);
+  // A peer that never answers is given up when the caller would give up.
+  QTimer::singleShot(options_.retryMs, this, [this, serial] {
+    auto it = dialled_.find(serial);
+    if (it != dialled_.end() && !it->second.up) DialFailed(serial, "no answer");
+  });
+  s->connectToHost(QString::fromStdString(station->target.host), station->target.port);
+}
+
+void EngineServer::DialUp(int serial) {
+  auto it = dialled_.find(serial);
+  if (it == dialled_.end()) return;
+  Dialled& d = it->second;
+  Now();
+  if (!engine_.AnswerHeld(d.call)) {
+    log_("dial " + std::to_string(serial) + ": the caller gave up meanwhile");
+    Forget(serial);
+    Flush();
+    return;
+  }
+  d.up = true;
+  log_("dial " + std::to_string(serial) + ": connected to " + Peer(d.socket));
+  Flush();
+}
+
+void EngineServer::DialFailed(int serial, const std::string& why) {
+  auto it = dialled_.find(serial);
+  if (it == dialled_.end()) return;
+  log_("dial " + std::to_string(serial) + ": failed: " + why);
+  Now();
+  engine_.RefuseHeld(it->second.call);
+  Forget(serial);
+  Flush();
+}
+
+void EngineServer::ReadDialled(int serial) {
+  auto it = dialled_.find(serial);
+  if (it == dialled_.end()) return;
+  Dialled& d = it->second;
+  const std::string bytes = d.socket->readAll().toStdString();
+  if (!d.up || d.closing) return;  // nobody on the air takes it any more
+  Now();
+  const std::string data = d.telnet.Decode(bytes);
+  const std::string answers = d.telnet.TakeAnswers();
+  if (!answers.empty()) d.socket->write(answers.data(), static_cast<qint64>(answers.size()));
+  for (size_t pos = 0; pos < data.size(); pos += VirtualEngine::kPaclen) {
+    engine_.Receive(d.call.endpoint, ApiFrame{d.call.port, 'D', 0xF0, d.call.own, d.call.remote,
+                                              data.substr(pos, VirtualEngine::kPaclen)});
+  }
+  Flush();
+}
+
+void EngineServer::DialledGone(int serial) {
+  auto it = dialled_.find(serial);
+  if (it == dialled_.end()) return;
+  Dialled& d = it->second;
+  if (d.up && !d.closing) {
+    // The peer hung up: what it sent last still goes, then the link is
+    // taken down.
+    ReadDialled(serial);
+    log_("dial " + std::to_string(serial) + ": the peer closed");
+    d.closing = true;
+    Now();
+    engine_.Receive(d.call.endpoint, ApiFrame{d.call.port, 'd', 0, d.call.own, d.call.remote, ""});
+  } else {
+    log_("dial " + std::to_string(serial) + ": closed");
+  }
+  Forget(serial);
+  Flush();
+}
+
+void EngineServer::ToDialled(const EngineOutput& o) {
+  int serial = 0;
+  Dialled* d = FindDialled(HeldCall{o.endpoint, o.frame.port, o.frame.callTo, o.frame.callFrom}, &serial);
+  if (!d || !d->up) return;
+  if (o.frame.kind == 'D') {
+    const std::string wire = d->telnet.Encode(o.frame.data);
+    d->socket->write(wire.data(), static_cast<qint64>(wire.size()));
+    if (d->socket->bytesToWrite() > kMaxBacklog) {
+      log_("dial " + std::to_string(serial) + ": the peer does not read what it is sent");
+      d->closing = true;
+      engine_.Receive(d->call.endpoint, ApiFrame{d->call.port, 'd', 0, d->call.own, d->call.remote, ""});
+      d->socket->abort();
+    }
+  } else if (o.frame.kind == 'd') {
+    log_("dial " + std::to_string(serial) + ": the link is down, closing");
+    d->closing = true;
+    d->socket->disconnectFromHost();  // after what is written
+  }
+}
+
+void EngineServer::Forget(int serial) {
+  auto it = dialled_.find(serial);
+  if (it == dialled_.end()) return;
+  QTcpSocket* s = it->second.socket;
+  s->disconnect(this);
+  s->abort();
+  s->deleteLater();
+  dialled_.erase(it);
 }
 
 }  // namespace orn

@@ -1,5 +1,6 @@
-// The sockets of ornpe: engine TCP API clients and gateway terminals, each an
-// endpoint of the virtual engine, driven by the Qt event loop.
+// The sockets of ornpe: engine TCP API clients, gateway stations (people at
+// terminals, BBSes calling in) and dialled TCP peers, each an endpoint of the
+// virtual engine or a link of one, driven by the Qt event loop.
 #pragma once
 
 #include <QElapsedTimer>
@@ -10,10 +11,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/api_frame.h"
 #include "ornpe/gateway_session.h"
 #include "ornpe/ornpe_options.h"
+#include "ornpe/telnet_stream.h"
 #include "ornpe/virtual_engine.h"
 
 class QTcpSocket;
@@ -28,21 +31,35 @@ class EngineServer : public QObject {
   EngineServer(const OrnpeOptions& options, Logger log, QObject* parent = nullptr);
   ~EngineServer() override;
 
-  // Opens both listening sockets. Returns "" or what failed.
+  // Opens the listening sockets. Returns "" or what failed.
   std::string Listen();
   std::string apiAddress() const { return Address(api_); }
   std::string gatewayAddress() const { return Address(gateway_); }
+  std::string bbsGatewayAddress() const { return Address(bbsGateway_); }
 
  private:
   struct Conn {
     QTcpSocket* socket = nullptr;
     ApiFrameReader reader;
-    std::unique_ptr<GatewaySession> session;  // set for gateway terminals
+    std::unique_ptr<GatewaySession> session;  // set for gateway stations
     bool closing = false;
+  };
+  // A --dial station: one engine endpoint holds its call on every port.
+  struct DialStation {
+    DialTarget target;
+    int endpoint = 0;
+  };
+  // One link of a dial station and the TCP connection behind it.
+  struct Dialled {
+    QTcpSocket* socket = nullptr;
+    HeldCall call;
+    TelnetStream telnet;
+    bool up = false;       // the link came up
+    bool closing = false;  // the link is gone; the socket closes
   };
 
   static std::string Address(const QTcpServer& server);
-  void Accept(bool gateway);
+  void Accept(QTcpServer& server);
   void ReadClient(int id);
   void ReadTerminal(int id);
   void Dropped(int id);
@@ -50,15 +67,30 @@ class EngineServer : public QObject {
   void ServiceSession(int id);
   void Flush();
   void Now();
+  const char* Kind(const Conn& c) const;
+
+  void Dial(const HeldCall& call);
+  void DialUp(int serial);
+  void DialFailed(int serial, const std::string& why);
+  void ReadDialled(int serial);
+  void DialledGone(int serial);
+  void ToDialled(const EngineOutput& o);
+  Dialled* FindDialled(const HeldCall& call, int* serial = nullptr);
+  const DialStation* Station(int endpoint) const;
+  void Forget(int serial);
 
   OrnpeOptions options_;
   Logger log_;
   VirtualEngine engine_;
   QTcpServer api_;
   QTcpServer gateway_;
+  QTcpServer bbsGateway_;
   QTimer ticker_;
   QElapsedTimer clock_;
   std::map<int, Conn> conns_;
+  std::vector<DialStation> dialStations_;
+  std::map<int, Dialled> dialled_;
+  int nextDialled_ = 1;
 };
 
 }  // namespace orn

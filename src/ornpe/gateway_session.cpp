@@ -10,77 +10,66 @@
 namespace orn {
 namespace {
 
-constexpr unsigned char kIac = 255;
-constexpr unsigned char kSb = 250;
-constexpr unsigned char kSe = 240;
-constexpr unsigned char kWill = 251;
-constexpr unsigned char kDont = 254;
 constexpr size_t kMaxCallLine = 80;
 
 }  // namespace
 
-GatewaySession::GatewaySession(GatewayHooks hooks) : hooks_(std::move(hooks)) {}
+GatewaySession::GatewaySession(GatewayHooks hooks, Caller caller) : hooks_(std::move(hooks)), caller_(caller) {}
 
 void GatewaySession::Start() { terminalOut_ += "Callsign: "; }
 
-std::string GatewaySession::FromTerminalBytes(const std::string& bytes) {
-  std::string out;
+void GatewaySession::FromTerminal(const std::string& bytes) {
   for (char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    switch (telnet_) {
-      case Telnet::Data:
-        if (b == kIac) {
-          telnet_ = Telnet::Command;
-          continue;
-        }
-        break;
-      case Telnet::Command:
-        telnet_ = b == kSb ? Telnet::Sub : (b >= kWill && b <= kDont) ? Telnet::Option : Telnet::Data;
-        if (b != kIac) continue;
-        break;  // IAC IAC is a data byte 255
-      case Telnet::Option:
-        telnet_ = Telnet::Data;
-        continue;
-      case Telnet::Sub:
-        if (b == kIac) telnet_ = Telnet::SubCommand;
-        continue;
-      case Telnet::SubCommand:
-        telnet_ = b == kSe ? Telnet::Data : Telnet::Sub;
-        continue;
+    if (state_ == State::Finished) return;
+    if (!telnet_.IsData(ch)) {
+      terminalOut_ += telnet_.TakeAnswers();
+      continue;
     }
-    if (ch == '\n') {
-      if (!lastCr_) out += '\r';
-      lastCr_ = false;
-    } else if (ch == '\0' && lastCr_) {
-      lastCr_ = false;  // telnet's CR NUL
+    if (state_ == State::AskCall) {
+      CallsignByte(ch);
     } else {
-      out += ch;
-      lastCr_ = ch == '\r';
+      TypedByte(ch);
     }
   }
-  return out;
+  if (state_ == State::Connected) SendTyped(false);
 }
 
-void GatewaySession::FromTerminal(const std::string& bytes) {
-  if (state_ == State::Finished) return;
-  std::string text = FromTerminalBytes(bytes);
-  while (state_ == State::AskCall && !text.empty()) {
-    const size_t cr = text.find('\r');
-    line_ += text.substr(0, cr);
-    if (cr == std::string::npos) {
-      text.clear();
-      if (line_.size() > kMaxCallLine) {
-        line_.clear();
-        TakeCallsign("?");
-      }
-      break;
-    }
-    text.erase(0, cr + 1);
-    TakeCallsign(std::exchange(line_, {}));
+void GatewaySession::CallsignByte(char ch) {
+  // Whatever ends the line (CR, LF, CR LF, telnet's CR NUL) ends it once.
+  if ((ch == '\n' || ch == '\0') && lastCr_) {
+    lastCr_ = false;
+    return;
   }
-  if (state_ == State::Connecting || state_ == State::Connected) {
-    typed_ += text;
-    if (state_ == State::Connected) SendTyped(false);
+  lastCr_ = ch == '\r';
+  if (ch == '\r' || ch == '\n') {
+    if (!std::exchange(skipLine_, false)) TakeCallsign(std::exchange(line_, {}));
+    return;
+  }
+  if (skipLine_) return;
+  line_ += ch;
+  if (line_.size() > kMaxCallLine) {
+    line_.clear();
+    skipLine_ = true;
+    TakeCallsign("?");
+  }
+}
+
+void GatewaySession::TypedByte(char ch) {
+  if (Transparent()) {
+    // Only the callsign line's own end is taken off; the rest is the
+    // caller's business.
+    if (std::exchange(lastCr_, false) && (ch == '\n' || ch == '\0')) return;
+    typed_ += ch;
+    return;
+  }
+  if (ch == '\n') {
+    if (!lastCr_) typed_ += '\r';
+    lastCr_ = false;
+  } else if (ch == '\0' && lastCr_) {
+    lastCr_ = false;  // telnet's CR NUL
+  } else {
+    typed_ += ch;
+    lastCr_ = ch == '\r';
   }
 }
 
@@ -123,7 +112,7 @@ void GatewaySession::FromEngine(const ApiFrame& f) {
   switch (f.kind) {
     case 'C':
       if (state_ != State::Connecting) return;
-      ToTerminal(f.data.substr(0, f.data.find('\0')));
+      Notice(f);
       state_ = State::Connected;
       SendTyped(false);
       break;
@@ -132,7 +121,7 @@ void GatewaySession::FromEngine(const ApiFrame& f) {
       break;
     case 'd':
       if (state_ != State::Connecting && state_ != State::Connected) return;
-      ToTerminal(f.data.substr(0, f.data.find('\0')));
+      Notice(f);
       state_ = State::Finished;
       break;
     default:
@@ -146,13 +135,15 @@ void GatewaySession::TerminalClosed() {
 }
 
 void GatewaySession::SendTyped(bool all) {
-  // A station's terminal sends a packet per line, or when a packet is full.
+  // A station's terminal sends a packet per line, or when a packet is full;
+  // binary goes as it comes.
+  const bool transparent = Transparent();
   for (;;) {
-    const size_t cr = typed_.find('\r');
+    const size_t cr = transparent ? std::string::npos : typed_.find('\r');
     size_t n = 0;
     if (cr != std::string::npos) {
       n = cr + 1;
-    } else if (all || typed_.size() >= static_cast<size_t>(VirtualEngine::kPaclen)) {
+    } else if (all || transparent || typed_.size() >= static_cast<size_t>(VirtualEngine::kPaclen)) {
       n = typed_.size();
     }
     if (n == 0) return;
@@ -162,11 +153,24 @@ void GatewaySession::SendTyped(bool all) {
   }
 }
 
-void GatewaySession::ToTerminal(const std::string& engineText) {
-  for (char c : engineText) {
-    terminalOut_ += c;
-    if (c == '\r') terminalOut_ += '\n';
+void GatewaySession::Notice(const ApiFrame& f) {
+  // A line of the gateway's own, whatever the caller's line ends are.
+  std::string text = f.data.substr(0, f.data.find('\0'));
+  while (!text.empty() && text.back() == '\r') text.pop_back();
+  terminalOut_ += telnet_.Encode(text) + "\r\n";
+}
+
+void GatewaySession::ToTerminal(const std::string& data) {
+  if (caller_ == Caller::Bbs || telnet_.binaryToPeer()) {
+    terminalOut_ += telnet_.Encode(data);
+    return;
   }
+  std::string text;
+  for (char c : data) {
+    text += c;
+    if (c == '\r') text += '\n';
+  }
+  terminalOut_ += telnet_.Encode(text);
 }
 
 void GatewaySession::SendFrame(char kind, const std::string& data) {

@@ -1,8 +1,14 @@
-// One person at a plain TCP terminal (telnet, nc) who takes part on the air as
-// a station: asks for a callsign, connects that station to the BBS, then
-// carries the text both ways. Lines typed end in LF or CR LF and go out ending
-// in CR; the BBS's CR reaches the terminal as CR LF. No sockets here: the host
-// feeds terminal bytes and engine frames, and collects both directions.
+// A station that takes part on the air from a TCP connection: asks for a
+// callsign, connects that station to the BBS, then carries the bytes both
+// ways. Two kinds of caller:
+//  - a person at a terminal (telnet, nc): lines typed end in LF or CR LF and
+//    go out ending in CR, a packet per line; the BBS's CR reaches the
+//    terminal as CR LF. Where the terminal agreed telnet BINARY for a
+//    direction, that direction keeps its bytes as they are (YAPP over telnet).
+//  - another BBS calling in over telnet: after the callsign line every byte
+//    passes as it is, since its forwarding blocks are binary.
+// Both speak telnet through TelnetStream. No sockets here: the host feeds
+// terminal bytes and engine frames, and collects both directions.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +17,7 @@
 #include <vector>
 
 #include "link/api_frame.h"
+#include "ornpe/telnet_stream.h"
 
 namespace orn {
 
@@ -24,7 +31,9 @@ class GatewaySession {
   static constexpr uint8_t kPort = 0;
   static constexpr int kMaxTries = 3;
 
-  explicit GatewaySession(GatewayHooks hooks);
+  enum class Caller { Person, Bbs };
+
+  explicit GatewaySession(GatewayHooks hooks, Caller caller = Caller::Person);
 
   // Greets the terminal; call once when it connects.
   void Start();
@@ -43,28 +52,32 @@ class GatewaySession {
   bool connected() const { return state_ == State::Connected; }
   const std::string& call() const { return call_; }
   const std::string& bbs() const { return bbs_; }
+  Caller caller() const { return caller_; }
 
  private:
   enum class State { AskCall, Connecting, Connected, Finished };
-  enum class Telnet { Data, Command, Option, Sub, SubCommand };
-
-  // Telnet commands are dropped and line ends become CR.
-  std::string FromTerminalBytes(const std::string& bytes);
+  // Bytes go out as they come rather than a line at a time.
+  bool Transparent() const { return caller_ == Caller::Bbs || telnet_.binaryFromPeer(); }
+  void CallsignByte(char ch);
+  void TypedByte(char ch);
   void TakeCallsign(const std::string& line);
   void SendTyped(bool all);
-  void ToTerminal(const std::string& engineText);
+  void Notice(const ApiFrame& f);
+  void ToTerminal(const std::string& data);
   void SendFrame(char kind, const std::string& data = {});
 
   GatewayHooks hooks_;
+  Caller caller_;
   State state_ = State::AskCall;
-  Telnet telnet_ = Telnet::Data;
-  bool lastCr_ = false;
+  TelnetStream telnet_;
+  bool lastCr_ = false;    // an LF or NUL next belongs to the line end
+  bool skipLine_ = false;  // the rest of an over-long callsign line goes
   int tries_ = 0;
   std::string line_;   // the callsign being typed
   std::string typed_;  // text for the BBS not yet sent
   std::string call_;
   std::string bbs_;
-  std::string terminalOut_;
+  std::string terminalOut_;  // as it goes on the wire
   std::vector<ApiFrame> engineOut_;
 };
 

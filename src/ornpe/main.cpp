@@ -83,9 +83,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ornpe: cannot listen: %s\n", failed.c_str());
       rc = 1;
     } else {
+      const std::string bbsGateway = options.bbsGateway ? " bbs-gateway=" + server.bbsGatewayAddress() : "";
       log("ornpe: " + std::to_string(options.ports) + " virtual port(s), API " + server.apiAddress() +
-          ", gateway " + server.gatewayAddress());
-      std::printf("ornpe ready api=%s gateway=%s\n", server.apiAddress().c_str(), server.gatewayAddress().c_str());
+          ", gateway " + server.gatewayAddress() +
+          (options.bbsGateway ? ", BBS gateway " + server.bbsGatewayAddress() : ""));
+      std::printf("ornpe ready api=%s gateway=%s%s\n", server.apiAddress().c_str(), server.gatewayAddress().c_str(),
+                  bbsGateway.c_str());
       std::fflush(stdout);
       app.exec();
       log("ornpe: stopped");

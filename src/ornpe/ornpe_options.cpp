@@ -21,6 +21,25 @@ bool ParseNumber(const std::string& text, int64_t lo, int64_t hi, int64_t* out) 
   return true;
 }
 
+// "CALL=HOST:PORT[,raw]"; "" or what is wrong.
+std::string ParseDial(const std::string& text, DialTarget* out) {
+  const std::string form = "--dial wants CALL=HOST:PORT or CALL=HOST:PORT,raw, not " + text;
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos) return form;
+  out->call = AirForm(UpperAscii(text.substr(0, eq)));
+  if (!IsAirCall(out->call)) return "--dial wants a callsign such as XX5FBB before '=', not " + text.substr(0, eq);
+  std::string where = text.substr(eq + 1);
+  const size_t comma = where.rfind(',');
+  if (comma != std::string::npos && where.find(']', comma) == std::string::npos) {
+    if (where.substr(comma + 1) != "raw") return form;
+    out->raw = true;
+    where.resize(comma);
+  }
+  if (!ParseHostPort(where, &out->host, &out->port)) return form;
+  if (out->port == 0) return "--dial needs the port to dial, not 0: " + text;
+  return {};
+}
+
 }  // namespace
 
 bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port) {
@@ -47,8 +66,8 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
       out->help = true;
       continue;
     }
-    const bool takesValue = a == "--listen" || a == "--gateway" || a == "--ports" || a == "--retry-ms" ||
-                            a == "--bbs" || a == "--log";
+    const bool takesValue = a == "--listen" || a == "--gateway" || a == "--bbs-gateway" || a == "--dial" ||
+                            a == "--ports" || a == "--retry-ms" || a == "--bbs" || a == "--log";
     if (!takesValue) return "unknown option " + a;
     if (i + 1 >= args.size()) return a + " needs a value";
     const std::string& v = args[++i];
@@ -57,6 +76,19 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
       if (!ParseHostPort(v, &out->apiHost, &out->apiPort)) return "--listen wants HOST:PORT, not " + v;
     } else if (a == "--gateway") {
       if (!ParseHostPort(v, &out->gatewayHost, &out->gatewayPort)) return "--gateway wants HOST:PORT, not " + v;
+    } else if (a == "--bbs-gateway") {
+      if (!ParseHostPort(v, &out->bbsGatewayHost, &out->bbsGatewayPort)) {
+        return "--bbs-gateway wants HOST:PORT, not " + v;
+      }
+      out->bbsGateway = true;
+    } else if (a == "--dial") {
+      DialTarget d;
+      const std::string problem = ParseDial(v, &d);
+      if (!problem.empty()) return problem;
+      for (const DialTarget& other : out->dials) {
+        if (other.call == d.call) return "--dial " + d.call + " is given twice";
+      }
+      out->dials.push_back(d);
     } else if (a == "--ports") {
       if (!ParseNumber(v, 1, VirtualEngine::kMaxPorts, &n)) {
         return "--ports wants a number from 1 to " + std::to_string(VirtualEngine::kMaxPorts);
@@ -78,19 +110,28 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
 }
 
 std::string OrnpeUsage() {
-  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--ports N] [--retry-ms MS]\n"
+  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--bbs-gateway HOST:PORT]\n"
+         "             [--dial CALL=HOST:PORT[,raw]]... [--ports N] [--retry-ms MS]\n"
          "             [--bbs CALL] [--log FILE] [--help]\n"
          "A virtual packet engine: the engine TCP API with N virtual radio ports, and a\n"
          "station gateway where a terminal (telnet, nc) connects to the BBS as a station.\n"
          "  --listen HOST:PORT   engine TCP API (default 127.0.0.1:8000)\n"
          "  --gateway HOST:PORT  station gateway (default 127.0.0.1:6300)\n"
+         "  --bbs-gateway HOST:PORT\n"
+         "                       station gateway for BBSes calling in over telnet: after\n"
+         "                       the callsign every byte passes unchanged (default: none)\n"
+         "  --dial CALL=HOST:PORT[,raw]\n"
+         "                       CALL is a station on every port; a connect to it opens a\n"
+         "                       TCP connection to HOST:PORT (telnet, or ,raw for bytes as\n"
+         "                       they are). Repeatable\n"
          "  --ports N            virtual radio ports, 1 to 16 (default 1)\n"
          "  --retry-ms MS        an unanswered connect gives up (RETRYOUT) after MS ms (default 5000)\n"
          "  --bbs CALL           the callsign gateway stations connect to (default: the\n"
          "                       longest-registered call on port 0)\n"
          "  --log FILE           activity log (default: standard error)\n"
          "Port 0 in HOST:PORT takes a free port. Once listening, ornpe prints\n"
-         "\"ornpe ready api=HOST:PORT gateway=HOST:PORT\" on standard output.\n";
+         "\"ornpe ready api=HOST:PORT gateway=HOST:PORT [bbs-gateway=HOST:PORT]\"\n"
+         "on standard output.\n";
 }
 
 }  // namespace orn

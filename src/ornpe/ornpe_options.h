@@ -7,11 +7,24 @@
 
 namespace orn {
 
+// A station on the air that is a TCP peer: a connect to `call` dials
+// host:port.
+struct DialTarget {
+  std::string call;
+  std::string host;
+  uint16_t port = 0;
+  bool raw = false;  // no telnet at all: bytes pass exactly as they are
+};
+
 struct OrnpeOptions {
   std::string apiHost = "127.0.0.1";
   uint16_t apiPort = 8000;
   std::string gatewayHost = "127.0.0.1";
   uint16_t gatewayPort = 6300;
+  bool bbsGateway = false;  // the gateway for BBSes calling in over telnet
+  std::string bbsGatewayHost;
+  uint16_t bbsGatewayPort = 0;
+  std::vector<DialTarget> dials;
   int ports = 1;
   int64_t retryMs = 5000;
   std::string bbs;      // "" = the oldest registration on port 0

@@ -13,7 +13,8 @@ namespace orn {
 // owns it. The callsigns are the texts the client gave (outgoing links) or
 // the registered call and the on-air text of the caller (incoming links).
 struct VirtualEngine::Link {
-  enum class State { Connecting, Connected, Disconnecting };
+  // Held: an incoming connect that waits for the host's answer.
+  enum class State { Connecting, Connected, Disconnecting, Held };
   struct Block {
     uint8_t pid;
     std::string data;
@@ -114,6 +115,7 @@ void VirtualEngine::Close(int endpoint, bool hangUp) {
   }
   endpoints_.erase(endpoint);
   std::erase_if(out_, [&](const EngineOutput& o) { return o.endpoint == endpoint; });
+  std::erase_if(held_, [&](const HeldCall& h) { return h.endpoint == endpoint; });
   Pump();
 }
 
@@ -397,6 +399,13 @@ void VirtualEngine::Deliver(const OnAir& item) {
 void VirtualEngine::AnswerUnknown(const AirFrame& f, int from) {
   const Registration* reg = FindRegistration(f.port, f.dst, from);
   if (!reg) return;  // nobody answers: the sender retries until it gives up
+  if (f.type == AirType::SABM && reg->held) {
+    Link* link = NewLink(reg->endpoint, f.port, reg->call, f.src, Reversed(f.via));
+    link->state = Link::State::Held;
+    Log("client " + std::to_string(link->endpoint) + ": " + f.src + " calls " + link->own + ", held");
+    held_.push_back({link->endpoint, link->port, link->own, link->remote});
+    return;
+  }
   if (f.type == AirType::SABM) {
     Link* link = NewLink(reg->endpoint, f.port, reg->call, f.src, Reversed(f.via));
     link->state = Link::State::Connected;
@@ -421,6 +430,7 @@ void VirtualEngine::AnswerUnknown(const AirFrame& f, int from) {
 
 void VirtualEngine::Hear(Link& link, const AirFrame& f) {
   using State = Link::State;
+  if (link.state == State::Held) return;  // the caller's retries wait for the host too
   switch (f.type) {
     case AirType::SABM:
       if (link.state == State::Connected) {
@@ -561,6 +571,8 @@ void VirtualEngine::Expire(Link& link) {
         RemoveLink(&link);
       }
       break;
+    case State::Held:
+      break;
     case State::Connected:
       if (link.unacked.empty()) break;
       if (again) {
@@ -599,9 +611,60 @@ void VirtualEngine::Notify(Link& link, char kind, const std::string& text) {
   }
 }
 
+void VirtualEngine::RegisterHeld(int endpoint, const std::string& call) {
+  if (!endpoints_.count(endpoint)) return;
+  for (int p = 0; p < ports_; ++p) registrations_.push_back({call, static_cast<uint8_t>(p), endpoint, true});
+  Log("client " + std::to_string(endpoint) + ": " + call + " answers when the host is ready, on every port");
+}
+
+std::vector<HeldCall> VirtualEngine::TakeHeldCalls() { return std::exchange(held_, {}); }
+
+VirtualEngine::Link* VirtualEngine::HeldLink(const HeldCall& call) {
+  Link* link = FindLink(call.endpoint, call.port, call.own, call.remote);
+  return link && link->state == Link::State::Held ? link : nullptr;
+}
+
+std::vector<VirtualEngine::Link*> VirtualEngine::Callers(const Link& held) {
+  // Those whose frames the held link's would reach (see Deliver).
+  std::vector<Link*> out;
+  for (auto& l : links_) {
+    if (l->port == held.port && l->endpoint != held.endpoint && l->state == Link::State::Connecting &&
+        l->own == AirForm(held.remote) && l->remote == AirForm(held.own)) {
+      out.push_back(l.get());
+    }
+  }
+  return out;
+}
+
+bool VirtualEngine::AnswerHeld(const HeldCall& call) {
+  Link* link = HeldLink(call);
+  if (!link) return false;
+  if (Callers(*link).empty()) {
+    Log("client " + std::to_string(link->endpoint) + ": " + link->remote + " gave up calling " + link->own);
+    RemoveLink(link);
+    return false;
+  }
+  link->state = Link::State::Connected;
+  Log("client " + std::to_string(link->endpoint) + ": " + link->remote + " connected to " + link->own);
+  Transmit(*link, AirType::UA, AirRole::Response, true);
+  Pump();
+  return true;
+}
+
+void VirtualEngine::RefuseHeld(const HeldCall& call) {
+  Link* link = HeldLink(call);
+  if (!link) return;
+  for (Link* l : Callers(*link)) {
+    Log("client " + std::to_string(l->endpoint) + ": " + l->own + " to " + l->remote + " retried out");
+    Notify(*l, 'd', "*** DISCONNECTED RETRYOUT With " + l->remote);
+    RemoveLink(l);
+  }
+  RemoveLink(link);
+}
+
 std::string VirtualEngine::OldestRegistration(uint8_t port) const {
   for (const auto& r : registrations_) {
-    if (r.port == port) return r.call;
+    if (r.port == port && !r.held) return r.call;
   }
   return {};
 }
@@ -609,7 +672,7 @@ std::string VirtualEngine::OldestRegistration(uint8_t port) const {
 bool VirtualEngine::CallInUse(uint8_t port, const std::string& call) const {
   const std::string air = AirForm(call);
   for (const auto& r : registrations_) {
-    if (r.port == port && AirForm(r.call) == air) return true;
+    if (r.port == port && !r.held && AirForm(r.call) == air) return true;
   }
   for (const auto& l : links_) {
     if (l->port == port && (AirForm(l->own) == air || AirForm(l->remote) == air)) return true;

@@ -7,7 +7,7 @@
 // No sockets and no clock of its own: the host feeds frames and the time, and
 // collects what the engine sends. Behaviour visible to a client follows
 // Direwolf 1.6 (link event texts, who gets an incoming connect, what a dropped
-// client leaves behind).
+// client leaves behind unless the host hangs up for it).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +30,16 @@ struct EngineOptions {
 struct EngineOutput {
   int endpoint = 0;
   ApiFrame frame;
+};
+
+// A connect to a held call (see VirtualEngine::RegisterHeld) that waits for
+// the host's answer. `own` is the held call, `remote` the caller, as the
+// held link names them.
+struct HeldCall {
+  int endpoint = 0;
+  uint8_t port = 0;
+  std::string own;
+  std::string remote;
 };
 
 class VirtualEngine {
@@ -62,9 +72,26 @@ class VirtualEngine {
   // Frames for clients produced since the last call, in order.
   std::vector<EngineOutput> TakeOutput();
 
-  // The longest-held registration on `port`, or "" when there is none.
+  // A station that answers only once the host has something behind it (a
+  // TCP peer to dial): `call` is on the air of every port for `endpoint`,
+  // and a connect to it is held, neither answered nor refused, until the
+  // host answers it or turns it down. The caller's retries meanwhile go
+  // unanswered, as they would while a far station is busy.
+  void RegisterHeld(int endpoint, const std::string& call);
+  // Connects to held calls that arrived since the last call.
+  std::vector<HeldCall> TakeHeldCalls();
+  // Brings the held link up on both sides. False when the caller has given
+  // up meanwhile: the held link is dropped then.
+  bool AnswerHeld(const HeldCall& call);
+  // The caller's attempt ends at once as one that retried out.
+  void RefuseHeld(const HeldCall& call);
+
+  // The longest-held registration on `port`, or "" when there is none; held
+  // calls do not count.
   std::string OldestRegistration(uint8_t port) const;
   // True when a client registered `call` on `port` or a link uses it there.
+  // A held call alone does not count: the TCP peer behind it may well call
+  // in under the same call.
   bool CallInUse(uint8_t port, const std::string& call) const;
   int ports() const { return ports_; }
 
@@ -78,6 +105,7 @@ class VirtualEngine {
     std::string call;
     uint8_t port = 0;
     int endpoint = 0;
+    bool held = false;
   };
   struct OnAir {
     AirFrame frame;
@@ -112,6 +140,9 @@ class VirtualEngine {
   void Acknowledge(Link& link, int nr);
   void ArmT1(Link& link);
   void Expire(Link& link);
+  Link* HeldLink(const HeldCall& call);
+  // The links calling the held link, still waiting for its answer.
+  std::vector<Link*> Callers(const Link& held);
   void Notify(Link& link, char kind, const std::string& text);
   void Log(const std::string& line) const;
 
@@ -128,6 +159,7 @@ class VirtualEngine {
   std::vector<OnAir> air_;
   size_t airPos_ = 0;
   std::vector<EngineOutput> out_;
+  std::vector<HeldCall> held_;
 };
 
 }  // namespace orn

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 
 #include "ornpe/virtual_engine.h"
 
@@ -176,6 +177,94 @@ TEST_F(GatewaySessionTest, HangingUpSendsThePartialLine) {
   session_.TerminalClosed();
   EXPECT_EQ(SentData(), std::vector<std::string>{"no newline"});
   EXPECT_TRUE(session_.finished());
+}
+
+TEST_F(GatewaySessionTest, BinaryAgreedByTheTerminalKeepsItsBytes) {
+  LogIn();
+  // The terminal will send binary: its bytes go as they come, at once.
+  session_.FromTerminal("\xff\xfb\x00"s);
+  EXPECT_EQ(session_.TakeTerminalOutput(), "\xff\xfd\x00"s);
+  session_.FromTerminal("a\nb\r\0c\xff\xff"s);
+  EXPECT_EQ(SentData(), std::vector<std::string>{"a\nb\r\0c\xff"s});
+  // The other direction is still text until the terminal asks for binary.
+  Engine('D', "x\ry\xff"s);
+  EXPECT_EQ(session_.TakeTerminalOutput(), "x\r\ny\xff\xff"s);
+  session_.FromTerminal("\xff\xfd\x00"s);
+  EXPECT_EQ(session_.TakeTerminalOutput(), "\xff\xfb\x00"s);
+  Engine('D', "x\ry\xff\n"s);
+  EXPECT_EQ(session_.TakeTerminalOutput(), "x\ry\xff\xff\n"s);
+  // Back to text lines when the terminal ends binary.
+  session_.FromTerminal("\xff\xfc\x00\xff\xfe\x00"s);
+  EXPECT_EQ(session_.TakeTerminalOutput(), "\xff\xfe\x00\xff\xfc\x00"s);
+  session_.FromTerminal("text\n");
+  EXPECT_EQ(SentData(), std::vector<std::string>{"text\r"});
+  Engine('D', "z\r");
+  EXPECT_EQ(session_.TakeTerminalOutput(), "z\r\n");
+}
+
+TEST_F(GatewaySessionTest, OtherTelnetOptionsAreRefused) {
+  session_.TakeTerminalOutput();
+  session_.FromTerminal("\xff\xfd\x01\xff\xfb\x03\xff\xfa\x18\x01\xff\xf0XX1GW\r\n"s);
+  EXPECT_EQ(session_.TakeTerminalOutput(), "\xff\xfc\x01\xff\xfe\x03" "Connecting XX1GW to XX9ORN-1 ...\r\n"s);
+}
+
+// A BBS calling in: the callsign line as from a terminal, then bytes as they are.
+TEST(GatewayBbsCallerTest, AfterTheCallsignEveryBytePasses) {
+  GatewaySession s(GatewayHooks{[] { return "XX9ORN-1"s; }, nullptr}, GatewaySession::Caller::Bbs);
+  s.Start();
+  EXPECT_EQ(s.TakeTerminalOutput(), "Callsign: ");
+  s.FromTerminal("xx5fbb\r");
+  s.FromTerminal("\n");  // the callsign line's own LF, in a read of its own
+  auto frames = s.TakeEngineFrames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].kind, 'C');
+  EXPECT_EQ(frames[0].callFrom, "XX5FBB");
+  s.FromEngine(ApiFrame{0, 'C', 0, "XX9ORN-1", "XX5FBB", "*** CONNECTED With Station XX9ORN-1\r\0"s});
+  EXPECT_EQ(s.TakeTerminalOutput(), "Connecting XX5FBB to XX9ORN-1 ...\r\n*** CONNECTED With Station XX9ORN-1\r\n");
+
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  all += "\r\n\n\r\0\xff"s;
+  const std::string wire = TelnetStream().Encode(all);
+  std::string sent;
+  for (size_t cut = 0; cut < wire.size(); cut += 100) {
+    s.FromTerminal(wire.substr(cut, 100));
+    for (auto& f : s.TakeEngineFrames()) {
+      EXPECT_EQ(f.kind, 'D');
+      EXPECT_LE(f.data.size(), 256u);
+      sent += f.data;
+    }
+  }
+  EXPECT_EQ(sent, all);
+
+  s.FromEngine(ApiFrame{0, 'D', 0xF0, "XX9ORN-1", "XX5FBB", "[ORN-7.10-ABFHMR$]\r" + all});
+  EXPECT_EQ(s.TakeTerminalOutput(), "[ORN-7.10-ABFHMR$]\r" + wire);
+  s.FromTerminal("\xff\xfd\x01\xff\xfb\x00"s);
+  EXPECT_EQ(s.TakeTerminalOutput(), "\xff\xfc\x01\xff\xfd\x00"s);
+  s.FromEngine(ApiFrame{0, 'd', 0, "XX9ORN-1", "XX5FBB", "*** DISCONNECTED From Station XX9ORN-1\r\0"s});
+  EXPECT_EQ(s.TakeTerminalOutput(), "*** DISCONNECTED From Station XX9ORN-1\r\n");
+  EXPECT_TRUE(s.finished());
+}
+
+TEST(GatewayBbsCallerTest, OnlyTheCallsignLineEndIsTakenOff) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"XX5FBB\r\nSID\r\n", "SID\r\n"},
+      {"XX5FBB\r\0\0SID"s, "\0SID"s},
+      {"XX5FBB\n\nSID", "\nSID"},
+      {"XX5FBB\r\r\nSID", "\r\nSID"},
+  };
+  for (const auto& [typed, sent] : cases) {
+    SCOPED_TRACE(typed);
+    GatewaySession s(GatewayHooks{[] { return "XX9ORN-1"s; }, nullptr}, GatewaySession::Caller::Bbs);
+    s.Start();
+    s.FromTerminal(typed);
+    s.FromEngine(ApiFrame{0, 'C', 0, "XX9ORN-1", "XX5FBB", "*** CONNECTED With Station XX9ORN-1\r\0"s});
+    std::string data;
+    for (auto& f : s.TakeEngineFrames()) {
+      if (f.kind == 'D') data += f.data;
+    }
+    EXPECT_EQ(data, sent);
+  }
 }
 
 // The session and the engine together, as the host wires them.

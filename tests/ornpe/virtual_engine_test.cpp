@@ -394,6 +394,90 @@ TEST_F(VirtualEngineTest, HangingUpDisconnectsThePeer) {
   EXPECT_TRUE(All(a).empty()) << "a closed endpoint gets nothing";
 }
 
+TEST_F(VirtualEngineTest, AHeldCallComesUpWhenTheHostAnswers) {
+  const int held = Client(), a = Client(), b = Client();
+  engine_.RegisterHeld(held, "XX5FBB");
+  ASSERT_TRUE(Register(b, "XX9ORN-1"));
+  EXPECT_EQ(engine_.OldestRegistration(0), "XX9ORN-1") << "a held call is nobody's BBS";
+  EXPECT_FALSE(engine_.CallInUse(1, "XX5FBB")) << "the peer behind it may call in under its call";
+  Send(b, 'm');
+
+  // On any port; the caller's retries go unanswered until the host answers.
+  Send(a, 'C', "XX1AAA", "XX5FBB", "", 1);
+  auto calls = engine_.TakeHeldCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].endpoint, held);
+  EXPECT_EQ(calls[0].port, 1);
+  EXPECT_EQ(calls[0].own, "XX5FBB");
+  EXPECT_EQ(calls[0].remote, "XX1AAA");
+  Wait(kRetryMs / 2);
+  EXPECT_TRUE(Notices(a).empty());
+  EXPECT_TRUE(engine_.TakeHeldCalls().empty());
+  EXPECT_EQ(MonitorLines(b).size(), 6u) << "the SABM and five retries";
+
+  ASSERT_TRUE(engine_.AnswerHeld(calls[0]));
+  auto na = Notices(a);
+  ASSERT_EQ(na.size(), 1u);
+  ExpectFrame(na[0], 'C', "XX5FBB", "XX1AAA", "*** CONNECTED With Station XX5FBB\r\0"s, 1);
+  EXPECT_TRUE(engine_.CallInUse(1, "XX5FBB"));
+  EXPECT_EQ(MonitorLines(b), std::vector<std::string>{"S 2:Fm XX5FBB To XX1AAA <UA F=1 >[12:34:56]\r\0"s});
+
+  // Data both ways in packets of PACLEN at most, and a disconnect reaches the host.
+  Send(held, 'D', "XX5FBB", "XX1AAA", std::string(300, 'x'), 1, 0xF0);
+  na = Notices(a);
+  ASSERT_EQ(na.size(), 2u);
+  ExpectFrame(na[0], 'D', "XX5FBB", "XX1AAA", std::string(256, 'x'), 1);
+  ExpectFrame(na[1], 'D', "XX5FBB", "XX1AAA", std::string(44, 'x'), 1);
+  Send(a, 'D', "XX1AAA", "XX5FBB", "\xff\0\r"s, 1, 0xF0);
+  auto nh = Notices(held);
+  ASSERT_EQ(nh.size(), 1u);
+  ExpectFrame(nh[0], 'D', "XX1AAA", "XX5FBB", "\xff\0\r"s, 1);
+  Send(a, 'd', "XX1AAA", "XX5FBB", "", 1);
+  nh = Notices(held);
+  ASSERT_EQ(nh.size(), 1u);
+  ExpectFrame(nh[0], 'd', "XX1AAA", "XX5FBB", "*** DISCONNECTED From Station XX1AAA\r\0"s, 1);
+  EXPECT_EQ(Notices(a).size(), 1u);
+}
+
+TEST_F(VirtualEngineTest, AHeldCallTurnedDownRetriesOutAtOnce) {
+  const int held = Client(), a = Client();
+  engine_.RegisterHeld(held, "XX5FBB");
+  Send(a, 'C', "XX1AAA", "XX5FBB");
+  auto calls = engine_.TakeHeldCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  engine_.RefuseHeld(calls[0]);
+  auto na = Notices(a);
+  ASSERT_EQ(na.size(), 1u);
+  ExpectFrame(na[0], 'd', "XX5FBB", "XX1AAA", "*** DISCONNECTED RETRYOUT With XX5FBB\r\0"s);
+  EXPECT_FALSE(engine_.AnswerHeld(calls[0]));
+  EXPECT_TRUE(Notices(held).empty());
+  // The next attempt is a new call for the host.
+  Send(a, 'C', "XX1AAA", "XX5FBB");
+  EXPECT_EQ(engine_.TakeHeldCalls().size(), 1u);
+}
+
+TEST_F(VirtualEngineTest, AHeldCallWhoseCallerIsGoneIsNotAnswered) {
+  const int held = Client(), a = Client(), c = Client();
+  engine_.RegisterHeld(held, "XX5FBB");
+  // A caller that retried out before the host answered.
+  Send(a, 'C', "XX1AAA", "XX5FBB");
+  auto calls = engine_.TakeHeldCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  At(kRetryMs);
+  auto na = Notices(a);
+  ASSERT_EQ(na.size(), 1u);
+  EXPECT_EQ(na[0].data, "*** DISCONNECTED RETRYOUT With XX5FBB\r\0"s);
+  EXPECT_FALSE(engine_.AnswerHeld(calls[0]));
+  // A caller whose client went away.
+  Send(c, 'C', "XX3CCC", "XX5FBB");
+  calls = engine_.TakeHeldCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  engine_.Close(c, true);
+  EXPECT_FALSE(engine_.AnswerHeld(calls[0]));
+  EXPECT_TRUE(Notices(held).empty());
+  EXPECT_FALSE(engine_.CallInUse(0, "XX3CCC"));
+}
+
 TEST_F(VirtualEngineTest, ConnectingAgainResetsTheLink) {
   const int a = Client(), b = Client();
   Connect(a, b);
