@@ -150,6 +150,8 @@ class LinFbb:
         for sub in ("pg", "filter", "server", "tool"):
             os.makedirs(os.path.join(self.root, sub), exist_ok=True)
         r = self.root
+        # Housekeeping shuts the BBS down for a while at that hour: keep it far away.
+        cleanup_hour = (time.localtime().tm_hour + 12) % 24
         self._write("conf/fbb.conf", f"""\
 # Written by the LinFBB test harness.
 version = FBB7.0.11
@@ -179,7 +181,7 @@ askinfo = NO
 mask = 3616
 security = 0 59 59
 warning = 0
-housekeeping = 2
+housekeeping = {cleanup_hour}
 timeout = 10 20
 maxdownload = 0 0
 localtime = 0
