@@ -225,13 +225,14 @@ A {self.partner}
         with open(os.path.join(HERE, "english.txt"), encoding="latin-1") as f:
             self._write("conf/lang/english.txt", f.read())
         with open(os.path.join(d, "inf.sys"), "wb") as f:
-            f.write(self._user(SYSOP[0], SYSOP[1], F_MOD | F_SYS | F_EXP, "Sysop"))
-            f.write(self._user(STATION[0], STATION[1], F_MOD | F_EXP, "Alice"))
+            f.write(self._user(SYSOP[0], SYSOP[1], F_MOD | F_SYS | F_EXP, "Sysop", self.call))
+            f.write(self._user(STATION[0], STATION[1], F_MOD | F_EXP, "Alice", self.call))
             # Without the B flag the partner is an ordinary user and its SID an unknown command.
-            f.write(self._user(self.partner, self.partner_password, F_MOD | F_BBS | F_EXP, "Partner"))
+            f.write(self._user(self.partner, self.partner_password, F_MOD | F_BBS | F_EXP, "Partner",
+                               self.partner))
 
     @staticmethod
-    def _user(call, password, flags, name):
+    def _user(call, password, flags, name, home):
         rec = bytearray(INFO_SIZE)
 
         def put(offset, size, text):
@@ -242,7 +243,7 @@ A {self.partner}
         rec[108] = 20                           # lines per page
         put(159, 13, name)                      # first name
         put(233, 31, "Testville")               # QTH
-        put(290, 41, call)                      # home BBS
+        put(290, 41, home)                      # home BBS
         put(358, 13, password)
         put(371, 9, "00000")                    # zip
         return bytes(rec)
