@@ -109,9 +109,10 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
   return MsgEditResult::kStored;
 }
 
-MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
+MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text,
+                          const std::string& bidCall) {
   if (!ctx.store || !ctx.clock) return MsgEditResult::kNotStored;
-  switch (StoreNewMessage(*ctx.store, db, *ctx.clock, m, text, "", MsgOrigin{})) {
+  switch (StoreNewMessage(*ctx.store, db, *ctx.clock, m, text, bidCall, MsgOrigin{})) {
     case NewMsgResult::kStored:
       return MsgEditResult::kStored;
     case NewMsgResult::kKnownBid:

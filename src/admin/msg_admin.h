@@ -57,9 +57,11 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
 MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
 
 // Stores a new message of the sysop's whose whole text (LF line ends) is
-// given, as every new message is stored (StoreNewMessage). A known BID is
+// given, as every new message is stored (StoreNewMessage); a message without
+// a BID gets "<bidCall>_<number>" unless `bidCall` is empty. A known BID is
 // refused.
-MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text);
+MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text,
+                          const std::string& bidCall = "");
 
 // The editor's fields for an answer to `original`: addressee and sender
 // swapped, subject "RE:" and the original's subject. False when the

@@ -91,21 +91,17 @@ ImportResult ImportMsgs(const MsgAdminContext& ctx, TOrnDbase& db, const std::st
       text += line;
     }
     if (!complete) break;
-    const bool known = m.Bid[0] && ctx.store && ctx.store->Bids.WeHaveThebid(m.Bid);
-    if (known || !m.AtBbs[0] || !m.FromStation[0] || !m.ToStation[0]) {
+    if (!m.AtBbs[0] || !m.FromStation[0] || !m.ToStation[0]) {
       ++result.skipped;
       continue;
-    }
-    if (!m.Bid[0] && autobid && ctx.store) {
-      const long next = ctx.store->counters.lastmsg + 1;
-      CopyField(m.Bid, ctx.ownCall + (next < 100000 ? "_" : "") + std::to_string(next));
     }
     // The new routing header goes before the block's own text, which keeps
     // its old header and address lines.
     const std::string header = ctx.routingHeader ? ctx.routingHeader() : std::string();
     // A number used again after a repair may still sit in a partner's queue.
     if (ctx.RemFwd) ctx.RemFwd(static_cast<long>(ctx.store ? ctx.store->counters.lastmsg + 1 : 0));
-    if (StoreNewMsg(ctx, db, m, header + "\n" + text) == MsgEditResult::kStored) {
+    // A known BID is skipped like an incomplete block.
+    if (StoreNewMsg(ctx, db, m, header + "\n" + text, autobid ? ctx.ownCall : "") == MsgEditResult::kStored) {
       result.stored.push_back(m.MsgNo);
     } else {
       ++result.skipped;

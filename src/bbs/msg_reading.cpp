@@ -152,8 +152,8 @@ bool TBBSCmd::ReadMsgText() {
       UpdatemsgBeacon* list = client.store ? client.store->MsgBeacon() : nullptr;
       const std::string to = m.ToStation;
       CountOutOfMailBeacon(list, std::string(1, status), "Y", to);
-      if (list && WaitsForAddressee(std::string(1, status)) && CallPart(m.ToStation) == db.site().ownCall &&
-          list->InList(to) == 0)
+      // The sysop has read the last of the mail waiting for the BBS's call.
+      if (list && CallPart(m.ToStation) == db.site().ownCall && list->InList(to) == 0)
         client.mainView().SetMailIndicator(false);
     }
     client.mainView().RefreshMsgList(db.mpos);

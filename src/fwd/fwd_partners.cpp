@@ -80,11 +80,8 @@ void FwdPartners::Route(const MsgOrigin& via, const MsgDB& m) {
 void FwdPartners::DealFwd(const MsgDB& m, const MsgOrigin* via) {
   const std::string own = client_.cfg().MyCallOut;
   const std::string to = FieldText(m.ToStation), at = FieldText(m.AtBbs), from = FieldText(m.FromStation);
-  if (to == own) {
-    client_.mainView().SetMailIndicator(true);
-    return;
-  }
-  if (AtIsUs(at, own)) return;
+  // Mail for the sysop stays here (the store's hook lights the indicator).
+  if (to == own || AtIsUs(at, own)) return;
   // Personal mail takes one route; bulletins go to every partner that wants
   // them.
   const bool personal = CallIsValid(to);

@@ -17,11 +17,8 @@ raw_port=$(free_port)
 refused_port=$(free_port)
 [ "$telnet_port" != "$raw_port" ] && [ "$raw_port" != "$refused_port" ] && [ "$telnet_port" != "$refused_port" ] ||
   fail "the same free port twice, run again"
-"$BUILD/ornpe" --listen 127.0.0.1:0 --gateway 127.0.0.1:0 --bbs-gateway 127.0.0.1:0 --ports 2 --retry-ms 3000 \
-  --bbs XX9ORN-1 --dial XX5FBB=127.0.0.1:$telnet_port --dial xx6raw=127.0.0.1:$raw_port,raw \
-  --dial XX7REF=127.0.0.1:$refused_port >"$WORK/ornpe.out" 2>"$WORK/ornpe.log" &
-pids+=($!)
-wait_for 10 grep -qs "^ornpe ready" "$WORK/ornpe.out" || fail "ornpe not ready: $(cat "$WORK/ornpe.log")"
+start_ornpe --bbs-gateway 127.0.0.1:0 --ports 2 --retry-ms 3000 --bbs XX9ORN-1 \
+  --dial XX5FBB=127.0.0.1:$telnet_port --dial xx6raw=127.0.0.1:$raw_port,raw --dial XX7REF=127.0.0.1:$refused_port
 read -r API BBSGW < <(sed -n 's/^ornpe ready api=\([^ ]*\) gateway=[^ ]* bbs-gateway=\([^ ]*\)$/\1 \2/p' "$WORK/ornpe.out")
 [ -n "$BBSGW" ] || fail "no BBS gateway in: $(cat "$WORK/ornpe.out")"
 
