@@ -10,10 +10,17 @@ TEST(CallsignTest, AmateurCallsignCheck) {
     const char* call;
     bool valid;
   } cases[] = {
-      {"XX7ZZ", true},   {"XX9ORN", true},  {"X1AB", false},   {"XA1B", true},  // the third character must be a digit
-      {"XXX1AB", false}, {"1X1AB", false},  {"X11AB", true},   {"XX1A2", false}, {"XX1", false},
-      {"XX1ABCD", false}, {"", false},      {"ALL", false},    {"SYSOP", false}, {"xx7zz", true},
-      {"XX7ZZ-1", false},
+      // Calls from every kind of prefix: one letter, letter and digit, digit
+      // and letter, three characters.
+      {"F6CCC", true},   {"G8AAA", true},  {"W1AW", true},    {"K1ABC", true},   {"9A1AA", true},
+      {"4X4ABC", true},  {"VK2ABC", true}, {"XX9ORN", true},  {"XX7ZZ", true},   {"XA1B", true},
+      {"X11AB", true},   {"3DA0XX", true}, {"2E0ABC", true},  {"xx7zz", true},   {"XXX1AB", true},
+      // Not calls: categories, no digit, no suffix, no letter before the
+      // digit, too long, a suffix with a digit, an SSID, other characters.
+      {"ALL", false},    {"WW", false},    {"AMSAT", false},  {"SYSOP", false},  {"12345", false},
+      {"X1", false},     {"XX1", false},   {"ABCDEFG", false}, {"XX1ABCD", false}, {"1X1ABCD", false},
+      {"11AB", false},   {"XX1A2", false}, {"XX7ZZ-1", false}, {"XX1ABCDE", false}, {"", false},
+      {"X-1AB", false},  {"XXXX1A", false}, {"X1ABCDE", false},
   };
   for (const Case& c : cases) EXPECT_EQ(CallIsValid(c.call), c.valid) << c.call;
 }

@@ -5,8 +5,9 @@
 
 namespace orn {
 
-// The amateur callsign check: 4 to 6 characters, the first not a digit, the
-// third a digit, no digit from the fourth on; the second is not checked.
+// The amateur callsign check, without SSID: a prefix of one to three letters
+// and digits with at least one letter, one digit, then a suffix of one to
+// four letters, six characters at most (F6CCC, W1AW, 9A1AA, XX9ORN).
 // Bulletin categories ("ALL", "SYSOP") and hierarchical addresses fail it.
 bool CallIsValid(const std::string& call);
 
