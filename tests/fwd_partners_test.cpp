@@ -236,7 +236,7 @@ TEST_F(FwdCycleTest, ThePartnerIsCalledAndOfferedItsMail) {
   engine_.Data(0, "XX2AAA", "[FBB-7.00-ABFHMR$]\rWelcome\r>\r");
   const std::string block = Sent();
   EXPECT_FALSE(ch.fwdoperation);
-  EXPECT_NE(block.find("FB P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 "), std::string::npos) << block;
+  EXPECT_NE(block.find("FA P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 "), std::string::npos) << block;
 
   // The link ends: there is nobody else, the cycle is over.
   engine_.Event(0, "*** DISCONNECTED From Station XX2AAA\r");
@@ -318,7 +318,33 @@ TEST_F(FwdCycleTest, AScriptThroughANode) {
   EXPECT_NE(Sent().find("XX9ORN_1001"), std::string::npos);
 }
 
-TEST_F(FwdCycleTest, AnUnexpectedAnswerEndsTheCallAndTheCycleGoesOn) {
+TEST_F(FwdCycleTest, TheAwaitedAnswerMayComeInPiecesAfterOtherText) {
+  AddPartner("XX2AAA", 1, "", [](UserDB& u) {
+    Queue(u, 0, 1001, "P");
+    Entry(u.Hcon[0], "0023", "XX1NOD;C XX2AAA;XX9ORN", "CONNECTED;connected to XX2AAA;Callsign :");
+  });
+  StartAndConnect({}, kFwdIni);
+  P().CMFwd();
+  Calls();
+  Answers("XX1NOD");
+  EXPECT_EQ(Sent(), "C XX2AAA\r");
+  // The node's banner, then its answer split anywhere, in its own case.
+  for (const char* piece : {"Welcome to the node\r", "*** Conn", "ected t", "o XX2AAA\r"}) {
+    EXPECT_TRUE(Ch(1).rcvwait) << piece;
+    engine_.Data(0, "XX1NOD", piece);
+  }
+  // The partner behind it asks who calls, in two pieces.
+  EXPECT_EQ(Sent(), "XX9ORN\r");
+  engine_.Data(0, "XX1NOD", "Callsi");
+  EXPECT_EQ(Ch(1).Service, 0);
+  engine_.Data(0, "XX1NOD", "gn : ");
+  EXPECT_EQ(Ch(1).Service, 9);
+  engine_.Data(0, "XX1NOD", "[FBB-7.00-ABFHMR$]\r>\r");
+  EXPECT_NE(Sent().find("XX9ORN_1001"), std::string::npos);
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{});
+}
+
+TEST_F(FwdCycleTest, AnAnswerThatNeverComesEndsTheCallAndTheCycleGoesOn) {
   AddPartner("XX2AAA", 1, "", [](UserDB& u) {
     Queue(u, 0, 1001);
     Entry(u.Hcon[0], "0023", "XX1NOD;C XX2AAA", "CONNECTED;Connected to XX2AAA");
@@ -330,6 +356,11 @@ TEST_F(FwdCycleTest, AnUnexpectedAnswerEndsTheCallAndTheCycleGoesOn) {
   Answers("XX1NOD");
   Sent();
   engine_.Data(0, "XX1NOD", "Busy from XX2AAA\r");
+  const int tick = bbs_->serviceTimers()->servicetimer_id;
+  timers_.Fire(tick);
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{});
+  clock_.Advance(121);
+  timers_.Fire(tick);
   EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1NOD"});
   engine_.Event(0, "*** DISCONNECTED From Station XX1NOD\r");
   EXPECT_EQ(Calls(), std::vector<std::string>{"0:XX2BBB"});

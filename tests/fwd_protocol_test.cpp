@@ -74,8 +74,16 @@ TEST(ProposalTest, LinesOfStoredMessages) {
   CopyField(m.ToStation, "ALL");
   CopyField(m.Bid, "7_XX1AAA");
   m.Size = 880;
-  EXPECT_EQ(FormatProposalLine(m, false), "FB B XX1AAA XX2BBB ALL 7_XX1AAA 880\r");
-  EXPECT_EQ(FormatProposalLine(m, true), "FB B XX1AAA XX2BBB.#X.Y ALL 7_XX1AAA 880\r");
+  EXPECT_EQ(FormatProposalLine(m, false, true), "FA B XX1AAA XX2BBB ALL 7_XX1AAA 880\r");
+  EXPECT_EQ(FormatProposalLine(m, true, true), "FA B XX1AAA XX2BBB.#X.Y ALL 7_XX1AAA 880\r");
+  EXPECT_EQ(FormatProposalLine(m, false, false), "FB B XX1AAA XX2BBB ALL 7_XX1AAA 880\r");
+  // A message sent with a plain "S" has no type: personal to a callsign,
+  // a bulletin otherwise.
+  CopyField(m.Type, " ");
+  EXPECT_EQ(FormatProposalLine(m, false, true), "FA B XX1AAA XX2BBB ALL 7_XX1AAA 880\r");
+  CopyField(m.Type, "");
+  CopyField(m.ToStation, "XX3CCC.#Z.Y");
+  EXPECT_EQ(FormatProposalLine(m, false, true), "FA P XX1AAA XX2BBB XX3CCC 7_XX1AAA 880\r");
 }
 
 TEST(ProposalTest, ReceivedLines) {

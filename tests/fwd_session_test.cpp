@@ -98,8 +98,8 @@ class FwdSessionTest : public MailboxSession {
     CopyField(f.ExpDays, "1200/261210");
   }
 
-  void Start() {
-    StartAndConnect({kPartner});
+  void Start(const std::string& moreIni = "") {
+    StartAndConnect({kPartner}, moreIni);
     Client().routeStoredMsg = [this](const MsgOrigin& via, const MsgDB& m) {
       routed_.push_back(m.MsgNo);
       relays_ = via.relays;
@@ -222,6 +222,29 @@ TEST_F(FwdSessionTest, EverythingMayArriveInSmallPieces) {
   EXPECT_STREQ(Record(2).MsgSubject, "two");
   EXPECT_STREQ(Record(2).Type, "B");
   EXPECT_EQ(MsgText(1002).substr(MsgText(1002).find('\n') + 1), FromDiskLines(b));
+}
+
+TEST_F(FwdSessionTest, LinesEndingInCrLfAreRead) {
+  // A partner on a telnet link ends its lines in CR LF, the LF perhaps in
+  // the next frame.
+  AddPartner();
+  Start();
+  auto crlf = [](const std::string& t) {
+    std::string out;
+    for (char c : t) {
+      out += c;
+      if (c == '\r') out += '\n';
+    }
+    return out;
+  };
+  const std::string block = crlf(kPartnerSid + Block({Proposal("1_XX1AAA", kBody.size())}));
+  EXPECT_EQ(Partner(block, 1), "FS +\r");
+  std::string out = Partner(BlockStream("one", Compressed(kBody)));
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_STREQ(Record(1).MsgSubject, "one");
+  EXPECT_EQ(Partner(crlf("FQ\r")), "");
+  EXPECT_TRUE(Disconnected());
 }
 
 TEST_F(FwdSessionTest, ABulletinThatCameMeanwhileIsDroppedAndTheNextFollows) {
@@ -357,12 +380,13 @@ TEST_F(FwdSessionTest, OurQueuedMessagesGoToThePartner) {
     Queue(u, 1, 1003, "B");
     Queue(u, 7, 1001, "P");
   });
-  Start();
+  dir_.Write("BBS.LOG", "");
+  Start("[LOG]\nLOGOK=1\nLOGOTHER=1\n");
   // The partner has nothing: our block follows at once, personal mail first.
   const std::string block = Partner(kPartnerSid + std::string("FF\r"));
-  const std::string want = Block({"FB P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 " + std::to_string(Record(1).Size),
-                                  "FB B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1002 " + std::to_string(Record(2).Size),
-                                  "FB B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1003 " + std::to_string(Record(3).Size)});
+  const std::string want = Block({"FA P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 " + std::to_string(Record(1).Size),
+                                  "FA B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1002 " + std::to_string(Record(2).Size),
+                                  "FA B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1003 " + std::to_string(Record(3).Size)});
   EXPECT_EQ(block, want);
   // It takes the first two; the third it has already.
   EXPECT_EQ(Partner("FS ++-\r"), "");
@@ -380,6 +404,12 @@ TEST_F(FwdSessionTest, OurQueuedMessagesGoToThePartner) {
   EXPECT_EQ(User(1).FwdMsgNo[7].FwdMsgNumbers, 1001);
 
   EXPECT_EQ(Partner("FF\r"), "FQ\r");
+  EXPECT_TRUE(Disconnected());
+  // Sent messages are logged with the port as the sysop counts it, as
+  // received ones are.
+  std::string log;
+  ASSERT_TRUE(ReadWholeFile(dir_ / "BBS.LOG", &log));
+  EXPECT_NE(log.find("<FWD Send> Msg#1001 from XX2BBB, Port=1."), std::string::npos) << log;
   const UserDB u = User(1);
   for (const UserFwdPriv& f : u.FwdMsgNo) EXPECT_EQ(f.FwdMsgNumbers, 0);
   // Personal mail has gone on; the bulletin may still go elsewhere.
@@ -391,13 +421,35 @@ TEST_F(FwdSessionTest, DeferredMessagesStayQueuedAndAreNotOfferedAgain) {
   AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Later", "Text.\n"});
   AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
   Start();
-  EXPECT_NE(Partner(kPartnerSid + std::string("FF\r")).find("FB B"), std::string::npos);
+  EXPECT_NE(Partner(kPartnerSid + std::string("FF\r")).find("FA B"), std::string::npos);
   // "=": not now. Nothing is sent, and the partner's turn follows.
   EXPECT_EQ(Partner("FS =\r"), "");
   EXPECT_EQ(RunSession(), "");
   EXPECT_EQ(Ch(1).whattodo, 'M');
   EXPECT_EQ(Partner("FF\r"), "FQ\r");
   EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+}
+
+TEST_F(FwdSessionTest, AMessageWithoutBidIsProposedWithTheBidWeMake) {
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "No BID", "Text.\n"});
+  {
+    // Stored while BIDGENERATION was off.
+    TOrnDbase db(StoreSite{dir_.path(), dir_ / "MAIL", "XX9ORN", ""});
+    ASSERT_TRUE(db.OpenMsgFile());
+    MsgDB m{};
+    MsgDBidx idx{};
+    ASSERT_TRUE(db.ReadFromFile(1, m, idx));
+    CopyField(m.Bid, "");
+    ASSERT_TRUE(db.WriteToFile(1, m));
+    db.CloseAll();
+  }
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+  Start();
+  EXPECT_NE(Partner(kPartnerSid + std::string("FF\r")).find("FA B XX7ZZ XX2BBB ALL XX9ORN_1001 "),
+            std::string::npos);
+  // Kept, so every partner is offered the same BID and it is known here.
+  EXPECT_STREQ(Record(1).Bid, "XX9ORN_1001");
+  EXPECT_TRUE(Client().store->Bids.WeHaveThebid("XX9ORN_1001"));
 }
 
 TEST_F(FwdSessionTest, AnAnswerWithTheNextBlockInTheSameText) {
@@ -432,6 +484,8 @@ TEST_F(FwdSessionTest, AReceiveOnlyPartnerGetsNoProposals) {
   });
   Start();
   EXPECT_EQ(Partner(kPartnerSid + std::string("FF\r")), "FQ\r");
+  // Who says FQ hangs up.
+  EXPECT_TRUE(Disconnected());
   EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
 }
 
@@ -460,7 +514,7 @@ TEST_F(FwdSessionTest, WeCallThePartner) {
   // The partner's greeting, in two pieces: our SID opens our first block.
   EXPECT_EQ(Partner("[FBB-7.00-ABFHMR$]\rWelcome to"), "");
   const std::string block = Partner(" XX2BBB\r>\r");
-  EXPECT_EQ(block.rfind(std::string(kSystemId) + "\rFB P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 ", 0), 0u) << block;
+  EXPECT_EQ(block.rfind(std::string(kSystemId) + "\rFA P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 ", 0), 0u) << block;
   EXPECT_EQ(Partner("FS +\r"), "");
   const std::vector<Received> got = ReadStream(RunSession());
   ASSERT_EQ(got.size(), 1u);

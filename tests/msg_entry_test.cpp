@@ -187,6 +187,13 @@ TEST_F(MsgEntryTest, BulletinWithItsSubjectOnTheLineStartsTheTextAtOnce) {
   EXPECT_EQ(St().MsgBeacon()->FormatMailBeacon(), "");
 }
 
+TEST_F(MsgEntryTest, TheDefaultRoutingLineNamesThisBbsWithItsHierarchy) {
+  LogIn(std::string("[PERSONAL]\nMYCALL=XX9ORN-1\nMYHIER=#ATH.GRC.EU\n") + kOpenPort);
+  Sends({"SB ALL", "Hi", "text"});
+  EXPECT_EQ(Says("/EX"), Stored(1001));
+  EXPECT_EQ(Text(1001).substr(0, Text(1001).find('\n')), "R:261210/1200Z @:XX9ORN.#ATH.GRC.EU [XX9ORN ORNMBX(v)7.00]");
+}
+
 TEST_F(MsgEntryTest, TheTextFileHasTheRoutingHeaderTheAddressesAndTheText) {
   LogIn();
   Sends({"S XX7ZZ", "Hi"});
@@ -196,7 +203,7 @@ TEST_F(MsgEntryTest, TheTextFileHasTheRoutingHeaderTheAddressesAndTheText) {
   EXPECT_EQ(Says("\x81" "ber"), "");  // OEM u-umlaut, stored in the ANSI set
   EXPECT_EQ(Says("/EX"), Stored(1001));
   const std::string want =
-      "R:261210/1200z @:XX9ORN [XX9ORN ORNMBX(v)7.00]\n\nFrom:XX1ABC\nTo:XX7ZZ.GRC.EU@\n\n"
+      "R:261210/1200Z @:XX9ORN [XX9ORN ORNMBX(v)7.00]\n\nFrom:XX1ABC\nTo:XX7ZZ.GRC.EU@\n\n"
       "a line split over two frames\ntwo lines\nin one frame\n\n\xFC" "ber\n";
   EXPECT_EQ(Text(1001), want);
   const MsgDB m = Msg(1);

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "platform/text.h"
-#include "store/new_message.h"
 #include "store/date_time.h"
 #include "store/mail_beacon_list.h"
 #include "store/msg_text.h"
+#include "store/new_message.h"
 #include "store/store.h"
 
 namespace orn {

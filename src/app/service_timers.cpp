@@ -195,6 +195,8 @@ void ServiceTimers::ServiceTimerProc() {
     if (ch->usermaxstaytimer != 0 && ch->usermaxstaytimer < now) link.DisConnect(ch->TncPortNumber, ch->UserCall);
     if (ch->channeltimeouttimer != 0 && ch->channeltimeouttimer < now)
       link.DisConnect(ch->TncPortNumber, ch->UserCall);
+    // A connect script's answer that never came ends the call.
+    if (ch->rcvwait && ch->scripttimer != 0 && ch->scripttimer < now) link.DisConnect(ch->TncPortNumber, ch->UserCall);
     // Long output advances only while the engine's queue for the station is
     // empty.
     if (ch->framequeue > 0) continue;

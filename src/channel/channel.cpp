@@ -45,6 +45,8 @@ void TChannel::ResetChannel() {
   whattodo = 0;
   Service = 0;
   fwdoperation = passwordwait = connectfwdpend = rcvwait = false;
+  scriptrx.clear();
+  scripttimer = 0;
   rcvwaitstr[0] = recentfile[0] = recentyapp[0] = cmd[0] = sparecmd[0] = fwdpartner[0] = '\0';
   droppingLine = false;
   // Output held for the station that left must not reach the next one.

@@ -72,6 +72,9 @@ class TChannel : public ChannelControls, public HeldOutput {
   // Runs the next step of the connect script in `send` and `rcv`; with no
   // step left, starts the forwarding session on the link that is up.
   void DecodePath();
+  // Connected data while a script step waits: true once the awaited answer
+  // has come, in this piece or across several.
+  bool ScriptAnswer(const char* data, int len);
   // The station is active: the inactivity deadline starts again.
   void ArmInactivityTimer();
   // A partner that called us: the connect entry for the current hour.
@@ -131,6 +134,11 @@ class TChannel : public ChannelControls, public HeldOutput {
   long maxdnld = 0;
   int framequeue = 0;
   char send[101] = "", rcv[101] = "", rcvwaitstr[101] = "";
+  // What came since the connect script's last step, searched for rcvwaitstr
+  // (an answer may come in pieces, after other text), and until when it is
+  // awaited.
+  std::string scriptrx;
+  int64_t scripttimer = 0;
   // The partner a connect script is calling; the link may be to a node.
   char fwdpartner[7] = "";
   char recentfile[300] = "";

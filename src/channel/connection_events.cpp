@@ -122,12 +122,9 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
     ch.cmd[0] = '\0';
     if (ch.Fwd->putbuf(data, static_cast<size_t>(len))) ch.DecodeService();
   } else if (ch.rcvwait) {
-    if (std::strstr(ch.cmd, ch.rcvwaitstr)) {
-      ch.DecodePath();
-      return;
-    }
-    link_->DisConnect(port, ch.UserCall);
-    ch.BbsCmdDecode();
+    // Anything else (a node's banner, a prompt in two pieces) waits with it,
+    // until the script's time-out.
+    if (ch.ScriptAnswer(data, len)) ch.DecodePath();
   } else if (ch.fwdoperation) {
     ch.fwdoperation = false;
     const int e = ch.hconindex;

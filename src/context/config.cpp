@@ -34,7 +34,11 @@ void ReadPersonalSection(const IniFile& ini, Config& c) {
   c.MyHier = ini.GetString(S, "MYHIER", "NOHIER", 80);
   c.MyPass = ini.GetString(S, "MYPASSWORD", "PWXZ", 80);
   c.MyZip = ini.GetString(S, "MYZIP", "NOZIP", 6);
-  c.FWDMSGHEADER = ini.GetString(S, "FWDHEADER", "R:$D/$Tz @:$V [XX9ORN ORNMBX(v)7.00]", 150);
+  // By default the routing line names this BBS with its hierarchical
+  // address, its time in "Z" as every peer writes it.
+  const bool hier = !c.MyHier.empty() && c.MyHier != "NOHIER";
+  c.FWDMSGHEADER =
+      ini.GetString(S, "FWDHEADER", "R:$D/$TZ @:$V" + (hier ? "." + c.MyHier : std::string()) + " [$V ORNMBX(v)7.00]", 150);
   c.sysopisin = ExactlyOne(ini, S, "SYSOP", 0);
   c.FwdOk = ExactlyOne(ini, S, "FWDOK", 0);
   c.swapbbs = ExactlyOne(ini, S, "SWAPBBS", 0);

@@ -24,6 +24,9 @@ std::string NextPiece(char (&field)[N]) {
 
 // What a link shows when our connect is answered.
 const char* const kConnectNotice = "CONNECTED";
+// How long a step's answer is awaited: a node may take its own connect's
+// retries before it says anything.
+constexpr int64_t kScriptWaitSeconds = 120;
 
 }  // namespace
 
@@ -31,6 +34,15 @@ void TChannel::GetFwdSettings() {
   if (!tdb) return;
   const int e = EntryForHour(tdb->userdb, client_.clock().LocalNow().tm_hour);
   hconindex = e < 0 ? 0 : e;
+}
+
+bool TChannel::ScriptAnswer(const char* data, int len) {
+  // Only the end matters: the awaited text is short.
+  constexpr size_t kKept = 1024;
+  scriptrx.append(data, static_cast<size_t>(len > 0 ? len : 0));
+  if (scriptrx.size() > kKept) scriptrx.erase(0, scriptrx.size() - kKept);
+  // Nodes and telnet servers do not agree on the case of their prompts.
+  return UpperAscii(scriptrx).find(UpperAscii(rcvwaitstr)) != std::string::npos;
 }
 
 void TChannel::DecodePath() {
@@ -88,7 +100,11 @@ void TChannel::DecodePath() {
     }
     Send(step + "\r");
     // A step that waits for nothing is followed by the next at once.
-    if (rcvwait) return;
+    if (rcvwait) {
+      scriptrx.clear();
+      scripttimer = client_.clock().Now() + kScriptWaitSeconds;
+      return;
+    }
   }
 }
 

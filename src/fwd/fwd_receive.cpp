@@ -78,8 +78,12 @@ void TFwd::DecodeProposal() {
   if (text == "FF\r") {
     cmd[0] = '\0';
     if (ReceiveOnly() || !HasMsgsToFwd()) {
+      // Whoever says FQ hangs up: the partner waits for the link to drop
+      // before it counts the exchange done (the disconnect goes after the FQ).
       SendText("FQ\r");
-      SetState(fwdstate::kIdle);
+      Show("Fwd Finished..");
+      SetState(fwdstate::kEnding);
+      Parent->Disconnect();
       return;
     }
     SetState(fwdstate::kSendProposal);

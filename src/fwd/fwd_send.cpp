@@ -12,6 +12,7 @@
 #include "store/callsign.h"
 #include "store/date_time.h"
 #include "store/msg_text.h"
+#include "store/new_message.h"
 #include "store/store.h"
 
 namespace orn {
@@ -79,6 +80,14 @@ bool TFwd::AddToProposal(int i, const UserFwdPriv& f, long upos) {
     return false;
   }
   MsgDB& m = db.msgdb;
+  if (!m.Bid[0]) {
+    // Peers take no proposal without a BID (stored with BIDGENERATION=0):
+    // the message gets the BID we would have made, kept in its record and
+    // in our table, so that it is the same for every partner and is known
+    // when it comes back.
+    CopyField(m.Bid, GeneratedBid(Parent->client().cfg().MyCallOut, number));
+    if (db.WriteToFile(pos, m)) store->Bids.InsertInBidArray(m.Bid);
+  }
   if (!m.AtBbs[0]) {
     std::string at = FieldText(db.userdb.Call);
     const std::string hier = FieldText(db.userdb.HierAddress);
@@ -92,7 +101,8 @@ bool TFwd::AddToProposal(int i, const UserFwdPriv& f, long upos) {
   p.subject = FieldText(m.MsgSubject);
   p.bid = FieldText(m.Bid);
   p.flag = '-';
-  p.proposal = FormatProposalLine(m, Parent->sfwd.hierok);
+  // Messages leave only in compressed blocks for now.
+  p.proposal = FormatProposalLine(m, Parent->sfwd.hierok, true);
   return true;
 }
 
@@ -244,7 +254,8 @@ void TFwd::RemoveFwd() {
   if (!store || !ReloadPartner()) return;
   UserDB& u = Parent->tdb->userdb;
   std::unique_ptr<TOrnDbase> mdb = store->OpenDbase();
-  const std::string port = "Port=" + std::to_string(Parent->TncPortNumber) + ".";
+  // Ports count from 1 in the log, as everywhere the sysop reads them.
+  const std::string port = "Port=" + std::to_string(Parent->TncPortNumber + 1) + ".";
   for (int i = 0; i < proposallen && i < kMaxProposals; ++i) {
     const FwdProposal& p = fwdproposal[i];
     if (p.flag == '=' || p.msgno <= 0) continue;

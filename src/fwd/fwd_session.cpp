@@ -2,6 +2,7 @@
 // replies, whose turn it is and what a side says when it has nothing.
 #include "fwd/fwd_session.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "channel/channel.h"
@@ -116,6 +117,12 @@ void TFwd::Step() {
   if (!Parent->tdb) {
     if (State() != fwdstate::kEnding) Fail("No records.\r");
     return;
+  }
+  if (!FwdBinaryState(Parent->whattodo)) {
+    // Over telnet a partner ends its lines in CR LF; the protocol's lines
+    // end in CR, and an LF left over would open the next line.
+    char* cmd = Parent->cmd;
+    *std::remove(cmd, cmd + std::strlen(cmd), '\n') = '\0';
   }
   switch (State()) {
     case fwdstate::kSendProposal: SendProposal(); break;

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "store/callsign.h"
 #include "store/msg_text.h"
+#include "store/new_message.h"
 #include "store/store.h"
 
 extern char** environ;
@@ -85,7 +86,7 @@ bool FwdPartners::CheckServers(MsgDB* m) {
   CopyField(r.FromStation, own);
   CopyField(r.AtBbs, "");
   r.Size = static_cast<int32_t>(size);
-  CopyField(r.Bid, own + (r.MsgNo < 100000 ? "_" : "") + std::to_string(r.MsgNo));
+  CopyField(r.Bid, GeneratedBid(own, r.MsgNo));
   auto db = store_.OpenDbase();
   const long pos = db->SearchBinary(r.MsgNo);
   MsgDB stored{};

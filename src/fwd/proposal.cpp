@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "platform/text.h"
+#include "store/callsign.h"
 
 namespace orn {
 namespace {
@@ -54,10 +55,15 @@ std::string ProposalChecksum(const std::string& lines) {
   return DtoHex((256 - sum % 256) % 256, 2);
 }
 
-std::string FormatProposalLine(const MsgDB& m, bool hier) {
+std::string FormatProposalLine(const MsgDB& m, bool hier, bool compressed) {
   const std::string at = FieldText(m.AtBbs);
-  std::string line = "FB ";
-  line += FieldText(m.Type).empty() ? std::string(" ") : FieldText(m.Type).substr(0, 1);
+  std::string line = compressed ? "FA " : "FB ";
+  const std::string type = Trim(FieldText(m.Type));
+  if (!type.empty()) {
+    line += type.substr(0, 1);
+  } else {
+    line += CallIsValid(CallKey(FieldText(m.ToStation))) ? 'P' : 'B';
+  }
   line += ' ' + CutAtDot(FieldText(m.FromStation));
   line += ' ' + (hier ? at : CutAtDot(at));
   line += ' ' + CutAtDot(FieldText(m.ToStation));

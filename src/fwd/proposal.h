@@ -26,9 +26,13 @@ std::string DtoHex(long S, int digits);
 std::string ProposalChecksum(const std::string& lines);
 
 // The proposal line of a message, CR included:
-// "FB type from at to bid size". Text fields are cut at their first "." except
-// the @BBS when the partner takes hierarchical addresses.
-std::string FormatProposalLine(const MsgDB& m, bool hier);
+// "FA type from at to bid size" in compressed forwarding, "FB ..." in plain
+// text (FA is a compressed message, FB a compressed file, as every FBB peer
+// reads them). Text fields are cut at their first "." except the @BBS when
+// the partner takes hierarchical addresses. A message stored without a type
+// is proposed as P when its addressee is a callsign, B otherwise: peers
+// refuse a blank type.
+std::string FormatProposalLine(const MsgDB& m, bool hier, bool compressed);
 
 // The fields of a received proposal line.
 struct ProposalFields {

@@ -9,13 +9,17 @@
 
 namespace orn {
 
+std::string GeneratedBid(const std::string& call, long number) {
+  return call + (number < 100000 ? "_" : "") + std::to_string(number);
+}
+
 NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, MsgDB& m, const std::string& text,
                              const std::string& bidCall, const MsgOrigin& origin) {
   MsgCounters& counters = store.counters;
   const long number = counters.lastmsg + 1;
   m.MsgNo = static_cast<int32_t>(number);
   if (!m.Bid[0] && !bidCall.empty())
-    CopyField(m.Bid, bidCall + (number < 100000 ? "_" : "") + std::to_string(number));
+    CopyField(m.Bid, GeneratedBid(bidCall, number));
   // Another channel or a partner may have brought the same bulletin meanwhile.
   if (m.Bid[0] && store.Bids.WeHaveThebid(m.Bid)) return NewMsgResult::kKnownBid;
   CopyField(m.MsgDate, FormatMsgDateTime(clock));

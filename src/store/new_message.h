@@ -26,6 +26,10 @@ struct MsgOrigin {
 
 enum class NewMsgResult { kStored, kKnownBid, kNotStored };
 
+// The BID this BBS makes for message `number`: "XX9ORN_1001", and from six
+// digits on "XX9ORN100000" (a BID has at most 12 characters).
+std::string GeneratedBid(const std::string& call, long number);
+
 // What happens once a message is stored (routing, the views, the log): set by
 // the running BBS; tests and tools may leave it empty.
 using NewMsgHook = std::function<void(const MsgDB& m, long position, const MsgOrigin& origin)>;
