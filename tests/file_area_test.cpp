@@ -60,7 +60,7 @@ TEST_F(FileAreaTest, UploadStoresTheTextAndRefusesWhatExists) {
   EXPECT_FALSE(FileExists(Area("NOTE.TXT")));  // nothing under the real name yet
   engine_.Data(0, "XX1ABC", "73 de XX9ORN /EX\r");
   EXPECT_EQ(Sent(), Marked("filestored") + kFullPrompt);
-  EXPECT_EQ(dir_.Read("FILES/NOTE.TXT"), "hello\r\n73 de XX9ORN /EX\r\n");
+  EXPECT_EQ(dir_.Read("FILES/NOTE.TXT"), "hello\r\n73 de XX9ORN\r\n");
   EXPECT_EQ(Says("U NOTE.TXT"), Marked("thereisfile") + kFullPrompt);
   // Into a subdirectory that exists.
   CreateDirIfDontExist(Area(), "SUB");
@@ -138,6 +138,34 @@ TEST_F(FileAreaTest, OnlyWhatWasUploadedInThisSessionIsErased) {
   EXPECT_EQ(Says("Z MINE.TXT"), Marked("hasbeenerased") + kFullPrompt);
   EXPECT_FALSE(FileExists(Area("MINE.TXT")));
   EXPECT_TRUE(FileExists(Area("OTHER.TXT")));
+  // A name that only contains an uploaded one is another file.
+  Says("U AREADME.TXT");
+  Says("x /EX");
+  dir_.Write("FILES/README.TXT", "the sysop's");
+  EXPECT_EQ(Says("Z README.TXT"), Marked("notauthorized") + kFullPrompt);
+  EXPECT_EQ(Says("Z readme"), std::string("\r") + kFullPrompt);
+  EXPECT_TRUE(FileExists(Area("README.TXT")));
+  EXPECT_EQ(Says("Z areadme.txt"), Marked("hasbeenerased") + kFullPrompt);
+}
+
+TEST_F(FileAreaTest, TwoStationsUploadingOneNameDoNotMix) {
+  for (const char* call : {"XX1ABC", "XX2DEF"}) AddUser(call, [](UserDB& u) { CopyField(u.Type, "R"); });
+  StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n");
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  ASSERT_EQ(Connects(0, "XX2DEF"), 2);
+  Sent();
+  Type("XX1ABC", "U SAME.TXT");
+  Type("XX2DEF", "U SAME.TXT");
+  Type("XX1ABC", "first one");
+  Type("XX2DEF", "second one");
+  Type("XX2DEF", "/EX");
+  Type("XX1ABC", "/EX");
+  const std::string sent = Sent();
+  EXPECT_NE(sent.find(Marked("filestored")), std::string::npos) << sent;
+  EXPECT_NE(sent.find(Marked("thereisfile")), std::string::npos) << sent;
+  // The first to finish keeps the name; nothing of the other is left.
+  EXPECT_EQ(dir_.Read("FILES/SAME.TXT"), "second one\r\n");
+  EXPECT_EQ(ListDir(Area()), std::vector<std::string>{"SAME.TXT"});
 }
 
 }  // namespace

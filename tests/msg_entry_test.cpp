@@ -295,15 +295,16 @@ TEST_F(MsgEntryTest, TheEndOfTheText) {
   } cases[] = {
       {{"one\r", "/EX\r"}, "one\n"},
       {{"one\r/ex\r"}, "one\n"},
-      // A marker inside a line ends the text there; the last four characters go.
-      {{"see /EX later\r"}, "see /EX la"},
-      {{"done/EX\r"}, "done"},
+      {{"/Ex\r"}, ""},
+      // The mark ends a line; what stands before it stays. Elsewhere in a
+      // line it is text, and so is what follows the line.
+      {{"see /EX later\r", "C:/EXAMPLE\r", "/EX\r"}, "see /EX later\nC:/EXAMPLE\n"},
+      {{"done/EX\r"}, "done\n"},
+      {{"73 de XX9ORN /ex  \r"}, "73 de XX9ORN\n"},
       {{"/E", "X\r"}, ""},
       {{"bye\x1A\r"}, "bye"},
       {{"bye\x1A"}, "bye"},
       {{"\x1A\r"}, ""},
-      // Only one case of the marker counts.
-      {{"/Ex\r", "/EX\r"}, "/Ex\n"},
       // A line longer than the line buffer is stored whole all the same.
       {{std::string(1000, 'a'), std::string(500, 'a') + "\r", "/EX\r"}, std::string(1500, 'a') + "\n"},
   };

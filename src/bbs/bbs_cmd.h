@@ -84,6 +84,7 @@ class TBBSCmd : public TFileOperations {
   // A text upload collects under this name and takes its real one (`cn`)
   // only when it is complete.
   std::string partial_;
+  std::string uploadPending_;  // an upload's line not yet ended
 
  public:
   // Working state of listing and reading.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bbs/upload_list.h"
 #include "channel/channel.h"
 #include "context/area_path.h"
 #include "bbs/bbs_cmd.h"
@@ -76,7 +77,7 @@ void EraseCommand(TChannel& ch, const std::string& area, const char* line, size_
     ch.EndService("\r");
     return;
   }
-  if (std::string(ch.recentfile).find(name) == std::string::npos) {
+  if (!InUploadList(ch.recentfile, name)) {
     ch.EndService(ch.lang.notauthorized);
     return;
   }

@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bbs/upload_list.h"
 #include "channel/channel.h"
 #include "bbs/bbs_cmd.h"
 #include "bbs/file_area.h"
+#include "bbs/text_end.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/msg_text.h"
@@ -41,7 +43,9 @@ bool TBBSCmd::StartUpload() {
     ch.EndService(ch.lang.thereisfile);
     return false;
   }
-  partial_ = path + ".part";
+  // Each upload collects under a name of its own channel: two stations
+  // sending the same name never write into one file.
+  partial_ = path + "." + std::to_string(ch.TncAbsoluteNumber) + ".part";
   infile = std::fopen(partial_.c_str(), "wb");
   if (!infile) {
     partial_.clear();
@@ -50,8 +54,7 @@ bool TBBSCmd::StartUpload() {
     return false;
   }
   CopyField(cn, path);
-  std::string recent = std::string(ch.recentfile) + typed + "\r";
-  CopyField(ch.recentfile, recent);
+  AddToUploadList(ch.recentfile, sizeof ch.recentfile, typed);
   ch.Service = 1;
   ipos = 1;
   ch.Send(ch.lang.sendfile);
@@ -61,19 +64,33 @@ bool TBBSCmd::StartUpload() {
 bool TBBSCmd::Upload(const char* text) {
   TChannel& ch = *chan;
   terminate = false;
-  std::string piece = text;
-  if (piece.empty()) return true;
-  if (piece.find("/EX") != std::string::npos || piece.find("/ex") != std::string::npos) terminate = true;
-  if (piece.size() >= 2 && piece[piece.size() - 2] == '\x1A') {
-    terminate = true;
-    piece.resize(piece.size() - 2);
+  if (!text || !*text) return true;
+  // Whole lines: the end mark may come split over frames.
+  uploadPending_ += text;
+  std::string stored;
+  size_t start = 0;
+  for (size_t cr; !terminate && (cr = uploadPending_.find('\r', start)) != std::string::npos; start = cr + 1) {
+    std::string line = uploadPending_.substr(start, cr + 1 - start);
+    terminate = CutTextEnd(&line);
+    stored += line;
   }
-  std::vector<char> buf(piece.begin(), piece.end());
+  uploadPending_.erase(0, start);
+  if (!terminate && !uploadPending_.empty()) {
+    // A Ctrl-Z ends the text without a CR after it; a line without end
+    // goes as it is once it is long.
+    std::string rest = uploadPending_;
+    terminate = CutTextEnd(&rest);
+    if (terminate || rest.size() >= 2048) {
+      stored += rest;
+      uploadPending_.clear();
+    }
+  }
+  std::vector<char> buf(stored.begin(), stored.end());
   buf.push_back('\0');
-  FormatTextSave(buf.data(), static_cast<long>(piece.size()),
+  FormatTextSave(buf.data(), static_cast<long>(stored.size()),
                  ch.client().cfg().OEMANSI ? &ch.client().codePages() : nullptr);
-  const std::string stored = ToDiskLines(buf.data());
-  const bool written = infile && std::fwrite(stored.data(), 1, stored.size(), infile) == stored.size();
+  const std::string disk = ToDiskLines(buf.data());
+  const bool written = infile && std::fwrite(disk.data(), 1, disk.size(), infile) == disk.size();
   if (!written) {
     closefile(infile);
     ch.EndService("Error... File not stored.\r");
@@ -82,7 +99,12 @@ bool TBBSCmd::Upload(const char* text) {
   if (!terminate) return true;
   const bool closed = std::fclose(infile) == 0;
   infile = nullptr;
-  if (!closed || FileExists(cn) || std::rename(partial_.c_str(), cn) != 0) {
+  if (closed && FileExists(cn)) {
+    // Another station's upload of the same name finished first.
+    ch.EndService(ch.lang.thereisfile);
+    return false;  // the destructor removes the partial file
+  }
+  if (!closed || std::rename(partial_.c_str(), cn) != 0) {
     ch.EndService("Error... File not stored.\r");
     return false;
   }

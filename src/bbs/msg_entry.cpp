@@ -13,6 +13,7 @@
 
 #include "channel/channel.h"
 #include "bbs/bbs_cmd.h"
+#include "bbs/text_end.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/decode_send.h"
@@ -195,15 +196,7 @@ bool MsgEntry::Line(std::string line) {
     return StartText();
   }
 
-  bool ended = false;
-  if (line.find("/EX") != std::string::npos || line.find("/ex") != std::string::npos) {
-    ended = true;
-    line.erase(line.size() >= 4 ? line.size() - 4 : 0);
-  }
-  if (line.size() >= 2 && line[line.size() - 2] == '\x1A') {
-    ended = true;
-    line.erase(line.size() - 2);
-  }
+  const bool ended = CutTextEnd(&line);
   std::vector<char> buf(line.begin(), line.end());
   buf.push_back('\0');
   const Config& cfg = ch.client().cfg();

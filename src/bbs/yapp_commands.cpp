@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "bbs/upload_list.h"
 #include "channel/channel.h"
 #include "context/area_path.h"
 #include "bbs/prepare_dir.h"
@@ -69,29 +70,6 @@ std::string DropCr(std::string s) {
   return s;
 }
 
-// The names of the uploads are kept whole, so that a name is never taken
-// for a part of another.
-bool UploadedHere(const TChannel& ch, const std::string& name) {
-  const std::string list = ch.recentyapp;
-  size_t start = 0;
-  while (start < list.size()) {
-    size_t end = list.find('\r', start);
-    if (end == std::string::npos) end = list.size();
-    if (EqualNoCase(list.substr(start, end - start), name)) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-void RememberUpload(TChannel& ch, const std::string& name) {
-  const size_t used = std::strlen(ch.recentyapp);
-  // A name that does not fit is not kept: the station cannot erase that file.
-  if (used + name.size() + 1 >= sizeof ch.recentyapp) return;
-  std::memcpy(ch.recentyapp + used, name.data(), name.size());
-  ch.recentyapp[used + name.size()] = '\r';
-  ch.recentyapp[used + name.size() + 1] = '\0';
-}
-
 void Erase(TChannel& ch, const std::string& name) {
   MDIClient& client = ch.client();
   const Config& cfg = client.cfg();
@@ -100,7 +78,7 @@ void Erase(TChannel& ch, const std::string& name) {
     ch.EndService("\r");
     return;
   }
-  if (!UploadedHere(ch, name)) {
+  if (!InUploadList(ch.recentyapp, name)) {
     ch.EndService(ch.lang.notauthorized);
     return;
   }
@@ -122,7 +100,7 @@ void Erase(TChannel& ch, const std::string& name) {
 void StartTransfer(TChannel& ch, const std::string& param, int what) {
   auto xfer = std::make_unique<TYappXfer>(ChannelYappHost(ch), param, what);
   if (!xfer->Proceed()) return;
-  if (what == kYappUpload) RememberUpload(ch, DropCr(param));
+  if (what == kYappUpload) AddToUploadList(ch.recentyapp, sizeof ch.recentyapp, DropCr(param));
   ch.yapp = std::move(xfer);
 }
 
