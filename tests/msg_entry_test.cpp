@@ -302,6 +302,8 @@ TEST_F(MsgEntryTest, TheEndOfTheText) {
       {{"done/EX\r"}, "done\n"},
       {{"73 de XX9ORN /ex  \r"}, "73 de XX9ORN\n"},
       {{"/E", "X\r"}, ""},
+      // A NUL inside a frame is dropped, the rest of the frame kept.
+      {{std::string("li\0ne2\r", 7), "/EX\r"}, "line2\n"},
       {{"bye\x1A\r"}, "bye"},
       {{"bye\x1A"}, "bye"},
       {{"\x1A\r"}, ""},

@@ -197,6 +197,9 @@ TEST_F(ListingTest, TheFormsOfL) {
       {"L ", "notenoughparameters"}, {"L<", "notenoughparameters"}, {"L> ", "notenoughparameters"},
       {"LT", "notenoughparameters"}, {"LS", "notenoughparameters"}, {"L*", "notenoughparameters"},
       {"LX", "invalidparameters"},   {"L1", "invalidparameters"},
+      // Numbers are whole, positive and of a size a message number can have.
+      {"LL -9223372036854775808", "invalidparameters"}, {"LL 99999999999", "invalidparameters"},
+      {"L -1", "invalidparameters"}, {"L 10x", "invalidparameters"}, {"R 1e3", "notfound"},
   };
   for (const auto& e : errors) EXPECT_EQ(Says(e.line), Marked(e.reply) + kFullPrompt) << e.line;
   EXPECT_EQ(Ch(1).Service, 0);

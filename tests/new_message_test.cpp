@@ -132,6 +132,13 @@ TEST_F(NewMessageTest, BidsAreMadeKeptAndRefusedWhenKnown) {
   EXPECT_EQ(stored_.size(), 4u);
 }
 
+TEST_F(NewMessageTest, ControlCharactersLeaveTheSubject) {
+  MsgDB m = New("N");
+  CopyField(m.MsgSubject, "a\x1B[2Jb\x07" "c\x7F" "\xE4");
+  ASSERT_EQ(Add(m), NewMsgResult::kStored);
+  EXPECT_STREQ(m.MsgSubject, "a?[2Jb?c?\xE4");
+}
+
 TEST_F(NewMessageTest, AFailedWriteLeavesNothingBehind) {
   // The text cannot be written: no record, no count, no number used up.
   std::filesystem::remove_all(site_.mailDir);

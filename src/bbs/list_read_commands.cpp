@@ -23,7 +23,14 @@ std::string Param(const char* line, size_t letters) {
   return p;
 }
 
-long Number(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+// A number a station typed: digits only, nine at most (no message number
+// is larger); -1 for anything else, so that no sum with it can overflow.
+long Number(const std::string& text) {
+  if (text.empty() || text.size() > 9) return -1;
+  for (char c : text)
+    if (c < '0' || c > '9') return -1;
+  return std::strtol(text.c_str(), nullptr, 10);
+}
 
 std::string BeforeDot(const std::string& text) { return text.substr(0, text.find('.')); }
 
@@ -79,6 +86,10 @@ void ListCommand(TChannel& ch, const char* line) {
         ch.EndService(ch.lang.notenoughparameters);
         return;
       }
+      if (Number(n) < 0) {
+        ch.EndService(ch.lang.invalidparameters);
+        return;
+      }
       until = db.SearchBinary(Number(n));
       if (!db.ReadFromFile(until, db.msgdb, db.msgidx) || until == last) until = 1;
       break;
@@ -89,6 +100,9 @@ void ListCommand(TChannel& ch, const char* line) {
       if (n.empty()) {
         until = last;
         timed = false;
+      } else if (Number(n) < 0) {
+        ch.EndService(ch.lang.invalidparameters);
+        return;
       } else {
         until = std::max(1L, last - Number(n) + 1);
       }
@@ -164,7 +178,7 @@ void ReadCommand(TChannel& ch, const char* line) {
     return;
   }
   const long number = Number(n);
-  const long pos = db.SearchBinary(number);
+  const long pos = number < 0 ? 0 : db.SearchBinary(number);
   if (!db.ReadFromFile(pos, db.msgdb, db.msgidx) || db.msgdb.MsgNo != number) {
     ch.EndService(ch.lang.notfound);
     return;

@@ -108,8 +108,11 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   TChannel& ch = *ptrchild[index];
   ShowToChannel(ch, data, len);
   if (ch.terminal) return;
-  const size_t n = std::min(static_cast<size_t>(len), sizeof ch.cmd - 1);
-  std::memcpy(ch.cmd, data, n);
+  // The interpreter reads text up to a NUL: a NUL a station sends is
+  // dropped, never taken for the end of what it sent.
+  size_t n = 0;
+  for (int i = 0; i < len && n < sizeof ch.cmd - 1; ++i)
+    if (data[i] != '\0') ch.cmd[n++] = data[i];
   ch.cmd[n] = '\0';
   if (ch.Service == kServiceYappReceive || ch.Service == kServiceYappSend) {
     // A YAPP transfer takes the bytes as they came, NULs and all.

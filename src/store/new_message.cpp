@@ -23,6 +23,11 @@ NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, Ms
   // Another channel or a partner may have brought the same bulletin meanwhile.
   if (m.Bid[0] && store.Bids.WeHaveThebid(m.Bid)) return NewMsgResult::kKnownBid;
   CopyField(m.MsgDate, FormatMsgDateTime(clock));
+  // A subject goes to every reader's terminal: no control characters in it.
+  for (char& c : m.MsgSubject) {
+    if (c == '\0') break;
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
   if (!m.Status[0] || m.Status[0] == ' ') CopyField(m.Status, "N");
 
   // The text first: a record never points at a text that is not there.

@@ -36,7 +36,8 @@ using NewMsgHook = std::function<void(const MsgDB& m, long position, const MsgOr
 
 // Stores `m` with its whole `text` (the routing header included): numbers and
 // dates it, makes a BID "<bidCall>_<number>" when it has none and `bidCall`
-// is not empty, writes the text file and then the records, counts it, puts
+// is not empty, replaces control characters in the subject with "?", writes
+// the text file and then the records, counts it, puts
 // its BID in the table and its addressee in the mail-beacon list, and calls
 // the store's hook. A blank status is taken as "N". A known BID stores
 // nothing (kKnownBid); a failed write leaves nothing behind (kNotStored).
