@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "app/service_timers.h"
@@ -48,6 +50,22 @@ TEST(FileAreaPathTest, StationPathsStayInTheirArea) {
                {"../ORN.INI", false},   {"/etc/passwd", false},  {"SUB/../../X", false}, {"", false},
                {"SUB\\", false},        {"12345678.123", true}};
   for (const auto& c : cases) EXPECT_EQ(!FileAreaPath(dir.path(), c.typed).empty(), c.ok) << c.typed;
+}
+
+TEST_F(FileAreaTest, LinksInsideTheAreaDoNotLeadOut) {
+  LogIn();
+  test::TestDir outside;
+  outside.Write("SECRET.TXT", "not for stations");
+  ASSERT_EQ(::symlink(outside.path().c_str(), Area("OUT").c_str()), 0);
+  ASSERT_EQ(::symlink((outside / "SECRET.TXT").c_str(), Area("LINK.TXT").c_str()), 0);
+  ASSERT_EQ(::symlink("SUB", Area("INSIDE").c_str()), 0);  // a link that stays is fine
+  CreateDirIfDontExist(Area(), "SUB");
+  dir_.Write("FILES/SUB/OK.TXT", "fine");
+  EXPECT_EQ(Says("D LINK.TXT"), Marked("invalidparameters") + kFullPrompt);
+  EXPECT_EQ(Says("D OUT\\SECRET.TXT"), Marked("invalidparameters") + kFullPrompt);
+  EXPECT_EQ(Says("U OUT\\EVIL.TXT"), Marked("invalidparameters") + kFullPrompt);
+  EXPECT_FALSE(FileExists(outside / "EVIL.TXT"));
+  EXPECT_EQ(Says("D INSIDE\\OK.TXT"), "fine\r" + std::string(kFullPrompt));
 }
 
 TEST_F(FileAreaTest, UploadStoresTheTextAndRefusesWhatExists) {

@@ -1,8 +1,38 @@
 #include "context/area_path.h"
 
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+
 #include "platform/file_names.h"
 
 namespace orn {
+namespace {
+
+std::string RealPath(const std::string& path) {
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+// A symbolic link inside the area may point anywhere: what `path` really
+// names (its deepest part that exists, links followed) must be the area or
+// lie below it.
+bool StaysInside(const std::string& area, const std::string& path) {
+  const std::string root = RealPath(area);
+  if (root.empty()) return true;  // no area, nothing to lead out through
+  std::string p = ResolveCase(path);
+  struct stat st;
+  while (lstat(p.c_str(), &st) != 0) {
+    const size_t cut = p.find_last_of('/');
+    if (cut == std::string::npos || cut == 0) return false;
+    p.erase(cut);
+  }
+  const std::string real = RealPath(p);
+  return !real.empty() && (real == root || real.compare(0, root.size() + 1, root + "/") == 0);
+}
+
+}  // namespace
 
 std::string AreaPath(const std::string& area, const std::string& rel) {
   if (rel.empty() || rel[0] == '/' || rel[0] == '\\') return {};
@@ -22,7 +52,8 @@ std::string AreaPath(const std::string& area, const std::string& rel) {
     start = end + 1;
   }
   if (clean.empty()) return {};
-  return JoinPath(area, clean);
+  const std::string path = JoinPath(area, clean);
+  return StaysInside(area, path) ? path : std::string();
 }
 
 std::string BareName(const std::string& rel) {

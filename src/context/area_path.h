@@ -7,7 +7,8 @@ namespace orn {
 
 // The path of `rel` (the station's text, "\" or "/" between parts) below
 // the area's directory, or empty when the text would lead out of the area:
-// an absolute path, a ".." part, or a control character in it.
+// an absolute path, a ".." part, a control character in it, or a symbolic
+// link inside the area that points outside it.
 std::string AreaPath(const std::string& area, const std::string& rel);
 
 // The last part of a station's path text: what follows its last "\" or "/".
