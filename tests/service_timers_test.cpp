@@ -68,11 +68,15 @@ TEST_F(ServiceTimersTest, EveryTimerTakesTheFirstFreeIdentifierFromItsBase) {
   EXPECT_EQ(timers_.timers.size(), 1u);  // only the one that is not ours
 }
 
-TEST_F(ServiceTimersTest, IdleModeRunsNoTimer) {
+TEST_F(ServiceTimersTest, IdleModeRunsOnlyTheInfoTick) {
   engine_.reachable = false;
   StartWith("[RADIO]\nPORTS=1\n[PORT0]\nBEACONOK=1\n");
   EXPECT_EQ(Client().BBSOK, 0u);
-  EXPECT_TRUE(timers_.timers.empty());
+  // The counters and the database repair do not need the engine.
+  ASSERT_EQ(timers_.timers.size(), 1u);
+  EXPECT_EQ(timers_.timers.count(T().infotimer_id), 1u);
+  timers_.Fire(T().infotimer_id);
+  EXPECT_EQ(view_.fields[0], "L:001000");
 }
 
 TEST_F(ServiceTimersTest, ATimerThatCannotBeHadEndsTheProgram) {
@@ -93,8 +97,10 @@ TEST_F(ServiceTimersTest, TimersStopWithTheEngineAndComeBackWithIt) {
   ASSERT_FALSE(Link().oktopoll);
 
   engine_.Drop();
-  ASSERT_EQ(timers_.timers.size(), 1u);
+  // Only the reconnection and the info tick, which does not need the engine.
+  ASSERT_EQ(timers_.timers.size(), 2u);
   EXPECT_EQ(timers_.timers.count(kReconnectTimerId), 1u);
+  EXPECT_EQ(timers_.timers.count(T().infotimer_id), 1u);
 
   timers_.Fire(kReconnectTimerId);
   EXPECT_EQ(Client().BBSOK, 1u);

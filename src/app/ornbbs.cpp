@@ -149,6 +149,7 @@ void ORNBBS::SetupMainWindow() {
   if (up) view_.SetSplashText("Server is up...");
   view_.CloseSplash();
   if (up && !serviceTimers_->Start()) PostQuit(1);
+  if (!up) serviceTimers_->KeepOnlyInfoTimer();
 
   log_.writelog(55, 0, "", "");
 }
@@ -162,7 +163,7 @@ void ORNBBS::MessageStored(const MsgDB& m, long position, const MsgOrigin& origi
 
 void ORNBBS::LinkStateChanged(bool up) {
   if (!up) {
-    serviceTimers_->KillTimers();
+    serviceTimers_->KeepOnlyInfoTimer();
   } else if (!serviceTimers_->Start()) {
     // The hosts act on a quit only at start-up: until the sysop ends the
     // program, the timers that could be had keep running.

@@ -136,6 +136,13 @@ void ServiceTimers::StartAnimation() {
   animationtimer_id = StartTimer(kAnimationBase, kAnimationMs);
 }
 
+void ServiceTimers::KeepOnlyInfoTimer() {
+  const int info = infotimer_id;
+  infotimer_id = 0;
+  KillTimers();
+  infotimer_id = info ? info : StartTimer(kInfoBase, kInfoMs);
+}
+
 void ServiceTimers::KillTimers() {
   for (int* id : {&askmaxframetimer_id, &animationtimer_id, &fwdtimer_id, &servicetimer_id, &infotimer_id,
                   &mailBeaconTimerId_, &beaconTimerId_}) {

@@ -38,6 +38,10 @@ class ServiceTimers : public TimerClient {
   void StartAnimation();
   // Stops every timer that runs.
   void KillTimers();
+  // Without the engine: every timer stops but the info tick, which keeps the
+  // counters shown and the database repair scheduled and completed; started
+  // on its own when the BBS comes up without its engine.
+  void KeepOnlyInfoTimer();
 
   void OnTimer(int id) override;
 
