@@ -192,6 +192,25 @@ TEST_F(LoginTest, AMissingLanguageFileEndsTheSession) {
   EXPECT_NE(view_.channel(1).text.find("Station has no language set..\n"), std::string::npos);
 }
 
+TEST_F(LoginTest, AnEmptyEnglishFileIsToldToTheSysopOnceAndOtherLanguagesServe) {
+  AddUser("XX2DEF", [](UserDB& u) { CopyField(u.Language, "GERMAN"); });
+  test::WriteMarkedLanguage(dir_.path(), "german.lng");
+  StartWith(kOpenPort);
+  dir_.Write("english.lng", "");  // emptied while the BBS runs
+  const size_t before = view_.boxes.size();
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+    EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
+    engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
+  }
+  ASSERT_EQ(view_.boxes.size(), before + 1);
+  EXPECT_NE(view_.boxes.back().find("Language file empty: english.lng"), std::string::npos) << view_.boxes.back();
+  // A station with a language file of its own is served as ever.
+  ASSERT_EQ(Connects(0, "XX2DEF"), 1);
+  EXPECT_TRUE(Disconnects().empty());
+  EXPECT_NE(Sent().find("[ORN-7.10-ABFHMR$]"), std::string::npos);
+}
+
 TEST_F(LoginTest, MailWaitingIsAnnounced) {
   StartWith(kOpenPort);
   ASSERT_NE(bbs_->store()->MsgBeacon(), nullptr);

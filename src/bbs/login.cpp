@@ -170,6 +170,7 @@ bool TChannel::LoadLanguage() {
   Disconnect();
   const char* text = LanguageFailureText(result);
   client_.ShowToChannel(*this, text, static_cast<int>(std::strlen(text)));
+  client_.LanguageFault(LanguageFileName(cfg.bbspath, language), result == LanguageLoad::kEmptyFile, UserCallOnly);
   return false;
 }
 

@@ -51,6 +51,15 @@ void MDIClient::Message(const std::string& text, Icon icon, const std::string& c
   view_.MessageBox(caption.empty() ? kCoreCaption : caption, text, icon);
 }
 
+void MDIClient::LanguageFault(const std::string& file, bool empty, const std::string& call) {
+  const size_t slash = file.find_last_of('/');
+  const std::string name = file.empty() ? std::string("(no file)") : file.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (!languageFaults_.insert(name).second) return;
+  const std::string what = std::string(empty ? "Language file empty: " : "Language file missing: ") + name;
+  log_.writelog(65, 0, call, what);
+  Message(what + "\nStations of this language are disconnected at login until it is mended.", Icon::Exclamation);
+}
+
 void MDIClient::LinkLost() {
   for (int i = 1; i < numberchildren; ++i) {
     TChannel* ch = channel(i);

@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "context/activity_log.h"
@@ -65,6 +66,10 @@ class MDIClient : public LinkClient {
   void ShowToChannel(TChannel& chan, const char* Data, int size);
   void ShowToMonitor(const char* Data, int size) override;
 
+  // A station could not be served in its language: the sysop hears of each
+  // file once per run (message box and activity log), not at every login.
+  void LanguageFault(const std::string& file, bool empty, const std::string& call);
+
   // The core's message box: caption "XX9ORN  Windows 95 MailBox" unless given.
   void Message(const std::string& text, Icon icon, const std::string& caption = {}) override;
 
@@ -90,6 +95,7 @@ class MDIClient : public LinkClient {
   CodePages& cp_;
   MainView& view_;
   std::unique_ptr<PacketLink> link_;
+  std::set<std::string> languageFaults_;
 };
 
 extern const char* const kCoreCaption;
