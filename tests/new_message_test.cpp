@@ -139,6 +139,30 @@ TEST_F(NewMessageTest, ControlCharactersLeaveTheSubject) {
   EXPECT_STREQ(m.MsgSubject, "a?[2Jb?c?\xE4");
 }
 
+TEST_F(NewMessageTest, ANumberOnceGivenIsNeverGivenAgain) {
+  MsgDB a = New("N"), b = New("K");
+  ASSERT_EQ(Add(a, "XX9ORN"), NewMsgResult::kStored);
+  ASSERT_EQ(Add(b, "XX9ORN"), NewMsgResult::kStored);
+  // A repair drops the killed newest message, or the record files lose
+  // their end: the numbers stay used.
+  db_->CloseAll();
+  std::filesystem::resize_file(site_.dir + "/MSG.ADB", kMsgDBSize);
+  std::filesystem::resize_file(site_.dir + "/MSG.IDX", kMsgDBidxSize - 3);
+  std::filesystem::remove(MsgFileName(site_.mailDir, 1002));
+  store_->RecountMessages();
+  EXPECT_EQ(store_->counters.lastmsg, 1002);
+  // A text whose record was lost is not written over: its number is skipped.
+  ASSERT_TRUE(WriteFileReplacing(MsgFileName(site_.mailDir, 1003), "an orphan\r\n"));
+  db_ = store_->OpenDbase();
+  MsgDB c = New("N");
+  ASSERT_EQ(Add(c, "XX9ORN"), NewMsgResult::kStored);
+  EXPECT_EQ(c.MsgNo, 1004);
+  EXPECT_STREQ(c.Bid, "XX9ORN_1004");
+  std::string orphan;
+  ASSERT_TRUE(ReadWholeFile(MsgFileName(site_.mailDir, 1003), &orphan));
+  EXPECT_EQ(orphan, "an orphan\r\n");
+}
+
 TEST_F(NewMessageTest, AFailedWriteLeavesNothingBehind) {
   // The text cannot be written: no record, no count, no number used up.
   std::filesystem::remove_all(site_.mailDir);

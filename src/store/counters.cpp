@@ -1,6 +1,10 @@
 #include "store/counters.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/file_names.h"
 
 namespace orn {
 
@@ -48,9 +52,24 @@ long FindActiveMsg(const StoreSite& site, long* heldmsg) {
   return active;
 }
 
+namespace {
+const char* const kHighWaterFile = "LASTMSG.DAT";
+}  // namespace
+
+long ReadHighWater(const StoreSite& site) {
+  std::string text;
+  if (!ReadWholeFile(ResolveCase(JoinPath(site.dir, kHighWaterFile)), &text)) return 0;
+  const long n = std::strtol(text.c_str(), nullptr, 10);
+  return n > 0 ? n : 0;
+}
+
+bool WriteHighWater(const StoreSite& site, long number) {
+  return WriteFileReplacing(JoinPath(site.dir, kHighWaterFile), std::to_string(number) + "\r\n");
+}
+
 MsgCounters RecountMessages(const StoreSite& site) {
   MsgCounters c;
-  c.lastmsg = FindLastMsg(site);
+  c.lastmsg = std::max(FindLastMsg(site), ReadHighWater(site));
   c.totalmsg = FindTotalMsg(site);
   c.activemsg = FindActiveMsg(site, &c.heldmsg);
   return c;

@@ -25,7 +25,15 @@ long FindTotalMsg(const StoreSite& site);
 // are counted in *heldmsg as well.
 long FindActiveMsg(const StoreSite& site, long* heldmsg);
 
-// All four, from the files.
+// The highest message number ever handed out, kept in a file of its own
+// (LASTMSG.DAT in the BBS directory, the number as text) that no repair and
+// no torn record file can lower: a number is never given twice, nor its BID.
+// 0 when there is no such file.
+long ReadHighWater(const StoreSite& site);
+bool WriteHighWater(const StoreSite& site, long number);
+
+// All four, from the files; the last number is never below the high-water
+// mark.
 MsgCounters RecountMessages(const StoreSite& site);
 
 }  // namespace orn

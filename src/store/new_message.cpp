@@ -1,6 +1,8 @@
 #include "store/new_message.h"
 
+#include "platform/file_names.h"
 #include "platform/text.h"
+#include "store/counters.h"
 #include "store/date_time.h"
 #include "store/file_operations.h"
 #include "store/msg_text.h"
@@ -16,7 +18,13 @@ std::string GeneratedBid(const std::string& call, long number) {
 NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, MsgDB& m, const std::string& text,
                              const std::string& bidCall, const MsgOrigin& origin) {
   MsgCounters& counters = store.counters;
-  const long number = counters.lastmsg + 1;
+  long number = counters.lastmsg + 1;
+  // A text under the next number belongs to a message the records lost (a
+  // torn file): it is never written over, its number never given again.
+  for (int tries = 0; FileExists(MsgFileName(store.site().mailDir, number)); ++tries) {
+    if (tries == 1000) return NewMsgResult::kNotStored;
+    ++number;
+  }
   m.MsgNo = static_cast<int32_t>(number);
   if (!m.Bid[0] && !bidCall.empty())
     CopyField(m.Bid, GeneratedBid(bidCall, number));
@@ -44,6 +52,7 @@ NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, Ms
   db.mpos = pos;
 
   counters.lastmsg = number;
+  WriteHighWater(store.site(), number);
   ++counters.totalmsg;
   // A held message waits for the sysop, not for its readers.
   if (m.Status[0] == 'H') {
