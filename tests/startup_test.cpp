@@ -210,6 +210,52 @@ TEST_F(StartupTest, ExistingStoreIsReadAtStart) {
   EXPECT_EQ(dir_.Read("MAIL.ADB").size(), 11u);
 }
 
+// Record files a crash or a bad copy left behind: what is torn is cut off and
+// said; what cannot be read as messages stops the start.
+class DamagedStoreTest : public StartupTest {
+ protected:
+  void WriteMessages(std::initializer_list<long> numbers) {
+    for (const char* f : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX", "MAIL.ADB"}) dir_.Write(f, "");
+    TOrnDbase db(StoreSite{dir_.path(), "", "XX9ORN", ""});
+    ASSERT_TRUE(db.OpenMsgFile());
+    for (long no : numbers) {
+      MsgDB r;
+      db.DBdefaults(&r, no);
+      ASSERT_NE(db.AppendMsg(r), 0);
+    }
+  }
+};
+
+TEST_F(DamagedStoreTest, ATornLastRecordIsCutOffAndSaid) {
+  WriteMessages({1001, 1002});
+  dir_.Write("MSG.ADB", dir_.Read("MSG.ADB") + std::string(100, 'x'));
+  dir_.Write("MSG.IDX", dir_.Read("MSG.IDX") + std::string(8, '\0'));  // an entry of a record never written
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  EXPECT_EQ(dir_.Read("MSG.ADB").size(), 2 * kMsgDBSize);
+  EXPECT_EQ(dir_.Read("MSG.IDX").size(), 2 * kMsgDBidxSize);
+  EXPECT_EQ(bbs->store()->counters.lastmsg, 1002);
+  ASSERT_GE(view_.boxes.size(), 2u);
+  EXPECT_NE(view_.boxes[0].find("MSG.ADB: a torn last record (100 bytes) was cut off."), std::string::npos);
+  EXPECT_NE(view_.boxes[1].find("MSG.IDX: 1 entries without their records were dropped."), std::string::npos);
+}
+
+TEST_F(DamagedStoreTest, GarbageStopsTheStartNamingTheFile) {
+  WriteMessages({1001, 1002});
+  std::string garbage(2 * kMsgDBSize, '\0');
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+  dir_.Write("MSG.ADB", garbage);
+  auto bbs = Make();
+  EXPECT_FALSE(bbs->Start());
+  EXPECT_TRUE(bbs->quitPosted());
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_NE(view_.boxes.back().find("MSG.ADB"), std::string::npos) << view_.boxes.back();
+  EXPECT_NE(view_.boxes.back().find("The start is stopped"), std::string::npos);
+  // Nothing was changed.
+  EXPECT_EQ(dir_.Read("MSG.ADB"), garbage);
+  bbs->Shutdown();
+}
+
 TEST_F(StartupTest, QuitQuestion) {
   auto bbs = Make();
   ASSERT_TRUE(bbs->Start());

@@ -5,6 +5,7 @@
 #include "platform/file_types.h"
 #include "platform/text.h"
 #include "store/callsign.h"
+#include "store/record_check.h"
 
 namespace orn {
 
@@ -81,6 +82,17 @@ void ORNBBS::SetupMainWindow() {
   InstallDefaultTexts(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.helppath));
 
   makethefiles();
+  const RecordCheck check = CheckRecordFiles(cfg_.bbspath);
+  for (const std::string& line : check.mended) {
+    log_.writelog(65, 0, "", line);
+    view_.MessageBox("ORNBBS", line, Icon::Exclamation);
+  }
+  if (!check.damage.empty()) {
+    log_.writelog(65, 0, "", check.damage);
+    view_.MessageBox("ORNBBS", check.damage, Icon::Stop);
+    PostQuit(1);
+    return;
+  }
 
   store_ = std::make_unique<Store>(
       StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});
