@@ -166,6 +166,21 @@ TEST_F(FileAreaTest, OnlyWhatWasUploadedInThisSessionIsErased) {
   EXPECT_EQ(Says("Z areadme.txt"), Marked("hasbeenerased") + kFullPrompt);
 }
 
+TEST_F(FileAreaTest, YappPacketsLeaveAtOnceInFramesOfTheirOwn) {
+  LogIn();
+  dir_.Write("BIN/F.BIN", "abc");
+  Type("XX1ABC", "YD F.BIN");
+  engine_.Take("D");
+  // The first step of the transfer: its send-init leaves with the step, not
+  // seconds later with whatever follows, and alone.
+  clock_.Advance(1);
+  Ch(1).framequeue = 0;
+  timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
+  const std::vector<ApiFrame> frames = engine_.Take("D");
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back().data, std::string("\x05\x01", 2));
+}
+
 TEST_F(FileAreaTest, TwoStationsUploadingOneNameDoNotMix) {
   for (const char* call : {"XX1ABC", "XX2DEF"}) AddUser(call, [](UserDB& u) { CopyField(u.Type, "R"); });
   StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n");

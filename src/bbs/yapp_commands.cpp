@@ -34,7 +34,11 @@ class ChannelYapp : public YappHost {
   int64_t Now() const override { return ch_.client().clock().Now(); }
   void SetService(int service) override { ch_.Service = service; }
   void SendPacket(const std::string& bytes) override {
-    ch_.SendTx(bytes.data(), static_cast<int>(bytes.size()), 1);
+    // A packet is a whole protocol frame: it leaves at once and alone, after
+    // whatever text was held for the station, never held itself.
+    PacketLink& link = ch_.client().link();
+    if (ch_.transparent) link.TxTrans(ch_);
+    link.SendPacketFrame(ch_.TncPortNumber, ch_.UserCall, bytes.data(), static_cast<int>(bytes.size()), 'D');
   }
   void SendText(const std::string& text) override { ch_.Send(text); }
   void EndService(const std::string& text) override { ch_.EndService(text); }

@@ -332,9 +332,9 @@ void TYappXfer::Sendinit() {
   }
   if (!inready()) {
     if (Sendinit_Count >= kSendInitTries) {
-      // Nobody is listening: there is nothing under way to wait for.
-      host_->SendPacket(YappCancel(""));
-      Finish(host_->Texts().aborted);
+      // A late answer of the station's still belongs to the transfer, not
+      // to the command interpreter: wait for it as after any cancel.
+      Cancel("Timeout");
       return;
     }
     host_->SendPacket(std::string(kYappSendInit));
@@ -450,8 +450,9 @@ void TYappXfer::SendEOT() {
 
 // ---- cancelling --------------------------------------------------------------
 
-void TYappXfer::Cancel() {
-  host_->SendPacket(YappCancel(""));
+void TYappXfer::Cancel(const std::string& reason) {
+  // Never an empty reason: peers read a length of 0 as 256 and wait for them.
+  host_->SendPacket(YappCancel(reason));
   state = kWaitAbtAck;
   yapptimer = host_->Now() + kLastWordSeconds;
 }

@@ -99,8 +99,8 @@ class TYappXfer : public TFileOperations {
   bool ReceiveStep();
   bool SendStep();
 
-  // Sends a cancel with an empty reason and waits for its acknowledgement.
-  void Cancel();
+  // Sends a cancel with its reason and waits for its acknowledgement.
+  void Cancel(const std::string& reason = "Cancelled");
   // The sysop's Cancel button: the transfer cancels at its next step.
   void AbortByOperator() { state = kSndAbort; }
 
