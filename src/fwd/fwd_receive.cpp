@@ -171,7 +171,10 @@ void TFwd::DispatchFields(const std::string& s) {
     DecideWhatToDo();
     return;
   }
-  SetState(Parent->sfwd.binaryok ? fwdstate::kRcvSubject : '^');
+  plainIn_.clear();
+  plainPos_ = 0;
+  waitsbj = true;
+  SetState(Parent->sfwd.binaryok ? fwdstate::kRcvSubject : fwdstate::kARcvSubject);
   Arm();
 }
 
@@ -281,14 +284,9 @@ void TFwd::ProceedWithFwd() {
 }
 
 void TFwd::StoreReceived() {
-  MDIClient& client = Parent->client();
-  const Config& cfg = client.cfg();
-  Store* store = client.store;
-  TOrnDbase& db = *Parent->tdb;
   const FwdProposal& e = fwdproposal[proposalno];
   ProposalFields f;
-  // The message may have come in meanwhile by another path.
-  if (!store || !ParseProposalLine(e.proposal, &f) || store->Bids.WeHaveThebid(e.bid)) {
+  if (!ParseProposalLine(e.proposal, &f)) {
     NextReceived();
     return;
   }
@@ -297,6 +295,17 @@ void TFwd::StoreReceived() {
     Fail("Decompress failure.\r");
     return;
   }
+  if (StoreReceived(f, raw)) NextReceived();
+}
+
+bool TFwd::StoreReceived(const ProposalFields& f, const std::string& raw) {
+  MDIClient& client = Parent->client();
+  const Config& cfg = client.cfg();
+  Store* store = client.store;
+  TOrnDbase& db = *Parent->tdb;
+  const FwdProposal& e = fwdproposal[proposalno];
+  // The message may have come in meanwhile by another path.
+  if (!store || (!e.bid.empty() && store->Bids.WeHaveThebid(e.bid))) return true;
   std::string body = StoredLines(raw);
   if (cfg.OEMANSI) body = client.codePages().OemToAnsi(body);
   const std::string text = Parent->Expand(cfg.FWDMSGHEADER) + "\n" + body;
@@ -329,9 +338,9 @@ void TFwd::StoreReceived() {
                          "Port=" + std::to_string(Parent->TncPortNumber + 1) + "."};
   if (StoreNewMessage(*store, db, client.clock(), m, text, "", origin) == NewMsgResult::kNotStored) {
     Fail("Msg not stored.\r");
-    return;
+    return false;
   }
-  NextReceived();
+  return true;
 }
 
 void TFwd::NextReceived() {
