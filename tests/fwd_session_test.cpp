@@ -295,6 +295,10 @@ TEST_F(FwdSessionTest, DamagedStreamsEndTheSessionWithoutStoring) {
       // The checksum matches, but the code ends before its text.
       {"cut code", BlockStream("t", Compressed(kBody).substr(0, 12)), ""},
       {"no header", std::string(4, '\x01') + "\x04", ""},
+      // We never offer a resume: a header from an offset brings a part only.
+      {"resumed", std::string("\x01\x09t\0   120\0", 11) +
+                      BlockStream("t", Compressed(kBody)).substr(HeaderPacket("t").size()),
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,6 +1,7 @@
 // The partner's turn: its proposal block and our answer, the compressed
 // messages it sends, and storing each one that arrived whole.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "channel/channel.h"
@@ -205,7 +206,15 @@ void TFwd::RcvHdr() {
     return;
   }
   const std::string& h = reader_.data();
-  std::string title = h.substr(0, std::min<size_t>(h.find('\0'), kProposalWidth - 1));
+  // We never ask to resume ("!" in our answer): a header that starts past the
+  // beginning would give us the end of a message only. The link goes and the
+  // message stays with the partner, to come whole another time.
+  const size_t nul = h.find('\0');
+  if (nul != std::string::npos && std::strtol(h.c_str() + nul + 1, nullptr, 10) != 0) {
+    Fail("Resume not offered.\r");
+    return;
+  }
+  std::string title = h.substr(0, std::min<size_t>(nul, kProposalWidth - 1));
   MDIClient& client = Parent->client();
   if (client.cfg().OEMANSI) title = client.codePages().OemToAnsi(title);
   fwdproposal[proposalno].subject = title;
