@@ -838,32 +838,51 @@ std::vector<Turn> ReadTranscript(const std::string& name) {
   return turns;
 }
 
-TEST_F(FwdPlainTest, LinFbbCallsInPlainFbbAndIsAnsweredAsRecorded) {
-  const std::vector<Turn> turns = ReadTranscript("fbb_from_linfbb.txt");
-  AddPartner();
-  Start();
-  Client().store->Bids.InsertInBidArray("SEEN_XX7OLD");
-  // The login and greeting are the fixture's; the session starts with
-  // LinFBB's SID.
-  size_t i = 0;
-  while (i < turns.size() && !(turns[i].linfbb && turns[i].bytes[0] == '[')) ++i;
-  ASSERT_LT(i, turns.size());
-  for (; i < turns.size(); ++i) {
-    if (!turns[i].linfbb) continue;
-    const std::string answer = i + 1 < turns.size() ? turns[i + 1].bytes : "";
-    EXPECT_EQ(Partner(turns[i].bytes), answer) << i;
+TEST_F(FwdPlainTest, LinFbbCallsAndIsAnsweredAsRecorded) {
+  struct Case {
+    const char* file;
+    // Where our words differ from the recorded partner's: its prompt and
+    // its refusal.
+    std::vector<std::pair<std::string, std::string>> ours;
+    std::string last;  // our answer to LinFBB's last words
+  } cases[] = {
+      {"fbb_from_linfbb.txt", {}, ""},
+      {"mbl_from_linfbb.txt", {{"NO\rXX9ORN BBS>\r", "NO - Bid\r>\r"}, {"XX9ORN BBS>\r", ">\r"}}, "Done\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::vector<Turn> turns = ReadTranscript(c.file);
+    AddPartner();
+    Start();
+    Client().store->Bids.InsertInBidArray("SEEN_XX7OLD");
+    // The login and greeting are the fixture's; the session starts with
+    // LinFBB's SID.
+    size_t i = 0;
+    while (i < turns.size() && !(turns[i].linfbb && turns[i].bytes[0] == '[')) ++i;
+    ASSERT_LT(i, turns.size());
+    for (; i < turns.size(); ++i) {
+      if (!turns[i].linfbb) continue;
+      std::string answer = i + 1 < turns.size() ? turns[i + 1].bytes : c.last;
+      for (const auto& [recorded, ours] : c.ours)
+        if (answer == recorded) answer = ours;
+      EXPECT_EQ(Partner(turns[i].bytes), answer) << i;
+    }
+    // After FQ or F> the recorded partner hung up, and so do we.
+    EXPECT_TRUE(Disconnected());
+    EXPECT_STREQ(Record(1).MsgSubject, "Private from LinFBB");
+    EXPECT_STREQ(Record(1).Bid, "101_XX8FBB");
+    EXPECT_STREQ(Record(1).ToStation, "XX9ABC");
+    EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
+    const std::string body = StoredBody(1001);
+    EXPECT_EQ(body.substr(body.find('\n')),
+              "\n\nFrom: XX1ABC@XX8FBB.#TST.XX.EU\nTo  : XX9ABC@XX9ORN\n\n"
+              "First line of the private message.\nSecond line.\n");
+    EXPECT_EQ(body.rfind("R:261210/", 0), 0u) << body;
+    EXPECT_STREQ(Record(2).MsgSubject, "Bulletin from LinFBB");
+    EXPECT_STREQ(Record(2).AtBbs, "WW");
+    EXPECT_EQ(MsgCount(), 2);
+    Restart();
   }
-  // After FQ the recorded partner hung up.
-  EXPECT_TRUE(Disconnected());
-  EXPECT_STREQ(Record(1).MsgSubject, "Private from LinFBB");
-  EXPECT_STREQ(Record(1).Bid, "101_XX8FBB");
-  EXPECT_STREQ(Record(1).ToStation, "XX9ABC");
-  EXPECT_EQ(StoredBody(1001),
-            "R:261210/1450Z @:XX8FBB.#TST.XX.EU #:101 [Testville] $:101_XX8FBB\n\n"
-            "From: XX1ABC@XX8FBB.#TST.XX.EU\nTo  : XX9ABC@XX9ORN\n\n"
-            "First line of the private message.\nSecond line.\n");
-  EXPECT_STREQ(Record(2).MsgSubject, "Bulletin from LinFBB");
-  EXPECT_EQ(MsgCount(), 2);
 }
 
 }  // namespace
