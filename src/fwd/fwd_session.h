@@ -1,6 +1,7 @@
 // A forwarding session with another BBS over one connected channel: the
 // system identifiers, the turns of proposals ("FB" blocks) and answers
-// ("FS"), the compressed transfer of accepted messages in binary packets, the
+// ("FS"), the transfer of accepted messages (compressed in binary packets, or
+// as plain text; the MBL dialogue with partners without "F"), the
 // storing of what arrives and the removal of what was delivered from the
 // partner's queue.
 //
