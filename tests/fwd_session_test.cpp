@@ -699,19 +699,31 @@ TEST_F(FwdPlainTest, WeCallAnMblPartner) {
   EXPECT_TRUE(Disconnected());
 }
 
-TEST_F(FwdPlainTest, AnMblPartnerWithNothingSaysDone) {
-  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Long", (std::string(2047, 'x') + "\n").c_str()});
-  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
-  Start();
-  Call(kMblSid);
-  Partner(">\r");
-  // 2048 bytes go in one run, the end mark in the next.
-  EXPECT_EQ(Partner("OK\r"), "Long\r" + std::string(2047, 'x') + "\r");
-  EXPECT_EQ(RunSending(), kCtrlZ + "\r");
-  EXPECT_EQ(Partner(">\r"), "F>\r");
-  EXPECT_EQ(Partner("Done\r"), "");
-  EXPECT_TRUE(Disconnected());
-  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+TEST_F(FwdPlainTest, AnMblPartnerWithNothingSaysDoneOrPromptsWithFGreater) {
+  // Its answer to our last text, and what we answer; then its words, if any.
+  struct Case {
+    const char* prompt;
+    const char* ours;
+    const char* then;
+  } cases[] = {{">\r", "F>\r", "Done\r"}, {"F>\r", "Done\r", nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prompt);
+    AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Long", (std::string(2047, 'x') + "\n").c_str()});
+    AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+    Start();
+    Call(kMblSid);
+    Partner(">\r");
+    // 2048 bytes go in one run, the end mark in the next.
+    EXPECT_EQ(Partner("OK\r"), "Long\r" + std::string(2047, 'x') + "\r");
+    EXPECT_EQ(RunSending(), kCtrlZ + "\r");
+    EXPECT_EQ(Partner(c.prompt), c.ours);
+    if (c.then) {
+      EXPECT_EQ(Partner(c.then), "");
+    }
+    EXPECT_TRUE(Disconnected());
+    EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+    Restart();
+  }
 }
 
 TEST_F(FwdPlainTest, MblFailuresEndTheSessionWithoutStoring) {

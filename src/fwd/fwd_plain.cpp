@@ -144,16 +144,25 @@ void TFwd::MblSendSid() {
 
 void TFwd::MblWaitOk() {
   // The partner's prompt: any line ending in ">", a bare ">" too.
-  std::string line;
+  std::string line, t;
   for (;;) {
     if (!TakeLine(&line)) return;
-    const std::string t = Trim(line);
+    t = Trim(line);
     if (!t.empty() && t.back() == '>') break;
   }
   Parent->cmd[0] = '\0';
   if (waittoremovefwd) {
     waittoremovefwd = false;
     MblRemoveFwd();
+  }
+  // Some partners prompt with "F>" after a message: they have nothing for
+  // us, and with nothing more of ours the exchange is done.
+  if (t == "F>" && (ReceiveOnly() || !HasMsgsToFwd())) {
+    SendText("Done\r");
+    Show("Fwd Finished..");
+    SetState(fwdstate::kEnding);
+    Parent->Disconnect();
+    return;
   }
   MblDecideWhatToDo();
 }
