@@ -295,6 +295,10 @@ TEST_F(FwdSessionTest, DamagedStreamsEndTheSessionWithoutStoring) {
       // The checksum matches, but the code ends before its text.
       {"cut code", BlockStream("t", Compressed(kBody).substr(0, 12)), ""},
       {"no header", std::string(4, '\x01') + "\x04", ""},
+      // We never offer a resume: a header from an offset brings a part only.
+      {"resumed", std::string("\x01\x09t\0   120\0", 11) +
+                      BlockStream("t", Compressed(kBody)).substr(HeaderPacket("t").size()),
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -557,6 +561,340 @@ TEST_F(FwdSessionTest, ALinkLostMidTransferDropsTheMessage) {
   EXPECT_EQ(Ch(1).whattodo, 0);
   EXPECT_EQ(MsgCount(), 0);
   EXPECT_FALSE(Client().store->Bids.WeHaveThebid("4_XX1AAA"));
+}
+
+// ---------------------------------------------------------------- plain text
+
+const char* const kMblSid = "[MBL-1.0-M$]\r";
+const char* const kAsciiSid = "[FBB-7.00-AFHM$]\r";
+const std::string kCtrlZ = "\x1a";
+
+class FwdPlainTest : public FwdSessionTest {
+ protected:
+  // Ticks while the session sends a plain text piece by piece.
+  std::string RunSending() {
+    std::string all;
+    for (int i = 0; i < 100 && Ch(1).Service == 9; ++i) {
+      const int s = Ch(1).whattodo;
+      if (s != 'W' && s != 'a' && s != '`') break;
+      all += Tick();
+    }
+    return all;
+  }
+  // The stored text below our routing line.
+  std::string StoredBody(long number) {
+    const std::string stored = MsgText(number);
+    EXPECT_EQ(stored.find("R:"), 0u) << stored;
+    return stored.substr(stored.find('\n') + 1);
+  }
+  // We call the partner, whose greeting carries `sid`.
+  std::string Call(const std::string& sid) {
+    TChannel& ch = Ch(1);
+    ch.Fwd = std::make_unique<TFwd>(&ch);
+    ch.Fwd->Start();
+    return Partner(sid + "Welcome\rXX2BBB BBS>\r");
+  }
+};
+
+TEST_F(FwdPlainTest, AnMblPartnerCallsAndSendsItsMessages) {
+  AddPartner();
+  Start();
+  Client().store->Bids.InsertInBidArray("7_XX1AAA");
+  EXPECT_EQ(Partner(kMblSid), ">\r");
+  EXPECT_EQ(Ch(1).whattodo, 'T');
+  EXPECT_EQ(Partner("SP XX3CCC @ XX9ORN.#X.Y < XX1AAA-2 $41_xx1aaa\r"), "OK\r");
+  EXPECT_EQ(Partner("Greetings\rR:261209/0800Z @:XX2BBB.#X.Y\r\rHello.\r" + kCtrlZ + "\r"), ">\r");
+  const MsgDB m = Record(1);
+  EXPECT_STREQ(m.Type, "P");
+  EXPECT_STREQ(m.ToStation, "XX3CCC");
+  EXPECT_STREQ(m.AtBbs, "XX9ORN.#X.Y");
+  EXPECT_STREQ(m.FromStation, "XX1AAA");
+  EXPECT_STREQ(m.Bid, "41_XX1AAA");
+  EXPECT_STREQ(m.MsgSubject, "Greetings");
+  EXPECT_EQ(StoredBody(1001), "R:261209/0800Z @:XX2BBB.#X.Y\n\nHello.\n");
+  EXPECT_EQ(routed_, std::vector<long>{1001});
+  // What we have is refused by its BID, a bad offer as such; the partner
+  // offers again after the prompt.
+  EXPECT_EQ(Partner("SB ALL @ WW < XX1AAA $7_XX1AAA\r"), "NO - Bid\r>\r");
+  for (const char* bad : {"SB @ WW < XX1AAA $9_XX1AAA\r", "SB ALL WW < XX1AAA $9_XX1AAA\r",
+                          "SB ALL @ WW XX1AAA $9_XX1AAA\r", "S ALL @ WW < XX1AAA\r",
+                          "SB ALL @ WW < XX1AAA $1234567890123\r", "SB ALL @ < XX1AAA\r"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(Partner(bad), "NO - Protocol header error.\r>\r");
+    EXPECT_EQ(Ch(1).whattodo, 'T');
+  }
+  // Nothing here for it: "Done", and who says it hangs up.
+  EXPECT_EQ(Partner("F>\r"), "Done\r");
+  EXPECT_TRUE(Disconnected());
+  EXPECT_EQ(MsgCount(), 1);
+}
+
+TEST_F(FwdPlainTest, AReceivedTextEndsAtItsMarkInAnyPieces) {
+  const std::string big(2047, 'y');
+  struct Case {
+    std::string sent, stored;
+  } cases[] = {
+      {"one\rtwo\r" + kCtrlZ + "\r", "one\ntwo\n"},
+      {"one\r\ntwo\r\n" + kCtrlZ + "\r\n", "one\ntwo\n"},
+      {"one\rlast" + kCtrlZ + "\r", "one\nlast\n"},
+      {"one\r/EX\r", "one\n"},
+      {"one\r73 de XX1AAA/ex  \r", "one\n73 de XX1AAA\n"},
+      {"C:/EXAMPLE\r/Ex\r", "C:/EXAMPLE\n"},
+      {big + "\r" + kCtrlZ + "\r", big + "\n"},
+  };
+  for (size_t piece : {0, 1, 3, 200}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(piece) + ": " + c.sent.substr(0, 30));
+      AddPartner();
+      Start();
+      Partner(kMblSid);
+      EXPECT_EQ(Partner("SB ALL @ WW < XX1AAA $5_XX1AAA\r", piece), "OK\r");
+      EXPECT_EQ(Partner("Title\r" + c.sent, piece), ">\r");
+      EXPECT_EQ(StoredBody(1001), c.stored);
+      EXPECT_EQ(Partner("F>\r", piece), "Done\r");
+      Restart();
+    }
+  }
+}
+
+TEST_F(FwdPlainTest, ACtrlZApartFromItsCrEndsTheTextAndTheCrIsNoInput) {
+  AddPartner();
+  Start();
+  Partner(kMblSid);
+  Partner("SB ALL @ WW < XX1AAA $5_XX1AAA\r");
+  EXPECT_EQ(Partner("Title\rText.\r" + kCtrlZ), ">\r");
+  EXPECT_EQ(Partner("\r"), "");
+  EXPECT_FALSE(Disconnected());
+  EXPECT_EQ(Partner("F>\r"), "Done\r");
+  EXPECT_EQ(StoredBody(1001), "Text.\n");
+}
+
+TEST_F(FwdPlainTest, WeCallAnMblPartner) {
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Bulletin", "All hear this.\n"});
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Known there", "Old news.\n"});
+  AddPartner([](UserDB& u) {
+    Queue(u, 0, 1001, "B");
+    Queue(u, 1, 1003, "B");  // gone: leaves the queue
+    Queue(u, 2, 1002, "B");
+  });
+  Start();
+  // Our SID; the partner's prompt may be a bare ">".
+  EXPECT_EQ(Call(kMblSid), std::string(kSystemId) + "\r");
+  EXPECT_EQ(Partner(">\r"), "SB ALL @ XX2BBB < XX7ZZ $XX9ORN_1001\r");
+  EXPECT_EQ(Partner("OK \r"), "Bulletin\rAll hear this.\r" + kCtrlZ + "\r");
+  // Sent, but queued until the partner's prompt confirms.
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+  EXPECT_EQ(Partner("XX2BBB BBS>\r"), "SB ALL @ XX2BBB < XX7ZZ $XX9ORN_1002\r");
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+  EXPECT_EQ(User(1).FwdMsgNo[1].FwdMsgNumbers, 0);
+  // Refused with the prompt in the same text: it leaves the queue too, and
+  // our turn is over.
+  EXPECT_EQ(Partner("N - BID\r>\r"), "F>\r");
+  EXPECT_EQ(User(1).FwdMsgNo[2].FwdMsgNumbers, 0);
+  // The partner's turn.
+  EXPECT_EQ(Partner("SP XX7ZZ @ XX9ORN < XX2BBB $77_XX2BBB\r"), "OK\r");
+  EXPECT_EQ(Partner("Reply\rBack at you.\r" + kCtrlZ + "\r"), ">\r");
+  EXPECT_STREQ(Record(3).MsgSubject, "Reply");
+  EXPECT_EQ(Partner("F>\r"), "Done\r");
+  EXPECT_TRUE(Disconnected());
+}
+
+TEST_F(FwdPlainTest, AnMblPartnerWithNothingSaysDoneOrPromptsWithFGreater) {
+  // Its answer to our last text, and what we answer; then its words, if any.
+  struct Case {
+    const char* prompt;
+    const char* ours;
+    const char* then;
+  } cases[] = {{">\r", "F>\r", "Done\r"}, {"F>\r", "Done\r", nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prompt);
+    AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Long", (std::string(2047, 'x') + "\n").c_str()});
+    AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+    Start();
+    Call(kMblSid);
+    Partner(">\r");
+    // 2048 bytes go in one run, the end mark in the next.
+    EXPECT_EQ(Partner("OK\r"), "Long\r" + std::string(2047, 'x') + "\r");
+    EXPECT_EQ(RunSending(), kCtrlZ + "\r");
+    EXPECT_EQ(Partner(c.prompt), c.ours);
+    if (c.then) {
+      EXPECT_EQ(Partner(c.then), "");
+    }
+    EXPECT_TRUE(Disconnected());
+    EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 0);
+    Restart();
+  }
+}
+
+TEST_F(FwdPlainTest, MblFailuresEndTheSessionWithoutStoring) {
+  struct Case {
+    const char* name;
+    bool weCall;
+    std::vector<std::string> partner;
+    bool weHangUp;
+  } cases[] = {
+      {"first text no offer", false, {"Hello there\r"}, true},
+      {"answer neither OK nor NO", true, {">\r", "What?\r"}, true},
+      {"a text that never ends", false, {"SB ALL @ WW < XX1AAA $5_XX1AAA\r", "Title\rText\r"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Bulletin", "Text.\n"});
+    AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+    Start();
+    if (c.weCall) {
+      Call(kMblSid);
+    } else {
+      Partner(kMblSid);
+    }
+    for (const std::string& text : c.partner) Partner(text);
+    EXPECT_EQ(Disconnected(), c.weHangUp);
+    engine_.Event(0, std::string("*** DISCONNECTED From Station ") + kPartner + "\r");
+    EXPECT_FALSE(Ch(1).Fwd);
+    EXPECT_EQ(MsgCount(), 1);
+    EXPECT_FALSE(Client().store->Bids.WeHaveThebid("5_XX1AAA"));
+    EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+    Restart();
+  }
+}
+
+TEST_F(FwdPlainTest, APlainFbbPartnerSendsTitlesAndTexts) {
+  for (size_t piece : {0, 1, 7}) {
+    SCOPED_TRACE(piece);
+    AddPartner();
+    Start();
+    Client().store->Bids.InsertInBidArray("7_XX1AAA");
+    // Compressed or plain, a proposal may read FA or FB.
+    const std::string block = Block({Proposal("41_XX1AAA"), "FA B XX1AAA WW ALL 42_XX1AAA 20", Proposal("7_XX1AAA")});
+    EXPECT_EQ(Partner(kAsciiSid + block), "FS ++-\r");
+    EXPECT_EQ(Ch(1).whattodo, '^');
+    const std::string texts = "Private\r\nR:261209/0800Z @:XX2BBB.#X.Y\r\n\r\nHello.\r\n" + kCtrlZ + "\r\n" +
+                              "Bulletin\rFor all./EX\r";
+    // After the last one, our turn at once.
+    EXPECT_EQ(Partner(texts, piece), "FF\r");
+    EXPECT_STREQ(Record(1).MsgSubject, "Private");
+    EXPECT_STREQ(Record(1).Bid, "41_XX1AAA");
+    EXPECT_EQ(StoredBody(1001), "R:261209/0800Z @:XX2BBB.#X.Y\n\nHello.\n");
+    EXPECT_STREQ(Record(2).MsgSubject, "Bulletin");
+    EXPECT_STREQ(Record(2).ToStation, "ALL");
+    EXPECT_EQ(StoredBody(1002), "For all.\n");
+    EXPECT_EQ(Partner("FQ\r"), "");
+    EXPECT_TRUE(Disconnected());
+    Restart();
+  }
+}
+
+TEST_F(FwdPlainTest, APlainFbbPartnerGetsTitlesAndTexts) {
+  const std::string body = "R:261210/1200Z @:XX9ORN\nPersonal news.\n";
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", body.c_str()});
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Known there", "Old news.\n"});
+  AddMsg({"B", "N", "ALL", "XX7ZZ", "", "Bulletin", (std::string(2047, 'x') + "\n").c_str()});
+  AddPartner([](UserDB& u) {
+    Queue(u, 0, 1002, "B");
+    Queue(u, 1, 1003, "B");
+    Queue(u, 7, 1001, "P");
+  });
+  Start();
+  const std::string want = Block({"FB P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 " + std::to_string(Record(1).Size),
+                                  "FB B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1002 " + std::to_string(Record(2).Size),
+                                  "FB B XX7ZZ XX2BBB.#X.Y ALL XX9ORN_1003 " + std::to_string(Record(3).Size)});
+  EXPECT_EQ(Partner(kAsciiSid + std::string("FF\r")), want);
+  EXPECT_EQ(Partner("FS +-+\r"), "");
+  EXPECT_EQ(RunSending(), "Personal\rR:261210/1200Z @:XX9ORN\rPersonal news.\r" + kCtrlZ + "\r" + "Bulletin\r" +
+                              std::string(2047, 'x') + "\r" + kCtrlZ + "\r");
+  EXPECT_EQ(Ch(1).whattodo, 'M');
+  EXPECT_EQ(User(1).FwdMsgNo[7].FwdMsgNumbers, 1001);
+  EXPECT_EQ(Partner("FF\r"), "FQ\r");
+  EXPECT_TRUE(Disconnected());
+  for (const UserFwdPriv& f : User(1).FwdMsgNo) EXPECT_EQ(f.FwdMsgNumbers, 0);
+  EXPECT_STREQ(Record(1).Status, "F");
+}
+
+// A transcript of tests/data/linfbb: each turn's bytes, '<' LinFBB's, '>'
+// its partner's.
+struct Turn {
+  bool linfbb;
+  std::string bytes;
+};
+
+std::vector<Turn> ReadTranscript(const std::string& name) {
+  std::string file;
+  EXPECT_TRUE(ReadWholeFile(std::string(ORN_SOURCE_DIR) + "/tests/data/linfbb/" + name, &file)) << name;
+  std::vector<Turn> turns;
+  size_t at = 0;
+  while (at < file.size()) {
+    size_t end = file.find('\n', at);
+    if (end == std::string::npos) end = file.size();
+    const std::string line = file.substr(at, end - at);
+    at = end + 1;
+    if (line.size() < 2 || (line[0] != '<' && line[0] != '>')) continue;
+    std::string bytes;
+    for (size_t i = 2; i < line.size(); ++i) {
+      if (line[i] != '\\' || i + 1 >= line.size()) {
+        bytes += line[i];
+        continue;
+      }
+      const char e = line[++i];
+      if (e == 'r') bytes += '\r';
+      else if (e == 'n') bytes += '\n';
+      else if (e == '\\') bytes += '\\';
+      else if (e == 'x' && i + 2 < line.size()) {
+        bytes += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      }
+    }
+    const bool linfbb = line[0] == '<';
+    if (turns.empty() || turns.back().linfbb != linfbb) turns.push_back({linfbb, ""});
+    turns.back().bytes += bytes;
+  }
+  return turns;
+}
+
+TEST_F(FwdPlainTest, LinFbbCallsAndIsAnsweredAsRecorded) {
+  struct Case {
+    const char* file;
+    // Where our words differ from the recorded partner's: its prompt and
+    // its refusal.
+    std::vector<std::pair<std::string, std::string>> ours;
+    std::string last;  // our answer to LinFBB's last words
+  } cases[] = {
+      {"fbb_from_linfbb.txt", {}, ""},
+      {"mbl_from_linfbb.txt", {{"NO\rXX9ORN BBS>\r", "NO - Bid\r>\r"}, {"XX9ORN BBS>\r", ">\r"}}, "Done\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::vector<Turn> turns = ReadTranscript(c.file);
+    AddPartner();
+    Start();
+    Client().store->Bids.InsertInBidArray("SEEN_XX7OLD");
+    // The login and greeting are the fixture's; the session starts with
+    // LinFBB's SID.
+    size_t i = 0;
+    while (i < turns.size() && !(turns[i].linfbb && turns[i].bytes[0] == '[')) ++i;
+    ASSERT_LT(i, turns.size());
+    for (; i < turns.size(); ++i) {
+      if (!turns[i].linfbb) continue;
+      std::string answer = i + 1 < turns.size() ? turns[i + 1].bytes : c.last;
+      for (const auto& [recorded, ours] : c.ours)
+        if (answer == recorded) answer = ours;
+      EXPECT_EQ(Partner(turns[i].bytes), answer) << i;
+    }
+    // After FQ or F> the recorded partner hung up, and so do we.
+    EXPECT_TRUE(Disconnected());
+    EXPECT_STREQ(Record(1).MsgSubject, "Private from LinFBB");
+    EXPECT_STREQ(Record(1).Bid, "101_XX8FBB");
+    EXPECT_STREQ(Record(1).ToStation, "XX9ABC");
+    EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
+    const std::string body = StoredBody(1001);
+    EXPECT_EQ(body.substr(body.find('\n')),
+              "\n\nFrom: XX1ABC@XX8FBB.#TST.XX.EU\nTo  : XX9ABC@XX9ORN\n\n"
+              "First line of the private message.\nSecond line.\n");
+    EXPECT_EQ(body.rfind("R:261210/", 0), 0u) << body;
+    EXPECT_STREQ(Record(2).MsgSubject, "Bulletin from LinFBB");
+    EXPECT_STREQ(Record(2).AtBbs, "WW");
+    EXPECT_EQ(MsgCount(), 2);
+    Restart();
+  }
 }
 
 }  // namespace

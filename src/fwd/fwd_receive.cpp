@@ -1,6 +1,7 @@
 // The partner's turn: its proposal block and our answer, the compressed
 // messages it sends, and storing each one that arrived whole.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "channel/channel.h"
@@ -171,7 +172,10 @@ void TFwd::DispatchFields(const std::string& s) {
     DecideWhatToDo();
     return;
   }
-  SetState(Parent->sfwd.binaryok ? fwdstate::kRcvSubject : '^');
+  plainIn_.clear();
+  plainPos_ = 0;
+  waitsbj = true;
+  SetState(Parent->sfwd.binaryok ? fwdstate::kRcvSubject : fwdstate::kARcvSubject);
   Arm();
 }
 
@@ -202,7 +206,15 @@ void TFwd::RcvHdr() {
     return;
   }
   const std::string& h = reader_.data();
-  std::string title = h.substr(0, std::min<size_t>(h.find('\0'), kProposalWidth - 1));
+  // We never ask to resume ("!" in our answer): a header that starts past the
+  // beginning would give us the end of a message only. The link goes and the
+  // message stays with the partner, to come whole another time.
+  const size_t nul = h.find('\0');
+  if (nul != std::string::npos && std::strtol(h.c_str() + nul + 1, nullptr, 10) != 0) {
+    Fail("Resume not offered.\r");
+    return;
+  }
+  std::string title = h.substr(0, std::min<size_t>(nul, kProposalWidth - 1));
   MDIClient& client = Parent->client();
   if (client.cfg().OEMANSI) title = client.codePages().OemToAnsi(title);
   fwdproposal[proposalno].subject = title;
@@ -281,14 +293,9 @@ void TFwd::ProceedWithFwd() {
 }
 
 void TFwd::StoreReceived() {
-  MDIClient& client = Parent->client();
-  const Config& cfg = client.cfg();
-  Store* store = client.store;
-  TOrnDbase& db = *Parent->tdb;
   const FwdProposal& e = fwdproposal[proposalno];
   ProposalFields f;
-  // The message may have come in meanwhile by another path.
-  if (!store || !ParseProposalLine(e.proposal, &f) || store->Bids.WeHaveThebid(e.bid)) {
+  if (!ParseProposalLine(e.proposal, &f)) {
     NextReceived();
     return;
   }
@@ -297,6 +304,17 @@ void TFwd::StoreReceived() {
     Fail("Decompress failure.\r");
     return;
   }
+  if (StoreReceived(f, raw)) NextReceived();
+}
+
+bool TFwd::StoreReceived(const ProposalFields& f, const std::string& raw) {
+  MDIClient& client = Parent->client();
+  const Config& cfg = client.cfg();
+  Store* store = client.store;
+  TOrnDbase& db = *Parent->tdb;
+  const FwdProposal& e = fwdproposal[proposalno];
+  // The message may have come in meanwhile by another path.
+  if (!store || (!e.bid.empty() && store->Bids.WeHaveThebid(e.bid))) return true;
   std::string body = StoredLines(raw);
   if (cfg.OEMANSI) body = client.codePages().OemToAnsi(body);
   const std::string text = Parent->Expand(cfg.FWDMSGHEADER) + "\n" + body;
@@ -329,9 +347,9 @@ void TFwd::StoreReceived() {
                          "Port=" + std::to_string(Parent->TncPortNumber + 1) + "."};
   if (StoreNewMessage(*store, db, client.clock(), m, text, "", origin) == NewMsgResult::kNotStored) {
     Fail("Msg not stored.\r");
-    return;
+    return false;
   }
-  NextReceived();
+  return true;
 }
 
 void TFwd::NextReceived() {

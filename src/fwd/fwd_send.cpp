@@ -39,7 +39,7 @@ void TFwd::SendProposal() {
   SetState(fwdstate::kAckWait);
 }
 
-int TFwd::FormatProposal(bool dryRun) {
+int TFwd::FormatProposal(bool dryRun, int most) {
   if (!dryRun)
     for (FwdProposal& p : fwdproposal) p = FwdProposal{};
   TOrnDbase& db = *Parent->tdb;
@@ -54,9 +54,9 @@ int TFwd::FormatProposal(bool dryRun) {
     if (!SizeFits(entry, f.Size) || !AgeFits(entry, f, today)) return;
     if (dryRun || AddToProposal(n, f, slot)) ++n;
   };
-  for (int slot = kUserFwdPrivCount - 1; slot >= 0 && n < kMaxProposals; --slot)
+  for (int slot = kUserFwdPrivCount - 1; slot >= 0 && n < most; --slot)
     if (db.userdb.FwdMsgNo[slot].Type[0] == 'P') take(slot);
-  for (int slot = 0; slot < kUserFwdPrivCount && n < kMaxProposals; ++slot)
+  for (int slot = 0; slot < kUserFwdPrivCount && n < most; ++slot)
     if (db.userdb.FwdMsgNo[slot].Type[0] != 'P') take(slot);
   return n > 0 ? n : -1;
 }
@@ -101,8 +101,11 @@ bool TFwd::AddToProposal(int i, const UserFwdPriv& f, long upos) {
   p.subject = FieldText(m.MsgSubject);
   p.bid = FieldText(m.Bid);
   p.flag = '-';
-  // Messages leave only in compressed blocks for now.
-  p.proposal = FormatProposalLine(m, Parent->sfwd.hierok, true);
+  if (!Parent->sfwd.fbbok) {
+    p.proposal = FormatMblOffer(m, Parent->sfwd.hierok);
+  } else {
+    p.proposal = FormatProposalLine(m, Parent->sfwd.hierok, Parent->sfwd.binaryok);
+  }
   return true;
 }
 

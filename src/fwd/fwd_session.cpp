@@ -107,7 +107,15 @@ bool TFwd::StartCalled(const std::string& sid, const std::string& rest) {
 }
 
 bool TFwd::putbuf(const char* bytes, size_t n) {
-  if (reader_.Put(bytes, n)) return true;
+  if (State() == fwdstate::kARcvSubject || State() == fwdstate::kARcvData) {
+    // A sender that does not wait for its turn is no partner.
+    if (plainIn_.size() - plainPos_ + n <= PacketReader::kMaxHeld) {
+      plainIn_.append(bytes, n);
+      return true;
+    }
+  } else if (reader_.Put(bytes, n)) {
+    return true;
+  }
   Fail("Receive overrun.\r");
   return false;
 }
@@ -123,6 +131,14 @@ void TFwd::Step() {
     // end in CR, and an LF left over would open the next line.
     char* cmd = Parent->cmd;
     *std::remove(cmd, cmd + std::strlen(cmd), '\n') = '\0';
+    // The CR that closes a Ctrl-Z end mark may come with the next text.
+    if (waitcr && cmd[0]) {
+      waitcr = false;
+      if (cmd[0] == '\r') {
+        std::memmove(cmd, cmd + 1, std::strlen(cmd));
+        if (!cmd[0]) return;
+      }
+    }
   }
   switch (State()) {
     case fwdstate::kSendProposal: SendProposal(); break;
@@ -136,13 +152,21 @@ void TFwd::Step() {
     case fwdstate::kEnding: Parent->cmd[0] = '\0'; break;
     case fwdstate::kWaitCompressed: WaitAckCompressed(); break;
     case fwdstate::kDecompressing: ProceedWithFwd(); break;
-    default:
-      if ((State() >= 'S' && State() <= 'Z') || (State() >= '^' && State() <= 'a')) PlainText();
-      break;
+    case fwdstate::kMblSendProposal: MblSendProposal(); break;
+    case fwdstate::kMblDecodeProposal: MblDecodeProposal(); break;
+    case fwdstate::kMblRcvSubject: MblRcvSubject(); break;
+    case fwdstate::kMblRcvData: MblRcvData(); break;
+    case fwdstate::kMblSendData: MblSendData(); break;
+    case fwdstate::kMblSendSubject: MblSendSubject(); break;
+    case fwdstate::kMblWaitOk: MblWaitOk(); break;
+    case fwdstate::kMblAckWait: MblAckWait(); break;
+    case fwdstate::kARcvSubject:
+    case fwdstate::kARcvData: aReceive(); break;
+    case fwdstate::kASendSubject: aSendSubject(); break;
+    case fwdstate::kASendData: aSendData(); break;
+    default: break;
   }
 }
-
-void TFwd::PlainText() { Fail("No plain-text forwarding.\r"); }
 
 bool TFwd::JoinSpare() {
   const size_t spare = std::strlen(Parent->sparecmd);
@@ -206,7 +230,7 @@ void TFwd::SidDecode() {
   if (Parent->sfwd.fbbok) {
     DecideWhatToDo();
   } else {
-    PlainText();
+    MblSendSid();
   }
 }
 

@@ -1,6 +1,7 @@
 // A forwarding session with another BBS over one connected channel: the
 // system identifiers, the turns of proposals ("FB" blocks) and answers
-// ("FS"), the compressed transfer of accepted messages in binary packets, the
+// ("FS"), the transfer of accepted messages (compressed in binary packets, or
+// as plain text; the MBL dialogue with partners without "F"), the
 // storing of what arrives and the removal of what was delivered from the
 // partner's queue.
 //
@@ -54,6 +55,20 @@ constexpr int kRcvData = 'R';
 constexpr int kEnding = '[';
 constexpr int kWaitCompressed = '\\';
 constexpr int kDecompressing = ']';
+// The MBL dialogue.
+constexpr int kMblSendProposal = 'S';
+constexpr int kMblDecodeProposal = 'T';
+constexpr int kMblRcvSubject = 'U';
+constexpr int kMblRcvData = 'V';
+constexpr int kMblSendData = 'W';
+constexpr int kMblSendSubject = 'X';
+constexpr int kMblWaitOk = 'Y';
+constexpr int kMblAckWait = 'Z';
+// Plain-text messages in an FBB exchange.
+constexpr int kARcvSubject = '^';
+constexpr int kARcvData = '_';
+constexpr int kASendSubject = '`';
+constexpr int kASendData = 'a';
 }  // namespace fwdstate
 
 // The command decoder met a line starting with "[": a BBS has sent its SID.
@@ -108,6 +123,9 @@ class TFwd : public TFileOperations, public CompressOwner {
   bool nocontin = false;
   bool terminate = true;
   bool waitsbj = true;
+  // A Ctrl-Z ended the last text; the CR after it may still be on its way.
+  bool waitcr = false;
+  std::string asciifbbstr;  // the title line being collected
   std::string cfile;  // the current receive file
   FwdProposal fwdproposal[kMaxProposals];
   // Relay list of the message received last: the BBSes it has passed, our
@@ -137,7 +155,7 @@ class TFwd : public TFileOperations, public CompressOwner {
   bool ReceiveOnly();
   bool HasMsgsToFwd();
   void SendProposal();
-  int FormatProposal(bool dryRun);
+  int FormatProposal(bool dryRun, int most = kMaxProposals);
   // False: the slot names a message that is gone (the slot was freed).
   bool AddToProposal(int i, const UserFwdPriv& f, long upos);
   void AckWait();
@@ -148,14 +166,50 @@ class TFwd : public TFileOperations, public CompressOwner {
   void RcvData();
   void RcvEnd();
   void ProceedWithFwd();
+  // The compressed message just expanded, stored.
   void StoreReceived();
+  // Stores a received message as `f` and the proposal entry at proposalno
+  // describe it; `raw` is its text as it came (any line ends). False when the
+  // session has ended on the failure.
+  bool StoreReceived(const ProposalFields& f, const std::string& raw);
   void NextReceived();
   void MakeCompressed();
   void WaitAckCompressed();
   void SendCompressed();
   void RemoveFwd();
-  // The plain-text dialogues are not offered here: the session ends.
-  void PlainText();
+
+  // The MBL dialogue.
+  void MblSendSid();
+  void MblWaitOk();
+  void MblDecideWhatToDo();
+  void MblSendProposal();
+  void MblAckWait();
+  void MblSendSubject();
+  void MblSendData();
+  void MblDecodeProposal();
+  void MblDispatchFields(const std::string& line);
+  void MblRcvSubject();
+  void MblRcvData();
+  void MblProceedWithFwd();
+  void MblRemoveFwd();
+  // Plain-text messages in an FBB exchange.
+  void aSendSubject();
+  void aSendData();
+  void aReceive();
+  void aRcvSubject();
+  void aRcvData();
+  // The next line of the received text, CR cut off; false (the text kept)
+  // while none is whole.
+  bool TakeLine(std::string* line);
+  // Sends the text of the message of the entry at proposalno as the plain
+  // text dialogues carry it; false when it cannot be read.
+  bool LoadPlainText();
+  // Sends the next piece of the text in hand, and the end mark after the
+  // last; true when the text is done.
+  bool SendPlainPiece();
+  // Takes one byte of a received text; true once the text has ended.
+  bool TextByte(char c);
+  void ResetText();
 
   // Starts a coder thread; false when it cannot run.
   bool Compress(char what, const std::string& in, const std::string& out);
@@ -173,6 +227,10 @@ class TFwd : public TFileOperations, public CompressOwner {
   std::unique_ptr<TCompress> coder_;
   std::thread cmphandle;
   std::string sendData_;  // the compressed message being sent
+  std::string plainIn_;   // received bytes of a plain-text transfer
+  size_t plainPos_ = 0;
+  std::string rcvText_, rcvLine_;  // the text being received
+  bool lastCr_ = false;            // an LF after it is the same line end
   size_t receivedBytes_ = 0;
   bool inReceive_ = false;  // the packet loop is running further up
   // Messages the partner deferred ("=") in this session: not offered again

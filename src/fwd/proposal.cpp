@@ -55,21 +55,81 @@ std::string ProposalChecksum(const std::string& lines) {
   return DtoHex((256 - sum % 256) % 256, 2);
 }
 
+// A message stored without a type goes out as P when its addressee is a
+// callsign, B otherwise: peers refuse a blank type.
+char TypeLetter(const MsgDB& m) {
+  const std::string type = Trim(FieldText(m.Type));
+  if (!type.empty()) return type[0];
+  return CallIsValid(CallKey(FieldText(m.ToStation))) ? 'P' : 'B';
+}
+
 std::string FormatProposalLine(const MsgDB& m, bool hier, bool compressed) {
   const std::string at = FieldText(m.AtBbs);
   std::string line = compressed ? "FA " : "FB ";
-  const std::string type = Trim(FieldText(m.Type));
-  if (!type.empty()) {
-    line += type.substr(0, 1);
-  } else {
-    line += CallIsValid(CallKey(FieldText(m.ToStation))) ? 'P' : 'B';
-  }
+  line += TypeLetter(m);
   line += ' ' + CutAtDot(FieldText(m.FromStation));
   line += ' ' + (hier ? at : CutAtDot(at));
   line += ' ' + CutAtDot(FieldText(m.ToStation));
   line += ' ' + CutAtDot(FieldText(m.Bid));
   line += ' ' + std::to_string(m.Size) + '\r';
   return line;
+}
+
+std::string FormatMblOffer(const MsgDB& m, bool hier) {
+  const std::string at = FieldText(m.AtBbs);
+  std::string line = "S";
+  line += TypeLetter(m);
+  line += ' ' + CutAtDot(FieldText(m.ToStation));
+  line += " @ " + (hier ? at : CutAtDot(at));
+  line += " < " + CutAtDot(FieldText(m.FromStation));
+  const std::string bid = CutAtDot(FieldText(m.Bid));
+  if (!bid.empty()) line += " $" + bid;
+  return line + '\r';
+}
+
+bool ParseMblOffer(const std::string& raw, ProposalFields* f) {
+  const std::string line = WithoutCr(raw);
+  if (line.size() >= kProposalWidth || line.size() < 3 || line[0] != 'S') return false;
+  const char type = line[1];
+  if (!std::isalpha(static_cast<unsigned char>(type))) return false;
+  // The marks may stand against their fields ("@XX1ABC") or apart.
+  std::string spaced;
+  for (char c : line.substr(2)) {
+    if (c == '@' || c == '<' || c == '$') {
+      spaced += ' ';
+      spaced += c;
+      spaced += ' ';
+    } else {
+      spaced += c;
+    }
+  }
+  const std::vector<std::string> w = Words(spaced);
+  if (w.empty() || w[0] == "@" || w[0] == "<" || w[0] == "$") return false;
+  ProposalFields out;
+  out.type = static_cast<char>(std::toupper(static_cast<unsigned char>(type)));
+  out.to = UpperAscii(w[0]);
+  bool at = false, from = false;
+  auto station = [](const std::string& s) { return UpperAscii(s.substr(0, s.find_first_of("-,"))); };
+  for (size_t i = 1; i < w.size(); ++i) {
+    const bool mark = w[i] == "@" || w[i] == "<" || w[i] == "$";
+    if (!mark || i + 1 >= w.size()) return false;
+    const std::string& v = w[i + 1];
+    if (v == "@" || v == "<" || v == "$") return false;
+    if (w[i] == "@") {
+      out.at = station(v);
+      at = true;
+    } else if (w[i] == "<") {
+      out.from = station(v);
+      from = true;
+    } else {
+      out.bid = UpperAscii(v);
+    }
+    ++i;
+  }
+  if (!at || !from || out.to.size() > 39 || out.at.size() > 39 || out.from.size() > 39) return false;
+  if (out.at.empty() || out.from.empty() || out.bid.size() > 12) return false;
+  *f = out;
+  return true;
 }
 
 bool ParseProposalLine(const std::string& raw, ProposalFields* f) {

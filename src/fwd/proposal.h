@@ -41,6 +41,19 @@ struct ProposalFields {
   long size = 0;
 };
 
+// The offer of a message in the MBL dialogue, CR included:
+// "S<type> to @ at < from $bid". To, from and the BID are cut at their first
+// "."; the @BBS too unless the partner takes hierarchical addresses.
+std::string FormatMblOffer(const MsgDB& m, bool hier);
+
+// Reads an MBL offer "S<type> to @ at < from [$bid]" (the line may end in CR;
+// "@" and "<" may stand apart from their fields or against them). False when
+// the type letter, the addressee, "@ at" or "< from" is missing, a field is
+// too wide for the message record or the BID is over 12 characters. The @BBS
+// and the sender are upper-cased and cut at a "-" or ","; so is the BID
+// (upper-cased).
+bool ParseMblOffer(const std::string& line, ProposalFields* f);
+
 // Reads "FB" or "FA", the type letter and five blank-separated fields (the
 // line may end in CR). False for anything else or a field too wide for the
 // message record: from, at and to at most 39 characters, the BID 1 to 12,
