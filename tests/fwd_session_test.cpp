@@ -3,6 +3,8 @@
 // on the link, and reads what we send back.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -153,7 +155,10 @@ class FwdSessionTest : public MailboxSession {
   void Restart() {
     bbs_->Shutdown();
     bbs_.reset();
-    for (const char* f : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX"}) TFileOperations::filedelete(dir_ / f);
+    // A fresh store: records, texts and the numbers given.
+    for (const char* f : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX", "LASTMSG.DAT"})
+      TFileOperations::filedelete(dir_ / f);
+    std::filesystem::remove_all(dir_ / "MAIL");
     engine_.Take();
     routed_.clear();
   }

@@ -1,6 +1,6 @@
 #include "bbs/text_end.h"
 
-#include "platform/text.h"
+#include "store/msg_text.h"
 
 namespace orn {
 
@@ -11,12 +11,10 @@ bool CutTextEnd(std::string* line) {
     return true;
   }
   std::string body = *line;
-  while (!body.empty() && (body.back() == '\r' || body.back() == '\n' || body.back() == ' ' || body.back() == '\t'))
-    body.pop_back();
-  if (body.size() < 3 || UpperAscii(body.substr(body.size() - 3)) != "/EX") return false;
-  body.erase(body.size() - 3);
-  while (!body.empty() && (body.back() == ' ' || body.back() == '\t')) body.pop_back();
-  *line = body.empty() ? std::string() : body + "\r";
+  while (!body.empty() && (body.back() == '\r' || body.back() == '\n')) body.pop_back();
+  std::string kept;
+  if (!EndMarkLine(body, &kept)) return false;
+  *line = kept.empty() ? std::string() : kept + "\r";
   return true;
 }
 

@@ -26,18 +26,6 @@ constexpr size_t kPlainPiece = 2048;
 // sending a message.
 constexpr size_t kMaxPlainText = 4u * 1024 * 1024;
 
-// Whether a received line is the end mark: it ends in "/EX" (any case,
-// blanks after it allowed). *kept is what stood before the mark.
-bool EndsWithEx(const std::string& line, std::string* kept) {
-  size_t e = line.size();
-  while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
-  if (e < 3) return false;
-  if (line[e - 3] != '/' || (line[e - 2] != 'E' && line[e - 2] != 'e') || (line[e - 1] != 'X' && line[e - 1] != 'x'))
-    return false;
-  *kept = line.substr(0, e - 3);
-  return true;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- received text
@@ -65,7 +53,7 @@ bool TFwd::TextByte(char c) {
     return false;
   }
   std::string kept;
-  if (EndsWithEx(rcvLine_, &kept)) {
+  if (EndMarkLine(rcvLine_, &kept)) {
     if (!kept.empty()) rcvText_ += kept + "\n";
     rcvLine_.clear();
     return true;

@@ -84,4 +84,16 @@ std::string FormatMsgHeader(const MsgDB& r) {
   return out;
 }
 
+bool EndMarkLine(const std::string& line, std::string* kept) {
+  size_t e = line.size();
+  while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
+  if (e < 3 || line[e - 3] != '/' || (line[e - 2] != 'E' && line[e - 2] != 'e') ||
+      (line[e - 1] != 'X' && line[e - 1] != 'x'))
+    return false;
+  e -= 3;
+  while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
+  *kept = line.substr(0, e);
+  return true;
+}
+
 }  // namespace orn

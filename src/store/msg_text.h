@@ -47,4 +47,10 @@ void FormatTextSave(char* data, long size, const CodePages* oemToAnsi = nullptr)
 // columns shift.
 std::string FormatMsgHeader(const MsgDB& r);
 
+// Whether a line of a text (without its line end) is the text's end mark:
+// it ends in "/EX", in any case, blanks after it allowed. "/EX" followed by
+// anything else ("C:/EXAMPLE") is text. *kept is what stood before the mark,
+// without the blanks before it.
+bool EndMarkLine(const std::string& line, std::string* kept);
+
 }  // namespace orn
