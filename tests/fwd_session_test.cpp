@@ -3,9 +3,8 @@
 // on the link, and reads what we send back.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>

@@ -200,8 +200,8 @@ class Run:
         if len(stored) != 3 or not all(m["bid"] for m in stored):
             raise Failure("ornbbs did not store the station's messages: %r" % stored)
         known = [m for m in stored if m["subject"].startswith("Local")][0]["bid"]
-        theirs_p = "FP%s_%s" % (tag, FBB)
-        theirs_b = "FB%s_%s" % (tag, FBB)
+        theirs_p = "P%s_%s" % (tag, FBB)  # a BID has at most 12 characters
+        theirs_b = "B%s_%s" % (tag, FBB)
         self.lin.send("P", "XX9ABC", ORN, "Private %s from LinFBB" % tag, ["Hi from LinFBB %s." % tag, "73"],
                       bid=theirs_p)
         self.lin.send("B", "ALL", "WW", "Bulletin %s from LinFBB" % tag, ["LinFBB says %s." % tag],
