@@ -110,7 +110,8 @@ bool ParseMblOffer(const std::string& raw, ProposalFields* f) {
   out.to = UpperAscii(w[0]);
   bool at = false, from = false;
   auto station = [](const std::string& s) { return UpperAscii(s.substr(0, s.find_first_of("-,"))); };
-  for (size_t i = 1; i < w.size(); ++i) {
+  // The fields come in pairs: a mark, then its value.
+  for (size_t i = 1; i < w.size(); i += 2) {
     const bool mark = w[i] == "@" || w[i] == "<" || w[i] == "$";
     if (!mark || i + 1 >= w.size()) return false;
     const std::string& v = w[i + 1];
@@ -124,7 +125,6 @@ bool ParseMblOffer(const std::string& raw, ProposalFields* f) {
     } else {
       out.bid = UpperAscii(v);
     }
-    ++i;
   }
   if (!at || !from || out.to.size() > 39 || out.at.size() > 39 || out.from.size() > 39) return false;
   if (out.at.empty() || out.from.empty() || out.bid.size() > 12) return false;
