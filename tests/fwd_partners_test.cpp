@@ -3,10 +3,13 @@
 // the partners through their connect scripts on the in-memory engine.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/channel.h"
@@ -492,12 +495,22 @@ class MailServerTest : public FwdPartnersTest {
     EXPECT_TRUE(ReadWholeFile(MsgFileName(dir_ / "MAIL", number), &t));
     return t;
   }
+  // Looks after the servers as the BBS's timer does, until none works.
+  void ServersEnd() {
+    for (int i = 0; i < 1500 && P().serversBusy(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      timers_.Fire(kMailServerTimerId);
+    }
+    ASSERT_FALSE(P().serversBusy());
+    EXPECT_EQ(timers_.timers.count(kMailServerTimerId), 0u);
+  }
 };
 
 TEST_F(MailServerTest, TheServersAnswerBecomesTheReply) {
   Server("cp REQDIR.out request.txt\nprintf 'Files:\\nA.TXT\\n' > REQDIR.in\n");
   StartAndConnect({"XX1ABC"}, kFwdIni);
   Enters("SP REQDIR @ XX9ORN list all");
+  ServersEnd();
   std::string request;
   ASSERT_TRUE(ReadWholeFile(dir_ / "request.txt", &request));
   EXPECT_EQ(request, "list all\n");
@@ -536,6 +549,7 @@ TEST_F(MailServerTest, WithoutAnAnswerTheRequestStays) {
     StartAndConnect({"XX1ABC"}, kFwdIni);
     P().serverWaitMs = 300;
     Enters(c.send);
+    ServersEnd();
     EXPECT_EQ(FileExists(dir_ / "REQDIR.out"), c.requestWritten);
     EXPECT_NE(Text(1001).find("some text\r\n"), std::string::npos);
     EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
@@ -544,6 +558,43 @@ TEST_F(MailServerTest, WithoutAnAnswerTheRequestStays) {
     for (const char* f : {"MSG.ADB", "MSG.IDX"}) TFileOperations::filedelete(dir_ / f);
     engine_.Take();
   }
+}
+
+// A server that takes its time does not hold the BBS up: the stations go on
+// meanwhile, and requests that come in wait for their turn.
+TEST_F(MailServerTest, StationsAreServedWhileAServerWorks) {
+  Server("while [ ! -f go ]; do sleep 0.02; done\ncp REQDIR.out REQDIR.in\n");
+  StartAndConnect({"XX1ABC"}, kFwdIni);
+  Enters("SP REQDIR @ XX9ORN list one");
+  EXPECT_TRUE(P().serversBusy());
+  // The station's second request is taken and answered at once.
+  Says("SP REQDIR @ XX9ORN list two");
+  Says("some text");
+  EXPECT_NE(Says("/EX").find(">"), std::string::npos);
+  EXPECT_EQ(Queued(1), std::vector<long>{});
+  dir_.Write("go", "");
+  ServersEnd();
+  EXPECT_EQ(Text(1001), "list one\r\n");
+  EXPECT_EQ(Text(1002), "list two\r\n");
+  EXPECT_STREQ(Record(2).ToStation, "XX1ABC");
+  EXPECT_EQ(Queued(1), (std::vector<long>{1001, 1002}));
+}
+
+// Shutting down stops a server that is still working; its request is
+// routed as it stands, nothing is left running.
+TEST_F(MailServerTest, ShutdownStopsAWorkingServer) {
+  Server("echo $$ > pid\nwhile [ ! -f go ]; do sleep 0.02; done\necho late > REQDIR.in\n");
+  StartAndConnect({"XX1ABC"}, kFwdIni);
+  Enters("SP REQDIR @ XX9ORN list all");
+  ASSERT_TRUE(P().serversBusy());
+  std::string pid;
+  for (int i = 0; i < 500 && !ReadWholeFile(dir_ / "pid", &pid); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bbs_->Shutdown();
+  ASSERT_FALSE(pid.empty());
+  EXPECT_NE(::kill(std::stoi(pid), 0), 0);
+  EXPECT_NE(Text(1001).find("some text\r\n"), std::string::npos);
+  EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
 }
 
 }  // namespace

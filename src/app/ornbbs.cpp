@@ -102,7 +102,7 @@ void ORNBBS::SetupMainWindow() {
   serviceTimers_->PacedDeadline = [](const TChannel& ch, int service) { return ch.PacedDeadline(service); };
   optimize_ = std::make_unique<OptimizeRun>(*client_, *store_);
   serviceTimers_->StartOptimize = [this] { optimize_->StartOptimize(false); };
-  partners_ = std::make_unique<FwdPartners>(*client_, *store_, serviceTimers_->fwdstarted);
+  partners_ = std::make_unique<FwdPartners>(*client_, *store_, serviceTimers_->fwdstarted, timers_);
   partners_->filesBusy = [this] { return optimize_->iact; };
   client_->partners = partners_.get();
   // The tick sets the cycle flag only when no cycle runs: a new one starts
@@ -237,7 +237,10 @@ void ORNBBS::Shutdown() {
   client_->link().SetLinkStateHook(nullptr);
   if (serviceTimers_) serviceTimers_->KillTimers();
   // Channels closing now must not call the next partner.
-  if (partners_) partners_->ResetFwd();
+  if (partners_) {
+    partners_->ResetFwd();
+    partners_->StopServers();
+  }
   client_->partners = nullptr;
   // A repair in progress finishes before the files are let go.
   if (optimize_) optimize_->Wait();

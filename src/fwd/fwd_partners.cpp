@@ -47,8 +47,15 @@ bool SlotUsed(const UserFwdPriv& f) { return f.FwdMsgNumbers > 0; }
 
 }  // namespace
 
-FwdPartners::FwdPartners(MDIClient& client, Store& store, bool& fwdstarted)
-    : client_(client), store_(store), fwdstarted_(fwdstarted) {}
+FwdPartners::FwdPartners(MDIClient& client, Store& store, bool& fwdstarted, TimerHost& timers)
+    : client_(client), store_(store), fwdstarted_(fwdstarted), timers_(timers) {}
+
+FwdPartners::~FwdPartners() {
+  // The BBS routes what waits when it shuts down; here only no server may
+  // be left running.
+  serverQueue_.clear();
+  StopServers();
+}
 
 void FwdPartners::ReadUsersFwd() {
   for (UFWD& e : UserFwdDest) e = UFWD{};
@@ -72,9 +79,13 @@ void FwdPartners::ReadUsersFwd() {
 }
 
 void FwdPartners::Route(const MsgOrigin& via, const MsgDB& m) {
-  MsgDB routed = m;
-  CheckServers(&routed);
-  DealFwd(routed, &via);
+  std::string server = ServerFor(m);
+  if (server.empty()) {
+    DealFwd(m, &via);
+    return;
+  }
+  serverQueue_.push_back(ServerRequest{m, via, std::move(server)});
+  if (serverPid_ == 0) StartNextServer();
 }
 
 void FwdPartners::DealFwd(const MsgDB& m, const MsgOrigin* via) {

@@ -8,9 +8,14 @@
 // object of its own, so that the sessions' handles see it at once.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
 
+#include "context/views.h"
 #include "store/new_message.h"
 #include "store/records.h"
 
@@ -31,10 +36,15 @@ constexpr int kFwdDestCount = 50;
 // Forwarding numbers run from 1 to this; 0 keeps a partner out of the cycle.
 constexpr int kMaxFwdNumber = 50;
 
-class FwdPartners {
+// Looks after a running mail server while it works.
+constexpr int kMailServerTimerId = 20002;
+
+class FwdPartners : public TimerClient {
  public:
-  // `fwdstarted` is the cycle flag the forwarding tick reads and sets.
-  FwdPartners(MDIClient& client, Store& store, bool& fwdstarted);
+  // `fwdstarted` is the cycle flag the forwarding tick reads and sets;
+  // `timers` watch the mail servers.
+  FwdPartners(MDIClient& client, Store& store, bool& fwdstarted, TimerHost& timers);
+  ~FwdPartners() override;
   FwdPartners(const FwdPartners&) = delete;
   FwdPartners& operator=(const FwdPartners&) = delete;
 
@@ -42,7 +52,9 @@ class FwdPartners {
   void ReadUsersFwd();
 
   // A new unread message was stored: a mail server may answer it, and the
-  // result is queued for the partners whose rules match.
+  // result is queued for the partners whose rules match. A server runs
+  // beside the BBS; its message is routed when it has answered, given up
+  // or failed.
   void Route(const MsgOrigin& via, const MsgDB& m);
   // Queues `m` for the partners whose rules match. `via` says who brought
   // the message (null: nobody in particular): a message never goes back to
@@ -52,9 +64,13 @@ class FwdPartners {
   bool WriteFwdMsgNo(const MsgDB& m, const std::string& call, const MsgOrigin* via);
   // Takes message `No` out of every partner's queue.
   void RemFwd(long No);
-  // Runs the mail server `m` is addressed to, if any. On an answer the text
-  // file holds the reply and `m` is turned into its header; true then.
-  bool CheckServers(MsgDB* m);
+  // The name of the mail server `m` is addressed to; empty when none.
+  std::string ServerFor(const MsgDB& m) const;
+  // Whether a mail server runs or requests wait for one.
+  bool serversBusy() const { return !serverQueue_.empty(); }
+  // Stops a running server and routes the waiting requests unanswered.
+  void StopServers();
+  void OnTimer(int id) override;
 
   // The menu command: a cycle from the first partner, now.
   void CMFwd();
@@ -86,13 +102,37 @@ class FwdPartners {
   int serverWaitMs = 10000;
 
  private:
+  struct ServerRequest {
+    MsgDB msg;
+    MsgOrigin via;
+    std::string name;
+  };
+
   void NextPartner();
+  // Starts the server of the first waiting request; requests that cannot
+  // be put to their server are routed as they are.
+  void StartNextServer();
+  bool LaunchServer(const ServerRequest& r);
+  // The server of the first request has ended (`answered`: of itself, not
+  // stopped): its answer, if any, becomes the reply, which is routed.
+  void ServerEnded(bool answered);
+  bool TakeAnswer(ServerRequest& r);
 
   MDIClient& client_;
   Store& store_;
   bool& fwdstarted_;
   bool inStart_ = false;
   bool again_ = false;
+
+  TimerHost& timers_;
+  // Servers run one at a time: they share their request and answer files.
+  std::deque<ServerRequest> serverQueue_;
+  // The running server; kServerEnded once it has ended and its answer
+  // waits to be taken.
+  static constexpr pid_t kServerEnded = -1;
+  pid_t serverPid_ = 0;
+  bool serverAnswered_ = false;
+  std::chrono::steady_clock::time_point serverDeadline_;
 };
 
 }  // namespace orn

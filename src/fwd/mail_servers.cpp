@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "admin/config_files.h"
 #include "channel/channel.h"
@@ -34,70 +33,141 @@ bool SafeName(const std::string& name) {
   return true;
 }
 
-// Runs the program and waits for it to end, at most `waitMs`; a program
-// still running then is stopped. False when it could not be started.
-bool RunServer(const std::string& program, int waitMs) {
+// Starts the program; 0 when it could not be started.
+pid_t SpawnServer(const std::string& program) {
   pid_t pid = 0;
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  int status = 0;
-  for (;;) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid || r < 0) return true;
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return true;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
+  return pid;
 }
+
+// How often a running server is looked after.
+constexpr int kServerPollMs = 50;
 
 }  // namespace
 
-bool FwdPartners::CheckServers(MsgDB* m) {
+std::string FwdPartners::ServerFor(const MsgDB& m) const {
   const StoreSite& site = store_.site();
-  const std::string own = client_.cfg().MyCallOut;
-  const std::string to = FieldText(m->ToStation);
-  if (!FileExists(JoinPath(site.dir, "servers.inf"))) return false;
-  if (to.size() > 8 || FieldText(m->AtBbs) != own || CallIsValid(to)) return false;
+  const std::string to = FieldText(m.ToStation);
+  if (!FileExists(JoinPath(site.dir, "servers.inf"))) return "";
+  if (to.size() > 8 || FieldText(m.AtBbs) != client_.cfg().MyCallOut || CallIsValid(to)) return "";
   bool listed = false;
   for (const std::string& name : ReadServers(site.dir)) listed |= name == to;
-  if (!listed || !SafeName(to)) return false;
+  if (!listed || !SafeName(to)) return "";
+  return to;
+}
 
-  const std::string request = JoinPath(site.dir, to + ".out");
-  const std::string answer = JoinPath(site.dir, to + ".in");
-  const std::string program = ResolveCase(JoinPath(site.dir, to + ".exe"));
-  if (!WriteFileReplacing(request, FieldText(m->MsgSubject) + "\n")) return false;
+void FwdPartners::StartNextServer() {
+  while (serverPid_ == 0 && !serverQueue_.empty()) {
+    if (LaunchServer(serverQueue_.front())) break;
+    ServerRequest r = std::move(serverQueue_.front());
+    serverQueue_.pop_front();
+    DealFwd(r.msg, &r.via);
+  }
+  if (serverPid_ != 0)
+    timers_.SetTimer(kMailServerTimerId, kServerPollMs, this);
+  else
+    timers_.KillTimer(kMailServerTimerId);
+}
+
+bool FwdPartners::LaunchServer(const ServerRequest& r) {
+  const std::string& dir = store_.site().dir;
+  const std::string program = ResolveCase(JoinPath(dir, r.name + ".exe"));
+  if (!WriteFileReplacing(JoinPath(dir, r.name + ".out"), FieldText(r.msg.MsgSubject) + "\n")) return false;
   if (!FileExists(program)) return false;
   // An answer left from an earlier request must not be taken for this one.
-  std::remove(ResolveCase(answer).c_str());
-  if (!RunServer(program, serverWaitMs)) return false;
-  std::string reply;
-  if (!ReadWholeFile(ResolveCase(answer), &reply)) return false;
-  std::remove(ResolveCase(answer).c_str());
-  const long size = WriteMsgText(site.mailDir, m->MsgNo, FromDiskLines(reply));
-  if (size < 0) return false;
+  std::remove(ResolveCase(JoinPath(dir, r.name + ".in")).c_str());
+  serverPid_ = SpawnServer(program);
+  serverDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(serverWaitMs);
+  return serverPid_ != 0;
+}
 
+void FwdPartners::OnTimer(int id) {
+  if (id != kMailServerTimerId) return;
+  if (serverPid_ == 0) {
+    StartNextServer();
+    return;
+  }
+  if (serverPid_ > 0) {
+    int status = 0;
+    const pid_t r = waitpid(serverPid_, &status, WNOHANG);
+    if (r == 0 && std::chrono::steady_clock::now() < serverDeadline_) return;
+    serverAnswered_ = r != 0;
+    if (r == 0) {
+      kill(serverPid_, SIGKILL);
+      waitpid(serverPid_, &status, 0);
+    }
+    serverPid_ = kServerEnded;
+  }
+  // While the record files are taken away the answer waits.
+  if (filesBusy && filesBusy()) return;
+  ServerEnded(serverAnswered_);
+}
+
+void FwdPartners::StopServers() {
+  if (serverPid_ > 0) {
+    int status = 0;
+    kill(serverPid_, SIGKILL);
+    waitpid(serverPid_, &status, 0);
+  }
+  serverPid_ = 0;
+  timers_.KillTimer(kMailServerTimerId);
+  std::deque<ServerRequest> waiting;
+  waiting.swap(serverQueue_);
+  for (ServerRequest& r : waiting) DealFwd(r.msg, &r.via);
+}
+
+void FwdPartners::ServerEnded(bool answered) {
+  serverPid_ = 0;
+  if (serverQueue_.empty()) {
+    StartNextServer();
+    return;
+  }
+  ServerRequest r = std::move(serverQueue_.front());
+  serverQueue_.pop_front();
+  const std::string answer = ResolveCase(JoinPath(store_.site().dir, r.name + ".in"));
+  // A server stopped at its time limit may have left half an answer.
+  if (!answered || !TakeAnswer(r)) std::remove(answer.c_str());
+  DealFwd(r.msg, &r.via);
+  StartNextServer();
+}
+
+bool FwdPartners::TakeAnswer(ServerRequest& req) {
+  const StoreSite& site = store_.site();
+  const std::string own = client_.cfg().MyCallOut;
+  const std::string answer = ResolveCase(JoinPath(site.dir, req.name + ".in"));
+  std::string reply;
+  if (!ReadWholeFile(answer, &reply)) return false;
+  std::remove(answer.c_str());
+
+  // The request may have been killed or removed while its server worked.
+  auto db = store_.OpenDbase();
+  const long pos = db->SearchBinary(req.msg.MsgNo);
+  MsgDB stored{};
+  MsgDBidx idx{};
+  const bool there = pos > 0 && db->ReadFromFile(pos, stored, idx) && stored.MsgNo == req.msg.MsgNo &&
+                     FieldText(stored.Status) != "K";
+  if (!there) {
+    db->CloseAll();
+    return false;
+  }
+  const long size = WriteMsgText(site.mailDir, req.msg.MsgNo, FromDiskLines(reply));
+  if (size < 0) {
+    db->CloseAll();
+    return false;
+  }
   // The record becomes the reply's, so that what partners are offered
   // matches the text; its ID is ours, the request's having been seen.
-  MsgDB r = *m;
-  CopyField(r.ToStation, FieldText(m->FromStation));
+  MsgDB r = stored;
+  CopyField(r.ToStation, FieldText(stored.FromStation));
   CopyField(r.FromStation, own);
   CopyField(r.AtBbs, "");
   r.Size = static_cast<int32_t>(size);
   CopyField(r.Bid, GeneratedBid(own, r.MsgNo));
-  auto db = store_.OpenDbase();
-  const long pos = db->SearchBinary(r.MsgNo);
-  MsgDB stored{};
-  MsgDBidx idx{};
-  if (db->ReadFromFile(pos, stored, idx) && stored.MsgNo == r.MsgNo) {
-    CopyField(r.Status, FieldText(stored.Status));
-    db->WriteToFile(pos, r);
-  }
+  db->WriteToFile(pos, r);
   db->CloseAll();
   store_.Bids.InsertInBidArray(FieldText(r.Bid));
-  *m = r;
+  req.msg = r;
   return true;
 }
 
