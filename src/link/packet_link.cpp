@@ -88,27 +88,30 @@ void PacketLink::GetPorts() {
     const int p = ConfigPortOf(cfg, e.number);
     if (p >= 0) cfg.Ports[p].port = e.description;
     if (p < 0 || !cfg.Ports[p].enabled)
-      NotePort(e.number, "Engine port " + std::to_string(e.number) + " (" + e.description +
-                             "): no enabled port of ORN.INI names it, left alone");
+      NotePort(e.number, "Engine port left alone",
+               "Engine port " + std::to_string(e.number) + " (" + e.description +
+                   "): no enabled port of ORN.INI names it, left alone");
   }
   for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) {
     const Auxes& a = cfg.Ports[p];
     if (!a.enabled) continue;
     const std::string name = "PORT" + std::to_string(p);
     if (EnginePortOf(cfg, p) < 0) {
-      NotePort(a.engineport, name + ": PORTNUM=" + std::to_string(a.engineport) + " is no engine port (0 to " +
-                                 std::to_string(kMaxEnginePort) + "), the port stays off the air");
+      NotePort(a.engineport, name + " PORTNUM is no engine port",
+               name + ": PORTNUM=" + std::to_string(a.engineport) + " is no engine port (0 to " +
+                   std::to_string(kMaxEnginePort) + "), the port stays off the air");
     } else if (std::none_of(ports.begin(), ports.end(), [&](const EnginePort& e) { return e.number == a.engineport; })) {
       // LinBPQ does not list the port it hands its applications' links in on.
-      NotePort(a.engineport, name + ": engine port " + std::to_string(a.engineport) +
-                                 " is not in the engine's list, used all the same");
+      NotePort(a.engineport, name + " engine port not listed",
+               name + ": engine port " + std::to_string(a.engineport) + " is not in the engine's list, used all the same");
     }
   }
 }
 
-void PacketLink::NotePort(int enginePort, const std::string& text) {
+void PacketLink::NotePort(int number, const std::string& logText, const std::string& text) {
   portNotes_.push_back(text);
-  log_.writelog(65, enginePort, "ENGINE", text);
+  // The log's lines are short: the event and the number.
+  log_.writelog(65, number, "ENGINE", logText);
 }
 
 void PacketLink::ShowPortNotes() {

@@ -84,9 +84,9 @@ class PacketLink : public TimerClient {
   void Poke(char kind, int port, const std::string& to, const std::string& data);
   // Registers MyCall on the engine ports the enabled ports use.
   bool RegisterMyCall();
-  // A port the BBS will not use as the sysop may think: logged now, shown
-  // by ShowPortNotes.
-  void NotePort(int enginePort, const std::string& text);
+  // A port the BBS will not use as the sysop may think: logged now (the
+  // short text and the port's number), shown by ShowPortNotes.
+  void NotePort(int number, const std::string& logText, const std::string& text);
   void StartAsync();
   void EngineLost();
   bool TryReconnect();
