@@ -439,6 +439,31 @@ TEST_F(FwdCycleTest, TheConnectEntryRules) {
   }
 }
 
+TEST_F(FwdCycleTest, TheEntrysPortIsAPortOfOrnIniOnTheEngineItNames) {
+  struct Case {
+    const char* port;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"1", {"2:XX2AAA"}},  // PORT0 is engine port 2
+      {"2", {}},            // PORT1, engine port 0, takes no connections
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    AddPartner("XX2AAA", 1, "", [&](UserDB& u) {
+      Queue(u, 0, 1001, "P");
+      Entry(u.Hcon[0], "0023", "XX2AAA", "", c.port);
+    });
+    engine_.portList = "3;Port1 a;Port2 b;Port3 c;";
+    StartWith(std::string(kFwdIni) + "[RADIO]\nPORTS=2\n[PORT0]\nPORTNUM=2\n[PORT1]\nPORTNUM=0\nCONOK=0\n");
+    P().CMFwd();
+    EXPECT_EQ(Calls(), c.calls);
+    bbs_->Shutdown();
+    bbs_.reset();
+    for (const char* f : {"USERS.ADB", "USERS.IDX"}) TFileOperations::filedelete(dir_ / f);
+    engine_.Take();
+  }
+}
+
 TEST_F(FwdCycleTest, AnExportPartnerGetsAFileInsteadOfACall) {
   AddPartner("XX2EXP", 1, "", [](UserDB& u) {
     u.FwdKind = 'C';

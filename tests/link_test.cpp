@@ -76,7 +76,7 @@ TEST_F(LinkTest, SetUpRegistersMyCallOnTheEnginePortsInUse) {
   EXPECT_TRUE(view_.boxes.empty());
   EXPECT_EQ(bbs_->cfg().maxport, 3);
   EXPECT_EQ(bbs_->cfg().Ports[1].port, "uhf");
-  EXPECT_EQ(bbs_->cfg().Ports[1].SerialPortNo, 2);
+  EXPECT_EQ(bbs_->cfg().Ports[1].engineport, 2);
   EXPECT_EQ(Client().numberchildren, 3);  // the monitor and one channel per enabled port
 }
 

@@ -1,6 +1,7 @@
 #include "app/ornbbs.h"
 
 #include "bbs/default_texts.h"
+#include "context/port_map.h"
 #include "platform/file_names.h"
 #include "platform/file_types.h"
 #include "platform/text.h"
@@ -149,7 +150,8 @@ void ORNBBS::SetupMainWindow() {
     client_->BBSOK = 0;
     client_->SetStatus("BBS OFF:No RadioPorts");
   } else {
-    client_->link().SetupWindow(ini_);
+    ReadPortTable(ini_, cfg_);
+    client_->link().SetupWindow();
   }
 
   const bool up = client_->BBSOK == 1;
@@ -201,18 +203,20 @@ bool ORNBBS::CheckChannelLimit() {
 void ORNBBS::SetupChannels() {
   TChannel* monitor = client_->AddChannel();
   monitor->view().SetCaption("<Monitor>");
+  client_->link().ShowPortNotes();
   if (!CheckChannelLimit()) return;
 
   for (int p = 0; p < cfg_.maxport; ++p) {
     std::string section;
     const int channels = ReadSpecifiedPortFromIni(ini_, cfg_, p, &section);
-    if (!cfg_.Ports[p].enabled) continue;
+    // A port without an engine port has nothing to serve (the link says why).
+    const int enginePort = EnginePortOf(cfg_, p);
+    if (!cfg_.Ports[p].enabled || enginePort < 0) continue;
     for (int c = 1; c <= channels; ++c) {
       TChannel* ch = client_->AddChannel();
       if (!ch) return;
       ch->TncNumber = p + 1;
-      // A missing PORTNUM means the port's own index, as the program writes it.
-      ch->TncPortNumber = static_cast<int>(ini_.GetInt(section, "PORTNUM", p));
+      ch->TncPortNumber = enginePort;
       ch->TncMaxChannels = channels;
       ch->ChannelNumber = c;
       ch->TncMaxFrame = static_cast<int>(ini_.GetInt(section, "MAXFRAME", 4));

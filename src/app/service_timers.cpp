@@ -6,6 +6,7 @@
 
 #include "channel/mdi_client.h"
 #include "channel/channel.h"
+#include "context/port_map.h"
 #include "platform/file_names.h"
 #include "store/store.h"
 #include "store/tokens.h"
@@ -315,17 +316,21 @@ TokenContext ServiceTimers::MonitorTokens() const {
 void ServiceTimers::SendBeacon(Auxes port) {
   // The first text loaded serves every port for the rest of the run.
   if (!beaconLoaded_ && !LoadBeaconText(port.btext)) return;
+  const int enginePort = EnginePortOf(client_.cfg(), port.portno);
+  if (enginePort < 0) return;
   const std::string text = wildcards(MonitorTokens(), beaconText_);
-  client_.link().SendPacketFrame(port.SerialPortNo, "BEACON", text.data(), static_cast<int>(text.size()), 'M');
+  client_.link().SendPacketFrame(enginePort, "BEACON", text.data(), static_cast<int>(text.size()), 'M');
 }
 
 void ServiceTimers::SendMailBeacon(Auxes port) {
+  const int enginePort = EnginePortOf(client_.cfg(), port.portno);
+  if (enginePort < 0) return;
   const std::string text = wildcards(MonitorTokens(), port.msgbeacon);
   // In packet lengths, to the port's own unproto address.
   const size_t P = static_cast<size_t>(std::clamp(port.paclen, 1, 256));
   for (size_t at = 0; at < text.size(); at += P) {
     const std::string piece = text.substr(at, P);
-    client_.link().SendPacketFrame(port.SerialPortNo, port.unprotoaddress, piece.data(),
+    client_.link().SendPacketFrame(enginePort, port.unprotoaddress, piece.data(),
                                    static_cast<int>(piece.size()), 'M');
   }
 }

@@ -33,13 +33,16 @@ int MDIClient::FindChannel(int port, const std::string& call) const {
   return 0;
 }
 
-int MDIClient::FindFreeChannel(int port) const {
-  if (port < 0 || port >= kMaxPorts) return 0;
-  const Auxes& a = cfg_.Ports[port];
-  if (!a.conok || !a.enabled) return 0;
+int MDIClient::FindFreeChannel(int port, int configPort) const {
   for (int i = 1; i < numberchildren; ++i) {
     const TChannel& ch = *ptrchild[i];
-    if (ch.TncPortNumber == port && !ch.terminal && !ch.connected && !ch.connectpend && !ch.fwdoperation) return i;
+    if (ch.TncPortNumber != port || ch.terminal || ch.connected || ch.connectpend || ch.fwdoperation) continue;
+    // The channel's own port decides, not the record that the engine's
+    // number would index: PORTNUM need not equal the port's index.
+    const int own = ch.TncNumber - 1;
+    if (own < 0 || own >= kMaxPorts || (configPort >= 0 && own != configPort)) continue;
+    const Auxes& a = cfg_.Ports[static_cast<size_t>(own)];
+    if (a.conok && a.enabled) return i;
   }
   return 0;
 }

@@ -55,9 +55,10 @@ class MDIClient : public LinkClient {
 
   // The channel of a station on an engine port: its table index, 0 when none.
   int FindChannel(int port, const std::string& call) const;
-  // The lowest idle channel of an engine port that takes connections; 0 when
-  // none.
-  int FindFreeChannel(int port) const;
+  // The lowest idle channel of an engine port whose ORN.INI port takes
+  // connections (CONOK, ENABLED); with `configPort` only one of that port.
+  // 0 when none.
+  int FindFreeChannel(int port, int configPort = -1) const;
   // A connection event from the engine ("*** CONNECTED To Station XX1ABC").
   void InsertToChannelAndCheckConDisc(int port, const char* s, int size) override;
   // Connected data from a station: the frame as received, `size` bytes.

@@ -122,8 +122,15 @@ int ReadSpecifiedPortFromIni(const IniFile& ini, Config& c, int port, std::strin
   a.limitedaccess = num("LIMITED", 1);
   a.timeout = static_cast<unsigned long>(num("TIMEOUT", 10));
   a.unprotofwd = num("UNPROTOFWD", 0);
+  // Without PORTNUM the engine's number is the port's own index.
+  a.engineport = num("PORTNUM", port);
   a.portno = port;
   return a.maxchannels;
+}
+
+void ReadPortTable(const IniFile& ini, Config& c) {
+  std::string section;
+  for (int p = 0; p < c.maxport && p < kMaxPorts; ++p) ReadSpecifiedPortFromIni(ini, c, p, &section);
 }
 
 bool WriteSpecifiedPortInfoToIni(IniFile& ini, const Config& c, int port) {
@@ -131,7 +138,8 @@ bool WriteSpecifiedPortInfoToIni(IniFile& ini, const Config& c, int port) {
   const Auxes& a = c.Ports[port];
   bool ok = true;
   ok &= ini.WriteInt(S, "CHANNELS", a.maxchannels);
-  ok &= ini.WriteInt(S, "PORTNUM", port);
+  // The engine's number as the sysop set it, which need not be the index.
+  ok &= ini.WriteInt(S, "PORTNUM", a.engineport);
   ok &= ini.WriteInt(S, "MAILBEACON", a.mailbeacon);
   ok &= ini.WriteInt(S, "BTIMEOUT", a.beaconevery);
   ok &= ini.WriteInt(S, "BEACONOK", a.beaconeveryok);

@@ -19,7 +19,9 @@ struct Auxes {
   std::string unprotoaddress;  // char[10]
   std::string btext;           // char[80]; empty when the file does not exist
   std::string msgbeacon;       // char[80], RADIO/MSGBEACON
-  int SerialPortNo = 0;
+  // PORTNUM: the engine's number for this port (context/port_map.h maps
+  // between the two).
+  int engineport = 0;
   int beaconevery = 50;
   int beaconeveryok = 0;
   int portno = 0;
@@ -90,6 +92,9 @@ bool WritePathSection(IniFile& ini, const Config& c);
 void ReadRadioSection(const IniFile& ini, Config& c);
 // Fills Ports[port] from "PORT<port>"; returns the port's channel count.
 int ReadSpecifiedPortFromIni(const IniFile& ini, Config& c, int port, std::string* section);
+// Fills the records of ports 0 to maxport - 1: the link needs them before
+// the channels exist.
+void ReadPortTable(const IniFile& ini, Config& c);
 bool WriteSpecifiedPortInfoToIni(IniFile& ini, const Config& c, int port);
 void ReadOptimizeParameters(const IniFile& ini, Config& c);
 bool SaveOptimizeParameters(IniFile& ini, const Config& c);

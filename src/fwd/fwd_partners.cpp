@@ -5,6 +5,7 @@
 
 #include "admin/msg_exchange.h"
 #include "channel/channel.h"
+#include "context/port_map.h"
 #include "fwd/fwd_rules.h"
 #include "fwd/fwd_session.h"
 #include "platform/file_names.h"
@@ -286,17 +287,14 @@ bool FwdPartners::OkToFwd(TOrnDbase& tdb, int& i) {
     if (how == 'N' && !ok) return false;
   }
 
-  const int port = std::atoi(FieldText(entry.port).c_str());
-  if (port < 1 || port > kMaxPorts) return false;
-  for (int c = 1; c < client_.numberchildren; ++c) {
-    TChannel* ch = client_.channel(c);
-    if (!ch || ch->TncNumber != port) continue;
-    i = client_.FindFreeChannel(ch->TncPortNumber);
-    if (!i) return false;
-    client_.channel(i)->hconindex = e;
-    return true;
-  }
-  return false;
+  // The entry names the ORN.INI port, counted from 1.
+  const int port = std::atoi(FieldText(entry.port).c_str()) - 1;
+  const int enginePort = EnginePortOf(client_.cfg(), port);
+  if (enginePort < 0) return false;
+  i = client_.FindFreeChannel(enginePort, port);
+  if (!i) return false;
+  client_.channel(i)->hconindex = e;
+  return true;
 }
 
 bool FwdPartners::Export(TOrnDbase& tdb, long l, const std::string& f) {

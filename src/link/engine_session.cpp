@@ -22,7 +22,23 @@ int Count32(const std::string& data) {
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+// A monitored AX.25 frame as engines print it: " 1:Fm XX1ABC To ...".
+bool IsMonitorText(const std::string& text) {
+  size_t i = text.find_first_not_of(' ');
+  const size_t digits = i == std::string::npos ? 0 : text.find_first_not_of("0123456789", i);
+  return i != std::string::npos && digits != std::string::npos && digits > i && text.compare(digits, 4, ":Fm ") == 0;
+}
+
 }  // namespace
+
+std::string MonitorLine(char kind, int port, const std::string& data) {
+  const std::string text = EngineText(data);
+  if (IsMonitorText(text)) return text;
+  // Something else an engine reports on its monitor (LinBPQ's 'S' frames on
+  // its applications' port at start-up): one line, not its bytes.
+  return "Engine port " + std::to_string(port) + ": '" + std::string(1, kind) + "' frame of " +
+         std::to_string(data.size()) + " bytes, not AX.25 text\r";
+}
 
 std::vector<EnginePort> ParsePortList(const std::string& text) {
   std::vector<EnginePort> ports;
@@ -175,7 +191,7 @@ void EngineSession::Broken() {
 }
 
 void EngineSession::Dispatch(const ApiFrame& f) {
-  const int port = static_cast<int8_t>(f.port);
+  const int port = f.port;
   switch (f.kind) {
     case 'C':
     case 'd':
@@ -192,7 +208,7 @@ void EngineSession::Dispatch(const ApiFrame& f) {
     case 'S':
     case 'U':
     case 'T':
-      deliver_(InTextFrame(f.kind, port, EngineText(f.data)));
+      deliver_(InTextFrame(f.kind, port, MonitorLine(f.kind, port, f.data)));
       return;
     case 'y':
       deliver_(InQueueFrame(port, Count32(f.data)));

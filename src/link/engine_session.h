@@ -25,6 +25,11 @@ struct EnginePort {
 // Entries reading "INVALID CHANNEL" are not ports.
 std::vector<EnginePort> ParsePortList(const std::string& text);
 
+// The monitor's text of a monitor frame ('I', 'S', 'U', 'T') from engine
+// port `port`: the engine's own text when it reads as a monitored AX.25
+// frame, otherwise a one-line summary.
+std::string MonitorLine(char kind, int port, const std::string& data);
+
 class EngineSession : public EngineTransportListener {
  public:
   using Deliver = std::function<void(const std::string& innerFrame)>;

@@ -2,8 +2,8 @@
 // outgoing frame in this layout and every receiver reads an incoming one; the
 // engine transport maps them to and from the engine's wire protocol.
 //
-// Outgoing: kind(1) port(1) source(10) destination(10) n(int16 LE) data(n) NUL.
-// Incoming: port(1) kind(1) then, by kind:
+// Outgoing: kind(1) port(1, 0 to 255) source(10) destination(10) n(int16 LE) data(n) NUL.
+// Incoming: port(1, the engine's port 0 to 255) kind(1) then, by kind:
 //   'C','I','S','U','T': n(16) text(n)
 //   'D': n(16) callsign(11, NUL-terminated) data(n)
 //   'M': q(16)            'Y': callsign at 4 (11) q(16) at 15

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "context/port_map.h"
 #include "link/inner_frame.h"
 #include "platform/text.h"
 
@@ -54,7 +55,7 @@ void PacketLink::SetupFailed(const char* message) {
   client_.SetServing(0);
 }
 
-void PacketLink::SetupWindow(const IniFile& ini) {
+void PacketLink::SetupWindow() {
   Config& cfg = cfg_;
   szData[0] = '\0';
   if (!session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs)) {
@@ -65,12 +66,6 @@ void PacketLink::SetupWindow(const IniFile& ini) {
   if (!session_.MonitorOn()) SetupFailed(kStep4);
   if (!session_.QueryVersion(kAnswerTimeoutMs)) SetupFailed(kStep5);
   GetPorts();
-
-  enginePorts_.clear();
-  for (int p = 0; p < cfg.maxport; ++p) {
-    const std::string S = "PORT" + std::to_string(p);
-    if (ini.GetInt(S, "ENABLED", 1)) enginePorts_.insert(static_cast<int>(ini.GetInt(S, "PORTNUM", p)));
-  }
   if (!RegisterMyCall()) SetupFailed(kStep8);
   if (session_.IsOpen()) StartAsync();
 }
@@ -83,18 +78,52 @@ void PacketLink::GetPorts() {
     client_.Message("Error 1", Icon::Stop, "ORNBBS");
     return;
   }
+  // PORTS stays as the sysop set it: the engine may offer more ports (LinBPQ
+  // lists every port of the node), and those are not the BBS's to use.
   Config& cfg = cfg_;
   const std::vector<EnginePort> ports = ParsePortList(text);
-  cfg.maxport = std::min<int>(static_cast<int>(ports.size()), kMaxPorts);
-  for (int i = 0; i < cfg.maxport; ++i) {
-    cfg.Ports[i].port = ports[i].description;
-    cfg.Ports[i].SerialPortNo = ports[i].number;
+  portNotes_.clear();
+  for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) cfg.Ports[p].port.clear();
+  for (const EnginePort& e : ports) {
+    const int p = ConfigPortOf(cfg, e.number);
+    if (p >= 0) cfg.Ports[p].port = e.description;
+    if (p < 0 || !cfg.Ports[p].enabled)
+      NotePort(e.number, "Engine port left alone",
+               "Engine port " + std::to_string(e.number) + " (" + e.description +
+                   "): no enabled port of ORN.INI names it, left alone");
+  }
+  for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) {
+    const Auxes& a = cfg.Ports[p];
+    if (!a.enabled) continue;
+    const std::string name = "PORT" + std::to_string(p);
+    if (EnginePortOf(cfg, p) < 0) {
+      NotePort(a.engineport, name + " PORTNUM is no engine port",
+               name + ": PORTNUM=" + std::to_string(a.engineport) + " is no engine port (0 to " +
+                   std::to_string(kMaxEnginePort) + "), the port stays off the air");
+    } else if (std::none_of(ports.begin(), ports.end(), [&](const EnginePort& e) { return e.number == a.engineport; })) {
+      // LinBPQ does not list the port it hands its applications' links in on.
+      NotePort(a.engineport, name + " engine port not listed",
+               name + ": engine port " + std::to_string(a.engineport) + " is not in the engine's list, used all the same");
+    }
+  }
+}
+
+void PacketLink::NotePort(int number, const std::string& logText, const std::string& text) {
+  portNotes_.push_back(text);
+  // The log's lines are short: the event and the number.
+  log_.writelog(65, number, "ENGINE", logText);
+}
+
+void PacketLink::ShowPortNotes() {
+  for (const std::string& note : portNotes_) {
+    const std::string line = note + "\r";
+    client_.ShowToMonitor(line.data(), static_cast<int>(line.size()));
   }
 }
 
 bool PacketLink::RegisterMyCall() {
   const std::string& call = cfg_.MyCall;
-  for (int port : enginePorts_)
+  for (int port : EnginePortsInUse(cfg_))
     if (!session_.RegisterCall(port, call, kAnswerTimeoutMs)) return false;
   return true;
 }
@@ -144,12 +173,17 @@ void PacketLink::FlushHeldOutput() {
 }
 
 int PacketLink::Paclen(int PortNo) const {
-  const int p = PortNo >= 0 && PortNo < kMaxPorts ? cfg_.Ports[PortNo].paclen : 128;
+  const Auxes* a = PortRecordOf(cfg_, PortNo);
+  const int p = a ? a->paclen : 128;
   return std::clamp(p, 1, kMaxHeld);
 }
 
 void PacketLink::Poke(char kind, int port, const std::string& to, const std::string& data) {
   if (!session_.IsOpen()) return;  // idle mode: dropped without report
+  // Unproto frames and connects go on the air only on a port the sysop
+  // configured and enabled; answers to a station (a refusal) go anywhere.
+  const bool transmits = kind == 'M' || (kind == 'S' && !data.empty() && (data[0] == 'C' || data[0] == 'V'));
+  if (transmits && !EnginePortInUse(cfg_, port)) return;
   view_.FlashTx();
   OutFrame f{kind, port, cfg_.MyCall, to, data};
   session_.Send(BuildOutFrame(f));
@@ -208,7 +242,8 @@ void PacketLink::SendUnprotoData(int PortNo, const std::string& str) {
 }
 
 void PacketLink::SendUnprotoDataFrame(int PortNo, const std::string& piece) {
-  const std::string to = PortNo >= 0 && PortNo < kMaxPorts ? cfg_.Ports[PortNo].unprotoaddress : "";
+  const Auxes* a = PortRecordOf(cfg_, PortNo);
+  const std::string to = a ? a->unprotoaddress : "";
   Poke('M', PortNo, to, piece);
 }
 
@@ -241,7 +276,8 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
   std::memcpy(szData, szData2, sizeof szData);
   if (client_.ChannelCount() == 0) return;  // no monitor window yet
   if (n < 2) return;
-  const int port = static_cast<int8_t>(szData[0]);
+  // Engine ports run from 0 to 255 (LinBPQ's applications use 63).
+  const int port = static_cast<uint8_t>(szData[0]);
   const char kind = szData[1];
   // Lengths are trusted only as far as the bytes received.
   const size_t avail = n >= 4 ? n - 4 : 0;

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <functional>
-#include <set>
 #include <string>
+#include <vector>
 
 #include "context/activity_log.h"
 #include "context/config.h"
@@ -29,11 +29,17 @@ class PacketLink : public TimerClient {
              EngineTransport& transport, TimerHost& timers);
   ~PacketLink() override;
 
-  // Opens the link. Any failed step shows its message and leaves the BBS in
-  // idle mode (BBSOK 0); the start goes on.
-  void SetupWindow(const IniFile& ini);
-  // Asks the engine for its ports: fills `maxport` and the port descriptions.
+  // Opens the link on the ports of the port table (ReadPortTable). Any
+  // failed step shows its message and leaves the BBS in idle mode (BBSOK 0);
+  // the start goes on.
+  void SetupWindow();
+  // Asks the engine for its ports: fills the descriptions of the ports that
+  // name them, and notes the engine ports the BBS leaves alone.
   void GetPorts();
+  // Shows the notes of the last GetPorts in the monitor (which does not
+  // exist yet while the link is set up).
+  void ShowPortNotes();
+  const std::vector<std::string>& portNotes() const { return portNotes_; }
   // Ends the link for good (shutdown).
   void Close();
   bool IsOpen() const { return session_.IsOpen(); }
@@ -78,6 +84,9 @@ class PacketLink : public TimerClient {
   void Poke(char kind, int port, const std::string& to, const std::string& data);
   // Registers MyCall on the engine ports the enabled ports use.
   bool RegisterMyCall();
+  // A port the BBS will not use as the sysop may think: logged now (the
+  // short text and the port's number), shown by ShowPortNotes.
+  void NotePort(int number, const std::string& logText, const std::string& text);
   void StartAsync();
   void EngineLost();
   bool TryReconnect();
@@ -90,7 +99,7 @@ class PacketLink : public TimerClient {
   MainView& view_;
   TimerHost& timers_;
   EngineSession session_;
-  std::set<int> enginePorts_;  // where MyCall is registered
+  std::vector<std::string> portNotes_;
   std::function<void(bool up)> linkState_;
 };
 
