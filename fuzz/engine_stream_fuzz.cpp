@@ -15,7 +15,6 @@
 #include "link/api_frame.h"
 #include "platform/clock.h"
 #include "platform/code_pages.h"
-#include "platform/ini_file.h"
 
 using namespace orn;
 using namespace orn::fuzz;
@@ -39,7 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   NullView view;
   NullTimers timers;
   ScriptedEngine engine;
-  IniFile ini("ORN.INI");
   MDIClient client(cfg, log, clock, cp, view, engine, timers);
   client.AddChannel();
   for (int port = 0; port < 2; ++port) {
@@ -51,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ch->ResetChannel();
     }
   }
-  client.link().SetupWindow(ini);
+  client.link().SetupWindow();
   // The first byte sets how the stream is cut into reads.
   const size_t chunk = size ? 1 + data[0] % 64 : 1;
   for (size_t at = 1; at < size && engine.listener(); at += chunk) {
