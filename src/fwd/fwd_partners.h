@@ -56,8 +56,9 @@ class FwdPartners {
   // file holds the reply and `m` is turned into its header; true then.
   bool CheckServers(MsgDB* m);
 
-  // The menu command: a cycle from the first partner, now.
-  void CMFwd();
+  // The menu command: a cycle from the first partner (or from forwarding
+  // number `from`), now.
+  void CMFwd(int from = 1);
   // Tries the next partner of the running cycle.
   void StartFwd();
   // Ends the cycle.
