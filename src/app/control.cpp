@@ -322,6 +322,10 @@ ControlAnswer Request::User() {
   if (sub == "show") return a_.pos.size() == 3 ? UserShow(call) : Usage("user show CALL");
   if (sub == "set" && a_.pos.size() < 4) return Usage("user set CALL FIELD=VALUE...");
   if (sub != "set" && a_.pos.size() != 3) return Usage("user " + sub + " CALL");
+  for (size_t i = 3; i < a_.pos.size(); ++i) {
+    const size_t eq = a_.pos[i].find('=');
+    if (eq == std::string::npos || eq == 0) return Usage("FIELD=VALUE expected, not " + a_.pos[i]);
+  }
 
   auto db = Db();
   const long pos = db->FindUser(call);
@@ -354,7 +358,6 @@ ControlAnswer Request::User() {
   for (size_t i = 3; i < a_.pos.size(); ++i) {
     const std::string& item = a_.pos[i];
     const size_t eq = item.find('=');
-    if (eq == std::string::npos || eq == 0) return Usage("FIELD=VALUE expected, not " + item);
     const std::string name = UserFieldName(item.substr(0, eq));
     if (name.empty()) return Refused("no such field: " + item.substr(0, eq));
     const std::string why = SetUserField(u, name, A(item.substr(eq + 1)));
