@@ -82,6 +82,7 @@ std::string Aligned(const std::vector<std::vector<std::string>>& rows) {
       line += r[c];
       if (c + 1 < r.size()) line += std::string(width[c] - r[c].size() + 2, ' ');
     }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";
   }
   return out;
