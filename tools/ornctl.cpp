@@ -83,10 +83,9 @@ bool WriteAll(int fd, const std::string& s) {
 }
 
 int AskRunning(int fd, const std::vector<std::string>& args, const std::string& input) {
-  if (!WriteAll(fd, orn::ControlRequestLine(args, input))) {
-    ::close(fd);
-    return Fail("the BBS closed the connection");
-  }
+  // A BBS that refuses the connection answers at once and closes: its
+  // answer is still there to read when the request could not be sent.
+  const bool sent = WriteAll(fd, orn::ControlRequestLine(args, input));
   // A running BBS answers at once; long work only starts.
   timeval tv{30, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -99,7 +98,8 @@ int AskRunning(int fd, const std::vector<std::string>& args, const std::string& 
     if (n <= 0) {
       ::close(fd);
       return Fail(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? "no answer from the BBS"
-                                                                     : "the BBS closed the connection");
+                  : sent ? "the BBS closed the connection"
+                         : "the BBS closed the connection before the request was sent");
     }
     got.append(buf, static_cast<size_t>(n));
   }
