@@ -237,6 +237,20 @@ TEST_F(ControlTest, APartnerSetUpByNameRoutesTheNextMessageAtOnce) {
   EXPECT_EQ(bbs_->store()->counters.activemsg, 0);
 }
 
+TEST_F(ControlTest, AStationOnTheAirDoesNotUndoTheChange) {
+  Start();
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  Sent();
+  ASSERT_EQ(Ask({"user", "set", "XX1ABC", "MaxStayMinutes=30", "Language=GERMAN"}).status, 0);
+  // The station's next command writes its record back from its channel.
+  engine_.Data(0, "XX1ABC", "N Anna\r");
+  Sent();
+  const Json u = AskJson({"user", "show", "XX1ABC"});
+  EXPECT_EQ(u.Get("Name").AsString(), "Anna");
+  EXPECT_EQ(u.Get("MaxStayMinutes").AsNumber(), 30);
+  EXPECT_EQ(u.Get("Language").AsString(), "GERMAN");
+}
+
 TEST_F(ControlTest, OneBadValueWritesNothing) {
   Start();
   ASSERT_EQ(Ask({"user", "add", "XX8ORN"}).status, 0);

@@ -133,6 +133,17 @@ class Request {
     return i < a_.pos.size() ? a_.pos[i] : kNone;
   }
   MsgAdminContext MsgContext() const;
+  // A station on the air keeps its record in its channel and writes it back
+  // at its next command: the change goes into that copy too, or it would be
+  // undone.
+  void ChannelsFollow(long position, const std::string& call, const std::function<void(UserDB&)>& change) {
+    if (!s_.running) return;
+    for (int i = 1; i < s_.client->numberchildren; ++i) {
+      TChannel* ch = s_.client->channel(i);
+      if (ch && ch->connected && ch->tdb && ch->tdb->upos == position && FieldText(ch->tdb->userdb.Call) == call)
+        change(ch->tdb->userdb);
+    }
+  }
   void RoutingFollows(long position) {
     if (s_.partners) s_.partners->ReadUsersFwd();
     s_.client->mainView().RefreshUserList(position);
@@ -341,6 +352,7 @@ ControlAnswer Request::User() {
   if (!pos) return Refused("no such user: " + call);
   if (sub == "kill") {
     if (!KillUser(*db, pos)) return Refused("the user file could not be written");
+    ChannelsFollow(pos, call, [](UserDB& v) { CopyField(v.Type, "K"); });
     RoutingFollows(pos);
     return Done("killed " + call + " (the record goes at the next repair)\n");
   }
@@ -350,25 +362,30 @@ ControlAnswer Request::User() {
     if (pw.empty()) return Refused("the password file could not be written");
     CopyField(u.Password, pw);
     if (!UpdateUser(*db, pos, u)) return Refused("the user file could not be written");
+    ChannelsFollow(pos, call, [&pw](UserDB& v) { CopyField(v.Password, pw); });
     RoutingFollows(pos);
     if (a_.json) return Done(JsonOut(Json::Object().Set("Call", call).Set("Password", pw)));
     return Done(pw + "\n");
   }
   // set: every value is checked before anything is written.
-  std::vector<std::string> changed;
+  std::vector<std::pair<std::string, std::string>> changed;
   for (size_t i = 3; i < a_.pos.size(); ++i) {
     const std::string& item = a_.pos[i];
     const size_t eq = item.find('=');
     const std::string name = UserFieldName(item.substr(0, eq));
     if (name.empty()) return Refused("no such field: " + item.substr(0, eq));
-    const std::string why = SetUserField(u, name, A(item.substr(eq + 1)));
+    const std::string value = A(item.substr(eq + 1));
+    const std::string why = SetUserField(u, name, value);
     if (!why.empty()) return Refused(U(why));
-    changed.push_back(name);
+    changed.emplace_back(name, value);
   }
   if (!UpdateUser(*db, pos, u)) return Refused("the user file could not be written");
+  ChannelsFollow(pos, call, [&changed](UserDB& v) {
+    for (const auto& [name, value] : changed) SetUserField(v, name, value);
+  });
   RoutingFollows(pos);
   std::string out;
-  for (const std::string& name : changed) out += (out.empty() ? "" : " ") + name;
+  for (const auto& c : changed) out += (out.empty() ? "" : " ") + c.first;
   return Done("updated " + call + ": " + out + "\n");
 }
 
