@@ -221,6 +221,17 @@ const char* ChannelState(const TChannel& ch) {
   return "idle";
 }
 
+std::string PortsText(const Config& cfg) {
+  std::string out;
+  for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) {
+    const Auxes& a = cfg.Ports[p];
+    if (!out.empty()) out += ", ";
+    out += std::to_string(p + 1) + ": " + (a.enabled ? std::to_string(a.maxchannels) + " channels" : "off") +
+           (a.enabled && !a.conok ? ", no connects" : "");
+  }
+  return out;
+}
+
 ControlAnswer Request::Status() {
   const Config& cfg = *s_.cfg;
   MDIClient& client = *s_.client;
@@ -311,6 +322,7 @@ ControlAnswer Request::Status() {
       {"running", s_.running ? "yes (" + client.status() + ")" : "no"},
       {"engine", std::string(engine ? "connected" : "not connected") + " (" + cfg.EngineHost + ":" +
                      std::to_string(cfg.EnginePort) + ")"},
+      {"ports", PortsText(cfg)},
       {"messages", "last " + std::to_string(n.lastmsg) + ", active " + std::to_string(n.activemsg) + ", total " +
                        std::to_string(n.totalmsg) + ", held " + std::to_string(n.heldmsg)},
       {"mail for", beaconText.empty() ? "-" : beaconText},
@@ -483,8 +495,8 @@ ControlAnswer Request::Msg() {
   if (sub == "import") {
     if (a_.pos.size() != 3) return Usage("msg import FILE");
     auto db = Db();
-    const ImportResult r = ImportMsgs(MsgContext(), *db, P(2), s_.cfg->autobid,
-                                      s_.cfg->OEMANSI ? &s_.client->codePages() : nullptr);
+    const MsgAdminContext ctx = MsgContext();
+    const ImportResult r = ImportMsgs(ctx, *db, P(2), ctx.autobid, ctx.stationCodePage);
     if (!r.readable) return Refused("cannot read " + P(2));
     s_.client->mainView().RefreshMsgList(0);
     Json nums = Json::Array();
@@ -509,8 +521,7 @@ ControlAnswer Request::Msg() {
     for (long n : numbers)
       if (SearchMsgs(*db, MsgSearch::kMsgNo, std::to_string(n), "").empty())
         return Refused("no such message: " + std::to_string(n));
-    const int written = ExportMsgs(*db, s_.store->site().mailDir, numbers, P(2),
-                                   s_.cfg->ANSIOEM ? &s_.client->codePages() : nullptr);
+    const int written = ExportMsgs(*db, s_.store->site().mailDir, numbers, P(2), MsgContext().stationCodePage);
     if (written < 0) return Refused("cannot write " + P(2));
     return Done("exported " + std::to_string(written) + " to " + P(2) + "\n");
   }
