@@ -31,6 +31,17 @@ std::vector<MsgRow> AllMsgs(const TOrnDbase& db) {
   return rows;
 }
 
+std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& f) {
+  std::vector<MsgRow> rows;
+  db.ScanMsgs([&](long pos, const MsgDB& m) {
+    if ((f.from.empty() || Contains(m.FromStation, f.from)) && (f.to.empty() || Contains(m.ToStation, f.to)) &&
+        (f.type.empty() || UpperAscii(f.type) == m.Type) && (f.status.empty() || UpperAscii(f.status) == m.Status))
+      rows.push_back({pos, m});
+    return true;
+  });
+  return rows;
+}
+
 std::vector<MsgRow> SearchMsgs(TOrnDbase& db, MsgSearch how, const std::string& text, const std::string& ownCall) {
   std::vector<MsgRow> rows;
   if (how == MsgSearch::kMsgNo) {

@@ -28,6 +28,14 @@ std::vector<MsgRow> SearchMsgs(TOrnDbase& db, MsgSearch how, const std::string& 
 // Every record, in file order.
 std::vector<MsgRow> AllMsgs(const TOrnDbase& db);
 
+// Several of the window's searches at once: a record is listed when it
+// matches every criterion given (an empty one matches all), each as its
+// search matches it (From and To contain the text, Type and Status equal it).
+struct MsgFilter {
+  std::string from, to, type, status;
+};
+std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& filter);
+
 // What the message window needs from the rest of the BBS.
 struct MsgAdminContext {
   Store* store = nullptr;

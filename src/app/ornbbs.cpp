@@ -11,6 +11,7 @@
 namespace orn {
 
 const char* const kLockFileName = "ornbbs.lock";
+const char* const kBriefLockFileName = "ornctl.lock";
 
 ORNBBS::ORNBBS(const Clock& clock, MainView& view, TimerHost& timers, EngineTransport& transport)
     : clock_(clock), view_(view), timers_(timers), transport_(transport), log_(clock) {
@@ -41,8 +42,10 @@ bool ORNBBS::Start() {
     cfg_.maxport = kMaxPorts;  // the remaining steps must not read past the port table
   }
 
-  // One BBS per directory.
-  if (!lock_.Acquire(JoinPath(CurrentDirectory(), kLockFileName))) {
+  // One BBS per directory; ornctl working on the stopped BBS's files is
+  // waited for.
+  if (!lock_.Acquire(JoinPath(CurrentDirectory(), kLockFileName), JoinPath(CurrentDirectory(), kBriefLockFileName),
+                     10000)) {
     view_.MessageBox("ORNBBS", "BBS SERVER Already started !!", Icon::Stop);
     PostQuit(1);
     return false;

@@ -87,5 +87,7 @@ class ORNBBS {
 };
 
 extern const char* const kLockFileName;
+// Held by ornctl while it works on the files of a stopped BBS.
+extern const char* const kBriefLockFileName;
 
 }  // namespace orn

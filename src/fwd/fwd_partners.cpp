@@ -170,9 +170,9 @@ void FwdPartners::RemFwd(long No) {
   db->CloseAll();
 }
 
-void FwdPartners::CMFwd() {
+void FwdPartners::CMFwd(int from) {
   fwdstarted_ = true;
-  fwdqueue = 0;
+  fwdqueue = from > 1 ? from - 1 : 0;
   StartFwd();
 }
 

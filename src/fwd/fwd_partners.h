@@ -72,8 +72,9 @@ class FwdPartners : public TimerClient {
   void StopServers();
   void OnTimer(int id) override;
 
-  // The menu command: a cycle from the first partner, now.
-  void CMFwd();
+  // The menu command: a cycle from the first partner (or from forwarding
+  // number `from`), now.
+  void CMFwd(int from = 1);
   // Tries the next partner of the running cycle.
   void StartFwd();
   // Ends the cycle.

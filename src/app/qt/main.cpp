@@ -5,12 +5,15 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/headless_view.h"
 #include "app/ornbbs.h"
 #include "app/qt/qt_timer_host.h"
+#include "app/qt/control_server.h"
 #include "app/qt/signal_watcher.h"
+#include "app/tap_view.h"
 #include "desktop/system_sound.h"
 #include "app/qt/desktop_commands.h"
 #include "desktop/main_window.h"
@@ -26,6 +29,30 @@ class QtHeadlessView : public orn::HeadlessView {
   void PlaySound(const std::string& file) override { orn::PlayWithSystemPlayer(file); }
 };
 
+// The sysop's socket for ornctl, once the BBS is up; it goes before the BBS
+// shuts down. A BBS without it still serves its stations.
+std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
+  orn::ControlSite site;
+  site.running = true;
+  site.cfg = &bbs.cfg();
+  site.ini = &bbs.ini();
+  site.store = bbs.store();
+  site.client = &bbs.client();
+  site.partners = bbs.partners();
+  site.optimizer = bbs.optimizer();
+  site.timers = bbs.serviceTimers();
+  site.clock = &clock;
+  auto server = std::make_unique<orn::ControlServer>(site);
+  std::string error;
+  if (!server->Listen(std::string("./") + orn::kControlSocketName, &error)) {
+    std::fprintf(stderr, "ornbbs: no ornctl socket: %s\n", error.c_str());
+    return nullptr;
+  }
+  orn::ControlServer* s = server.get();
+  tap.onLine = [s](const std::string& line) { s->Broadcast(line); };
+  return server;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: ornbbs [--headless] [--dir DIR]\n"
@@ -38,20 +65,27 @@ int RunHeadless(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   orn::SystemClock clock;
   QtHeadlessView view(stderr, stdout);
+  orn::TapView tap(view);
   orn::QtTimerHost timers;
   orn::TcpEngineTransport engine;
-  orn::ORNBBS bbs(clock, view, timers, engine);
+  orn::ORNBBS bbs(clock, tap, timers, engine);
   orn::SignalWatcher sigWatch;
   if (!bbs.Start()) {
     bbs.Shutdown();
     return bbs.quitCode();
   }
-  QObject::connect(&sigWatch, &orn::SignalWatcher::terminateRequested, [&] {
+  std::unique_ptr<orn::ControlServer> control = StartControl(bbs, tap, clock);
+  auto stop = [&] {
+    tap.onLine = nullptr;
+    control.reset();
     bbs.Shutdown();
+  };
+  QObject::connect(&sigWatch, &orn::SignalWatcher::terminateRequested, [&] {
+    stop();
     app.quit();
   });
   app.exec();
-  bbs.Shutdown();
+  stop();
   return 0;
 }
 
@@ -60,14 +94,21 @@ int RunDesktop(int argc, char** argv) {
   orn::SystemClock clock;
   orn::QtTimerHost timers;
   orn::MainWindow window;
+  orn::TapView tap(window);
   orn::TcpEngineTransport engine;
-  orn::ORNBBS bbs(clock, window, timers, engine);
+  orn::ORNBBS bbs(clock, tap, timers, engine);
   orn::SignalWatcher sigWatch;
   window.show();
   if (!bbs.Start()) {
     bbs.Shutdown();
     return bbs.quitCode();
   }
+  std::unique_ptr<orn::ControlServer> control = StartControl(bbs, tap, clock);
+  auto stop = [&] {
+    tap.onLine = nullptr;
+    control.reset();
+    bbs.Shutdown();
+  };
   window.setCloseQuestion([&] { return bbs.CanClose(true); });
   orn::DesktopCommands commands(window, bbs, clock);
   QObject::connect(&sigWatch, &orn::SignalWatcher::terminateRequested, [&] {
@@ -75,11 +116,11 @@ int RunDesktop(int argc, char** argv) {
     window.close();
   });
   QObject::connect(&window, &orn::MainWindow::closed, [&] {
-    bbs.Shutdown();
+    stop();
     app.quit();
   });
   app.exec();
-  bbs.Shutdown();
+  stop();
   return 0;
 }
 

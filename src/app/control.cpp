@@ -1,0 +1,838 @@
+#include "app/control.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <sstream>
+
+#include "admin/msg_admin.h"
+#include "admin/msg_exchange.h"
+#include "admin/user_admin.h"
+#include "admin/user_fields.h"
+#include "channel/channel.h"
+#include "platform/file_names.h"
+#include "platform/json.h"
+#include "platform/text.h"
+#include "store/callsign.h"
+#include "store/msg_text.h"
+#include "store/record_check.h"
+#include "yapp/yapp_xfer.h"
+
+namespace orn {
+
+const char* const kControlSocketName = "ornbbs.sock";
+
+namespace {
+
+const char* const kUsage =
+    "commands: status | user list|show|add|kill|password|set | msg list|read|kill|hold|release|send|export|import"
+    " | fwd queue|now | optimize now | monitor";
+
+ControlAnswer Usage(const std::string& why) { return {2, "", why + " (" + kUsage + ")"}; }
+ControlAnswer Refused(const std::string& why) { return {1, "", why}; }
+ControlAnswer Done(std::string out) { return {0, std::move(out), ""}; }
+
+// The options a command may take; the others are positional.
+struct Args {
+  std::vector<std::string> pos;
+  std::map<std::string, std::string> opt;
+  bool json = false;
+  std::string bad;
+};
+
+Args ParseArgs(const std::vector<std::string>& in) {
+  static const char* const kValued[] = {"--from", "--to", "--type", "--status", "--subject", "--bid"};
+  Args a;
+  for (size_t i = 0; i < in.size(); ++i) {
+    const std::string& s = in[i];
+    if (s == "--json") {
+      a.json = true;
+    } else if (s == "--partners") {
+      a.opt[s] = "1";
+    } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
+      const bool valued = std::any_of(std::begin(kValued), std::end(kValued), [&](const char* v) { return s == v; });
+      if (!valued) {
+        a.bad = "unknown option " + s;
+      } else if (i + 1 >= in.size()) {
+        a.bad = s + " needs a value";
+      } else {
+        a.opt[s] = in[++i];
+      }
+    } else {
+      a.pos.push_back(s);
+    }
+  }
+  return a;
+}
+
+// Columns padded to their widest cell; the last one is not padded.
+std::string Aligned(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> width;
+  for (const auto& r : rows)
+    for (size_t c = 0; c < r.size(); ++c) {
+      if (width.size() <= c) width.push_back(0);
+      width[c] = std::max(width[c], r[c].size());
+    }
+  std::string out;
+  for (const auto& r : rows) {
+    std::string line;
+    for (size_t c = 0; c < r.size(); ++c) {
+      line += r[c];
+      if (c + 1 < r.size()) line += std::string(width[c] - r[c].size() + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line + "\n";
+  }
+  return out;
+}
+
+std::string JsonOut(const Json& j) { return j.Write() + "\n"; }
+
+// A callsign as the user file keys it: upper case, no SSID.
+std::string UserKey(const std::string& typed) { return UpperAscii(Trim(typed.substr(0, typed.find('-')))); }
+
+bool ParseNumber(const std::string& s, long* n) {
+  if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+  *n = std::atol(s.c_str());
+  return *n > 0;
+}
+
+std::string Stamp(const std::tm& t) {
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                t.tm_min);
+  return buf;
+}
+
+// The first minute from now on (to the next 40 days) whose local time
+// matches; empty when none does.
+std::string NextMinute(const Clock& clock, const std::function<bool(const std::tm&)>& match) {
+  int64_t t = clock.Now() - clock.Now() % 60 + 60;
+  for (int i = 0; i < 40 * 24 * 60; ++i, t += 60) {
+    const std::tm tm = clock.Local(t);
+    if (match(tm)) return Stamp(tm);
+  }
+  return {};
+}
+
+class Request {
+ public:
+  Request(const ControlSite& site, const Args& args, const std::string& input)
+      : s_(site), a_(args), input_(input), cp_(site.client->codePages()) {}
+
+  ControlAnswer Run();
+
+ private:
+  std::string U(const std::string& ansi) const { return cp_.AnsiToUtf8(ansi); }
+  std::string A(const std::string& utf8) const { return cp_.Utf8ToAnsi(utf8); }
+  std::unique_ptr<TOrnDbase> Db() const { return s_.store->OpenDbase(); }
+  const std::string& P(size_t i) const {
+    static const std::string kNone;
+    return i < a_.pos.size() ? a_.pos[i] : kNone;
+  }
+  MsgAdminContext MsgContext() const;
+  // A station on the air keeps its record in its channel and writes it back
+  // at its next command: the change goes into that copy too, or it would be
+  // undone.
+  void ChannelsFollow(long position, const std::string& call, const std::function<void(UserDB&)>& change) {
+    if (!s_.running) return;
+    for (int i = 1; i < s_.client->numberchildren; ++i) {
+      TChannel* ch = s_.client->channel(i);
+      if (ch && ch->connected && ch->tdb && ch->tdb->upos == position && FieldText(ch->tdb->userdb.Call) == call)
+        change(ch->tdb->userdb);
+    }
+  }
+  void RoutingFollows(long position) {
+    if (s_.partners) s_.partners->ReadUsersFwd();
+    s_.client->mainView().RefreshUserList(position);
+  }
+
+  ControlAnswer Status();
+  ControlAnswer User();
+  ControlAnswer UserList();
+  ControlAnswer UserShow(const std::string& call);
+  ControlAnswer Msg();
+  ControlAnswer MsgList();
+  ControlAnswer MsgRead(long number);
+  ControlAnswer MsgStatus(long number, const char* status);
+  ControlAnswer MsgSend();
+  ControlAnswer Fwd();
+  Json MsgJson(const MsgDB& m) const;
+
+  const ControlSite& s_;
+  const Args& a_;
+  const std::string& input_;
+  const CodePages& cp_;
+};
+
+MsgAdminContext Request::MsgContext() const {
+  MsgAdminContext ctx;
+  ctx.store = s_.store;
+  ctx.clock = s_.clock;
+  ctx.ownCall = s_.cfg->MyCallOut;
+  ctx.autobid = s_.cfg->autobid;
+  ctx.stationCodePage = s_.cfg->OEMANSI ? &s_.client->codePages() : nullptr;
+  FwdPartners* partners = s_.partners;
+  ctx.RemFwd = [partners](long n) {
+    if (partners) partners->RemFwd(n);
+  };
+  MDIClient* client = s_.client;
+  const std::string header = s_.cfg->FWDMSGHEADER;
+  ctx.routingHeader = [client, header] {
+    TChannel* monitor = client->channel(0);
+    return monitor ? monitor->Expand(header) : std::string();
+  };
+  return ctx;
+}
+
+ControlAnswer Request::Run() {
+  const std::string cmd = P(0);
+  if (cmd == "status") return a_.pos.size() == 1 ? Status() : Usage("status takes no arguments");
+  if (cmd == "user") return User();
+  if (cmd == "msg") return Msg();
+  if (cmd == "fwd") return Fwd();
+  if (cmd == "optimize") {
+    if (P(1) != "now" || a_.pos.size() != 2) return Usage("optimize now");
+    if (!s_.running || !s_.optimizer) return Refused("the BBS is not running: the repair runs inside it");
+    if (s_.optimizer->iact) return Refused("a repair is already running");
+    s_.optimizer->StartOptimize(true);
+    return Done("repair started\n");
+  }
+  if (cmd == "monitor") {
+    if (!s_.running) return Refused("the BBS is not running: there is no monitor");
+    ControlAnswer a = Done("");
+    a.stream = true;
+    return a;
+  }
+  if (cmd.empty()) return Usage("no command");
+  return Usage("unknown command " + cmd);
+}
+
+// ---- status ----
+
+const char* ChannelState(const TChannel& ch) {
+  if (ch.terminal) return "terminal";
+  if (ch.Service == kServiceYappReceive || ch.Service == kServiceYappSend) return "yapp";
+  if (ch.fwdoperation || ch.Service == 9) return "forwarding";
+  if (ch.connectpend && !ch.connected) return "connecting";
+  if (ch.connected) return "station";
+  return "idle";
+}
+
+std::string PortsText(const Config& cfg) {
+  std::string out;
+  for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) {
+    const Auxes& a = cfg.Ports[p];
+    if (!out.empty()) out += ", ";
+    out += std::to_string(p + 1) + ": " + (a.enabled ? std::to_string(a.maxchannels) + " channels" : "off") +
+           (a.enabled && !a.conok ? ", no connects" : "");
+  }
+  return out;
+}
+
+ControlAnswer Request::Status() {
+  const Config& cfg = *s_.cfg;
+  MDIClient& client = *s_.client;
+  const bool engine = s_.running && client.link().IsOpen();
+  Json j = Json::Object();
+  j.Set("call", cfg.MyCall);
+  j.Set("running", s_.running);
+  j.Set("status", s_.running ? client.status() : std::string("stopped"));
+  j.Set("engine", Json::Object().Set("connected", engine).Set("host", cfg.EngineHost).Set("port", cfg.EnginePort));
+
+  Json ports = Json::Array();
+  for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) {
+    const Auxes& a = cfg.Ports[p];
+    ports.Push(Json::Object()
+                   .Set("port", p + 1)
+                   .Set("portno", a.portno)
+                   .Set("enabled", a.enabled != 0)
+                   .Set("conok", a.conok != 0)
+                   .Set("maxchannels", a.maxchannels));
+  }
+  j.Set("ports", ports);
+
+  Json channels = Json::Array();
+  std::vector<std::vector<std::string>> chanRows{{"PORT", "CH", "CALL", "STATE"}};
+  if (s_.running) {
+    for (int i = 1; i < client.numberchildren; ++i) {
+      const TChannel& ch = *client.channel(i);
+      const bool busy = ch.connected || ch.connectpend || ch.fwdoperation;
+      const std::string call = busy ? std::string(ch.UserCall) : std::string();
+      const char* state = ChannelState(ch);
+      channels.Push(Json::Object()
+                        .Set("port", ch.TncNumber)
+                        .Set("channel", ch.ChannelNumber)
+                        .Set("call", call.empty() ? Json() : Json(call))
+                        .Set("state", state));
+      chanRows.push_back({std::to_string(ch.TncNumber), std::to_string(ch.ChannelNumber), call.empty() ? "-" : call,
+                          state});
+    }
+  } else {
+    for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) {
+      if (!cfg.Ports[p].enabled) continue;
+      for (int c = 1; c <= cfg.Ports[p].maxchannels; ++c) {
+        channels.Push(
+            Json::Object().Set("port", p + 1).Set("channel", c).Set("call", Json()).Set("state", "idle"));
+        chanRows.push_back({std::to_string(p + 1), std::to_string(c), "-", "idle"});
+      }
+    }
+  }
+  j.Set("channels", channels);
+
+  const MsgCounters& n = s_.store->counters;
+  j.Set("counters", Json::Object()
+                        .Set("lastmsg", n.lastmsg)
+                        .Set("activemsg", n.activemsg)
+                        .Set("totalmsg", n.totalmsg)
+                        .Set("heldmsg", n.heldmsg));
+  Json beacon = Json::Array();
+  std::string beaconText;
+  if (UpdatemsgBeacon* list = s_.store->MsgBeacon()) {
+    std::istringstream calls(list->FormatMailBeacon());
+    for (std::string c; calls >> c;) {
+      beacon.Push(c);
+      beaconText += (beaconText.empty() ? "" : " ") + c;
+    }
+  }
+  j.Set("mailbeacon", beacon);
+
+  const Clock& clock = *s_.clock;
+  std::string nextFwd, nextRepair;
+  if (cfg.FwdOk) nextFwd = NextMinute(clock, [&](const std::tm& t) { return t.tm_min == cfg.FwdMin; });
+  if (cfg.optimizationok && cfg.optd > 0)
+    nextRepair = NextMinute(clock, [&](const std::tm& t) {
+      return t.tm_mday == cfg.optd && t.tm_hour == cfg.opth && t.tm_min == cfg.optm;
+    });
+  const bool cycle = s_.partners && s_.partners->started();
+  const bool repairing = s_.optimizer && s_.optimizer->iact;
+  j.Set("fwd", Json::Object()
+                   .Set("FwdOk", cfg.FwdOk)
+                   .Set("running", cycle)
+                   .Set("next", nextFwd.empty() ? Json() : Json(nextFwd)));
+  j.Set("repair", Json::Object()
+                      .Set("running", repairing)
+                      .Set("next", nextRepair.empty() ? Json() : Json(nextRepair)));
+  if (a_.json) return Done(JsonOut(j));
+
+  std::string out = Aligned({
+      {"call", cfg.MyCall},
+      {"running", s_.running ? "yes (" + client.status() + ")" : "no"},
+      {"engine", std::string(engine ? "connected" : "not connected") + " (" + cfg.EngineHost + ":" +
+                     std::to_string(cfg.EnginePort) + ")"},
+      {"ports", PortsText(cfg)},
+      {"messages", "last " + std::to_string(n.lastmsg) + ", active " + std::to_string(n.activemsg) + ", total " +
+                       std::to_string(n.totalmsg) + ", held " + std::to_string(n.heldmsg)},
+      {"mail for", beaconText.empty() ? "-" : beaconText},
+      {"forwarding", cycle ? "cycle running" : !cfg.FwdOk ? "off (PERSONAL FWDOK=0)" : "next cycle " + nextFwd},
+      {"repair", repairing ? "running" : nextRepair.empty() ? "off" : "next " + nextRepair},
+  });
+  out += "\n" + Aligned(chanRows);
+  return Done(out);
+}
+
+// ---- users ----
+
+ControlAnswer Request::User() {
+  const std::string sub = P(1);
+  if (sub == "list") return a_.pos.size() == 2 ? UserList() : Usage("user list [--json] [--partners]");
+  if (sub.empty()) return Usage("user needs a subcommand");
+  if (sub != "show" && sub != "add" && sub != "kill" && sub != "password" && sub != "set")
+    return Usage("unknown user command " + sub);
+  if (a_.pos.size() < 3) return Usage("user " + sub + " CALL");
+  const std::string call = UserKey(P(2));
+  if (sub == "show") return a_.pos.size() == 3 ? UserShow(call) : Usage("user show CALL");
+  if (sub == "set" && a_.pos.size() < 4) return Usage("user set CALL FIELD=VALUE...");
+  if (sub != "set" && a_.pos.size() != 3) return Usage("user " + sub + " CALL");
+  for (size_t i = 3; i < a_.pos.size(); ++i) {
+    const size_t eq = a_.pos[i].find('=');
+    if (eq == std::string::npos || eq == 0) return Usage("FIELD=VALUE expected, not " + a_.pos[i]);
+  }
+
+  auto db = Db();
+  const long pos = db->FindUser(call);
+  if (sub == "add") {
+    if (!CallIsValid(call)) return Refused("not a callsign: " + P(2));
+    if (pos) return Refused(call + " is already a user");
+    const long added = db->AppendUser(call);
+    if (!added) return Refused("the user file could not be written");
+    RoutingFollows(0);
+    return Done("added " + call + " at " + std::to_string(added) + "\n");
+  }
+  if (!pos) return Refused("no such user: " + call);
+  if (sub == "kill") {
+    if (!KillUser(*db, pos)) return Refused("the user file could not be written");
+    ChannelsFollow(pos, call, [](UserDB& v) { CopyField(v.Type, "K"); });
+    RoutingFollows(pos);
+    return Done("killed " + call + " (the record goes at the next repair)\n");
+  }
+  UserDB u = db->userdb;
+  if (sub == "password") {
+    const std::string pw = GeneratePassword(s_.cfg->bbspath, call, static_cast<uint32_t>(s_.clock->Now()));
+    if (pw.empty()) return Refused("the password file could not be written");
+    CopyField(u.Password, pw);
+    if (!UpdateUser(*db, pos, u)) return Refused("the user file could not be written");
+    ChannelsFollow(pos, call, [&pw](UserDB& v) { CopyField(v.Password, pw); });
+    RoutingFollows(pos);
+    if (a_.json) return Done(JsonOut(Json::Object().Set("Call", call).Set("Password", pw)));
+    return Done(pw + "\n");
+  }
+  // set: every value is checked before anything is written.
+  std::vector<std::pair<std::string, std::string>> changed;
+  for (size_t i = 3; i < a_.pos.size(); ++i) {
+    const std::string& item = a_.pos[i];
+    const size_t eq = item.find('=');
+    const std::string name = UserFieldName(item.substr(0, eq));
+    if (name.empty()) return Refused("no such field: " + item.substr(0, eq));
+    const std::string value = A(item.substr(eq + 1));
+    const std::string why = SetUserField(u, name, value);
+    if (!why.empty()) return Refused(U(why));
+    changed.emplace_back(name, value);
+  }
+  if (!UpdateUser(*db, pos, u)) return Refused("the user file could not be written");
+  ChannelsFollow(pos, call, [&changed](UserDB& v) {
+    for (const auto& [name, value] : changed) SetUserField(v, name, value);
+  });
+  RoutingFollows(pos);
+  std::string out;
+  for (const auto& c : changed) out += (out.empty() ? "" : " ") + c.first;
+  return Done("updated " + call + ": " + out + "\n");
+}
+
+ControlAnswer Request::UserList() {
+  auto db = Db();
+  const std::vector<UserRow> rows =
+      a_.opt.count("--partners") ? SearchUsers(*db, UserSearch::kFwdPartners, "") : AllUsers(*db);
+  Json j = Json::Array();
+  std::vector<std::vector<std::string>> t{{"#", "CALL", "NAME", "TYPE", "FWD", "QUEUE"}};
+  for (const UserRow& r : rows) {
+    const UserDBidx& i = r.index;
+    j.Push(Json::Object()
+               .Set("position", r.position)
+               .Set("Id", i.Id)
+               .Set("Call", U(FieldText(i.Call)))
+               .Set("Name", U(FieldText(i.Name)))
+               .Set("Type", U(FieldText(i.Type)))
+               .Set("isFwdStation", U(FieldText(i.isFwdStation)))
+               .Set("FwdQueue", i.FwdQueue));
+    t.push_back({std::to_string(r.position), U(FieldText(i.Call)), U(FieldText(i.Name)), U(FieldText(i.Type)),
+                 U(FieldText(i.isFwdStation)), std::to_string(i.FwdQueue)});
+  }
+  return Done(a_.json ? JsonOut(j) : Aligned(t));
+}
+
+std::string Escaped(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    if (s[i] == '\n') {
+      out += "\\n";
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+ControlAnswer Request::UserShow(const std::string& call) {
+  auto db = Db();
+  const long pos = db->FindUser(call);
+  if (!pos) return Refused("no such user: " + call);
+  const UserDB& u = db->userdb;
+  int queued = 0;
+  for (const UserFwdPriv& f : u.FwdMsgNo)
+    if (f.FwdMsgNumbers) ++queued;
+  Json j = Json::Object();
+  j.Set("position", pos).Set("Id", u.Id).Set("Call", U(FieldText(u.Call)));
+  std::vector<std::vector<std::string>> t{{"position", std::to_string(pos)}, {"Call", U(FieldText(u.Call))}};
+  Json hcon = Json::Array();
+  std::vector<Json> entries(kHowtoconnectCount, Json::Object());
+  for (const std::string& name : UserFieldNames()) {
+    const std::string value = U(GetUserField(u, name));
+    t.push_back({name, Escaped(value)});
+    const Json v = UserFieldIsNumber(name) && name.rfind("Hcon[", 0) != 0 ? Json(std::atol(value.c_str())) : Json(value);
+    if (name.rfind("Hcon[", 0) == 0) {
+      const int i = name[5] - '0';
+      entries[i].Set(name.substr(name.find('.') + 1), v);
+    } else {
+      j.Set(name, v);
+    }
+    if (name == "HowtoConnect") j.Set("Hcon", Json());  // its place among the keys; filled below
+  }
+  for (Json& e : entries) hcon.Push(std::move(e));
+  j.Set("Hcon", hcon);
+  j.Set("Count", u.Count).Set("LLoginD", U(FieldText(u.LLoginD))).Set("LLoginT", U(FieldText(u.LLoginT)));
+  j.Set("LMsgRead", u.LMsgRead).Set("queued", queued);
+  t.push_back({"Count", std::to_string(u.Count)});
+  t.push_back({"last login", U(FieldText(u.LLoginD)) + " " + U(FieldText(u.LLoginT))});
+  t.push_back({"LMsgRead", std::to_string(u.LMsgRead)});
+  t.push_back({"queued", std::to_string(queued)});
+  return Done(a_.json ? JsonOut(j) : Aligned(t));
+}
+
+// ---- messages ----
+
+Json Request::MsgJson(const MsgDB& m) const {
+  return Json::Object()
+      .Set("MsgNo", m.MsgNo)
+      .Set("Type", U(FieldText(m.Type)))
+      .Set("Status", U(FieldText(m.Status)))
+      .Set("Size", m.Size)
+      .Set("ToStation", U(FieldText(m.ToStation)))
+      .Set("FromStation", U(FieldText(m.FromStation)))
+      .Set("AtBbs", U(FieldText(m.AtBbs)))
+      .Set("MsgDate", U(FieldText(m.MsgDate)))
+      .Set("MsgSubject", U(FieldText(m.MsgSubject)))
+      .Set("Bid", U(FieldText(m.Bid)));
+}
+
+ControlAnswer Request::Msg() {
+  const std::string sub = P(1);
+  if (sub == "list") return a_.pos.size() == 2 ? MsgList() : Usage("msg list [--from C] [--to C] [--type T] [--status S]");
+  if (sub == "send") return a_.pos.size() == 2 ? MsgSend() : Usage("msg send --to CALL[@BBS] --subject TEXT");
+  if (sub == "import") {
+    if (a_.pos.size() != 3) return Usage("msg import FILE");
+    auto db = Db();
+    const MsgAdminContext ctx = MsgContext();
+    const ImportResult r = ImportMsgs(ctx, *db, P(2), ctx.autobid, ctx.stationCodePage);
+    if (!r.readable) return Refused("cannot read " + P(2));
+    s_.client->mainView().RefreshMsgList(0);
+    Json nums = Json::Array();
+    std::string list;
+    for (long n : r.stored) {
+      nums.Push(n);
+      list += " " + std::to_string(n);
+    }
+    if (a_.json) return Done(JsonOut(Json::Object().Set("stored", nums).Set("skipped", r.skipped)));
+    return Done("imported " + std::to_string(r.stored.size()) + (list.empty() ? "" : ":" + list) + ", skipped " +
+                std::to_string(r.skipped) + "\n");
+  }
+  if (sub == "export") {
+    if (a_.pos.size() < 4) return Usage("msg export FILE N...");
+    std::vector<long> numbers;
+    for (size_t i = 3; i < a_.pos.size(); ++i) {
+      long n = 0;
+      if (!ParseNumber(a_.pos[i], &n)) return Usage("not a message number: " + a_.pos[i]);
+      numbers.push_back(n);
+    }
+    auto db = Db();
+    for (long n : numbers)
+      if (SearchMsgs(*db, MsgSearch::kMsgNo, std::to_string(n), "").empty())
+        return Refused("no such message: " + std::to_string(n));
+    const int written = ExportMsgs(*db, s_.store->site().mailDir, numbers, P(2), MsgContext().stationCodePage);
+    if (written < 0) return Refused("cannot write " + P(2));
+    return Done("exported " + std::to_string(written) + " to " + P(2) + "\n");
+  }
+  if (sub != "read" && sub != "kill" && sub != "hold" && sub != "release")
+    return Usage(sub.empty() ? "msg needs a subcommand" : "unknown msg command " + sub);
+  long number = 0;
+  if (a_.pos.size() != 3 || !ParseNumber(P(2), &number)) return Usage("msg " + sub + " N");
+  if (sub == "read") return MsgRead(number);
+  if (sub == "kill") {
+    auto db = Db();
+    if (!KillMsg(MsgContext(), *db, number)) return Refused("no such message: " + std::to_string(number));
+    s_.client->mainView().RefreshMsgList(db->mpos);
+    return Done("killed " + std::to_string(number) + "\n");
+  }
+  return MsgStatus(number, sub == "hold" ? "H" : "N");
+}
+
+ControlAnswer Request::MsgList() {
+  MsgFilter f;
+  auto get = [&](const char* k) { return a_.opt.count(k) ? A(a_.opt.at(k)) : std::string(); };
+  f.from = get("--from");
+  f.to = get("--to");
+  f.type = get("--type");
+  f.status = get("--status");
+  auto db = Db();
+  Json j = Json::Array();
+  std::vector<std::vector<std::string>> t{{"MSG#", "TS", "SIZE", "TO", "FROM", "@BBS", "DATE", "SUBJECT"}};
+  for (const MsgRow& r : FilterMsgs(*db, f)) {
+    const MsgDB& m = r.record;
+    j.Push(MsgJson(m));
+    t.push_back({std::to_string(m.MsgNo), U(FieldText(m.Type)) + U(FieldText(m.Status)), std::to_string(m.Size),
+                 U(FieldText(m.ToStation)), U(FieldText(m.FromStation)), U(FieldText(m.AtBbs)),
+                 U(FieldText(m.MsgDate)), U(FieldText(m.MsgSubject))});
+  }
+  return Done(a_.json ? JsonOut(j) : Aligned(t));
+}
+
+ControlAnswer Request::MsgRead(long number) {
+  auto db = Db();
+  const std::vector<MsgRow> rows = SearchMsgs(*db, MsgSearch::kMsgNo, std::to_string(number), "");
+  if (rows.empty()) return Refused("no such message: " + std::to_string(number));
+  const MsgDB& m = rows[0].record;
+  std::string text;
+  const bool has = ReadMsgText(s_.store->site().mailDir, number, &text);
+  if (a_.json) {
+    Json j = MsgJson(m);
+    j.Set("text", has ? Json(U(text)) : Json());
+    return Done(JsonOut(j));
+  }
+  std::string out = Aligned({{"Msg#", std::to_string(m.MsgNo)},
+                             {"Type/Status", U(FieldText(m.Type)) + "/" + U(FieldText(m.Status))},
+                             {"To", U(FieldText(m.ToStation)) + (m.AtBbs[0] ? " @ " + U(FieldText(m.AtBbs)) : "")},
+                             {"From", U(FieldText(m.FromStation))},
+                             {"Date", U(FieldText(m.MsgDate))},
+                             {"Bid", U(FieldText(m.Bid))},
+                             {"Subject", U(FieldText(m.MsgSubject))}});
+  out += "\n" + (has ? U(text) : std::string("(no text file)\n"));
+  if (out.back() != '\n') out += '\n';
+  return Done(out);
+}
+
+ControlAnswer Request::MsgStatus(long number, const char* status) {
+  auto db = Db();
+  const std::vector<MsgRow> rows = SearchMsgs(*db, MsgSearch::kMsgNo, std::to_string(number), "");
+  if (rows.empty()) return Refused("no such message: " + std::to_string(number));
+  MsgDB m = rows[0].record;
+  const std::string old = FieldText(m.Status);
+  const bool release = std::string(status) == "N";
+  if (release && old != "H") return Refused("message " + std::to_string(number) + " is not held");
+  if (!release && old == "K") return Refused("message " + std::to_string(number) + " is killed");
+  if (old == status) return Done("message " + std::to_string(number) + " is already held\n");
+  CopyField(m.Status, status);
+  const MsgAdminContext ctx = MsgContext();
+  switch (UpdateMsg(ctx, *db, m)) {
+    case MsgEditResult::kStored: break;
+    case MsgEditResult::kFillAllFields: return Refused("the message lacks an addressee, a sender or a BID");
+    default: return Refused("the message file could not be written");
+  }
+  // A held message counts among the active ones already: the editor's rule
+  // for a message that becomes unread again would count it twice.
+  if (release) --s_.store->counters.activemsg;
+  s_.store->counters.heldmsg += release ? -1 : 1;
+  s_.client->mainView().RefreshMsgList(db->mpos);
+  if (release) {
+    // Released into circulation: it goes to the partners as a new one would.
+    if (s_.client->routeStoredMsg) s_.client->routeStoredMsg(MsgOrigin{}, m);
+  } else if (ctx.RemFwd) {
+    ctx.RemFwd(number);
+  }
+  return Done(std::string(release ? "released " : "held ") + std::to_string(number) + "\n");
+}
+
+ControlAnswer Request::MsgSend() {
+  if (!a_.opt.count("--to") || !a_.opt.count("--subject")) return Usage("msg send needs --to and --subject");
+  const std::string to = UpperAscii(Trim(A(a_.opt.at("--to"))));
+  const std::string type = a_.opt.count("--type") ? UpperAscii(a_.opt.at("--type")) : "P";
+  if (type != "P" && type != "B") return Usage("--type is P or B");
+  const size_t at = to.find('@');
+  const std::string call = Trim(to.substr(0, at));
+  const std::string bbs = at == std::string::npos ? std::string() : Trim(to.substr(at + 1));
+  const std::string subject = A(a_.opt.at("--subject"));
+  const std::string bid = a_.opt.count("--bid") ? UpperAscii(Trim(A(a_.opt.at("--bid")))) : std::string();
+  MsgDB m{};
+  if (call.empty() || call.size() >= sizeof m.ToStation) return Refused("--to: an addressee of 1 to 39 characters");
+  if (bbs.size() >= sizeof m.AtBbs) return Refused("--to: a BBS of at most 39 characters");
+  if (subject.empty() || subject.size() >= sizeof m.MsgSubject) return Refused("--subject: 1 to 254 characters");
+  if (bid.size() >= sizeof m.Bid) return Refused("--bid: at most 12 characters");
+  if (!bid.empty() && s_.store->Bids.WeHaveThebid(bid)) return Refused("I already have this BID: " + bid);
+  CopyField(m.Type, type);
+  CopyField(m.Status, "N");
+  CopyField(m.ToStation, call);
+  CopyField(m.AtBbs, bbs);
+  CopyField(m.FromStation, s_.cfg->MyCallOut);
+  CopyField(m.MsgSubject, subject);
+  CopyField(m.Bid, bid);
+  std::string body;
+  for (char c : A(input_))
+    if (c != '\r') body += c;
+  if (!body.empty() && body.back() != '\n') body += '\n';
+  const MsgAdminContext ctx = MsgContext();
+  // The header's tokens may name the message: give it the number it will get.
+  m.MsgNo = static_cast<int32_t>(s_.store->counters.lastmsg + 1);
+  const std::string text = MsgTextHead(ctx.routingHeader(), m) + body;
+  auto db = Db();
+  switch (StoreNewMsg(ctx, *db, m, text, s_.cfg->autobid ? s_.cfg->MyCallOut : "")) {
+    case MsgEditResult::kStored: break;
+    case MsgEditResult::kKnownBid: return Refused("I already have this BID: " + bid);
+    default: return Refused("the message could not be stored");
+  }
+  if (a_.json) return Done(JsonOut(MsgJson(m)));
+  return Done("stored as " + std::to_string(m.MsgNo) + " (BID " + U(FieldText(m.Bid)) + ")\n");
+}
+
+// ---- forwarding ----
+
+ControlAnswer Request::Fwd() {
+  const std::string sub = P(1);
+  if (sub == "queue") {
+    if (a_.pos.size() > 3) return Usage("fwd queue [CALL]");
+    const std::string only = a_.pos.size() == 3 ? UserKey(P(2)) : std::string();
+    auto db = Db();
+    std::vector<long> positions;
+    if (!only.empty()) {
+      const long pos = db->FindUser(only);
+      if (!pos) return Refused("no such user: " + only);
+      positions.push_back(pos);
+    } else {
+      for (const UserRow& r : SearchUsers(*db, UserSearch::kFwdPartners, "")) positions.push_back(r.position);
+    }
+    Json j = Json::Array();
+    std::string out;
+    for (long pos : positions) {
+      UserDB u{};
+      UserDBidx idx{};
+      if (!db->ReadFromFile(pos, u, idx)) continue;
+      Json slots = Json::Array();
+      std::vector<std::vector<std::string>> t;
+      for (const UserFwdPriv& f : u.FwdMsgNo) {
+        if (!f.FwdMsgNumbers) continue;
+        slots.Push(Json::Object()
+                       .Set("FwdMsgNumbers", f.FwdMsgNumbers)
+                       .Set("Type", U(FieldText(f.Type)))
+                       .Set("Status", U(FieldText(f.Status)))
+                       .Set("Size", f.Size)
+                       .Set("ExpDays", U(FieldText(f.ExpDays))));
+        t.push_back({"  " + std::to_string(f.FwdMsgNumbers), U(FieldText(f.Type)) + U(FieldText(f.Status)),
+                     std::to_string(f.Size), U(FieldText(f.ExpDays))});
+      }
+      j.Push(Json::Object()
+                 .Set("Call", U(FieldText(u.Call)))
+                 .Set("FwdQueue", u.FwdQueue)
+                 .Set("isFwdStation", U(FieldText(u.isFwdStation)))
+                 .Set("FwdMsgNo", slots));
+      out += U(FieldText(u.Call)) + " (forwarding number " + std::to_string(u.FwdQueue) + "): " +
+             std::to_string(t.size()) + " waiting\n" + Aligned(t);
+    }
+    if (a_.json) return Done(JsonOut(only.empty() ? j : j.items().empty() ? Json() : j.items()[0]));
+    return Done(out.empty() ? "no forwarding partners\n" : out);
+  }
+  if (sub == "now") {
+    if (a_.pos.size() > 3) return Usage("fwd now [CALL]");
+    if (!s_.running || !s_.partners) return Refused("the BBS is not running: forwarding runs inside it");
+    if (!s_.cfg->FwdOk) return Refused("forwarding is off (PERSONAL FWDOK=0)");
+    if (s_.partners->started()) return Refused("a forwarding cycle is already running");
+    if (a_.pos.size() == 3) {
+      const std::string call = UserKey(P(2));
+      auto db = Db();
+      const long pos = db->FindUser(call);
+      if (!pos) return Refused("no such user: " + call);
+      const UserDB& u = db->userdb;
+      if (std::string(u.isFwdStation) != "Y" || u.FwdQueue < 1 || u.FwdQueue > kMaxFwdNumber)
+        return Refused(call + " is not a forwarding partner with a forwarding number");
+      // The menu command's cycle, begun at this partner's forwarding number.
+      s_.partners->CMFwd(u.FwdQueue);
+      return Done("forwarding cycle started at " + call + "\n");
+    }
+    s_.partners->CMFwd();
+    return Done("forwarding cycle started\n");
+  }
+  return Usage(sub.empty() ? "fwd needs a subcommand" : "unknown fwd command " + sub);
+}
+
+}  // namespace
+
+ControlAnswer ControlHandler::Handle(const std::vector<std::string>& args, const std::string& input) {
+  if (!site_.store || !site_.client || !site_.cfg || !site_.clock) return Refused("the BBS is not ready");
+  const Args a = ParseArgs(args);
+  if (!a.bad.empty()) return Usage(a.bad);
+  // The repair has the record files to itself.
+  const std::string cmd = a.pos.empty() ? std::string() : a.pos[0];
+  if (site_.optimizer && site_.optimizer->iact && cmd != "status" && cmd != "monitor")
+    return Refused("the database is being repaired: try again in a moment");
+  return Request(site_, a, input).Run();
+}
+
+ControlAnswer ControlHandler::HandleLine(const std::string& line) {
+  Json req;
+  std::string why;
+  if (!ParseJson(line, &req, &why)) return Refused("malformed request: " + why);
+  const Json& args = req.Get("args");
+  const Json& input = req.Get("input");
+  if (!args.IsArray() || !(input.IsNull() || input.IsString())) return Refused("malformed request: no args");
+  std::vector<std::string> list;
+  for (const Json& a : args.items()) {
+    if (!a.IsString()) return Refused("malformed request: args are strings");
+    list.push_back(a.AsString());
+  }
+  return Handle(list, input.IsString() ? input.AsString() : std::string());
+}
+
+std::string ControlAnswerLine(const ControlAnswer& a) {
+  Json j = Json::Object();
+  j.Set("status", a.status);
+  if (!a.out.empty()) j.Set("out", a.out);
+  if (!a.error.empty()) j.Set("error", a.error);
+  if (a.stream) j.Set("stream", true);
+  return j.Write() + "\n";
+}
+
+std::string ControlRequestLine(const std::vector<std::string>& args, const std::string& input) {
+  Json list = Json::Array();
+  for (const std::string& a : args) list.Push(a);
+  Json j = Json::Object().Set("args", list);
+  if (!input.empty()) j.Set("input", input);
+  return j.Write() + "\n";
+}
+
+// ---- a BBS without its program ----
+
+OfflineBbs::OfflineBbs() {
+  client_ = std::make_unique<MDIClient>(cfg_, log_, clock_, cp_, view_, transport_, timers_);
+}
+
+OfflineBbs::~OfflineBbs() {
+  if (client_) {
+    client_->partners = nullptr;
+    client_->RemoveChannels();
+  }
+  if (store_) store_->DeleteMailBeaconList();
+}
+
+bool OfflineBbs::Open(std::string* error) {
+  VarInit(cfg_);
+  cfg_.IniFile = JoinPath(CurrentDirectory(), "ORN.INI");
+  ini_.setPath(cfg_.IniFile);
+  ReadRadioSection(ini_, cfg_);
+  if (cfg_.maxport > kMaxPorts) cfg_.maxport = kMaxPorts;
+  ReadPersonalSection(ini_, cfg_);
+  ReadPathSection(ini_, cfg_);
+  cfg_.bbspath = CurrentDirectory();
+  ReadOptimizeParameters(ini_, cfg_);
+  ReadCharSection(ini_, cfg_);
+  cp_.Configure(cfg_.OemCodePage, cfg_.AnsiCodePage);
+  for (int p = 0; p < cfg_.maxport; ++p) {
+    std::string section;
+    ReadSpecifiedPortFromIni(ini_, cfg_, p, &section);
+  }
+  for (const char* name : {"USERS.ADB", "USERS.IDX", "MSG.ADB", "MSG.IDX", "MAIL.ADB"}) {
+    if (!FileExists(JoinPath(cfg_.bbspath, name))) {
+      *error = "no BBS in " + cfg_.bbspath + " (no " + name + "; start ornbbs there once)";
+      return false;
+    }
+  }
+  store_ = std::make_unique<Store>(
+      StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});
+  store_->CreateMailBeaconList();
+  store_->ReadTheBids();
+  store_->RecountMessages();
+  client_->store = store_.get();
+  partners_ = std::make_unique<FwdPartners>(*client_, *store_, fwdstarted_);
+  partners_->ReadUsersFwd();
+  client_->partners = partners_.get();
+  client_->routeStoredMsg = [this](const MsgOrigin& via, const MsgDB& m) { partners_->Route(via, m); };
+  store_->onNewMessage = [this](const MsgDB& m, long, const MsgOrigin& origin) {
+    if (m.Status[0] == 'N' && client_->routeStoredMsg) client_->routeStoredMsg(origin, m);
+  };
+  // The header's tokens are expanded on the monitor channel, as in the BBS.
+  client_->AddChannel();
+  return true;
+}
+
+ControlSite OfflineBbs::site() {
+  ControlSite s;
+  s.running = false;
+  s.cfg = &cfg_;
+  s.ini = &ini_;
+  s.store = store_.get();
+  s.client = client_.get();
+  s.partners = partners_.get();
+  s.clock = &clock_;
+  return s;
+}
+
+}  // namespace orn

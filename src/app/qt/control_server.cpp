@@ -1,0 +1,131 @@
+#include "app/qt/control_server.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTimer>
+#include <QVariant>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace orn {
+
+ControlServer::ControlServer(ControlSite site, QObject* parent) : QObject(parent), handler_(site) {
+  connect(&server_, &QLocalServer::newConnection, this, &ControlServer::Accept);
+}
+
+ControlServer::~ControlServer() { Close(); }
+
+bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
+  Close();
+  // The socket is bound here rather than by QLocalServer, which would put a
+  // relative name under the temporary directory: a relative path keeps deep
+  // BBS directories within the address's length.
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (socketPath.size() >= sizeof addr.sun_path) {
+    *error = "socket path too long: " + socketPath;
+    return false;
+  }
+  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  ::unlink(socketPath.c_str());  // a stale one: the caller holds the instance lock
+  // No moment in which the socket is open to others: it is made 0600.
+  const mode_t old = ::umask(0177);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::umask(old);
+  if (!bound || ::listen(fd, 16) != 0 || !server_.listen(fd)) {
+    *error = std::string("cannot listen on ") + socketPath + ": " + std::strerror(errno);
+    ::close(fd);
+    if (bound) ::unlink(socketPath.c_str());
+    return false;
+  }
+  path_ = socketPath;
+  return true;
+}
+
+void ControlServer::Close() {
+  for (QLocalSocket* s : monitors_) s->abort();
+  monitors_.clear();
+  if (server_.isListening()) server_.close();
+  if (!path_.empty()) {
+    ::unlink(path_.c_str());
+    path_.clear();
+  }
+}
+
+void ControlServer::Broadcast(const std::string& line) {
+  if (monitors_.empty()) return;
+  const QByteArray bytes = QByteArray::fromStdString(line + "\n");
+  for (QLocalSocket* s : monitors_) {
+    // A monitor that does not read is dropped rather than let the BBS's
+    // memory grow.
+    if (s->bytesToWrite() > 1024 * 1024) {
+      s->abort();
+      continue;
+    }
+    s->write(bytes);
+  }
+}
+
+void ControlServer::Accept() {
+  while (QLocalSocket* socket = server_.nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+      monitors_.erase(std::remove(monitors_.begin(), monitors_.end(), socket), monitors_.end());
+    });
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    const int fd = static_cast<int>(socket->socketDescriptor());
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 ||
+        (cred.uid != ::getuid() && cred.uid != 0)) {
+      Answer(socket, {1, "", "refused: only the BBS's own user or root may send requests", false});
+      continue;
+    }
+    QTimer::singleShot(kRequestTimeoutMs, socket, [socket] {
+      if (!socket->property("answered").toBool()) socket->abort();
+    });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadRequest(socket); });
+    if (socket->bytesAvailable()) ReadRequest(socket);
+  }
+}
+
+void ControlServer::ReadRequest(QLocalSocket* socket) {
+  if (socket->property("answered").toBool()) {
+    socket->readAll();  // a monitor client has nothing more to say
+    return;
+  }
+  QByteArray buffer = socket->property("request").toByteArray();
+  buffer += socket->read(static_cast<qint64>(kMaxControlRequest) + 1 - buffer.size());
+  const qsizetype end = buffer.indexOf('\n');
+  if (end < 0) {
+    if (static_cast<size_t>(buffer.size()) > kMaxControlRequest) {
+      Answer(socket, {1, "", "request too long", false});
+      return;
+    }
+    socket->setProperty("request", buffer);
+    return;
+  }
+  const std::string line = buffer.left(end).toStdString();
+  Answer(socket, handler_.HandleLine(line));
+}
+
+void ControlServer::Answer(QLocalSocket* socket, const ControlAnswer& answer) {
+  socket->setProperty("answered", true);
+  socket->setProperty("request", QByteArray());
+  socket->write(QByteArray::fromStdString(ControlAnswerLine(answer)));
+  if (answer.stream) {
+    monitors_.push_back(socket);
+    return;
+  }
+  socket->disconnectFromServer();
+}
+
+}  // namespace orn

@@ -1,0 +1,50 @@
+// The running BBS's end of ornctl: a Unix-domain socket in the BBS directory
+// (mode 0600, removed at shutdown) that takes one request line per
+// connection from the BBS's own user or root, hands it to the ControlHandler
+// on the event loop and answers with one line. A "monitor" connection stays
+// open and receives the channel and monitor lines until the client goes.
+#pragma once
+
+#include <QByteArray>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QObject>
+#include <string>
+#include <vector>
+
+#include "app/control.h"
+
+namespace orn {
+
+class ControlServer : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit ControlServer(ControlSite site, QObject* parent = nullptr);
+  ~ControlServer() override;
+
+  // Listens on `socketPath` (a stale socket there is removed: the caller
+  // holds the instance lock). False with the reason when it cannot.
+  bool Listen(const std::string& socketPath, std::string* error);
+  // Stops listening, drops every client and removes the socket.
+  void Close();
+  // One line for every monitor client.
+  void Broadcast(const std::string& line);
+
+  // Idle connections that send no complete request are closed after this.
+  static constexpr int kRequestTimeoutMs = 10000;
+
+ private:
+  void Accept();
+  void ReadRequest(QLocalSocket* socket);
+  void Answer(QLocalSocket* socket, const ControlAnswer& answer);
+
+  ControlHandler handler_;
+  std::vector<QLocalSocket*> monitors_;
+  std::string path_;
+  // Last, so that it goes first: its connections take themselves out of
+  // monitors_ as they are deleted.
+  QLocalServer server_;
+};
+
+}  // namespace orn

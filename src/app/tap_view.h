@@ -1,0 +1,54 @@
+// A display that shows everything on another display and also hands the
+// text of every channel window (and the monitor) as whole lines to a
+// listener: the sysop's "ornctl monitor" follows the BBS this way, whichever
+// display it has.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "context/views.h"
+
+namespace orn {
+
+class TapView : public MainView {
+ public:
+  explicit TapView(MainView& inner) : inner_(inner) {}
+
+  // Each line as "[index caption] text", as the headless display writes it;
+  // status changes as "status: text".
+  std::function<void(const std::string& line)> onLine;
+
+  void MessageBox(const std::string& caption, const std::string& text, Icon icon) override {
+    inner_.MessageBox(caption, text, icon);
+  }
+  bool Question(const std::string& caption, const std::string& text, bool def) override {
+    return inner_.Question(caption, text, def);
+  }
+  void SetStatusText(const std::string& text) override;
+  void SetStatusField(int field, const std::string& text) override { inner_.SetStatusField(field, text); }
+  void SetSplashText(const std::string& text) override { inner_.SetSplashText(text); }
+  void CloseSplash() override { inner_.CloseSplash(); }
+  void SetConnectionIndicator(bool on) override { inner_.SetConnectionIndicator(on); }
+  void SetAnimationFrame(int frame) override { inner_.SetAnimationFrame(frame); }
+  void FlashTx() override { inner_.FlashTx(); }
+  void FlashRx() override { inner_.FlashRx(); }
+  void Notice(const std::string& caption, const std::string& text) override { inner_.Notice(caption, text); }
+  std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
+  void RefreshUserList(long position) override { inner_.RefreshUserList(position); }
+  void RefreshMsgList(long position) override { inner_.RefreshMsgList(position); }
+  void SetMailIndicator(bool mail) override { inner_.SetMailIndicator(mail); }
+  void PlaySound(const std::string& file) override { inner_.PlaySound(file); }
+  void Cascade() override { inner_.Cascade(); }
+
+  void Emit(const std::string& line) {
+    if (onLine) onLine(line);
+  }
+
+ private:
+  MainView& inner_;
+  std::string status_;
+};
+
+}  // namespace orn

@@ -1,0 +1,386 @@
+// The sysop's command-line requests, on a BBS running on the in-memory
+// engine (the in-memory state follows at once) and on a stopped one; the
+// user-field table they share with the editors; the JSON of the wire.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "admin/user_fields.h"
+#include "app/control.h"
+#include "platform/instance_lock.h"
+#include "platform/json.h"
+#include "platform/text.h"
+#include "store/orn_dbase.h"
+#include "support/bbs_on_engine.h"
+
+namespace orn {
+namespace {
+
+// ---- JSON ----
+
+TEST(ControlJson, WhatIsWrittenReadsBack) {
+  Json j = Json::Object();
+  j.Set("text", "line\r\nquote\" back\\ tab\t bell\x07 é").Set("n", -42L).Set("ok", true).Set("none", Json());
+  j.Set("list", Json::Array().Push(1).Push("two").Push(Json::Object()));
+  const std::string line = j.Write();
+  EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
+  Json back;
+  std::string why;
+  ASSERT_TRUE(ParseJson(line, &back, &why)) << why;
+  EXPECT_EQ(back.Write(), line);
+  EXPECT_EQ(back.Get("text").AsString(), "line\r\nquote\" back\\ tab\t bell\x07 é");
+  EXPECT_EQ(back.Get("n").AsNumber(), -42);
+  EXPECT_TRUE(back.Get("missing").IsNull());
+}
+
+TEST(ControlJson, EscapesAndSurrogatesBecomeUtf8) {
+  Json j;
+  ASSERT_TRUE(ParseJson(R"(["\u00e9\u20ac\ud83d\ude00\/"])", &j, nullptr));
+  EXPECT_EQ(j.items()[0].AsString(), "é€😀/");
+}
+
+TEST(ControlJson, AnythingElseIsRefusedWithAReason) {
+  const char* const bad[] = {"",          "{",          "[1,]",         "{\"a\" 1}",     "\"open",
+                             "tru",       "1.5",        "1e3",          "01x",           "[1] [2]",
+                             "\"\\ud800\"", "\"\\x\"",    "\"a\nb\"",     "12345678901234567890",
+                             "{\"a\":}",  "[\"\\u12\"]"};
+  for (const char* text : bad) {
+    Json j;
+    std::string why;
+    EXPECT_FALSE(ParseJson(text, &j, &why)) << text;
+    EXPECT_FALSE(why.empty()) << text;
+  }
+  EXPECT_FALSE(ParseJson(std::string(40, '[') + std::string(40, ']'), nullptr, nullptr));
+  Json j;
+  EXPECT_TRUE(ParseJson(std::string(30, '[') + std::string(30, ']'), &j, nullptr));
+}
+
+// ---- the user-field table ----
+
+TEST(UserFields, ValuesAreCheckedAsTheEditorChecksThem) {
+  struct Case {
+    const char* field;
+    const char* value;
+    const char* stored;  // read back; nullptr: refused
+  };
+  const Case cases[] = {
+      {"Name", "Anna", "Anna"},
+      {"name", "ABCDEFGHIJKLMN", "ABCDEFGHIJKLMN"},
+      {"Name", "ABCDEFGHIJKLMNO", nullptr},  // 14 characters at most
+      {"Name", "two\nlines", nullptr},
+      {"Type", "b", "B"},
+      {"Type", "Q", nullptr},
+      {"Type", "BB", nullptr},
+      {"HomeBbs", "xx8orn.#skg.grc.eu", "XX8ORN.#SKG.GRC.EU"},
+      {"MaxStayMinutes", "100000", "100000"},
+      {"MaxStayMinutes", "100001", nullptr},
+      {"MaxDownload", "-1", nullptr},
+      {"MaxDownload", "12k", nullptr},
+      {"isFwdStation", "y", "Y"},
+      {"OkWithBids", "maybe", nullptr},
+      {"FwdQueue", "50", "50"},
+      {"FwdQueue", "51", nullptr},
+      {"FwdKind", "c", "C"},
+      {"FwdKind", "N", nullptr},
+      {"FwdDest", "@WW\\n>XX3CCC", "@WW\r\n>XX3CCC\r\n"},
+      {"FwdDest", "@WW\r\n<XX1ABC\n", "@WW\r\n<XX1ABC\r\n"},
+      {"FwdDest", "@WW\\nWW", nullptr},
+      {"PasswordOk", "1", "1"},
+      {"PasswordOk", "2", nullptr},
+      {"Hcon[0].hours", "0023", "0023"},
+      {"hcon[9].HOURS", "2300", "2300"},
+      {"Hcon[0].hours", "0024", nullptr},
+      {"Hcon[0].hours", "023", nullptr},
+      {"Hcon[0].mlength", "<100", "<100"},
+      {"Hcon[0].mlength", ">5", ">5"},
+      {"Hcon[0].mlength", "5", "5"},
+      {"Hcon[0].mlength", "=5", nullptr},
+      {"Hcon[0].mlength", "<12345678901", nullptr},
+      {"Hcon[0].daysago", "30", "30"},
+      {"Hcon[0].daysago", "x", nullptr},
+      {"Hcon[0].port", "10", "10"},
+      {"Hcon[0].port", "0", nullptr},
+      {"Hcon[0].port", "11", nullptr},
+      {"Hcon[0].fwdkind", "e", "E"},
+      {"Hcon[0].fwdkind", "D", nullptr},
+      {"Hcon[0].flag", "c", "C"},
+      {"Hcon[0].flag", "Y", nullptr},
+      {"Hcon[0].send", std::string(100, 'S').c_str(), nullptr},  // replaced below
+  };
+  for (const Case& c : cases) {
+    if (!std::strcmp(c.field, "Hcon[0].send")) continue;
+    UserDB u{};
+    TOrnDbase(StoreSite{}).DBdefaults(&u, 1);
+    const UserDB before = u;
+    const std::string why = SetUserField(u, c.field, c.value);
+    if (c.stored) {
+      EXPECT_EQ(why, "") << c.field << "=" << c.value;
+      EXPECT_EQ(GetUserField(u, c.field), c.stored) << c.field << "=" << c.value;
+    } else {
+      // The reason names the field as the record names it; nothing changed.
+      EXPECT_EQ(why.rfind(UserFieldName(c.field) + ": ", 0), 0u) << c.field << "=" << c.value << ": " << why;
+      EXPECT_EQ(std::memcmp(&u, &before, sizeof u), 0) << c.field << "=" << c.value;
+    }
+  }
+  UserDB u{};
+  EXPECT_EQ(SetUserField(u, "Hcon[3].send", std::string(100, 'S')), "");
+  EXPECT_NE(SetUserField(u, "Hcon[3].send", std::string(101, 'S')), "");
+  EXPECT_EQ(SetUserField(u, "Hcon[10].send", "X"), "Hcon[10].send: no such field");
+}
+
+TEST(UserFields, EveryFieldLandsInItsOwnPlaceOfTheRecord) {
+  UserDB u{};
+  ASSERT_EQ(SetUserField(u, "FwdKind", "E"), "");
+  EXPECT_EQ(u.FwdKind, 'E');  // a letter kept in an integer
+  ASSERT_EQ(SetUserField(u, "Hcon[4].flag", "C"), "");
+  EXPECT_EQ(u.Hcon[4].flag, 'C');  // the byte itself, no terminator
+  ASSERT_EQ(SetUserField(u, "Hcon[4].port", "3"), "");
+  EXPECT_STREQ(u.Hcon[4].port, "3");
+  EXPECT_EQ(UserFieldNames().size(), 18u + 90u);  // ten connect entries of nine fields
+  // A value written by name reads back by name, field by field, untouched by
+  // its neighbours.
+  for (const std::string& name : UserFieldNames()) {
+    UserDB v{};
+    const std::string value = UserFieldIsNumber(name) ? "1" : name.find("hours") != std::string::npos ? "0102"
+                              : name == "Type"                                                     ? "B"
+                              : name.find("flag") != std::string::npos                             ? "C"
+                              : name == "FwdKind"                                                  ? "F"
+                              : name.find("fwdkind") != std::string::npos                          ? "R"
+                              : name == "isFwdStation" || name == "OkWithBids"                     ? "Y"
+                              : name == "FwdDest"                                                  ? "@X"
+                                                                                                   : "7";
+    ASSERT_EQ(SetUserField(v, name, value), "") << name;
+    for (const std::string& other : UserFieldNames()) {
+      const std::string got = GetUserField(v, other);
+      if (other == name) {
+        EXPECT_EQ(got, name == "FwdDest" ? "@X\r\n" : value) << name;
+      } else {
+        EXPECT_TRUE(got.empty() || got == "0") << name << " spilled into " << other << ": " << got;
+      }
+    }
+  }
+}
+
+// ---- requests on a running BBS ----
+
+class ControlTest : public test::BbsOnEngine {
+ protected:
+  void Start(const std::string& personal = "") {
+    StartWith("[PERSONAL]\nMYCALL=XX9ORN-1\nFWDOK=1\nFWDMIN=15\nBIDGENERATION=1\n" + personal +
+              "[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\n");
+    ControlSite s;
+    s.running = true;
+    s.cfg = &bbs_->cfg();
+    s.ini = &bbs_->ini();
+    s.store = bbs_->store();
+    s.client = &bbs_->client();
+    s.partners = bbs_->partners();
+    s.optimizer = bbs_->optimizer();
+    s.timers = bbs_->serviceTimers();
+    s.clock = &clock_;
+    handler_ = std::make_unique<ControlHandler>(s);
+  }
+  ControlAnswer Ask(std::vector<std::string> args, const std::string& input = "") {
+    return handler_->Handle(args, input);
+  }
+  Json AskJson(std::vector<std::string> args, const std::string& input = "") {
+    args.push_back("--json");
+    const ControlAnswer a = Ask(args, input);
+    EXPECT_EQ(a.status, 0) << a.error;
+    Json j;
+    std::string why;
+    EXPECT_TRUE(ParseJson(a.out, &j, &why)) << why << ": " << a.out;
+    return j;
+  }
+  std::unique_ptr<ControlHandler> handler_;
+};
+
+TEST_F(ControlTest, StatusShowsTheStationsTheCountersAndTheNextCycle) {
+  Start();
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  const Json j = AskJson({"status"});
+  EXPECT_EQ(j.Get("call").AsString(), "XX9ORN-1");
+  EXPECT_TRUE(j.Get("running").AsBool());
+  EXPECT_TRUE(j.Get("engine").Get("connected").AsBool());
+  ASSERT_EQ(j.Get("channels").items().size(), 2u);
+  const Json& ch1 = j.Get("channels").items()[0];
+  EXPECT_EQ(ch1.Get("call").AsString(), "XX1ABC");
+  EXPECT_EQ(ch1.Get("state").AsString(), "station");
+  EXPECT_TRUE(j.Get("channels").items()[1].Get("call").IsNull());
+  EXPECT_EQ(j.Get("counters").Get("lastmsg").AsNumber(), 1000);
+  // The clock stands at 12:00 on 10 December; cycles start at minute 15,
+  // the repair on the 10th at 10:10.
+  EXPECT_EQ(j.Get("fwd").Get("next").AsString(), "2026-12-10 12:15");
+  EXPECT_EQ(j.Get("repair").Get("next").AsString(), "2027-01-10 10:10");
+}
+
+TEST_F(ControlTest, APartnerSetUpByNameRoutesTheNextMessageAtOnce) {
+  Start();
+  ASSERT_EQ(Ask({"user", "add", "xx8orn-1"}).status, 0);
+  const ControlAnswer set = Ask({"user", "set", "XX8ORN", "Type=B", "isFwdStation=Y", "FwdQueue=1", "FwdDest=@WW"});
+  ASSERT_EQ(set.status, 0) << set.error;
+  // The routing table follows the record without a restart.
+  EXPECT_STREQ(bbs_->partners()->UserFwdDest[0].Call, "XX8ORN");
+  EXPECT_STREQ(bbs_->partners()->UserFwdDest[0].fwddest, "@WW\r\n");
+  const Json sent = AskJson({"msg", "send", "--to", "ALL@WW", "--type", "B", "--subject", "Net"}, "Sunday\n");
+  EXPECT_EQ(sent.Get("Bid").AsString(), "XX9ORN_1001");
+  const Json q = AskJson({"fwd", "queue", "XX8ORN"});
+  ASSERT_EQ(q.Get("FwdMsgNo").items().size(), 1u);
+  EXPECT_EQ(q.Get("FwdMsgNo").items()[0].Get("FwdMsgNumbers").AsNumber(), 1001);
+  // The index record follows as well: the user list reads it.
+  const Json list = AskJson({"user", "list", "--partners"});
+  ASSERT_EQ(list.items().size(), 1u);
+  EXPECT_EQ(list.items()[0].Get("FwdQueue").AsNumber(), 1);
+  // Killing the message takes it out of the queue and the counters.
+  EXPECT_EQ(Ask({"msg", "kill", "1001"}).status, 0);
+  EXPECT_TRUE(AskJson({"fwd", "queue", "XX8ORN"}).Get("FwdMsgNo").items().empty());
+  EXPECT_EQ(bbs_->store()->counters.activemsg, 0);
+}
+
+TEST_F(ControlTest, AStationOnTheAirDoesNotUndoTheChange) {
+  Start();
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  Sent();
+  ASSERT_EQ(Ask({"user", "set", "XX1ABC", "MaxStayMinutes=30", "Language=GERMAN"}).status, 0);
+  // The station's next command writes its record back from its channel.
+  engine_.Data(0, "XX1ABC", "N Anna\r");
+  Sent();
+  const Json u = AskJson({"user", "show", "XX1ABC"});
+  EXPECT_EQ(u.Get("Name").AsString(), "Anna");
+  EXPECT_EQ(u.Get("MaxStayMinutes").AsNumber(), 30);
+  EXPECT_EQ(u.Get("Language").AsString(), "GERMAN");
+}
+
+TEST_F(ControlTest, OneBadValueWritesNothing) {
+  Start();
+  ASSERT_EQ(Ask({"user", "add", "XX8ORN"}).status, 0);
+  const ControlAnswer a = Ask({"user", "set", "XX8ORN", "Name=Changed", "isFwdStation=Y", "FwdQueue=99"});
+  EXPECT_EQ(a.status, 1);
+  EXPECT_EQ(a.error.rfind("FwdQueue: ", 0), 0u) << a.error;
+  const Json u = AskJson({"user", "show", "XX8ORN"});
+  EXPECT_EQ(u.Get("Name").AsString(), "Noname");
+  EXPECT_EQ(u.Get("isFwdStation").AsString(), "N");
+  EXPECT_EQ(bbs_->partners()->UserFwdDest[0].Call[0], '\0');
+}
+
+TEST_F(ControlTest, RefusalsAndUsageErrorsAreTold) {
+  Start();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* error;  // the beginning of the line
+  };
+  const Case cases[] = {
+      {{"user", "show", "XX7NOPE"}, 1, "no such user: XX7NOPE"},
+      {{"user", "kill", "XX7NOPE"}, 1, "no such user: XX7NOPE"},
+      {{"user", "add", "ALL"}, 1, "not a callsign"},
+      {{"msg", "read", "4711"}, 1, "no such message: 4711"},
+      {{"msg", "release", "4711"}, 1, "no such message"},
+      {{"msg", "send", "--to", "XX1ABC", "--subject", "x", "--type", "T"}, 2, "--type is P or B"},
+      {{"msg", "send", "--to", "XX1ABC"}, 2, "msg send needs --to and --subject"},
+      {{"msg", "read", "x"}, 2, "msg read N"},
+      {{"msg", "list", "--colour", "red"}, 2, "unknown option --colour"},
+      {{"msg", "list", "--from"}, 2, "--from needs a value"},
+      {{"user", "set", "XX9ORN", "Name"}, 2, "FIELD=VALUE expected"},
+      {{"frobnicate"}, 2, "unknown command frobnicate"},
+      {{}, 2, "no command"},
+      {{"fwd", "now", "XX7NOPE"}, 1, "no such user"},
+  };
+  for (const Case& c : cases) {
+    const ControlAnswer a = Ask(c.args);
+    EXPECT_EQ(a.status, c.status) << c.error;
+    EXPECT_EQ(a.error.rfind(c.error, 0), 0u) << a.error;
+    EXPECT_EQ(a.error.find('\n'), std::string::npos) << a.error;
+  }
+  for (const char* line : {"", "garbage", "{\"args\":\"status\"}", "{\"args\":[1]}", "[]",
+                           "{\"args\":[\"status\"],\"input\":5}"}) {
+    const ControlAnswer a = handler_->HandleLine(line);
+    EXPECT_EQ(a.status, 1) << line;
+    EXPECT_EQ(a.error.rfind("malformed request", 0), 0u) << line << ": " << a.error;
+  }
+  EXPECT_EQ(handler_->HandleLine(ControlRequestLine({"status"}, "")).status, 0);
+}
+
+TEST_F(ControlTest, HoldAndReleaseKeepTheCountersRight) {
+  Start();
+  ASSERT_EQ(Ask({"msg", "send", "--to", "XX1ABC", "--subject", "Hi"}, "text").status, 0);
+  const MsgCounters& n = bbs_->store()->counters;
+  EXPECT_EQ(n.activemsg, 1);
+  ASSERT_EQ(Ask({"msg", "hold", "1001"}).status, 0);
+  EXPECT_EQ(n.activemsg, 1);
+  EXPECT_EQ(n.heldmsg, 1);
+  EXPECT_EQ(Ask({"msg", "hold", "1001"}).status, 0);  // already held
+  EXPECT_EQ(n.heldmsg, 1);
+  ASSERT_EQ(Ask({"msg", "release", "1001"}).status, 0);
+  EXPECT_EQ(n.activemsg, 1);
+  EXPECT_EQ(n.heldmsg, 0);
+  EXPECT_EQ(Ask({"msg", "release", "1001"}).status, 1);  // not held
+  const MsgCounters counted = RecountMessages(bbs_->store()->site());
+  EXPECT_EQ(counted.activemsg, n.activemsg);
+  EXPECT_EQ(counted.heldmsg, n.heldmsg);
+}
+
+TEST_F(ControlTest, WhileTheRepairRunsOnlyStatusIsAnswered) {
+  Start();
+  bbs_->optimizer()->iact = true;
+  EXPECT_EQ(Ask({"user", "list"}).status, 1);
+  EXPECT_EQ(Ask({"status"}).status, 0);
+  bbs_->optimizer()->iact = false;
+}
+
+// ---- a stopped BBS ----
+
+TEST_F(ControlTest, AStoppedBbsIsWorkedOnThroughItsFiles) {
+  Start();
+  ASSERT_EQ(Ask({"user", "add", "XX8ORN"}).status, 0);
+  ASSERT_EQ(Ask({"user", "set", "XX8ORN", "isFwdStation=Y", "FwdDest=@WW", "Type=B", "FwdQueue=2"}).status, 0);
+  bbs_->Shutdown();
+  bbs_.reset();
+  handler_.reset();
+
+  InstanceLock lock;
+  ASSERT_TRUE(lock.AcquireBrief(dir_ / "ornbbs.lock", dir_ / "ornctl.lock"));
+  {
+    OfflineBbs offline;
+    std::string why;
+    ASSERT_TRUE(offline.Open(&why)) << why;
+    ControlHandler h(offline.site());
+    const ControlAnswer status = h.Handle({"status", "--json"}, "");
+    ASSERT_EQ(status.status, 0);
+    Json j;
+    ASSERT_TRUE(ParseJson(status.out, &j, nullptr));
+    EXPECT_FALSE(j.Get("running").AsBool());
+    EXPECT_EQ(j.Get("channels").items().size(), 2u);
+    EXPECT_EQ(h.Handle({"user", "set", "XX8ORN", "Name=Skg"}, "").status, 0);
+    EXPECT_EQ(h.Handle({"fwd", "now"}, "").status, 1);
+    EXPECT_EQ(h.Handle({"monitor"}, "").status, 1);
+    // A message stored here is routed as the running BBS would route it.
+    EXPECT_EQ(h.Handle({"msg", "send", "--to", "ALL@WW", "--type", "B", "--subject", "x"}, "y").status, 0);
+    const ControlAnswer q = h.Handle({"fwd", "queue", "XX8ORN", "--json"}, "");
+    ASSERT_TRUE(ParseJson(q.out, &j, nullptr));
+    ASSERT_EQ(j.Get("FwdMsgNo").items().size(), 1u);
+  }
+  // Another BBS cannot start meanwhile; once ornctl lets go, it can.
+  InstanceLock bbs;
+  EXPECT_FALSE(bbs.Acquire(dir_ / "ornbbs.lock", dir_ / "ornctl.lock", 100));
+  lock.Release();
+  EXPECT_TRUE(bbs.Acquire(dir_ / "ornbbs.lock", dir_ / "ornctl.lock", 100));
+  bbs.Release();
+
+  TOrnDbase db(StoreSite{dir_.path(), dir_ / "MAIL", "", ""});
+  ASSERT_TRUE(db.OpenUserFile());
+  ASSERT_NE(db.FindUser("XX8ORN"), 0);
+  EXPECT_STREQ(db.userdb.Name, "Skg");
+}
+
+TEST(ControlOffline, ADirectoryWithoutABbsIsRefused) {
+  test::TestDir dir;
+  test::ScopedChdir cd(dir.path());
+  OfflineBbs offline;
+  std::string why;
+  EXPECT_FALSE(offline.Open(&why));
+  EXPECT_NE(why.find("no BBS"), std::string::npos) << why;
+}
+
+}  // namespace
+}  // namespace orn

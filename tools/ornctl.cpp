@@ -1,0 +1,199 @@
+// ornctl: the sysop's commands for a BBS directory, from a shell. A running
+// BBS (headless or desktop) is asked through its socket; a stopped one is
+// worked on directly, under its instance lock, for the moment one command
+// takes.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/control.h"
+#include "app/ornbbs.h"
+#include "platform/file_names.h"
+#include "platform/instance_lock.h"
+#include "platform/json.h"
+
+namespace {
+
+const char* const kHelp =
+    "usage: ornctl [--dir DIR] COMMAND [--json]\n"
+    "  status                          the BBS, its engine, channels, counters, mail, next cycle and repair\n"
+    "  user list [--partners]          users (or forwarding partners)\n"
+    "  user show CALL                  every field of a user\n"
+    "  user add CALL | kill CALL       a new user; a user killed (gone at the next repair)\n"
+    "  user password CALL              a new login password (also written to CALL.pas)\n"
+    "  user set CALL FIELD=VALUE...    fields by name, e.g. Type=B isFwdStation=Y FwdQueue=1\n"
+    "                                  FwdDest='@WW\\n>XX1ABC' Hcon[0].send='XX2BBB' Hcon[0].rcv=CONNECTED\n"
+    "  msg list [--from C] [--to C] [--type T] [--status S]\n"
+    "  msg read N | kill N | hold N | release N\n"
+    "  msg send --to CALL[@BBS] --subject TEXT [--type P|B] [--bid BID]   (text on standard input)\n"
+    "  msg export FILE N... | msg import FILE\n"
+    "  fwd queue [CALL]                what waits for each partner\n"
+    "  fwd now [CALL]                  start a forwarding cycle (at CALL)\n"
+    "  optimize now                    start the database repair\n"
+    "  monitor                         the monitor and channel text, until interrupted\n"
+    "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "ornctl: %s\n", why.c_str());
+  return 1;
+}
+
+int Print(const orn::ControlAnswer& a) {
+  if (!a.out.empty()) std::fwrite(a.out.data(), 1, a.out.size(), stdout);
+  std::fflush(stdout);
+  if (!a.error.empty()) std::fprintf(stderr, "ornctl: %s\n", a.error.c_str());
+  return a.status;
+}
+
+// A connection to the running BBS's socket; -errno when there is none.
+int Connect() {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -errno;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string path = std::string("./") + orn::kControlSocketName;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return -error;
+  }
+  return fd;
+}
+
+bool WriteAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    const ssize_t n = ::send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int AskRunning(int fd, const std::vector<std::string>& args, const std::string& input) {
+  // A BBS that refuses the connection answers at once and closes: its
+  // answer is still there to read when the request could not be sent.
+  const bool sent = WriteAll(fd, orn::ControlRequestLine(args, input));
+  // A running BBS answers at once; long work only starts.
+  timeval tv{30, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string got;
+  char buf[65536];
+  size_t eol;
+  while ((eol = got.find('\n')) == std::string::npos) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return Fail(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? "no answer from the BBS"
+                  : sent ? "the BBS closed the connection"
+                         : "the BBS closed the connection before the request was sent");
+    }
+    got.append(buf, static_cast<size_t>(n));
+  }
+  orn::Json j;
+  std::string why;
+  if (!orn::ParseJson(got.substr(0, eol), &j, &why) || !j.IsObject() || !j.Get("status").IsNumber()) {
+    ::close(fd);
+    return Fail("a malformed answer from the BBS: " + why);
+  }
+  orn::ControlAnswer a;
+  a.status = static_cast<int>(j.Get("status").AsNumber());
+  if (j.Get("out").IsString()) a.out = j.Get("out").AsString();
+  if (j.Get("error").IsString()) a.error = j.Get("error").AsString();
+  const int status = Print(a);
+  if (j.Get("stream").IsBool() && j.Get("stream").AsBool()) {
+    // The monitor: every line the BBS sends until it stops or we are stopped.
+    timeval none{0, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+    std::string rest = got.substr(eol + 1);
+    std::fwrite(rest.data(), 1, rest.size(), stdout);
+    std::fflush(stdout);
+    for (;;) {
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
+      std::fflush(stdout);
+    }
+  }
+  ::close(fd);
+  return status;
+}
+
+bool HasBbsFiles() {
+  return orn::FileExists("USERS.ADB") || orn::FileExists("ORN.INI");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--dir" && args.empty()) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ornctl: --dir needs a directory\n%s", kHelp);
+        return 2;
+      }
+      dir = argv[++i];
+    } else if ((a == "--help" || a == "-h") && args.empty()) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (args.empty()) {
+    std::fputs(kHelp, stderr);
+    return 2;
+  }
+  // Files are named from where the sysop stands; the BBS works elsewhere.
+  if (args.size() >= 3 && args[0] == "msg" && (args[1] == "export" || args[1] == "import") && !args[2].empty() &&
+      args[2][0] != '/')
+    args[2] = orn::JoinPath(orn::CurrentDirectory(), args[2]);
+  std::string input;
+  if (args.size() >= 2 && args[0] == "msg" && args[1] == "send") {
+    input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    if (input.size() > orn::kMaxControlRequest / 2) return Fail("the text is too long");
+  }
+  if (!dir.empty() && ::chdir(dir.c_str()) != 0)
+    return Fail("cannot change into " + dir + ": " + std::strerror(errno));
+  if (!HasBbsFiles()) return Fail("no BBS in " + orn::CurrentDirectory() + " (no ORN.INI, no USERS.ADB)");
+
+  // A BBS that is starting holds the lock before its socket is up: ask again
+  // for a while.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  for (;;) {
+    const int fd = Connect();
+    if (fd >= 0) return AskRunning(fd, args, input);
+    if (fd == -EACCES) return Fail("permission denied: the BBS's socket is its own user's");
+    const std::string cwd = orn::CurrentDirectory();
+    const std::string users = orn::ResolveCase(orn::JoinPath(cwd, "USERS.ADB"));
+    if (::access(cwd.c_str(), W_OK) != 0 || (orn::FileExists(users) && ::access(users.c_str(), R_OK | W_OK) != 0))
+      return Fail("permission denied: the BBS's files are not ours to change");
+    orn::InstanceLock lock;
+    if (lock.AcquireBrief(orn::JoinPath(cwd, orn::kLockFileName), orn::JoinPath(cwd, orn::kBriefLockFileName))) {
+      orn::OfflineBbs bbs;
+      std::string why;
+      if (!bbs.Open(&why)) return Fail(why);
+      orn::ControlHandler handler(bbs.site());
+      return Print(handler.Handle(args, input));
+    }
+    if (std::chrono::steady_clock::now() >= end) return Fail("the BBS is running but its socket does not answer");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
