@@ -1,11 +1,13 @@
 #include "app/control.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "admin/msg_admin.h"
 #include "admin/msg_exchange.h"
@@ -776,6 +778,15 @@ OfflineBbs::OfflineBbs() {
 }
 
 OfflineBbs::~OfflineBbs() {
+  // With no event loop here, a mail server started for a message stored by
+  // this command is looked after until it answers or reaches its time limit.
+  if (partners_) {
+    while (partners_->serversBusy()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      partners_->OnTimer(kMailServerTimerId);
+    }
+    partners_->StopServers();
+  }
   if (client_) {
     client_->partners = nullptr;
     client_->RemoveChannels();
@@ -811,7 +822,7 @@ bool OfflineBbs::Open(std::string* error) {
   store_->ReadTheBids();
   store_->RecountMessages();
   client_->store = store_.get();
-  partners_ = std::make_unique<FwdPartners>(*client_, *store_, fwdstarted_);
+  partners_ = std::make_unique<FwdPartners>(*client_, *store_, fwdstarted_, timers_);
   partners_->ReadUsersFwd();
   client_->partners = partners_.get();
   client_->routeStoredMsg = [this](const MsgOrigin& via, const MsgDB& m) { partners_->Route(via, m); };
