@@ -35,6 +35,11 @@ std::string WithLen(int kind, const std::string& body) {
 const std::string SI = Bytes({5, 1}), RI = Bytes({5, 2}), RR = Bytes({6, 1}), RF = Bytes({6, 2}),
                   AF = Bytes({6, 3}), AT = Bytes({6, 4}), CA = Bytes({6, 5}), EF = Bytes({3, 1}),
                   ET = Bytes({4, 1});
+// A literal's bytes, NULs included.
+template <size_t N>
+std::string Body(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
 const std::string RT = Bytes({6, 6});
 const std::string NUL(1, '\0');
 // A header; with a date (8 hex digits), as YAPP-C senders send it.
@@ -740,6 +745,52 @@ TEST_F(YappXferTest, ASilentReceiverTimesOutAfterTheHeaderAndAfterTheEndOfFile) 
   }
 }
 
+// A receiver holding the file's beginning from an earlier try asks for the
+// rest with a not-ready packet, with checksums if it says so.
+TEST_F(YappXferTest, AResumeSendsTheRestOfTheFile) {
+  const std::string body = Binary(600);
+  dir_.Write("BIN/F.BIN", body);
+  const struct {
+    const char* what;
+    std::string answer;
+    std::string rest;
+    bool checksums;
+    const char* end;
+  } cases[] = {
+      {"plain", NR(Body("R\0" "300\0")), body.substr(300), false, "\r"},
+      {"YAPP-C", NR(Body("R\0" "300\0" "C\0")), body.substr(300), true, "\r"},
+      {"the whole file", NR(Body("R\0" "600\0")), "", false, "\r"},
+      {"more than the file has", NR(Body("R\0" "601\0")), "", false, "[aborted]\r"},
+      {"no length", NR(Body("R\0\0")), "", false, "[aborted]\r"},
+      {"a length that is no number", NR(Body("R\0" "3x\0")), "", false, "[aborted]\r"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    s_.ends.clear();
+    ASSERT_TRUE(Start("F.BIN", kYappDownload));
+    ASSERT_TRUE(Tick());
+    ASSERT_TRUE(Frame(RR));
+    ASSERT_TRUE(Tick());
+    TakeSent();
+    const bool running = Frame(c.answer);
+    if (std::string(c.end) != "\r") {
+      EXPECT_FALSE(running);
+      EXPECT_EQ(Last(), c.end);
+      continue;
+    }
+    ASSERT_TRUE(running);
+    for (int i = 0; i < 10 && xfer_->state != kSendEot; ++i) ASSERT_TRUE(Tick());
+    const std::string sent = TakeSent();
+    std::string data;
+    for (const std::string& b : DataBlocks(sent, c.checksums)) data += b;
+    EXPECT_EQ(data, c.rest);
+    EXPECT_EQ(sent.substr(sent.size() - 2), EF);
+    ASSERT_TRUE(Frame(AF));
+    EXPECT_FALSE(Frame(AT));
+    EXPECT_EQ(Last(), "\r");
+  }
+}
+
 TEST_F(YappXferTest, ReceiveInitRestartsTheInit) {
   dir_.Write("BIN/F.BIN", "abc");
   ASSERT_TRUE(Start("F.BIN", kYappDownload));
@@ -849,12 +900,6 @@ TEST(YappReaderTest, TheRingHoldsWhatItCanAndRefusesTheRest) {
   EXPECT_FALSE(r.Take(&b));
   // Places freed by reading are used again, across the wrap.
   for (int i = 0; i < 100; ++i) EXPECT_TRUE(r.Put(1));
-}
-
-// A literal's bytes, NULs included.
-template <size_t N>
-std::string Body(const char (&text)[N]) {
-  return std::string(text, N - 1);
 }
 
 TEST(YappHeaderTest, Fields) {

@@ -86,6 +86,22 @@ bool ParseYappHeader(const unsigned char* body, size_t n, YappHeaderFields* out)
   return true;
 }
 
+bool ParseYappResume(const unsigned char* body, size_t n, unsigned long long* have, bool* checksums) {
+  const unsigned char* end = body + n;
+  if (n < 4 || body[0] != 'R' || body[1] != 0) return false;
+  const unsigned char* digits = body + 2;
+  const unsigned char* nul = std::find(digits, end, 0);
+  if (nul == end || nul == digits || nul - digits > 19) return false;
+  unsigned long long v = 0;
+  for (const unsigned char* c = digits; c < nul; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(*c - '0');
+  }
+  *have = v;
+  *checksums = nul + 1 < end && nul[1] == 'C';
+  return true;
+}
+
 bool YappReader::Put(unsigned char byte) {
   const int next = inpos_ == kRingPlaces - 1 ? 0 : inpos_ + 1;
   if (next == curpos_) return false;

@@ -69,6 +69,12 @@ struct YappHeaderFields {
 };
 bool ParseYappHeader(const unsigned char* body, size_t n, YappHeaderFields* out);
 
+// A receiver that already holds the file's beginning answers the header with
+// a not-ready packet asking for the rest: "R", NUL, the length it has in
+// decimal, NUL, and "C", NUL when it wants checksums. False for any other
+// not-ready packet.
+bool ParseYappResume(const unsigned char* body, size_t n, unsigned long long* have, bool* checksums);
+
 // The station's bytes in a ring of 2049 places, and the packet being read
 // from them. A packet whose body has not all arrived is kept and finished
 // when more bytes come.

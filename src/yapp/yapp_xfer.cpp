@@ -455,7 +455,22 @@ void TYappXfer::Sendhdr() {
       state = kSendData;
       Progress(StateName(state));
       return;
-    case kYappNR: Finish(host_->Texts().aborted); return;
+    case kYappNR: {
+      // A receiver with the file's beginning from an earlier try asks for
+      // the rest; any other not-ready ends the transfer.
+      unsigned long long have = 0;
+      bool checksums = false;
+      if (ParseYappResume(reader_.body(), reader_.length(), &have, &checksums) && have <= size_ && infile &&
+          ::fseeko(infile, static_cast<off_t>(have), SEEK_SET) == 0) {
+        checksums_ = checksums;
+        xfercnt = static_cast<long long>(have);
+        state = kSendData;
+        Progress(StateName(state));
+        return;
+      }
+      Finish(host_->Texts().aborted);
+      return;
+    }
     case kYappCN: state = kRcdAbort; return;
     default: state = kSndAbort; return;
   }
