@@ -17,10 +17,11 @@ From the command line:
     yapp_peer.py --gateway HOST:PORT --call CALL upload INFILE NAME [--yappc]
     yapp_peer.py --gateway HOST:PORT --bbs DIR suite
 
-`suite` is the end-to-end test: downloads and uploads of files of 0 to 70 000
-bytes with every byte value, plain and YAPP-C, cancels from the peer's side,
-and peers that fall silent; several stations at once, each on its own
-channel. Exit status 0 when everything holds, 1 otherwise.
+`suite` is the end-to-end test: downloads (and resumed downloads) and
+uploads of files of 0 to 70 000 bytes with every byte value, plain and
+YAPP-C, cancels from the peer's side, and peers that fall silent; several
+stations at once, each on its own channel. Exit status 0 when everything
+holds, 1 otherwise.
 """
 import argparse
 import os
@@ -266,11 +267,16 @@ class Terminal:
             raise PeerError("expected a header, got type %#x" % kind)
         return parse_header(body)
 
-    def download(self, name, yappc=False):
-        """Receives NAME; returns its bytes and its header's fields."""
+    def download(self, name, yappc=False, have=b""):
+        """Receives NAME; returns its bytes and its header's fields. With
+        HAVE, the file's beginning from an earlier try, only the rest is
+        asked for (a resume)."""
         header = self.start_download(name)
-        self.send(RT if yappc else RF)
-        data = bytearray()
+        if have:
+            self.send(with_length(NAK, b"R\0%d\0" % len(have) + (b"C\0" if yappc else b"")))
+        else:
+            self.send(RT if yappc else RF)
+        data = bytearray(have)
         while True:
             kind, second, body = self.packet(checksums=yappc)
             if kind == STX:
@@ -367,6 +373,12 @@ class Suite:
                 t.say("download %s %s ok in %.0fs" % (name, "YAPP-C" if yappc else "plain", time.monotonic() - start))
         return work
 
+    def resume(self, t):
+        for yappc in (False, True):
+            data, _ = t.download("D3000.BIN", yappc, have=body_of(1000))
+            self.check(data == body_of(3000), "resumed download: %d bytes, not the file" % len(data))
+            t.say("download D3000.BIN resumed after 1000 bytes, %s, ok" % ("YAPP-C" if yappc else "plain"))
+
     def uploads(self, t):
         for yappc in (False, True):
             for n in SIZES:
@@ -447,7 +459,7 @@ class Suite:
         stations = [
             ("XX1AA", self.downloads([70000], False)),
             ("XX1AB", self.downloads([70000], True)),
-            ("XX1AC", self.downloads(small, False)),
+            ("XX1AC", lambda t: (self.downloads(small, False)(t), self.resume(t))),
             ("XX1AD", self.downloads(small, True)),
             ("XX1AE", lambda t: (self.uploads(t), self.cancels(t))),
             ("XX1AF", self.silent_upload),
