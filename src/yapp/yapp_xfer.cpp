@@ -398,6 +398,8 @@ void TYappXfer::Sendinit() {
     return;
   }
   if (!inready()) {
+    // A try waits its second, however often the step is called meanwhile.
+    if (now <= yapptimer) return;
     if (Sendinit_Count >= kSendInitTries) {
       // A late answer of the station's still belongs to the transfer, not
       // to the command interpreter: wait for it as after any cancel.
