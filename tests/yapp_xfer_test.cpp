@@ -2,13 +2,19 @@
 // with the session around it recorded.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "app/service_timers.h"
+#include "channel/channel.h"
 #include "context/language.h"
+#include "context/prompts.h"
+#include "platform/file_names.h"
 #include "platform/text.h"
+#include "support/bbs_session.h"
 #include "support/test_dir.h"
 #include "yapp/yapp_xfer.h"
 
@@ -29,10 +35,24 @@ std::string WithLen(int kind, const std::string& body) {
 const std::string SI = Bytes({5, 1}), RI = Bytes({5, 2}), RR = Bytes({6, 1}), RF = Bytes({6, 2}),
                   AF = Bytes({6, 3}), AT = Bytes({6, 4}), CA = Bytes({6, 5}), EF = Bytes({3, 1}),
                   ET = Bytes({4, 1});
-std::string HD(const std::string& name, const std::string& size) {
-  return WithLen(1, name + std::string(1, '\0') + size + std::string(1, '\0'));
+// A literal's bytes, NULs included.
+template <size_t N>
+std::string Body(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+const std::string RT = Bytes({6, 6});
+const std::string NUL(1, '\0');
+// A header; with a date (8 hex digits), as YAPP-C senders send it.
+std::string HD(const std::string& name, const std::string& size, const std::string& date = "") {
+  return WithLen(1, name + NUL + size + NUL + (date.empty() ? "" : date + NUL));
 }
 std::string DT(const std::string& data) { return WithLen(2, data); }  // 256 bytes travel as length 0
+// A YAPP-C data packet: its bytes, then their sum modulo 256.
+std::string DTC(const std::string& data) {
+  unsigned sum = 0;
+  for (unsigned char c : data) sum += c;
+  return DT(data) + static_cast<char>(sum & 0xFF);
+}
 std::string TX(const std::string& text) { return WithLen(0x10, text); }
 std::string NR(const std::string& why) { return WithLen(0x15, why); }
 std::string CN(const std::string& why) { return WithLen(0x18, why); }
@@ -43,6 +63,23 @@ std::string Binary(size_t n) {
   for (size_t i = 0; i < n; ++i) s += static_cast<char>((i * 7 + (i >> 8)) & 0xFF);
   return s;
 }
+
+// Sets a file's modification time.
+void SetTime(const std::string& path, int64_t t) {
+  struct timespec times[2] = {};
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(t);
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+int64_t TimeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mtime;
+}
+// 2025-01-17 17:35:00, local time of the fake host (UTC), and as a header
+// carries it: DOS date 0x5A31 (45 years after 1980, January, 17th), time
+// 0x8C60 (17 h, 35 min, 0 s).
+constexpr int64_t kFileTime = 1737135300;
+const std::string kFileDate = "5A318C60";
 
 // What the session around a transfer saw.
 struct Session {
@@ -67,6 +104,13 @@ class RecordingHost : public YappHost {
   std::string BinaryAreaName() const override { return "BIN"; }
   std::string PartFile() const override { return s_.part; }
   int64_t Now() const override { return s_.now; }
+  // UTC, as the fake clock has it.
+  std::tm Local(int64_t t) const override {
+    const auto tt = static_cast<time_t>(t);
+    std::tm out{};
+    ::gmtime_r(&tt, &out);
+    return out;
+  }
   void SetService(int service) override { s_.service = service; }
   void SendPacket(const std::string& bytes) override { s_.sent += bytes; }
   void SendText(const std::string& text) override { s_.texts.push_back(text); }
@@ -185,6 +229,111 @@ TEST_F(YappXferTest, TheStreamMayArriveInAnyPieces) {
     EXPECT_EQ(s_.ends, std::vector<std::string>{"[filestored]\r"});
     EXPECT_EQ(dir_.Read("BIN/X.BIN"), body);
   }
+}
+
+// A header with the file's date comes from a sender that speaks YAPP-C: it
+// is asked for checksums, and the file keeps its date. Any other header gets
+// plain YAPP, the answer every sender knows.
+TEST_F(YappXferTest, UploadGoesAsYappCWhenTheHeaderCarriesADate) {
+  const struct {
+    const char* what;
+    std::string date;
+    bool yappc;
+  } cases[] = {
+      {"a date", kFileDate, true},
+      {"a date in small letters", "5a318c60", true},
+      {"no date", "", false},
+      {"a third field that is no date", "yesterday", false},
+      {"a date one digit short", "5A318C6", false},
+  };
+  const std::string body = Binary(700);
+  for (const auto& c : cases) {
+    const std::string stream = SI + HD("C.BIN", "700", c.date) + (c.yappc ? DTC : DT)(body.substr(0, 256)) +
+                               (c.yappc ? DTC : DT)(body.substr(256, 256)) + (c.yappc ? DTC : DT)(body.substr(512)) +
+                               EF + ET;
+    for (size_t piece : {size_t{1}, size_t{3}, size_t{259}, stream.size()}) {
+      SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
+      std::remove((dir_ / "BIN/C.BIN").c_str());
+      s_.ends.clear();
+      ASSERT_TRUE(Start("C.BIN", kYappUpload));
+      bool running = true;
+      for (size_t at = 0; at < stream.size() && running; at += piece) running = Frame(stream.substr(at, piece));
+      EXPECT_FALSE(running);
+      EXPECT_EQ(TakeSent(), RR + (c.yappc ? RT : RF) + AF + AT);
+      EXPECT_EQ(s_.ends, std::vector<std::string>{"[filestored]\r"});
+      EXPECT_EQ(dir_.Read("BIN/C.BIN"), body);
+      EXPECT_EQ(TimeOf(dir_ / "BIN/C.BIN") == kFileTime, c.yappc);
+    }
+  }
+}
+
+// A block damaged on its way cannot be asked for again: the BBS cancels, and
+// nothing of the file is kept.
+TEST_F(YappXferTest, ABlockWithAWrongChecksumCancelsTheUpload) {
+  std::string damaged = DTC("world");
+  damaged.back() = static_cast<char>(damaged.back() ^ 0x40);
+  ASSERT_TRUE(Start("B.BIN", kYappUpload));
+  ASSERT_TRUE(Frame(SI + HD("B.BIN", "10", kFileDate) + DTC("hello") + damaged + EF));
+  EXPECT_EQ(TakeSent(), RR + RT + CN("Bad checksum"));
+  EXPECT_EQ(xfer_->state, kWaitAbtAck);
+  EXPECT_FALSE(PartLeft());
+  EXPECT_FALSE(Frame(CA));
+  EXPECT_EQ(Last(), "[aborted]\r");
+  EXPECT_FALSE(dir_.Exists("BIN/B.BIN"));
+}
+
+// A station that falls silent, or stops in the middle of a packet, has given
+// the transfer up: after kAnswerSeconds the BBS cancels, drops what arrived,
+// and ends the command once the station's last word is overdue as well.
+TEST_F(YappXferTest, ASilentStationTimesOutInEveryReceivingState) {
+  const std::string header = SI + HD("T.BIN", "600");
+  const struct {
+    const char* when;
+    std::string before;
+    bool fileKept;  // it had arrived whole before the silence
+  } cases[] = {
+      {"waiting for send-init", "", false},
+      {"waiting for the header", SI, false},
+      {"in a header begun", SI + HD("T.BIN", "600").substr(0, 5), false},
+      {"receiving data", header + DT(Binary(256)), false},
+      {"in a data packet begun", header + DT(Binary(256)).substr(0, 100), false},
+      {"after the end of file", header + DT("x") + EF, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.when);
+    std::remove((dir_ / "BIN/T.BIN").c_str());
+    s_.ends.clear();
+    ASSERT_TRUE(Start("T.BIN", kYappUpload));
+    if (!c.before.empty()) {
+      ASSERT_TRUE(Frame(c.before));
+    }
+    TakeSent();
+    // The service timer is asked to look when the time is up, not before.
+    EXPECT_EQ(xfer_->yapptimer, s_.now + TYappXfer::kAnswerSeconds);
+    s_.now += TYappXfer::kAnswerSeconds;
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(TakeSent(), "");
+    ASSERT_TRUE(Tick());
+    EXPECT_EQ(TakeSent(), CN("Timeout"));
+    EXPECT_FALSE(PartLeft());
+    EXPECT_TRUE(s_.ends.empty());
+    EXPECT_FALSE(Tick());
+    EXPECT_EQ(Last(), "[aborted]\r");
+    EXPECT_EQ(dir_.Exists("BIN/T.BIN"), c.fileKept);
+  }
+}
+
+TEST_F(YappXferTest, AStationThatKeepsSendingDoesNotTimeOut) {
+  ASSERT_TRUE(Start("S.BIN", kYappUpload));
+  ASSERT_TRUE(Frame(SI + HD("S.BIN", "512")));
+  const std::string data = DT(Binary(256)) + DT(Binary(256));
+  for (char c : data) {
+    s_.now += TYappXfer::kAnswerSeconds;
+    ASSERT_TRUE(Frame(std::string(1, c)));
+  }
+  EXPECT_FALSE(Frame(EF + ET));
+  EXPECT_EQ(TakeSent(), RR + RF + AF + AT);
+  EXPECT_EQ(dir_.Read("BIN/S.BIN"), Binary(256) + Binary(256));
 }
 
 TEST_F(YappXferTest, EndOfTransferRightAfterTheInitStoresAnEmptyFile) {
@@ -372,25 +521,29 @@ TEST_F(YappXferTest, AnUploadMayGoIntoASubdirectoryOfTheArea) {
 
 // ---- sending -------------------------------------------------------------------
 
-// The station's answers arrive; the service timer moves the transfer on in
-// between. Returns the data packet sizes sent.
-std::vector<size_t> DataSizes(const std::string& sent) {
-  std::vector<size_t> sizes;
+// The data packets in what the BBS sent, the bytes of each; with checksums,
+// each must carry the right one after its bytes.
+std::vector<std::string> DataBlocks(const std::string& sent, bool checksums) {
+  std::vector<std::string> blocks;
   for (size_t at = 0; at + 1 < sent.size();) {
     const unsigned char kind = static_cast<unsigned char>(sent[at]);
+    const size_t len = static_cast<unsigned char>(sent[at + 1]);
     if (kind == 0x02) {
-      const size_t n = static_cast<unsigned char>(sent[at + 1]) == 0 ? 256 : static_cast<unsigned char>(sent[at + 1]);
-      sizes.push_back(n);
-      at += 2 + n;
-    } else if (kind == 0x01) {
-      at += 2 + static_cast<unsigned char>(sent[at + 1]);
+      const size_t n = len == 0 ? 256 : len;
+      blocks.push_back(sent.substr(at + 2, n));
+      if (checksums) {
+        EXPECT_EQ(sent.substr(at, 3 + n), DTC(blocks.back())) << "block " << blocks.size();
+      }
+      at += 2 + n + (checksums ? 1 : 0);
     } else {
-      at += 2;
+      at += 2 + (kind == 0x01 ? len : 0);
     }
   }
-  return sizes;
+  return blocks;
 }
 
+// Plain YAPP when the receiver answers the header with receive-file, YAPP-C
+// when it asks for checksums.
 TEST_F(YappXferTest, DownloadSendsInitHeaderDataAndEndOfFile) {
   const struct {
     size_t size;
@@ -401,40 +554,59 @@ TEST_F(YappXferTest, DownloadSendsInitHeaderDataAndEndOfFile) {
       {1, {1}},
       {0, {}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    const std::string body = Binary(c.size);
-    dir_.Write("BIN/OUT.BIN", body);
-    s_.ends.clear();
-    s_.logs.clear();
-    s_.downloaded = 0;
-    ASSERT_TRUE(Start("OUT.BIN", kYappDownload));
-    EXPECT_EQ(s_.service, kServiceYappSend);
-    EXPECT_EQ(s_.texts.back(), "[sendfileyapp]\r");
-    EXPECT_TRUE(s_.sent.empty());
-    ASSERT_TRUE(Tick());
-    EXPECT_EQ(TakeSent(), SI);
-    ASSERT_TRUE(Frame(RR));
-    ASSERT_TRUE(Tick());
-    EXPECT_EQ(TakeSent(), HD("OUT.BIN", std::to_string(c.size)));
-    ASSERT_TRUE(Frame(RF));
-    // One data packet per tick, then the end of file.
-    for (int i = 0; i < 10 && xfer_->state != kSendEot; ++i) ASSERT_TRUE(Tick());
-    const std::string sent = TakeSent();
-    EXPECT_EQ(DataSizes(sent), c.packets);
-    EXPECT_EQ(sent.substr(sent.size() - 2), EF);
-    std::string data;
-    for (size_t at = 0; at + 2 < sent.size(); at += 2 + DataSizes(sent.substr(at, 2)).at(0))
-      data += sent.substr(at + 2, DataSizes(sent.substr(at, 2)).at(0));
-    EXPECT_EQ(data, body);
-    EXPECT_EQ(s_.downloaded, static_cast<long>(c.size));
-    EXPECT_EQ(s_.logs, std::vector<std::string>{"63 BIN\\OUT.BIN"});
-    // The receiver acknowledges the file; the transfer ends.
-    ASSERT_TRUE(Frame(AF));
-    EXPECT_EQ(TakeSent(), ET);
-    EXPECT_FALSE(Frame(AT));
-    EXPECT_EQ(s_.ends, std::vector<std::string>{"\r"});
+  for (const std::string& answer : {RF, RT}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(c.size) + (answer == RT ? " YAPP-C" : " plain"));
+      const std::string body = Binary(c.size);
+      dir_.Write("BIN/OUT.BIN", body);
+      SetTime(dir_ / "BIN/OUT.BIN", kFileTime);
+      s_.ends.clear();
+      s_.logs.clear();
+      s_.downloaded = 0;
+      ASSERT_TRUE(Start("OUT.BIN", kYappDownload));
+      EXPECT_EQ(s_.service, kServiceYappSend);
+      EXPECT_EQ(s_.texts.back(), "[sendfileyapp]\r");
+      EXPECT_TRUE(s_.sent.empty());
+      ASSERT_TRUE(Tick());
+      EXPECT_EQ(TakeSent(), SI);
+      ASSERT_TRUE(Frame(RR));
+      ASSERT_TRUE(Tick());
+      EXPECT_EQ(TakeSent(), HD("OUT.BIN", std::to_string(c.size), kFileDate));
+      ASSERT_TRUE(Frame(answer));
+      EXPECT_EQ(xfer_->checksummed(), answer == RT);
+      // One data packet per tick, then the end of file.
+      for (int i = 0; i < 10 && xfer_->state != kSendEot; ++i) ASSERT_TRUE(Tick());
+      const std::string sent = TakeSent();
+      const std::vector<std::string> blocks = DataBlocks(sent, answer == RT);
+      std::vector<size_t> sizes;
+      std::string data;
+      for (const std::string& b : blocks) {
+        sizes.push_back(b.size());
+        data += b;
+      }
+      EXPECT_EQ(sizes, c.packets);
+      EXPECT_EQ(data, body);
+      EXPECT_EQ(sent.substr(sent.size() - 2), EF);
+      EXPECT_EQ(s_.downloaded, static_cast<long>(c.size));
+      EXPECT_EQ(s_.logs, std::vector<std::string>{"63 BIN\\OUT.BIN"});
+      // The receiver acknowledges the file; the transfer ends.
+      ASSERT_TRUE(Frame(AF));
+      EXPECT_EQ(TakeSent(), ET);
+      EXPECT_FALSE(Frame(AT));
+      EXPECT_EQ(s_.ends, std::vector<std::string>{"\r"});
+    }
   }
+}
+
+TEST_F(YappXferTest, AReceiverThatSkipsTheHeaderMayStillAskForChecksums) {
+  dir_.Write("BIN/F.BIN", "abc");
+  ASSERT_TRUE(Start("F.BIN", kYappDownload));
+  ASSERT_TRUE(Tick());
+  TakeSent();
+  ASSERT_TRUE(Frame(RT));
+  ASSERT_TRUE(Tick());
+  ASSERT_TRUE(Tick());
+  EXPECT_EQ(TakeSent(), DTC("abc") + EF);
 }
 
 TEST_F(YappXferTest, DownloadWaysToTheEnd) {
@@ -477,6 +649,9 @@ TEST_F(YappXferTest, SendInitIsTriedThreeTimesThenTheTransferGivesUp) {
   dir_.Write("BIN/F.BIN", "abc");
   ASSERT_TRUE(Start("F.BIN", kYappDownload));
   ASSERT_TRUE(Tick());
+  // Steps within the same second (input, other wake-ups) are no new try.
+  ASSERT_TRUE(Step());
+  ASSERT_TRUE(Step());
   ASSERT_TRUE(Tick());
   ASSERT_TRUE(Tick());
   EXPECT_EQ(TakeSent(), SI + SI + SI);
@@ -540,6 +715,85 @@ TEST_F(YappXferTest, TheStationsAnswersWhileSending) {
   }
 }
 
+// The receiver owes an answer to the header and to the end of file; one
+// that falls silent there is given up as the sender gives up on send-init.
+TEST_F(YappXferTest, ASilentReceiverTimesOutAfterTheHeaderAndAfterTheEndOfFile) {
+  dir_.Write("BIN/F.BIN", "abc");
+  for (int at : {kSendHeader, kSendEot}) {
+    SCOPED_TRACE(TYappXfer::StateName(at));
+    s_.ends.clear();
+    ASSERT_TRUE(Start("F.BIN", kYappDownload));
+    ASSERT_TRUE(Tick());
+    ASSERT_TRUE(Frame(RR));
+    ASSERT_TRUE(Tick());
+    if (at == kSendEot) {
+      ASSERT_TRUE(Frame(RF));
+      ASSERT_TRUE(Tick());
+      ASSERT_TRUE(Tick());
+    }
+    ASSERT_EQ(xfer_->state, at);
+    TakeSent();
+    // The service timer looks every second; nothing happens until the time is up.
+    const int64_t due = s_.now + TYappXfer::kAnswerSeconds;
+    while (s_.now < due) {
+      ++s_.now;
+      ASSERT_TRUE(Step());
+    }
+    EXPECT_EQ(TakeSent(), "");
+    ++s_.now;
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(TakeSent(), CN("Timeout"));
+    EXPECT_FALSE(Tick());
+    EXPECT_EQ(Last(), "[aborted]\r");
+  }
+}
+
+// A receiver holding the file's beginning from an earlier try asks for the
+// rest with a not-ready packet, with checksums if it says so.
+TEST_F(YappXferTest, AResumeSendsTheRestOfTheFile) {
+  const std::string body = Binary(600);
+  dir_.Write("BIN/F.BIN", body);
+  const struct {
+    const char* what;
+    std::string answer;
+    std::string rest;
+    bool checksums;
+    const char* end;
+  } cases[] = {
+      {"plain", NR(Body("R\0" "300\0")), body.substr(300), false, "\r"},
+      {"YAPP-C", NR(Body("R\0" "300\0" "C\0")), body.substr(300), true, "\r"},
+      {"the whole file", NR(Body("R\0" "600\0")), "", false, "\r"},
+      {"more than the file has", NR(Body("R\0" "601\0")), "", false, "[aborted]\r"},
+      {"no length", NR(Body("R\0\0")), "", false, "[aborted]\r"},
+      {"a length that is no number", NR(Body("R\0" "3x\0")), "", false, "[aborted]\r"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    s_.ends.clear();
+    ASSERT_TRUE(Start("F.BIN", kYappDownload));
+    ASSERT_TRUE(Tick());
+    ASSERT_TRUE(Frame(RR));
+    ASSERT_TRUE(Tick());
+    TakeSent();
+    const bool running = Frame(c.answer);
+    if (std::string(c.end) != "\r") {
+      EXPECT_FALSE(running);
+      EXPECT_EQ(Last(), c.end);
+      continue;
+    }
+    ASSERT_TRUE(running);
+    for (int i = 0; i < 10 && xfer_->state != kSendEot; ++i) ASSERT_TRUE(Tick());
+    const std::string sent = TakeSent();
+    std::string data;
+    for (const std::string& b : DataBlocks(sent, c.checksums)) data += b;
+    EXPECT_EQ(data, c.rest);
+    EXPECT_EQ(sent.substr(sent.size() - 2), EF);
+    ASSERT_TRUE(Frame(AF));
+    EXPECT_FALSE(Frame(AT));
+    EXPECT_EQ(Last(), "\r");
+  }
+}
+
 TEST_F(YappXferTest, ReceiveInitRestartsTheInit) {
   dir_.Write("BIN/F.BIN", "abc");
   ASSERT_TRUE(Start("F.BIN", kYappDownload));
@@ -575,6 +829,7 @@ TEST(YappReaderTest, RecognisesEveryPacketKind) {
       {SI, kYappSI, ""},         {RI, kYappRI, ""},          {Bytes({5, 9}), kYappInit, ""},
       {RR, kYappRR, ""},         {RF, kYappRF, ""},          {AF, kYappAF, ""},
       {AT, kYappAT, ""},         {CA, kYappCA, ""},          {Bytes({6, 0}), kYappNone, ""},
+      {RT, kYappRT, ""},         {Bytes({6, 7}), kYappNone, ""},
       {EF, kYappEF, ""},         {Bytes({3, 0}), kYappNone, ""}, {ET, kYappET, ""},
       {Bytes({4, 4}), kYappNone, ""},
       {HD("A.B", "1"), kYappHD, std::string("A.B\0" "1\0", 6)},
@@ -603,6 +858,39 @@ TEST(YappReaderTest, RecognisesEveryPacketKind) {
   }
 }
 
+// With checksums on, a data packet's last byte is its checksum: taken with
+// it, checked, and not part of the data; other packets are as before.
+TEST(YappReaderTest, ChecksumsOfDataPackets) {
+  std::string damaged = DTC("abc");
+  damaged.back() = static_cast<char>(damaged.back() + 1);
+  const struct {
+    std::string bytes;
+    int kind;
+    std::string body;
+    bool ok;
+  } cases[] = {
+      {DTC("abc"), kYappDT, "abc", true},
+      {DTC(Binary(256)), kYappDT, Binary(256), true},
+      {DTC(std::string(2, '\xFF')), kYappDT, std::string(2, '\xFF'), true},  // 0x1FE: only the low byte counts
+      {damaged, kYappDT, "abc", false},
+      {HD("A", "1"), kYappHD, std::string("A\0" "1\0", 4), true},
+      {EF, kYappEF, "", true},
+  };
+  for (const auto& c : cases) {
+    YappReader r;
+    r.ExpectChecksums(true);
+    int kind = kYappPartial;
+    for (unsigned char b : c.bytes) {
+      EXPECT_EQ(kind, kYappPartial) << testing::PrintToString(c.bytes);
+      r.Put(b);
+      kind = r.Next();
+    }
+    EXPECT_EQ(kind, c.kind) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.body()), r.length()), c.body);
+    EXPECT_EQ(r.checksumOk(), c.ok);
+  }
+}
+
 TEST(YappReaderTest, TheRingHoldsWhatItCanAndRefusesTheRest) {
   YappReader r;
   for (int i = 0; i < YappReader::kRingPlaces - 1; ++i) ASSERT_TRUE(r.Put(static_cast<unsigned char>(i)));
@@ -623,11 +911,17 @@ TEST(YappHeaderTest, Fields) {
     bool ok;
     const char* name;
     const char* size;
+    bool hasDate = false;
+    uint32_t date = 0;
   } cases[] = {
       {std::string("A.ZIP\0" "1234\0", 11), true, "A.ZIP", "1234"},
       {std::string("A.ZIP\0", 6), true, "A.ZIP", ""},
       {std::string("A.ZIP\0" "12", 8), true, "A.ZIP", "12"},
-      {std::string("A.ZIP\0" "12\0" "5F3A1B2C\0", 17), true, "A.ZIP", "12"},
+      {Body("A.ZIP\0" "12\0" "5F3A1B2C\0"), true, "A.ZIP", "12", true, 0x5F3A1B2C},
+      {Body("A.ZIP\0" "12\0" "5f3a1b2c"), true, "A.ZIP", "12", true, 0x5F3A1B2C},
+      {Body("A.ZIP\0" "12\0" "5F3A1B2G\0"), true, "A.ZIP", "12"},
+      {Body("A.ZIP\0" "12\0" "5F3A1B2C0\0"), true, "A.ZIP", "12"},
+      {Body("A.ZIP\0" "12\0" "\0"), true, "A.ZIP", "12"},
       {"A.ZIP", false, "", ""},
       {std::string("\0" "12\0", 4), false, "", ""},
       {std::string("A\0" "-1\0", 5), false, "", ""},
@@ -641,7 +935,83 @@ TEST(YappHeaderTest, Fields) {
     if (c.ok) {
       EXPECT_EQ(f.name, c.name);
       EXPECT_EQ(f.size, c.size);
+      EXPECT_EQ(f.hasDate, c.hasDate);
+      EXPECT_EQ(f.dosDateTime, c.date);
     }
+  }
+}
+
+// ---- on a channel ------------------------------------------------------------------
+
+// A transfer as the station's channel runs it: the service timer gives up on
+// a silent station, and a station that comes back ends what it left behind.
+class YappOnChannelTest : public test::BbsSession {
+ protected:
+  void SetUp() override {
+    AddUser("XX1ABC", [](UserDB& u) { CopyField(u.Type, "R"); });
+    StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\nBBSONLY=0\nLIMITED=0\nTIMEOUT=10\n");
+    ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+    Sent();
+  }
+  std::string Says(const std::string& line) {
+    Type("XX1ABC", line);
+    return Sent();
+  }
+  // One service tick with the engine's queue empty.
+  std::string Tick() {
+    Ch(1).framequeue = 0;
+    timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
+    return Sent();
+  }
+  std::vector<std::string> Temp() { return ListDir(dir_ / "temp"); }
+  bool InTransfer() { return Ch(1).yapp != nullptr; }
+};
+
+TEST_F(YappOnChannelTest, ASilentUploadFreesItsChannelWithinTheTimeOut) {
+  EXPECT_EQ(Says("YU UP.BIN"), test::Marked("rcvfileyapp"));
+  const int64_t lastHeard = clock_.Now();
+  engine_.Data(0, "XX1ABC", SI + HD("UP.BIN", "600") + DT(Binary(256)));
+  EXPECT_EQ(Sent(), RR + RF);
+  EXPECT_EQ(Temp().size(), 1u);
+  clock_.Set(lastHeard + TYappXfer::kAnswerSeconds);
+  EXPECT_EQ(Tick(), "");
+  clock_.Set(lastHeard + TYappXfer::kAnswerSeconds + 1);
+  EXPECT_EQ(Tick(), CN("Timeout"));
+  EXPECT_TRUE(Temp().empty());
+  // Nor does it answer the cancel.
+  clock_.Advance(5);
+  EXPECT_EQ(Tick(), test::Marked("aborted") + kFullPrompt);
+  EXPECT_FALSE(InTransfer());
+  EXPECT_FALSE(dir_.Exists("BIN/UP.BIN"));
+  // The station is at the prompt again, long before the inactivity time-out.
+  EXPECT_EQ(Says("YZ UP.BIN"), std::string("\r") + kFullPrompt);
+}
+
+TEST_F(YappOnChannelTest, AStationThatComesBackEndsTheTransferItLeft) {
+  dir_.Write("BIN/DOWN.BIN", Binary(3000));
+  const struct {
+    const char* command;
+    std::string sent;  // the station's packets before it went
+  } cases[] = {
+      {"YU UP.BIN", SI + HD("UP.BIN", "600") + DT(Binary(256))},
+      {"YD DOWN.BIN", RR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    Says(c.command);
+    engine_.Data(0, "XX1ABC", c.sent);
+    Tick();
+    ASSERT_TRUE(InTransfer());
+    // The station's link came up anew, as after a reset of its own.
+    EXPECT_EQ(Connects(0, "XX1ABC"), 1);
+    const std::string greeting = Sent();
+    EXPECT_NE(greeting.find(test::Marked("regularuser")), std::string::npos) << greeting;
+    EXPECT_EQ(greeting.substr(greeting.size() - std::string(kFullPrompt).size()), kFullPrompt);
+    EXPECT_FALSE(InTransfer());
+    EXPECT_TRUE(Temp().empty());
+    EXPECT_FALSE(dir_.Exists("BIN/UP.BIN"));
+    EXPECT_TRUE(Disconnects().empty());
+    EXPECT_NE(Says("YW").find("DOWN.BIN"), std::string::npos);
   }
 }
 

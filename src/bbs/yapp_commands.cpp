@@ -32,6 +32,7 @@ class ChannelYapp : public YappHost {
     return JoinPath(temp, std::to_string(ch_.TncAbsoluteNumber) + ".yap");
   }
   int64_t Now() const override { return ch_.client().clock().Now(); }
+  std::tm Local(int64_t t) const override { return ch_.client().clock().Local(t); }
   void SetService(int service) override { ch_.Service = service; }
   void SendPacket(const std::string& bytes) override {
     // A packet is a whole protocol frame: it leaves at once and alone, after

@@ -67,6 +67,13 @@ void MDIClient::InsertToChannelAndCheckConDisc(int port, const char* s, int size
     // The engine repeats the event when the station resets a link it
     // already has: that session goes on, on its own channel.
     index = FindChannel(port, call);
+    // Not in the middle of a YAPP transfer, though: a station that comes
+    // back then has given it up and waits for a greeting, not for the next
+    // packet of a transfer that would hold its channel until a time-out.
+    if (index && (ptrchild[index]->Service == kServiceYappReceive || ptrchild[index]->Service == kServiceYappSend)) {
+      ptrchild[index]->ResetChannel();
+      index = 0;
+    }
     if (!index) {
       index = FindFreeChannel(port);
       if (!index) {

@@ -1,6 +1,7 @@
 #include "yapp/yapp_packets.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace orn {
 namespace {
@@ -19,22 +20,40 @@ std::string WithLength(unsigned char kind, const std::string& body) {
   return p;
 }
 
+int HexDigit(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace
 
-std::string YappData(const char* data, size_t n) {
+unsigned char YappChecksum(const unsigned char* data, size_t n) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < n; ++i) sum += data[i];
+  return static_cast<unsigned char>(sum & 0xFF);
+}
+
+std::string YappData(const char* data, size_t n, bool checksum) {
   n = std::min<size_t>(n, 256);
   std::string p = Two(kSTX, static_cast<unsigned char>(n == 256 ? 0 : n));
   p.append(data, n);
+  if (checksum) p += static_cast<char>(YappChecksum(reinterpret_cast<const unsigned char*>(data), n));
   return p;
 }
 
 std::string YappCancel(const std::string& reason) { return WithLength(kCAN, reason); }
 std::string YappNotReady(const std::string& reason) { return WithLength(kNAK, reason); }
 
-std::string YappHeader(const std::string& name, unsigned long long size) {
+std::string YappHeader(const std::string& name, unsigned long long size, uint32_t dosDateTime) {
   std::string body = name;
   body += '\0';
   body += std::to_string(size);
+  body += '\0';
+  char date[9];
+  std::snprintf(date, sizeof date, "%08X", static_cast<unsigned>(dosDateTime));
+  body += date;
   body += '\0';
   return WithLength(kSOH, body);
 }
@@ -50,6 +69,36 @@ bool ParseYappHeader(const unsigned char* body, size_t n, YappHeaderFields* out)
     if (*c < '0' || *c > '9') return false;
   out->name.assign(reinterpret_cast<const char*>(body), static_cast<size_t>(nul - body));
   out->size.assign(reinterpret_cast<const char*>(size), static_cast<size_t>(sizeEnd - size));
+  out->hasDate = false;
+  out->dosDateTime = 0;
+  if (sizeEnd == end) return true;
+  const unsigned char* date = sizeEnd + 1;
+  const unsigned char* dateEnd = std::find(date, end, 0);
+  if (dateEnd - date != 8) return true;
+  uint32_t v = 0;
+  for (const unsigned char* c = date; c < dateEnd; ++c) {
+    const int digit = HexDigit(*c);
+    if (digit < 0) return true;
+    v = v << 4 | static_cast<uint32_t>(digit);
+  }
+  out->hasDate = true;
+  out->dosDateTime = v;
+  return true;
+}
+
+bool ParseYappResume(const unsigned char* body, size_t n, unsigned long long* have, bool* checksums) {
+  const unsigned char* end = body + n;
+  if (n < 4 || body[0] != 'R' || body[1] != 0) return false;
+  const unsigned char* digits = body + 2;
+  const unsigned char* nul = std::find(digits, end, 0);
+  if (nul == end || nul == digits || nul - digits > 19) return false;
+  unsigned long long v = 0;
+  for (const unsigned char* c = digits; c < nul; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(*c - '0');
+  }
+  *have = v;
+  *checksums = nul + 1 < end && nul[1] == 'C';
   return true;
 }
 
@@ -71,7 +120,7 @@ bool YappReader::Take(unsigned char* byte) {
 void YappReader::Clear() {
   inpos_ = curpos_ = 0;
   stage_ = 0;
-  length_ = have_ = 0;
+  length_ = have_ = want_ = 0;
 }
 
 int YappReader::Next() {
@@ -107,6 +156,7 @@ int YappReader::Next() {
           case 0x03: return kYappAF;
           case 0x04: return kYappAT;
           case 0x05: return kYappCA;
+          case 0x06: return kYappRT;
           default: return kYappNone;
         }
       case kETX: return b == 0x01 ? kYappEF : kYappNone;
@@ -118,12 +168,14 @@ int YappReader::Next() {
       default: kind_ = kYappCN; break;
     }
     length_ = b == 0 && kind_ == kYappDT ? 256 : b;
+    want_ = length_ + (kind_ == kYappDT && checksums_ ? 1 : 0);
     have_ = 0;
     stage_ = 2;
   }
-  while (have_ < length_ && Take(&b)) body_[have_++] = b;
-  if (have_ < length_) return kYappPartial;
+  while (have_ < want_ && Take(&b)) body_[have_++] = b;
+  if (have_ < want_) return kYappPartial;
   stage_ = 0;
+  sumOk_ = want_ == length_ || YappChecksum(body_, length_) == body_[length_];
   return kind_;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,35 +29,51 @@ enum YappPacket : int {
   kYappInit = 51,    // an init of a kind not known here
   kYappAF = 53,      // end of file acknowledged
   kYappAT = 54,      // end of transfer acknowledged
+  kYappRT = 55,      // receive file, with a checksum after each data block (YAPP-C)
 };
 
 // The packets that are two fixed bytes.
 inline constexpr std::string_view kYappSendInit{"\x05\x01", 2};
 inline constexpr std::string_view kYappRcvReady{"\x06\x01", 2};
 inline constexpr std::string_view kYappRcvFile{"\x06\x02", 2};
+inline constexpr std::string_view kYappRcvChecked{"\x06\x06", 2};
 inline constexpr std::string_view kYappAckEof{"\x06\x03", 2};
 inline constexpr std::string_view kYappAckEot{"\x06\x04", 2};
 inline constexpr std::string_view kYappCanAck{"\x06\x05", 2};
 inline constexpr std::string_view kYappEndOfFile{"\x03\x01", 2};
 inline constexpr std::string_view kYappEndOfXfer{"\x04\x01", 2};
 
-// A data packet of 1 to 256 bytes (256 travels as length 0).
-std::string YappData(const char* data, size_t n);
+// A data packet of 1 to 256 bytes (256 travels as length 0); with
+// `checksum`, the sum of the bytes modulo 256 follows them (YAPP-C).
+std::string YappData(const char* data, size_t n, bool checksum = false);
+unsigned char YappChecksum(const unsigned char* data, size_t n);
 // A cancel or not-ready packet with a reason of at most 255 characters.
 std::string YappCancel(const std::string& reason);
 std::string YappNotReady(const std::string& reason);
-// A header: the file's name and its size in decimal.
-std::string YappHeader(const std::string& name, unsigned long long size);
+// A header: the file's name, its size in decimal and its date and time as
+// DOS keeps them (date in the high 16 bits), in 8 hex digits. Senders that
+// speak YAPP-C send the date; a receiver that knows nothing of it reads the
+// first two fields only.
+std::string YappHeader(const std::string& name, unsigned long long size, uint32_t dosDateTime);
 
 // The fields of a header body: the name up to the first NUL, then the size
-// in decimal up to the next NUL (or to the end of the body); fields after
-// the size are allowed and ignored. False for a damaged header: no NUL after
-// the name, an empty name, or a size that is not a plain decimal number.
+// in decimal up to the next NUL (or to the end of the body), then perhaps
+// the date. False for a damaged header: no NUL after the name, an empty
+// name, or a size that is not a plain decimal number. A third field that is
+// not 8 hex digits is no date, and is ignored as any further field is.
 struct YappHeaderFields {
   std::string name;
   std::string size;  // may be empty: the sender did not say
+  bool hasDate = false;
+  uint32_t dosDateTime = 0;
 };
 bool ParseYappHeader(const unsigned char* body, size_t n, YappHeaderFields* out);
+
+// A receiver that already holds the file's beginning answers the header with
+// a not-ready packet asking for the rest: "R", NUL, the length it has in
+// decimal, NUL, and "C", NUL when it wants checksums. False for any other
+// not-ready packet.
+bool ParseYappResume(const unsigned char* body, size_t n, unsigned long long* have, bool* checksums);
 
 // The station's bytes in a ring of 2049 places, and the packet being read
 // from them. A packet whose body has not all arrived is kept and finished
@@ -71,13 +88,20 @@ class YappReader {
   bool Take(unsigned char* byte);
   // Forgets the unread bytes and any packet begun.
   void Clear();
+  // From now on every data packet carries a checksum byte after its bytes
+  // (YAPP-C): the reader takes it too and checks it.
+  void ExpectChecksums(bool on) { checksums_ = on; }
 
   // The next packet, read as far as the ring allows. Bytes that cannot
   // begin a packet are taken one at a time and reported as kYappNone.
   int Next();
-  // Body of the packet Next() last reported (HD, DT, TX, NR, CN).
+  // Body of the packet Next() last reported (HD, DT, TX, NR, CN), without
+  // the checksum byte of a YAPP-C data packet.
   const unsigned char* body() const { return body_; }
   size_t length() const { return length_; }
+  // For the last data packet: its checksum byte matched its bytes (always
+  // true without checksums).
+  bool checksumOk() const { return sumOk_; }
 
  private:
   unsigned char ring_[kRingPlaces + 1] = {};
@@ -85,8 +109,10 @@ class YappReader {
   int stage_ = 0;           // 0: at a packet's start; 1: its second byte is due; 2: its body is due
   unsigned char first_ = 0;
   int kind_ = kYappNone;    // of the packet whose body is being read
-  unsigned char body_[256] = {};
-  size_t length_ = 0, have_ = 0;
+  unsigned char body_[257] = {};  // a YAPP-C data packet's checksum byte last
+  size_t length_ = 0, have_ = 0, want_ = 0;
+  bool checksums_ = false;
+  bool sumOk_ = true;
 };
 
 }  // namespace orn

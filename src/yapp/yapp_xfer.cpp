@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "context/area_path.h"
 #include "context/language.h"
@@ -64,6 +66,41 @@ bool CopyToNewFile(const std::string& from, const std::string& to) {
   if (::close(fd) != 0) ok = false;
   if (!ok) ::unlink(to.c_str());
   return ok;
+}
+
+// A file's time as DOS keeps it and YAPP headers carry it: the date in the
+// high 16 bits (years since 1980, month, day), the time of day in the low 16
+// (hours, minutes, seconds / 2). Times before 1980 become its first second.
+uint32_t DosDateTime(const std::tm& t) {
+  const int year = t.tm_year + 1900;
+  if (year < 1980) return (1u << 5 | 1u) << 16;
+  const auto date = static_cast<uint32_t>(std::min(year - 1980, 127) << 9 | (t.tm_mon + 1) << 5 | t.tm_mday);
+  const auto time = static_cast<uint32_t>(t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec / 2);
+  return date << 16 | time;
+}
+
+// The second count of a DOS date and time read in the host's local time;
+// false for a date no DOS clock shows.
+bool FromDosDateTime(uint32_t v, const YappHost& host, int64_t* out) {
+  std::tm t{};
+  t.tm_year = static_cast<int>(v >> 25) + 80;
+  t.tm_mon = static_cast<int>(v >> 21 & 15) - 1;
+  t.tm_mday = static_cast<int>(v >> 16 & 31);
+  t.tm_hour = static_cast<int>(v >> 11 & 31);
+  t.tm_min = static_cast<int>(v >> 5 & 63);
+  t.tm_sec = static_cast<int>(v & 31) * 2;
+  if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59)
+    return false;
+  const int64_t asUtc = ::timegm(&t);
+  // Local time is UTC moved by the zone's offset at that moment; the second
+  // round corrects for an offset that changes in between (summer time).
+  int64_t guess = asUtc;
+  for (int i = 0; i < 2; ++i) {
+    std::tm local = host.Local(guess);
+    guess = asUtc - (::timegm(&local) - guess);
+  }
+  *out = guess;
+  return true;
 }
 
 }  // namespace
@@ -129,6 +166,8 @@ bool TYappXfer::Proceed() {
     }
     host_->SetService(kServiceYappReceive);
     state = kRcvWait;
+    AwaitAnswer();
+    yapptimer = answerDue_;
     host_->SendText(lang.rcvfileyapp);
     xferhdr = "RcvReady";
     Progress("Awaiting Send Ready.");
@@ -143,6 +182,7 @@ bool TYappXfer::Proceed() {
     return false;
   }
   size_ = static_cast<unsigned long long>(st.st_size);
+  dosDateTime_ = DosDateTime(host_->Local(static_cast<int64_t>(st.st_mtime)));
   host_->SetService(kServiceYappSend);
   state = kSendInit;
   Sendinit_Count = 0;
@@ -155,6 +195,8 @@ bool TYappXfer::Proceed() {
 }
 
 bool TYappXfer::putyappbuf(unsigned char byte) {
+  // A station that is sending has not fallen silent, whatever it sends.
+  if (answerDue_ != 0) AwaitAnswer();
   if (reader_.Put(byte)) return true;
   overrun_ = true;
   return false;
@@ -179,6 +221,9 @@ void TYappXfer::Finish(const std::string& text) {
 
 bool TYappXfer::ReceiveStep() {
   if (overrun_ && state != kWaitAbtAck) state = kSndAbort;
+  const bool receiving = state == kRcvWait || state == kRcvHeader || state == kRcvData;
+  // Silence, or a packet begun and never finished: the station has given up.
+  if (receiving && !inready() && AnswerOverdue()) GiveUp("Timeout");
   do {
     switch (state) {
       case kRcvWait: Receive(); break;
@@ -190,6 +235,7 @@ bool TYappXfer::ReceiveStep() {
     if (state == kSndAbort || state == kRcdAbort) Abort();
     if (done_) return false;
   } while (inready());
+  if (state == kRcvWait || state == kRcvHeader || state == kRcvData) yapptimer = answerDue_;
   return true;
 }
 
@@ -229,7 +275,13 @@ void TYappXfer::RcvHdr() {
       }
       xferhdr = Printable(Cut(h.name, 80));
       if (!h.size.empty()) xferhdr += " " + h.size;
-      host_->SendPacket(std::string(kYappRcvFile));
+      // A header with the file's date comes from a sender that speaks
+      // YAPP-C: it is asked for checksums. Any other gets plain YAPP.
+      hasDate_ = h.hasDate;
+      dosDateTime_ = h.dosDateTime;
+      checksums_ = h.hasDate;
+      reader_.ExpectChecksums(checksums_);
+      host_->SendPacket(std::string(checksums_ ? kYappRcvChecked : kYappRcvFile));
       state = kRcvData;
       Progress(StateName(state));
       return;
@@ -255,6 +307,12 @@ void TYappXfer::RcvData() {
       return;
     case kYappDT: {
       const size_t n = reader_.length();
+      // A block damaged on its way cannot be asked for again: the file
+      // would be wrong, so the transfer ends.
+      if (!reader_.checksumOk()) {
+        GiveUp("Bad checksum");
+        return;
+      }
       if (!outfile || std::fwrite(reader_.body(), 1, n, outfile) != n) {
         state = kSndAbort;
         return;
@@ -289,6 +347,15 @@ bool TYappXfer::Publish() {
   if (::link(partPath_.c_str(), path_.c_str()) != 0 && (errno == EEXIST || !CopyToNewFile(partPath_, path_)))
     return false;
   ::unlink(partPath_.c_str());
+  int64_t when = 0;
+  if (hasDate_ && FromDosDateTime(dosDateTime_, *host_, &when)) {
+    // The file keeps the date it had at the sender's; a date that cannot
+    // be set leaves the time of arrival, which is no reason to refuse it.
+    struct timespec times[2] = {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(when);
+    ::utimensat(AT_FDCWD, path_.c_str(), times, 0);
+  }
   partPath_.clear();
   xferok = true;
   terminate = true;
@@ -331,6 +398,8 @@ void TYappXfer::Sendinit() {
     return;
   }
   if (!inready()) {
+    // A try waits its second, however often the step is called meanwhile.
+    if (now <= yapptimer) return;
     if (Sendinit_Count >= kSendInitTries) {
       // A late answer of the station's still belongs to the transfer, not
       // to the command interpreter: wait for it as after any cancel.
@@ -350,6 +419,9 @@ void TYappXfer::Sendinit() {
       Progress(StateName(state));
       return;
     case kYappRF:
+    case kYappRT:
+      // A receiver that wants no header; it may still ask for checksums.
+      checksums_ = ptype == kYappRT;
       state = kSendData;
       Progress(StateName(state));
       return;
@@ -365,20 +437,42 @@ void TYappXfer::Sendinit() {
 
 void TYappXfer::Sendhdr() {
   if (!hdrSent_) {
-    host_->SendPacket(YappHeader(pkfname, size_));
+    host_->SendPacket(YappHeader(pkfname, size_, dosDateTime_));
     hdrSent_ = true;
+    AwaitAnswer();
     xferhdr = pkfname + " " + std::to_string(size_);
     Progress(StateName(state));
     return;
   }
-  if (!inready()) return;
+  if (!inready()) {
+    if (AnswerOverdue()) GiveUp("Timeout");
+    return;
+  }
   switch (NextPacket()) {
     case kYappPartial: return;
     case kYappRF:
+    case kYappRT:
+      // Plain YAPP or YAPP-C, as the receiver chooses.
+      checksums_ = ptype == kYappRT;
       state = kSendData;
       Progress(StateName(state));
       return;
-    case kYappNR: Finish(host_->Texts().aborted); return;
+    case kYappNR: {
+      // A receiver with the file's beginning from an earlier try asks for
+      // the rest; any other not-ready ends the transfer.
+      unsigned long long have = 0;
+      bool checksums = false;
+      if (ParseYappResume(reader_.body(), reader_.length(), &have, &checksums) && have <= size_ && infile &&
+          ::fseeko(infile, static_cast<off_t>(have), SEEK_SET) == 0) {
+        checksums_ = checksums;
+        xfercnt = static_cast<long long>(have);
+        state = kSendData;
+        Progress(StateName(state));
+        return;
+      }
+      Finish(host_->Texts().aborted);
+      return;
+    }
     case kYappCN: state = kRcdAbort; return;
     default: state = kSndAbort; return;
   }
@@ -400,7 +494,7 @@ void TYappXfer::Senddata() {
   }
   // An empty read sends nothing: a data packet of length 0 would mean 256 bytes.
   if (n > 0) {
-    host_->SendPacket(YappData(data, n));
+    host_->SendPacket(YappData(data, n, checksums_));
     xfercnt += static_cast<long long>(n);
     host_->CountDownload(static_cast<long>(n));
     Progress(StateName(state));
@@ -415,6 +509,7 @@ void TYappXfer::SendEOF() {
   terminate = true;
   closefile(infile);
   state = kSendEot;
+  AwaitAnswer();
   Progress(StateName(state));
   host_->LogTransfer(63, filname);
 }
@@ -422,6 +517,7 @@ void TYappXfer::SendEOF() {
 void TYappXfer::SendEOT() {
   if (!inready()) {
     if (etSent_ && yapptimer < host_->Now()) Finish("\r");
+    else if (!etSent_ && AnswerOverdue()) GiveUp("Timeout");
     return;
   }
   while (inready()) {
@@ -457,6 +553,11 @@ void TYappXfer::Cancel(const std::string& reason) {
   yapptimer = host_->Now() + kLastWordSeconds;
 }
 
+void TYappXfer::GiveUp(const char* reason) {
+  cancelReason_ = reason;
+  state = kSndAbort;
+}
+
 void TYappXfer::Abort() {
   DropPart();
   closefile(infile);
@@ -466,7 +567,7 @@ void TYappXfer::Abort() {
     Finish(host_->Texts().aborted);
     return;
   }
-  Cancel();
+  Cancel(cancelReason_);
   Progress(StateName(state));
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -58,6 +59,8 @@ class YappHost {
   // Where an upload grows until it is complete.
   virtual std::string PartFile() const = 0;
   virtual int64_t Now() const = 0;
+  // Local calendar time of a second count: file dates travel in it.
+  virtual std::tm Local(int64_t t) const = 0;
   virtual void SetService(int service) = 0;
   // Packets: sent as they are, not shown in the channel window.
   virtual void SendPacket(const std::string& bytes) = 0;
@@ -75,6 +78,12 @@ class YappHost {
 
 class TYappXfer : public TFileOperations {
  public:
+  // How long the station may keep us waiting for its next packet before
+  // the transfer is given up: longer than a radio link takes to retry a
+  // frame through, short enough that a station gone silent does not hold
+  // its channel and its half-received file for the whole inactivity time.
+  static constexpr int64_t kAnswerSeconds = 120;
+
   // `name` is the command's parameter text with the CR it was typed with;
   // `cmd` is kYappUpload or kYappDownload.
   TYappXfer(std::unique_ptr<YappHost> host, const std::string& name, int cmd);
@@ -118,7 +127,11 @@ class TYappXfer : public TFileOperations {
   bool xferok = false;     // the file went across whole
   std::string filname;     // the file as the log names it: area, "\", the station's path
   std::string pkfname;     // the bare file name the header carries
-  int64_t yapptimer = 0;   // when the service timer may call the sending step (0: never)
+  // When the service timer may call the step (0: never): the sender's
+  // pace, the receiver's time-out, the wait for the station's last word.
+  int64_t yapptimer = 0;
+  // The transfer goes as YAPP-C: a checksum after each data block.
+  bool checksummed() const { return checksums_; }
 
  private:
   // Receiving.
@@ -132,6 +145,10 @@ class TYappXfer : public TFileOperations {
   void SendEOF();
   void SendEOT();
   // Either side.
+  // The station owes an answer from now on.
+  void AwaitAnswer() { answerDue_ = host_->Now() + kAnswerSeconds; }
+  bool AnswerOverdue() const { return answerDue_ < host_->Now(); }
+  void GiveUp(const char* reason);
   void AwaitCancelAck();
   void Abort();
   // The next packet, passing over texts for display.
@@ -154,6 +171,11 @@ class TYappXfer : public TFileOperations {
   bool hdrSent_ = false;
   bool etSent_ = false;
   bool done_ = false;
+  bool checksums_ = false;
+  bool hasDate_ = false;          // the upload's header carried its date
+  uint32_t dosDateTime_ = 0;
+  int64_t answerDue_ = 0;          // when waiting for the station ends in a time-out
+  std::string cancelReason_ = "Cancelled";
 };
 
 }  // namespace orn
