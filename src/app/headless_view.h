@@ -22,6 +22,7 @@ class HeadlessView : public MainView {
   // Status changes go to the channel stream as "status: <text>".
   void SetStatusText(const std::string& text) override;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
+  bool HasDisplay() const override { return false; }
 
   const std::string& status() const { return status_; }
 

@@ -307,7 +307,9 @@ void TChannel::DecodeService() {
 
 int64_t TChannel::PacedDeadline(int service) const {
   if (service == 9) return Fwd ? Fwd->FTimer : 0;
-  if (service == kServiceYappReceive || service == kServiceYappSend) return yapp ? yapp->yapptimer : 0;
+  // The transfer counts whole seconds: its step is due once that second is over.
+  if (service == kServiceYappReceive || service == kServiceYappSend)
+    return yapp && yapp->yapptimer != 0 ? (yapp->yapptimer + 1) * 1000 : 0;
   if (!operation) return 0;
   switch (service) {
     case 8: return operation->readtimer;

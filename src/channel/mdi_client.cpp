@@ -90,7 +90,11 @@ void MDIClient::FrameQueueAnswer(int index, int queued, bool withCall) {
   }
   ch->view().SetCaption(caption);
   ch->view().SetLabel("Queue:", std::to_string(queued));
-  ch->framequeue = queued;
+  ch->QueueReport(queued);
+}
+
+void MDIClient::FrameDone() {
+  for (int i = 1; i < numberchildren; ++i) ptrchild[i]->ReleaseIfWaiting();
 }
 
 }  // namespace orn
