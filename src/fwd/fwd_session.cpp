@@ -56,6 +56,15 @@ bool TFwd::ToggleSfwd(const char* s, TChannel* c) { return ParseSid(s ? s : "", 
 
 int TFwd::State() const { return Parent->whattodo; }
 void TFwd::SetState(int state) { Parent->whattodo = state; }
+bool TFwd::WaitForShortCoding(size_t bytes) {
+  // A few kilobytes take the coder about a millisecond: waiting for it here
+  // costs less than leaving the next step to a later turn.
+  constexpr size_t kShortText = 64 * 1024;
+  if (bytes > kShortText || !cmphandle.joinable()) return false;
+  cmphandle.join();
+  return !donotrcvdde.load(std::memory_order_acquire);
+}
+
 bool TFwd::Sending() const {
   switch (State()) {
     case fwdstate::kSendProposal:

@@ -144,6 +144,9 @@ class TFwd : public TFileOperations, public CompressOwner {
   void Show(const std::string& text);
   void SendText(const std::string& text);
   void Arm();
+  // Waits for the coder when it works on no more than `bytes`; true when its
+  // result is there.
+  bool WaitForShortCoding(size_t bytes);
   void SetState(int state);
   int State() const;
   std::string TempFile(const char* ext) const;
