@@ -2,6 +2,7 @@
 // standard error ("caption: text"), questions take their default answer, and
 // the text of every channel window goes to a log stream, one line per line,
 // prefixed by the window's caption, with the status-bar text when it changes.
+// Binary data (forwarding blocks, YAPP) shows as one line with its size.
 #pragma once
 
 #include <cstdio>
