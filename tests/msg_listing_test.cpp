@@ -163,19 +163,20 @@ TEST_F(ListingTest, TheEnginesQueueReportBringsTheNextStepAtOnce) {
   auto tick = [&] { timers_.Fire(bbs_->serviceTimers()->servicetimer_id); };
   Type("XX1ABC", "L");
   EXPECT_EQ(listed(), 21u);
-  // The tick takes a step and asks for the link's queue.
-  tick();
-  EXPECT_EQ(listed(), 42u);
+  // The first page went out with the command; the engine is asked about the link.
   EXPECT_EQ(asked(), 1u);
   // A full window: nothing yet, and no question back in a loop.
   report(4);
-  EXPECT_EQ(listed(), 42u);
+  EXPECT_EQ(listed(), 21u);
   EXPECT_EQ(asked(), 0u);
   // The tick asks again; room on the link brings the step with no tick.
   tick();
-  EXPECT_EQ(listed(), 42u);
+  EXPECT_EQ(listed(), 21u);
   EXPECT_EQ(asked(), 1u);
   report(3);
+  EXPECT_EQ(listed(), 42u);
+  EXPECT_EQ(asked(), 1u);
+  report(0);
   EXPECT_EQ(listed(), 63u);
   EXPECT_EQ(asked(), 1u);
   report(0);

@@ -141,6 +141,19 @@ void TChannel::PaceStep(int64_t nowMs, bool onReport) {
   ReleaseIfWaiting();
 }
 
+void TChannel::StartPacing(int64_t nowMs) {
+  if (!PacedStepDue(nowMs) || queueAskedMs != 0) return;
+  if (framesSent == framesAsked) {
+    PaceStep(nowMs);
+    return;
+  }
+  // A command's first step has put frames out: the engine's answer brings
+  // the next one, not the next tick.
+  framesAsked = framesSent;
+  queueAskedMs = nowMs;
+  client_.link().AskMaxFrameWithCall(TncPortNumber, UserCall);
+}
+
 void TChannel::QueueReport(int queued) {
   framequeue = queued;
   const bool asked = queueAskedMs != 0;

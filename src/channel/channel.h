@@ -78,6 +78,9 @@ class TChannel : public ChannelControls, public HeldOutput {
   // at once. The service tick calls it too, for an engine that does not
   // answer and to ask again about a full queue.
   void PaceStep(int64_t nowMs, bool onReport = false);
+  // A paced operation that has just begun (or has been given input) goes on
+  // at the link's pace from here, without waiting for a tick.
+  void StartPacing(int64_t nowMs);
   // The engine's count of frames not yet sent on this link.
   void QueueReport(int queued);
   // Sends the held partial frame when nothing of ours will follow it: the

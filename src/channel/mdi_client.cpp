@@ -94,7 +94,11 @@ void MDIClient::FrameQueueAnswer(int index, int queued, bool withCall) {
 }
 
 void MDIClient::FrameDone() {
-  for (int i = 1; i < numberchildren; ++i) ptrchild[i]->ReleaseIfWaiting();
+  const int64_t now = clock_.NowMs();
+  for (int i = 1; i < numberchildren; ++i) {
+    ptrchild[i]->StartPacing(now);
+    ptrchild[i]->ReleaseIfWaiting();
+  }
 }
 
 }  // namespace orn

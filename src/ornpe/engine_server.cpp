@@ -103,6 +103,9 @@ const char* EngineServer::Kind(const Conn& c) const {
 void EngineServer::Accept(QTcpServer& server) {
   const bool gateway = &server != &api_;
   while (QTcpSocket* s = server.nextPendingConnection()) {
+    // Small frames and lines leave as they are written, not after the
+    // peer's delayed ACK.
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const int id = engine_.Open();
     Conn& c = conns_[id];
     c.socket = s;
