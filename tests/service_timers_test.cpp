@@ -68,6 +68,14 @@ TEST_F(ServiceTimersTest, EveryTimerTakesTheFirstFreeIdentifierFromItsBase) {
   EXPECT_EQ(timers_.timers.size(), 1u);  // only the one that is not ours
 }
 
+TEST_F(ServiceTimersTest, WithoutADisplayThereIsNoAnimationAndTheInfoTickIsRare) {
+  view_.display = false;
+  StartWith("[RADIO]\nPORTS=1\n");
+  EXPECT_EQ(T().animationtimer_id, 0);
+  EXPECT_EQ(timers_.timers.count(1), 0u);
+  EXPECT_GE(timers_.timers.at(T().infotimer_id).periodMs, 10000);
+}
+
 TEST_F(ServiceTimersTest, IdleModeRunsOnlyTheInfoTick) {
   engine_.reachable = false;
   StartWith("[RADIO]\nPORTS=1\n[PORT0]\nBEACONOK=1\n");
