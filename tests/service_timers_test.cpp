@@ -187,7 +187,7 @@ TEST_F(ServiceTimersTest, ATrickleIsCoalescedAndStillLeavesWithinTheHoldTime) {
 }
 
 TEST_F(ServiceTimersTest, WithNoStationTheSessionTicksRestUntilTheLinkShowsActivity) {
-  StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\n");
+  StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\nBBSONLY=0\n");
   auto period = [&](int id) { return timers_.timers.at(id).periodMs; };
   ServiceTick();
   EXPECT_TRUE(T().resting());
@@ -198,6 +198,17 @@ TEST_F(ServiceTimersTest, WithNoStationTheSessionTicksRestUntilTheLinkShowsActiv
   EXPECT_EQ(period(T().askmaxframetimer_id), 600);
   ServiceTick();
   EXPECT_FALSE(T().resting());
+  // Paced output behind a full queue: the tick watches the queue closely.
+  Ch(1).Service = 7;
+  Ch(1).operation = std::make_unique<TBBSCmd>(&Ch(1), 0L, kCmdList);
+  Ch(1).operation->listtimer = clock_.NowMs();
+  Ch(1).framequeue = 4;
+  ServiceTick();
+  EXPECT_EQ(period(T().servicetimer_id), 100);
+  Ch(1).framequeue = 0;
+  Ch(1).operation->listtimer = 0;
+  ServiceTick();
+  EXPECT_EQ(period(T().servicetimer_id), 300);
   engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
   ServiceTick();
   EXPECT_TRUE(T().resting());

@@ -29,6 +29,10 @@ constexpr int kAnimationFrames = 6;
 // With no station on any channel the service tick and the poll have nothing
 // to do; they rest at this period until the link shows activity (Wake).
 constexpr int kRestMs = 30000;
+// While a paced operation waits for a full queue to drain, the tick asks
+// the engine again this often: a link that has just been acknowledged
+// takes the next frames after a tenth of a second at the latest.
+constexpr int kQueueWatchMs = 100;
 
 // Runs a procedure unless it is already running further up the stack.
 class BusyGuard {
@@ -82,15 +86,21 @@ bool ServiceTimers::Start() {
   return ok;
 }
 
-void ServiceTimers::SetPace(bool rest) {
-  if (rest == resting_) return;
-  resting_ = rest;
-  for (auto [id, ms] : {std::pair{servicetimer_id, kServiceMs}, std::pair{askmaxframetimer_id, kPollMs}}) {
-    if (id) host_.SetPeriod(id, rest ? kRestMs : ms, this);
+void ServiceTimers::SetPace(bool rest, bool watchQueues) {
+  if (rest != resting_) {
+    resting_ = rest;
+    for (auto [id, ms] : {std::pair{servicetimer_id, kServiceMs}, std::pair{askmaxframetimer_id, kPollMs}}) {
+      if (id) host_.SetPeriod(id, rest ? kRestMs : ms, this);
+    }
+    watching_ = false;
   }
+  watchQueues = watchQueues && !rest;
+  if (watchQueues == watching_) return;
+  watching_ = watchQueues;
+  if (servicetimer_id) host_.SetPeriod(servicetimer_id, watchQueues ? kQueueWatchMs : kServiceMs, this);
 }
 
-void ServiceTimers::Wake() { SetPace(false); }
+void ServiceTimers::Wake() { SetPace(false, watching_); }
 
 bool ServiceTimers::EnableTimers() {
   KillTimers();
@@ -108,7 +118,7 @@ bool ServiceTimers::EnableTimers() {
     if (id) ++obtained;
     return id;
   };
-  resting_ = false;
+  resting_ = watching_ = false;
   infotimer_id = start(kInfoBase, InfoMs());
   servicetimer_id = start(kServiceBase, kServiceMs);
   fwdtimer_id = start(kFwdBase, kFwdMs);
@@ -209,7 +219,7 @@ void ServiceTimers::ServiceTimerProc() {
   PacketLink& link = client_.link();
   const int64_t now = client_.clock().Now();
   const int64_t nowMs = client_.clock().NowMs();
-  bool anyone = false;
+  bool anyone = false, full = false;
   for (int i = 1; i < client_.numberchildren; ++i) {
     TChannel* ch = client_.channel(i);
     if (ch && ch->connectpend) anyone = true;
@@ -227,8 +237,9 @@ void ServiceTimers::ServiceTimerProc() {
     // the steps; the tick asks again while the queue is full and stands in
     // for an engine that does not answer.
     ch->PaceStep(nowMs);
+    if (ch->PacedStepDue(nowMs) && ch->framequeue >= std::max(ch->TncMaxFrame, 1)) full = true;
   }
-  SetPace(!anyone);
+  SetPace(!anyone, full);
 }
 
 void ServiceTimers::FwdTimerProc() {

@@ -84,8 +84,9 @@ class ServiceTimers : public TimerClient {
   // The first identifier from `base` upwards that the host accepts; 0 when
   // none below 10000.
   int StartTimer(int base, int periodMs);
-  // Gives the service and poll timers the period of work or of rest.
-  void SetPace(bool rest);
+  // Gives the service and poll timers the period of work or of rest, and
+  // the service timer a short one while paced output waits for a full queue.
+  void SetPace(bool rest, bool watchQueues = false);
   int InfoMs() const;
   bool LoadBeaconText(const std::string& fileName);
   // Text expanded as on the monitor window: no user of a channel.
@@ -107,6 +108,7 @@ class ServiceTimers : public TimerClient {
   int pollWaits_ = 0;
   int animationFrame_ = 0;
   bool resting_ = false;
+  bool watching_ = false;
 
   // A tick that arrives while its procedure still runs is skipped.
   bool infoBusy_ = false, serviceBusy_ = false, fwdBusy_ = false, pollBusy_ = false, beaconBusy_ = false,
