@@ -282,22 +282,7 @@ def bench_forwarding(procs, build, work, count):
     bbs = start_bbs(procs, build, d)
 
     # The partner sends: blocks of five proposals, the BBS answers and takes them.
-    text = 0
-    with Station(api, PARTNER, timeout=60, connect_timeout=30) as s:
-        s.connect(BBS)
-        s.expect(">\r")
-        s.send(SID, end=b"")
-        t0 = time.monotonic()
-        for at in range(0, len(msgs), 5):
-            block = b"".join(m[0] for m in msgs[at:at + 5])
-            s.send(block + b"F> %02X\r" % ((256 - sum(block) % 256) % 256), end=b"")
-            s.expect("FS " + "+" * len(msgs[at:at + 5]) + "\r")
-            s.send(b"".join(m[1] for m in msgs[at:at + 5]), end=b"")
-            text += sum(m[2] for m in msgs[at:at + 5])
-            s.expect("FF\r")
-        wall = time.monotonic() - t0
-        s.send("FQ")
-        s.wait_disconnect()
+    wall, _, text = partner_in(api, msgs, timeout=60)
     row("forwarding in: %d x 2 KB, partner to ornbbs on ornpe" % count, "%.0f" % (text / wall), "B/s",
         "text bytes; %.1f s; goal >= 7090" % wall)
 
@@ -347,7 +332,122 @@ def bench_forwarding(procs, build, work, count):
     procs.stop(ornpe)
 
 
+def partner_in(api, msgs, call=PARTNER, timeout=120):
+    """The partner sends `msgs` to the BBS in blocks of five; (seconds, bytes it sent, text bytes)."""
+    text = sent = 0
+    with Station(api, call, timeout=timeout, connect_timeout=120) as s:
+        s.connect(BBS)
+        s.expect(">\r")
+        s.send(SID, end=b"")
+        t0 = time.monotonic()
+        for at in range(0, len(msgs), 5):
+            block = b"".join(m[0] for m in msgs[at:at + 5])
+            block += b"F> %02X\r" % ((256 - sum(block) % 256) % 256)
+            s.send(block, end=b"")
+            s.expect("FS " + "+" * len(msgs[at:at + 5]) + "\r")
+            data = b"".join(m[1] for m in msgs[at:at + 5])
+            s.send(data, end=b"")
+            sent += len(block) + len(data)
+            text += sum(m[2] for m in msgs[at:at + 5])
+            s.expect("FF\r")
+        wall = time.monotonic() - t0
+        s.send("FQ")
+        s.wait_disconnect()
+    return wall, sent, text
+
+
+def plain_send(api, call, to, n):
+    """A plain connected transfer of n bytes, until the last is acknowledged; seconds."""
+    with Station(api, call, timeout=600, connect_timeout=120) as s:
+        s.connect(to)
+        t0 = time.monotonic()
+        chunk = bytes(range(32, 127)) * 3
+        left = n
+        while left > 0:
+            part = chunk[:min(left, len(chunk))]
+            s.send(part, end=b"")
+            left -= len(part)
+        while s.outstanding() != 0:
+            time.sleep(0.05)
+        wall = time.monotonic() - t0
+        s.send_frame("d", s.call, s.remote)
+        s.wait_disconnect()
+    return wall
+
+
+def bench_direwolf(procs, build, work, modem, count):
+    """Forwarding in over two Direwolf engines against a plain transfer of the same bytes."""
+    lab = os.path.join(HERE, "..", "tests", "e2e", "direwolf", "airlab.py")
+    state = os.path.join(work, "lab" + modem)
+    with socket_free() as port:
+        pass
+    r = subprocess.run([sys.executable, "-B", lab, "start", "--state", state, "--port-a", str(port), "--modem", modem,
+                        "--call-a", "XX8AAA", "--call-b", "XX8BBB"], capture_output=True, text=True)
+    name = "forwarding in through the Direwolf lab at %s baud" % modem
+    if r.returncode == 77:
+        row(name, "not run", "", "the lab needs root and network namespaces")
+        return
+    if r.returncode != 0:
+        row(name, "not run", "", "the lab did not start: " + (r.stdout + r.stderr).strip().splitlines()[-1:][0])
+        return
+    netns = os.path.join(state, "b.netns")
+    try:
+        d = os.path.join(work, "dw" + modem)
+        make_bbs(build, d, "127.0.0.1:%d" % port, 2)
+        subprocess.run([os.path.join(build, "test_partner"), d, PARTNER, "@" + PARTNER, "", ""], check=True)
+        msgs = fwd_messages(build, work, count)
+        import pickle
+        mfile = os.path.join(work, "dwmsgs%s.pickle" % modem)
+        pickle.dump(msgs, open(mfile, "wb"))
+        bbs = start_bbs(procs, build, d)
+        out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
+                              "--partner-in", "127.0.0.1:8000", mfile], capture_output=True, text=True, timeout=900)
+        procs.stop(bbs)
+        if out.returncode != 0:
+            row(name, "failed", "", out.stderr.strip().splitlines()[-1] if out.stderr.strip() else "partner failed")
+            return
+        wall, sent, text = (float(x) for x in out.stdout.split())
+        # The same bytes as a plain connected transfer on the same channel.
+        with Station("127.0.0.1:%d" % port, "XX4DDD", timeout=600, connect_timeout=120) as rx:
+            rx.register()
+            out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
+                                  "--plain-send", "127.0.0.1:8000", "XX3CCC", "XX4DDD", str(int(sent))],
+                                 capture_output=True, text=True, timeout=900)
+        if out.returncode != 0:
+            row(name, "%.0f" % (sent / wall), "B/s", "plain transfer failed: " + out.stderr.strip()[-200:])
+            return
+        plain = float(out.stdout.split()[0])
+        row(name, "%.0f" % (sent / wall), "B/s",
+            "%d msgs, %.0f B/s of text; plain transfer %.0f B/s; ratio %.2f (goal >= 0.80 at 9600)"
+            % (count, text / wall, sent / plain, plain / wall))
+    finally:
+        subprocess.run([sys.executable, "-B", lab, "stop", "--state", state], capture_output=True)
+
+
+class socket_free:
+    """A free TCP port on the loopback."""
+
+    def __enter__(self):
+        import socket
+        self.s = socket.socket()
+        self.s.bind(("127.0.0.1", 0))
+        port = self.s.getsockname()[1]
+        self.s.close()
+        return port
+
+    def __exit__(self, *exc):
+        return False
+
+
 def main():
+    if sys.argv[1] == "--partner-in":
+        import pickle
+        wall, sent, text = partner_in(sys.argv[2], pickle.load(open(sys.argv[3], "rb")))
+        print(wall, sent, text)
+        return
+    if sys.argv[1] == "--plain-send":
+        print(plain_send(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
+        return
     build, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     quick = "--quick" in sys.argv
     os.makedirs(work, exist_ok=True)
@@ -360,6 +460,9 @@ def main():
         row("storing a message, 100-message store", "%.2f" % (small * 1000), "ms CPU", "")
         row("storing a message, %s-message store" % ("10 000" if quick else "100 000"), "%.2f" % (big * 1000),
             "ms CPU", "ratio %.2f; goal <= 2" % (big / small if small else 0))
+        if "--direwolf" in sys.argv:
+            for modem, count in (("9600", 10 if quick else 40), ("1200", 5 if quick else 10)):
+                bench_direwolf(procs, build, work, modem, count)
     finally:
         procs.stop_all()
 
