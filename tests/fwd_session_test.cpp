@@ -287,6 +287,23 @@ TEST_F(FwdSessionTest, NothingAcceptedIsOurTurnAtOnce) {
   EXPECT_TRUE(Disconnected());
 }
 
+TEST_F(FwdSessionTest, AnswersToThePartnerLeaveAtOnce) {
+  // The partner waits for each of them: none may sit in the hold.
+  AddPartner();
+  Start();
+  Client().store->Bids.InsertInBidArray("7_XX1AAA");
+  auto leftAtOnce = [&](const std::string& bytes) {
+    engine_.Data(0, kPartner, bytes);
+    std::string out;
+    for (const ApiFrame& f : engine_.Take("D")) out += f.data;
+    return out;
+  };
+  EXPECT_EQ(leftAtOnce(kPartnerSid + Block({Proposal("7_XX1AAA")})), "FS -\rFF\r");
+  EXPECT_FALSE(Ch(1).transparent);
+  EXPECT_EQ(leftAtOnce("FF\r"), "FQ\r");
+  EXPECT_TRUE(Disconnected());
+}
+
 TEST_F(FwdSessionTest, DamagedStreamsEndTheSessionWithoutStoring) {
   struct Case {
     const char* name;

@@ -58,6 +58,30 @@ TEST_F(ListingTest, FiftyMessagesComePageByPageWithAPauseAfterEveryFullPage) {
   EXPECT_FALSE(Ch(1).operation);
 }
 
+TEST_F(ListingTest, HeldOutputLeavesWhenTheSessionWaitsForTheStation) {
+  AddStation("XX1ABC");
+  AddBulletins(30);
+  StartAndConnect({"XX1ABC"});
+  Ch(1).pagination = false;
+  auto leftAtOnce = [&](const std::string& line) {
+    Type("XX1ABC", line);
+    std::string out;
+    for (const ApiFrame& f : engine_.Take("D")) out += f.data;
+    return out;
+  };
+  // A short answer and its prompt: the station waits, nothing is held.
+  const std::string answer = leftAtOnce("");
+  EXPECT_EQ(answer.substr(answer.size() - std::string(kFullPrompt).size()), kFullPrompt);
+  EXPECT_FALSE(Ch(1).transparent);
+  // A listing's partial frame waits for the next step, then for the prompt.
+  const std::string first = leftAtOnce("L");
+  EXPECT_TRUE(Ch(1).transparent);
+  EXPECT_EQ(Listed(first + std::string(Ch(1).trans, static_cast<size_t>(Ch(1).transcount))), Down(1030, 1010));
+  const std::string rest = Sent() + Tick();
+  EXPECT_EQ(Listed(rest).back(), 1001);
+  EXPECT_FALSE(Ch(1).transparent);
+}
+
 TEST_F(ListingTest, EveryMessageIsListedOnceWithOrWithoutPagination) {
   struct Case {
     const char* name;
@@ -101,17 +125,70 @@ TEST_F(ListingTest, AAtThePauseAbortsTheListing) {
   EXPECT_EQ(Tick(), "");
 }
 
-TEST_F(ListingTest, AStepWaitsForTheEnginesQueueToEmpty) {
+TEST_F(ListingTest, AStepWaitsWhileTheEnginesQueueFillsTheWindow) {
   AddStation("XX1ABC");
   AddBulletins(30);
   StartAndConnect({"XX1ABC"});
   Ch(1).pagination = false;
   EXPECT_EQ(Listed(Says("L")).size(), 21u);
+  Ch(1).framequeue = 4;  // a full window
+  EXPECT_EQ(Tick(), "");
+  EXPECT_EQ(Tick(), "");
   Ch(1).framequeue = 3;
-  EXPECT_EQ(Tick(), "");
-  EXPECT_EQ(Tick(), "");
-  Ch(1).framequeue = 0;
   EXPECT_EQ(Listed(Tick()), Down(1009, 1001));
+}
+
+TEST_F(ListingTest, TheEnginesQueueReportBringsTheNextStepAtOnce) {
+  AddStation("XX1ABC");
+  AddBulletins(70);
+  StartAndConnect({"XX1ABC"});
+  Ch(1).pagination = false;
+  // Everything the station has been given so far, the held bytes included
+  // (without flushing them).
+  std::string sent;
+  auto given = [&] {
+    for (const ApiFrame& f : engine_.Take("D")) sent += f.data;
+    return sent + std::string(Ch(1).trans, static_cast<size_t>(Ch(1).transcount));
+  };
+  auto listed = [&] { return Listed(given()).size(); };
+  auto asked = [&] { return engine_.Take("Y").size(); };
+  auto report = [&](int queued) {
+    ApiFrame y;
+    y.kind = 'Y';
+    y.callFrom = "XX9ORN";
+    y.callTo = "XX1ABC";
+    y.data = std::string(1, static_cast<char>(queued)) + std::string(3, '\0');
+    engine_.Push(y);
+  };
+  auto tick = [&] { timers_.Fire(bbs_->serviceTimers()->servicetimer_id); };
+  Type("XX1ABC", "L");
+  EXPECT_EQ(listed(), 21u);
+  // The first page went out with the command; the engine is asked about the link.
+  EXPECT_EQ(asked(), 1u);
+  // A full window: nothing yet, and no question back in a loop.
+  report(4);
+  EXPECT_EQ(listed(), 21u);
+  EXPECT_EQ(asked(), 0u);
+  // The tick asks again; room on the link brings the step with no tick.
+  tick();
+  EXPECT_EQ(listed(), 21u);
+  EXPECT_EQ(asked(), 1u);
+  report(3);
+  EXPECT_EQ(listed(), 42u);
+  EXPECT_EQ(asked(), 1u);
+  report(0);
+  EXPECT_EQ(listed(), 63u);
+  EXPECT_EQ(asked(), 1u);
+  report(0);
+  EXPECT_EQ(listed(), 70u);
+  EXPECT_EQ(asked(), 1u);
+  // The end: the prompt goes out with the last lines, nothing held.
+  report(0);
+  EXPECT_EQ(Ch(1).Service, 0);
+  EXPECT_FALSE(Ch(1).transparent);
+  const std::string all = given();
+  EXPECT_EQ(Listed(all), Down(1070, 1001));
+  EXPECT_EQ(all.substr(all.size() - std::string(kFullPrompt).size()), kFullPrompt);
 }
 
 TEST_F(ListingTest, PrivateMailIsListedForItsSenderAndAddresseeOnly) {

@@ -106,9 +106,9 @@ TEST_F(ReadingTest, ALongTextGoesOutInPortionsPacedByTheTimerAndTheQueue) {
   ASSERT_EQ(first.rfind(Header(1), 0), 0u);
   first.erase(0, Header(1).size());
   EXPECT_EQ(first.size(), 1800u);
-  Ch(1).framequeue = 1;
+  Ch(1).framequeue = 4;  // a full window
   EXPECT_EQ(Tick(), "");
-  Ch(1).framequeue = 0;
+  Ch(1).framequeue = 3;
   EXPECT_EQ(Tick().size(), 1800u);
   EXPECT_EQ(Tick().size(), 1400u);
   EXPECT_EQ(Tick(), std::string("\r") + kFullPrompt);

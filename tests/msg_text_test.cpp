@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "platform/file_names.h"
 #include "platform/text.h"
@@ -143,6 +147,36 @@ TEST(MsgTextTest, FormatTextSaveTurnsCrIntoLf) {
 }
 
 // readln: the line reader of listings and transfers.
+TEST(FileOperationsTest, CaseLookupsFollowChangesByTheBbsAndByOthers) {
+  TestDir dir;
+  auto found = [&](const std::string& asked) {
+    const std::string real = ResolveCase(dir / asked);
+    return real.substr(real.find_last_of('/') + 1);
+  };
+  EXPECT_EQ(found("NOTE.TXT"), "NOTE.TXT");  // nothing there: the spelling asked for
+  // Added by the BBS, in capitals and in lower case.
+  ASSERT_TRUE(WriteFileReplacing(dir / "Note.Txt", "a"));
+  ASSERT_TRUE(WriteFileReplacing(dir / "1001.amm", "b"));
+  EXPECT_EQ(found("NOTE.TXT"), "Note.Txt");
+  EXPECT_EQ(found("1001.AMM"), "1001.amm");
+  // Added and removed behind the BBS's back, at once and after a while.
+  for (int wait : {0, 120}) {
+    SCOPED_TRACE(wait);
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    EXPECT_EQ(found("README"), "README");
+    dir.Write("ReadMe", "c");
+    EXPECT_EQ(found("README"), "ReadMe");
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    ASSERT_EQ(::unlink((dir / "ReadMe").c_str()), 0);
+    EXPECT_EQ(found("README"), "README");
+  }
+  // Removed by the BBS.
+  EXPECT_TRUE(RemoveFile(dir / "NOTE.txt"));
+  EXPECT_EQ(found("NOTE.TXT"), "NOTE.TXT");
+  EXPECT_FALSE(RemoveFile(dir / "NOTE.txt"));
+  EXPECT_TRUE(FileExists(dir / "1001.AMM"));
+}
+
 TEST(FileOperationsTest, ReadlnGivesTheLinesAsWritten) {
   TestDir dir;
   const std::string longLine(100, 'L');

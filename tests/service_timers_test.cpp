@@ -49,7 +49,7 @@ TEST_F(ServiceTimersTest, EveryTimerTakesTheFirstFreeIdentifierFromItsBase) {
       "[PORT1]\nBEACONOK=1\nMAILBEACONOK=0\nPORTNUM=1\n"
       "[PORT2]\nENABLED=0\nBEACONOK=1\nPORTNUM=2\n");
 
-  const std::map<int, int> expected = {{1, 70},       {1000, 600}, {1001, 300}, {1010, 300},
+  const std::map<int, int> expected = {{1, 70},       {1000, 600}, {1001, 5000}, {1010, 5000},
                                        {1100, 60000}, {1200, 300}, {1300, 1},   {1301, 400}};
   std::map<int, int> periods;
   for (const auto& [id, t] : timers_.timers) periods[id] = t.periodMs;
@@ -66,6 +66,14 @@ TEST_F(ServiceTimersTest, EveryTimerTakesTheFirstFreeIdentifierFromItsBase) {
 
   bbs_->Shutdown();
   EXPECT_EQ(timers_.timers.size(), 1u);  // only the one that is not ours
+}
+
+TEST_F(ServiceTimersTest, WithoutADisplayThereIsNoAnimationAndTheInfoTickIsRare) {
+  view_.display = false;
+  StartWith("[RADIO]\nPORTS=1\n");
+  EXPECT_EQ(T().animationtimer_id, 0);
+  EXPECT_EQ(timers_.timers.count(1), 0u);
+  EXPECT_GE(timers_.timers.at(T().infotimer_id).periodMs, 10000);
 }
 
 TEST_F(ServiceTimersTest, IdleModeRunsOnlyTheInfoTick) {
@@ -152,40 +160,58 @@ TEST_F(ServiceTimersTest, HeldOutputLeavesAfterItsHoldTimeAndBeforeADisconnect) 
   engine_.Take();
   Ch(1).SendTx("73\r", 3, 0);
   Ch(2).SendTx("hi\r", 3, 0);
-  clock_.Advance(2);
+  clock_.AdvanceMs(1900);
   ServiceTick();
   EXPECT_TRUE(Sent("dD").empty());
 
-  clock_.Advance(1);
+  clock_.AdvanceMs(100);
   Ch(1).usermaxstaytimer = clock_.Now() - 1;
   Ch(2).framequeue = 4;  // a full queue does not hold back the flush
   ServiceTick();
   EXPECT_EQ(Sent("dD"), (std::vector<std::string>{"D:XX1ABC", "d:XX1ABC", "D:XX2ABC"}));
 }
 
-TEST_F(ServiceTimersTest, PacedOperationsResumeOnlyWithAnEmptyQueueAndTheirDeadlinePassed) {
+TEST_F(ServiceTimersTest, ATrickleIsCoalescedAndStillLeavesWithinTheHoldTime) {
   StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\n");
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
-  std::vector<int> asked;
-  int64_t deadline = 0;
-  T().PacedDeadline = [&](const TChannel&, int service) {
-    asked.push_back(service);
-    return deadline;
-  };
-  for (int service : {8, 7, 5, 6, 9}) {
-    Ch(1).Service = service;
-    Ch(1).framequeue = 3;
+  engine_.Take();
+  // Pieces keep coming, never enough for a frame: the first one's deadline holds.
+  for (const char* piece : {"a", "b", "c", "d"}) {
+    Ch(1).SendTx(piece, 1, 0);
+    clock_.AdvanceMs(600);
     ServiceTick();
-    EXPECT_TRUE(asked.empty()) << service;
-    Ch(1).framequeue = 0;
-    ServiceTick();
-    EXPECT_EQ(asked, std::vector<int>{service});
-    asked.clear();
   }
-  // Commands and message entry are not paced.
-  Ch(1).Service = 0;
+  const std::vector<ApiFrame> sent = engine_.Take("D");
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].data, "abcd");
+}
+
+TEST_F(ServiceTimersTest, WithNoStationTheSessionTicksRestUntilTheLinkShowsActivity) {
+  StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\nBBSONLY=0\n");
+  auto period = [&](int id) { return timers_.timers.at(id).periodMs; };
   ServiceTick();
-  EXPECT_TRUE(asked.empty());
+  EXPECT_TRUE(T().resting());
+  EXPECT_GE(period(T().servicetimer_id), 10000);
+  EXPECT_GE(period(T().askmaxframetimer_id), 10000);
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  EXPECT_EQ(period(T().servicetimer_id), 300);
+  EXPECT_EQ(period(T().askmaxframetimer_id), 600);
+  ServiceTick();
+  EXPECT_FALSE(T().resting());
+  // Paced output behind a full queue: the tick watches the queue closely.
+  Ch(1).Service = 7;
+  Ch(1).operation = std::make_unique<TBBSCmd>(&Ch(1), 0L, kCmdList);
+  Ch(1).operation->listtimer = clock_.NowMs();
+  Ch(1).framequeue = 4;
+  ServiceTick();
+  EXPECT_EQ(period(T().servicetimer_id), 100);
+  Ch(1).framequeue = 0;
+  Ch(1).operation->listtimer = 0;
+  ServiceTick();
+  EXPECT_EQ(period(T().servicetimer_id), 300);
+  engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
+  ServiceTick();
+  EXPECT_TRUE(T().resting());
 }
 
 TEST_F(ServiceTimersTest, ThePollAsksOneChannelAtATimeAndSkipsIdleOnes) {

@@ -2,6 +2,7 @@
 // standard error ("caption: text"), questions take their default answer, and
 // the text of every channel window goes to a log stream, one line per line,
 // prefixed by the window's caption, with the status-bar text when it changes.
+// Binary data (forwarding blocks, YAPP) shows as one line with its size.
 #pragma once
 
 #include <cstdio>
@@ -22,6 +23,7 @@ class HeadlessView : public MainView {
   // Status changes go to the channel stream as "status: <text>".
   void SetStatusText(const std::string& text) override;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
+  bool HasDisplay() const override { return false; }
 
   const std::string& status() const { return status_; }
 

@@ -103,7 +103,6 @@ void ORNBBS::SetupMainWindow() {
   store_->CreateMailBeaconList();
   client_->store = store_.get();
   serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
-  serviceTimers_->PacedDeadline = [](const TChannel& ch, int service) { return ch.PacedDeadline(service); };
   optimize_ = std::make_unique<OptimizeRun>(*client_, *store_);
   serviceTimers_->StartOptimize = [this] { optimize_->StartOptimize(false); };
   partners_ = std::make_unique<FwdPartners>(*client_, *store_, serviceTimers_->fwdstarted, timers_);
@@ -122,6 +121,7 @@ void ORNBBS::SetupMainWindow() {
   optimize_->RemFwd = [this](long n) { partners_->RemFwd(n); };
   optimize_->ReadPartners = [this] { partners_->ReadUsersFwd(); };
   client_->link().SetLinkStateHook([this](bool up) { LinkStateChanged(up); });
+  client_->link().SetActivityHook([this] { serviceTimers_->Wake(); });
 
   view_.SetStatusText("BBS Server started->Idle Mode");
   client_->BbsStrStatus = "BBS Server started->Idle Mode";
@@ -242,6 +242,7 @@ void ORNBBS::Shutdown() {
   shutDown_ = true;
   // Cleanup of the main window: timers, the link, the channels.
   client_->link().SetLinkStateHook(nullptr);
+  client_->link().SetActivityHook(nullptr);
   if (serviceTimers_) serviceTimers_->KillTimers();
   // Channels closing now must not call the next partner.
   if (partners_) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 
 #include "channel/mdi_client.h"
 #include "channel/channel.h"
@@ -16,18 +17,23 @@ namespace {
 
 constexpr int kLastTimerId = 10000;
 
-constexpr int kInfoBase = 1300, kInfoMs = 400;
+// Without a screen the counters are shown to nobody: the info tick is left
+// with the repair's schedule, which counts minutes.
+constexpr int kInfoBase = 1300, kInfoMs = 400, kInfoHeadlessMs = 10000;
 constexpr int kServiceBase = 1200, kServiceMs = 300;
 constexpr int kFwdBase = 1100, kFwdMs = 60000;
 constexpr int kPollBase = 1000, kPollMs = 600;
-constexpr int kBeaconBase = 1001, kMailBeaconBase = 1010, kBeaconMs = 300;
+// Beacons are minutes apart: a tick every few seconds is on time.
+constexpr int kBeaconBase = 1001, kMailBeaconBase = 1010, kBeaconMs = 5000;
 constexpr int kAnimationBase = 1, kAnimationMs = 70;
 constexpr int kAnimationFrames = 6;
-
-// The operations whose output is paced, in the order they are looked at. A
-// YAPP receive (4) has a deadline only while it waits for the station's
-// answer to a cancel.
-constexpr int kPacedServices[] = {8, 7, 4, 5, 6, 9};
+// With no station on any channel the service tick and the poll have nothing
+// to do; they rest at this period until the link shows activity (Wake).
+constexpr int kRestMs = 30000;
+// While a paced operation waits for a full queue to drain, the tick asks
+// the engine again this often: a link that has just been acknowledged
+// takes the next frames after a tenth of a second at the latest.
+constexpr int kQueueWatchMs = 100;
 
 // Runs a procedure unless it is already running further up the stack.
 class BusyGuard {
@@ -67,6 +73,8 @@ ServiceTimers::ServiceTimers(MDIClient& client, TimerHost& host, Store& store)
 
 ServiceTimers::~ServiceTimers() { KillTimers(); }
 
+int ServiceTimers::InfoMs() const { return client_.mainView().HasDisplay() ? kInfoMs : kInfoHeadlessMs; }
+
 int ServiceTimers::StartTimer(int base, int periodMs) {
   for (int id = base; id < kLastTimerId; ++id)
     if (host_.SetTimer(id, periodMs, this)) return id;
@@ -75,9 +83,25 @@ int ServiceTimers::StartTimer(int base, int periodMs) {
 
 bool ServiceTimers::Start() {
   const bool ok = EnableTimers();
-  StartAnimation();
+  if (client_.mainView().HasDisplay()) StartAnimation();
   return ok;
 }
+
+void ServiceTimers::SetPace(bool rest, bool watchQueues) {
+  if (rest != resting_) {
+    resting_ = rest;
+    for (auto [id, ms] : {std::pair{servicetimer_id, kServiceMs}, std::pair{askmaxframetimer_id, kPollMs}}) {
+      if (id) host_.SetPeriod(id, rest ? kRestMs : ms, this);
+    }
+    watching_ = false;
+  }
+  watchQueues = watchQueues && !rest;
+  if (watchQueues == watching_) return;
+  watching_ = watchQueues;
+  if (servicetimer_id) host_.SetPeriod(servicetimer_id, watchQueues ? kQueueWatchMs : kServiceMs, this);
+}
+
+void ServiceTimers::Wake() { SetPace(false, watching_); }
 
 bool ServiceTimers::EnableTimers() {
   KillTimers();
@@ -95,7 +119,8 @@ bool ServiceTimers::EnableTimers() {
     if (id) ++obtained;
     return id;
   };
-  infotimer_id = start(kInfoBase, kInfoMs);
+  resting_ = watching_ = false;
+  infotimer_id = start(kInfoBase, InfoMs());
   servicetimer_id = start(kServiceBase, kServiceMs);
   fwdtimer_id = start(kFwdBase, kFwdMs);
   askmaxframetimer_id = start(kPollBase, kPollMs);
@@ -141,7 +166,7 @@ void ServiceTimers::KeepOnlyInfoTimer() {
   const int info = infotimer_id;
   infotimer_id = 0;
   KillTimers();
-  infotimer_id = info ? info : StartTimer(kInfoBase, kInfoMs);
+  infotimer_id = info ? info : StartTimer(kInfoBase, InfoMs());
 }
 
 void ServiceTimers::KillTimers() {
@@ -194,10 +219,14 @@ void ServiceTimers::ServiceTimerProc() {
   if (!busy.entered()) return;
   PacketLink& link = client_.link();
   const int64_t now = client_.clock().Now();
+  const int64_t nowMs = client_.clock().NowMs();
+  bool anyone = false, full = false;
   for (int i = 1; i < client_.numberchildren; ++i) {
     TChannel* ch = client_.channel(i);
+    if (ch && ch->connectpend) anyone = true;
     if (!ch || !ch->connected) continue;
-    if (ch->transparent && ch->transparenttimer < now) link.TxTrans(*ch);
+    anyone = true;
+    if (ch->transparent && ch->transparenttimer <= nowMs) link.TxTrans(*ch);
     // The disconnect is asked again at every tick until the engine reports
     // the station gone, whatever the engine still has queued for it.
     if (ch->usermaxstaytimer != 0 && ch->usermaxstaytimer < now) link.DisConnect(ch->TncPortNumber, ch->UserCall);
@@ -205,15 +234,13 @@ void ServiceTimers::ServiceTimerProc() {
       link.DisConnect(ch->TncPortNumber, ch->UserCall);
     // A connect script's answer that never came ends the call.
     if (ch->rcvwait && ch->scripttimer != 0 && ch->scripttimer < now) link.DisConnect(ch->TncPortNumber, ch->UserCall);
-    // Long output advances only while the engine's queue for the station is
-    // empty.
-    if (ch->framequeue > 0) continue;
-    for (int service : kPacedServices) {
-      if (ch->Service != service || !PacedDeadline) continue;
-      const int64_t deadline = PacedDeadline(*ch, service);
-      if (deadline != 0 && deadline < now) ch->DecodeService();
-    }
+    // Long output advances as the link takes it: the queue reports bring
+    // the steps; the tick asks again while the queue is full and stands in
+    // for an engine that does not answer.
+    ch->PaceStep(nowMs);
+    if (ch->PacedStepDue(nowMs) && ch->framequeue >= std::max(ch->TncMaxFrame, 1)) full = true;
   }
+  SetPace(!anyone, full);
 }
 
 void ServiceTimers::FwdTimerProc() {

@@ -62,12 +62,11 @@ class ServiceTimers : public TimerClient {
   std::function<void()> StartFwd;
   // Decides whether the periodic optimisation is due, and starts it.
   std::function<void()> StartOptimize;
-  // The deadline (seconds since 1970, 0 for none) of the paced operation
-  // that `service` names on a channel: reading (8), listing (7), YAPP (5),
-  // download (6), forwarding (9). The tick resumes the operation through
-  // TChannel::DecodeService once the deadline has passed and the engine's
-  // queue for the connection is empty.
-  std::function<int64_t(const TChannel&, int service)> PacedDeadline;
+  // The link shows activity (a connection event, a station's data, a call
+  // of ours): the per-channel ticks run at their working pace again.
+  void Wake();
+  // Whether the per-channel ticks are at rest (nothing connected).
+  bool resting() const { return resting_; }
 
   int infotimer_id = 0;
   int servicetimer_id = 0;
@@ -85,6 +84,10 @@ class ServiceTimers : public TimerClient {
   // The first identifier from `base` upwards that the host accepts; 0 when
   // none below 10000.
   int StartTimer(int base, int periodMs);
+  // Gives the service and poll timers the period of work or of rest, and
+  // the service timer a short one while paced output waits for a full queue.
+  void SetPace(bool rest, bool watchQueues = false);
+  int InfoMs() const;
   bool LoadBeaconText(const std::string& fileName);
   // Text expanded as on the monitor window: no user of a channel.
   TokenContext MonitorTokens() const;
@@ -104,6 +107,8 @@ class ServiceTimers : public TimerClient {
   int64_t lastFwdTick_ = 0;
   int pollWaits_ = 0;
   int animationFrame_ = 0;
+  bool resting_ = false;
+  bool watching_ = false;
 
   // A tick that arrives while its procedure still runs is skipped.
   bool infoBusy_ = false, serviceBusy_ = false, fwdBusy_ = false, pollBusy_ = false, beaconBusy_ = false,

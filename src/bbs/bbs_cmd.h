@@ -69,6 +69,8 @@ class TBBSCmd : public TFileOperations {
   int whatcmd;
   long listpos = 0;
   long untilpos = 0;
+  // A paced operation's next step may go from this time on (Clock::NowMs; 0:
+  // it waits for the station); the link's queue decides when it does.
   int64_t DownloadTimer = 0, listtimer = 0, readtimer = 0;
   bool terminate = false;
   bool verbose = false;

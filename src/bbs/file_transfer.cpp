@@ -130,7 +130,7 @@ bool TBBSCmd::StartDownload() {
   CopyField(cn, path);
   ch.Service = 6;
   opos = 1;
-  DownloadTimer = ch.client().clock().Now() + 1;
+  DownloadTimer = ch.client().clock().NowMs();
   return true;
 }
 
@@ -151,7 +151,7 @@ bool TBBSCmd::DownLoad() {
     ch.EndService("\r");
     return false;
   }
-  DownloadTimer = ch.client().clock().Now() + 1;
+  DownloadTimer = ch.client().clock().NowMs();
   return true;
 }
 

@@ -148,7 +148,7 @@ void ListCommand(TChannel& ch, const char* line) {
   TBBSCmd& op = *ch.operation;
   op.untilpos = until;
   CopyField(op.searchcall, search);
-  if (timed) op.listtimer = ch.client().clock().Now() + 1;
+  if (timed) op.listtimer = ch.client().clock().NowMs();
   ch.Service = 7;
   ch.DecodeService();
 }

@@ -307,7 +307,13 @@ void TChannel::DecodeService() {
 
 int64_t TChannel::PacedDeadline(int service) const {
   if (service == 9) return Fwd ? Fwd->FTimer : 0;
-  if (service == kServiceYappReceive || service == kServiceYappSend) return yapp ? yapp->yapptimer : 0;
+  if (service == kServiceYappReceive || service == kServiceYappSend) {
+    if (!yapp) return 0;
+    // A packet that is ready goes as the link takes it; a wait for the
+    // station counts whole seconds, and is over once that second is.
+    if (service == kServiceYappSend && yapp->PacketReady()) return client_.clock().NowMs();
+    return yapp->yapptimer != 0 ? (yapp->yapptimer + 1) * 1000 : 0;
+  }
   if (!operation) return 0;
   switch (service) {
     case 8: return operation->readtimer;

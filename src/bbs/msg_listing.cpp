@@ -70,7 +70,7 @@ bool ListStep(TBBSCmd& op, Match match, Skipped skipped = Skipped::Kept) {
   }
   if (!out.empty()) {
     ch.Send(out);
-    op.listtimer = client.clock().Now() + 1;
+    op.listtimer = client.clock().NowMs();
     SendPage(&ch, op.listedlines);
     op.listedlines = 0;
     return true;

@@ -75,7 +75,7 @@ bool TBBSCmd::StartRead() {
     return false;
   }
   MDIClient& client = ch.client();
-  readtimer = client.clock().Now() + 1;
+  readtimer = client.clock().NowMs();
   terminate = false;
   pathlines = pathprefix = true;
   std::string line;
@@ -128,7 +128,7 @@ bool TBBSCmd::ReadMsgText() {
   while (portion.size() < kPortion && readln(outfile, line)) portion += line;
   if (!portion.empty()) {
     SendText(ch, portion);
-    readtimer = ch.client().clock().Now() + 1;
+    readtimer = ch.client().clock().NowMs();
     return true;
   }
 

@@ -40,6 +40,8 @@ class ChannelYapp : public YappHost {
     PacketLink& link = ch_.client().link();
     if (ch_.transparent) link.TxTrans(ch_);
     link.SendPacketFrame(ch_.TncPortNumber, ch_.UserCall, bytes.data(), static_cast<int>(bytes.size()), 'D');
+    // Output the pacing sees: the next packet waits for the engine's word.
+    ++ch_.framesSent;
   }
   void SendText(const std::string& text) override { ch_.Send(text); }
   void EndService(const std::string& text) override { ch_.EndService(text); }

@@ -1,5 +1,6 @@
 #include "channel/channel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,17 @@ namespace {
 
 constexpr int kMaxPaneLines = 400;
 
+// Reading (8), listing (7), YAPP (4, 5), downloads (6) and forwarding (9)
+// put out more than one answer's worth on their own.
+bool Paced(int service) { return service >= 4 && service <= 9; }
+
+// A question about a full queue that the engine leaves unanswered this long
+// is asked again.
+constexpr int64_t kQueueAnswerMs = 2000;
+
+// Steps that only move the operation on (a forwarding session between two
+// messages) follow each other at once, up to this many in a row.
+constexpr int kQuickSteps = 8;
 
 }  // namespace
 
@@ -53,6 +65,9 @@ void TChannel::ResetChannel() {
   transparent = false;
   transcount = 0;
   transparenttimer = 0;
+  queueAskedMs = 0;
+  framesAsked = framesSent;
+  framequeue = 0;
   std::strcpy(UserCall, "NULL");
   UserCallOnly[0] = '\0';
   view_->SetLabel("Name:", "Unkn");
@@ -90,6 +105,81 @@ void TChannel::SendTx(const char* str, int count, int how) {
   if (how == 2) client_.ShowToChannel(*this, str, count);
 }
 
+bool TChannel::PacedStepDue(int64_t nowMs) const {
+  if (!connected || disconnectpend || !Paced(Service)) return false;
+  const int64_t due = PacedDeadline(Service);
+  return due != 0 && due <= nowMs;
+}
+
+void TChannel::PaceStep(int64_t nowMs, bool onReport) {
+  if (!PacedStepDue(nowMs)) return;
+  PacketLink& link = client_.link();
+  auto ask = [&](int64_t at) {
+    framesAsked = framesSent;
+    queueAskedMs = at;
+    link.AskMaxFrameWithCall(TncPortNumber, UserCall);
+  };
+  if (framequeue >= std::max(TncMaxFrame, 1)) {
+    // A full queue is asked about again at the ticks, never in a loop with
+    // the engine; a question left unanswered is asked again after a while.
+    if (!onReport && (queueAskedMs == 0 || nowMs - queueAskedMs >= kQueueAnswerMs)) ask(nowMs);
+    return;
+  }
+  const Clock& clock = client_.clock();
+  for (int i = 0; i < kQuickSteps; ++i) {
+    const uint64_t frames = framesSent;
+    const int state = whattodo, service = Service, held = transcount;
+    DecodeService();
+    if (!connected) return;
+    if (framesSent != frames || transcount != held) {
+      // Output: the next step waits for the engine's word on the queue.
+      ask(clock.NowMs());
+      break;
+    }
+    if (!PacedStepDue(clock.NowMs()) || (whattodo == state && Service == service)) break;
+  }
+  ReleaseIfWaiting();
+}
+
+void TChannel::StartPacing(int64_t nowMs) {
+  if (!PacedStepDue(nowMs) || queueAskedMs != 0) return;
+  if (framesSent == framesAsked) {
+    PaceStep(nowMs);
+    return;
+  }
+  // A command's first step has put frames out: the engine's answer brings
+  // the next one, not the next tick.
+  framesAsked = framesSent;
+  queueAskedMs = nowMs;
+  client_.link().AskMaxFrameWithCall(TncPortNumber, UserCall);
+}
+
+void TChannel::QueueReport(int queued) {
+  framequeue = queued;
+  const bool asked = queueAskedMs != 0;
+  queueAskedMs = 0;
+  if (!asked || !PacedStepDue(client_.clock().NowMs())) return;
+  if (framesSent != framesAsked) {
+    // Frames went out after the question: the count is already old.
+    framesAsked = framesSent;
+    queueAskedMs = client_.clock().NowMs();
+    client_.link().AskMaxFrameWithCall(TncPortNumber, UserCall);
+    return;
+  }
+  // Our own question answered with room on the link: the next step goes now.
+  PaceStep(client_.clock().NowMs(), true);
+}
+
+void TChannel::ReleaseIfWaiting() {
+  if (!connected || !transparent) return;
+  if (Service == 9) {
+    if (Fwd && Fwd->Sending()) return;
+  } else if (Paced(Service) && PacedDeadline(Service) != 0) {
+    return;
+  }
+  client_.link().TxTrans(*this);
+}
+
 void TChannel::ToggleTerminal() {
   if (IsMonitor()) return;
   terminal = !terminal;
@@ -108,6 +198,7 @@ void TChannel::TypedLine(const std::string& line) {
   if (cfg.ANSIOEM) text = client_.codePages().AnsiToOem(text);
   text += '\r';
   SendTx(text.data(), static_cast<int>(text.size()), 2);
+  ReleaseIfWaiting();
 }
 
 void TChannel::DisconnectButton() {

@@ -67,8 +67,26 @@ class TChannel : public ChannelControls, public HeldOutput {
   void BbsCmdDecode();
   // Feeds input and timer ticks to the operation in progress.
   void DecodeService();
-  // When a paced operation of this service may go on (0: it waits).
+  // When a paced operation of this service may go on, in Clock::NowMs
+  // (0: it waits for the station).
   int64_t PacedDeadline(int service) const;
+  // The operation in progress is paced and its next step may go.
+  bool PacedStepDue(int64_t nowMs) const;
+  // Takes the paced operation's next step while the engine's last report
+  // puts the link's queue below the window, and asks for the queue after a
+  // step that put frames out: the answer (QueueReport) brings the next step
+  // at once. The service tick calls it too, for an engine that does not
+  // answer and to ask again about a full queue.
+  void PaceStep(int64_t nowMs, bool onReport = false);
+  // A paced operation that has just begun (or has been given input) goes on
+  // at the link's pace from here, without waiting for a tick.
+  void StartPacing(int64_t nowMs);
+  // The engine's count of frames not yet sent on this link.
+  void QueueReport(int queued);
+  // Sends the held partial frame when nothing of ours will follow it: the
+  // session waits for the station (a prompt, an operation that wants input)
+  // or for the link.
+  void ReleaseIfWaiting();
   // Runs the next step of the connect script in `send` and `rcv`; with no
   // step left, starts the forwarding session on the link that is up.
   void DecodePath();
@@ -133,6 +151,10 @@ class TChannel : public ChannelControls, public HeldOutput {
   int whattodo = 0;
   long maxdnld = 0;
   int framequeue = 0;
+  // The pacing's view of the link: when the queue was last asked for
+  // (0: no question out) and how many frames had gone out by then.
+  int64_t queueAskedMs = 0;
+  uint64_t framesAsked = 0;
   char send[101] = "", rcv[101] = "", rcvwaitstr[101] = "";
   // What came since the connect script's last step, searched for rcvwaitstr
   // (an answer may come in pieces, after other text), and until when it is

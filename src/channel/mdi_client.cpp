@@ -90,7 +90,15 @@ void MDIClient::FrameQueueAnswer(int index, int queued, bool withCall) {
   }
   ch->view().SetCaption(caption);
   ch->view().SetLabel("Queue:", std::to_string(queued));
-  ch->framequeue = queued;
+  ch->QueueReport(queued);
+}
+
+void MDIClient::FrameDone() {
+  const int64_t now = clock_.NowMs();
+  for (int i = 1; i < numberchildren; ++i) {
+    ptrchild[i]->StartPacing(now);
+    ptrchild[i]->ReleaseIfWaiting();
+  }
 }
 
 }  // namespace orn

@@ -51,6 +51,7 @@ class MDIClient : public LinkClient {
   HeldOutput* HeldOutputOf(int index) override;
   void DisconnectRequested(int port, const std::string& call) override;
   void FrameQueueAnswer(int index, int queued, bool withCall) override;
+  void FrameDone() override;
   const std::string& status() const { return BbsStrStatus; }
 
   // The channel of a station on an engine port: its table index, 0 when none.

@@ -70,6 +70,9 @@ class MainView {
   virtual void SetConnectionIndicator(bool /*on*/) {}
   // The status-bar animation while the server is up: picture 0 to 5.
   virtual void SetAnimationFrame(int /*frame*/) {}
+  // False for a BBS without a screen: nothing there shows the animation or
+  // the status-bar counters.
+  virtual bool HasDisplay() const { return true; }
   // The transmit and receive indicators: a frame went to or came from the engine.
   virtual void FlashTx() {}
   virtual void FlashRx() {}
@@ -104,6 +107,11 @@ class TimerHost {
   // False when the identifier is taken or no timer can be had.
   virtual bool SetTimer(int id, int periodMs, TimerClient* client) = 0;
   virtual void KillTimer(int id) = 0;
+  // Gives a running timer a new period (it may be the one now calling back).
+  virtual void SetPeriod(int id, int periodMs, TimerClient* client) {
+    KillTimer(id);
+    SetTimer(id, periodMs, client);
+  }
 };
 
 }  // namespace orn

@@ -1,5 +1,7 @@
 // The partner's turn: its proposal block and our answer, the compressed
 // messages it sends, and storing each one that arrived whole.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -290,6 +292,8 @@ void TFwd::ProceedWithFwd() {
   }
   SetState(fwdstate::kDecompressing);
   Arm();
+  struct stat st;
+  if (::stat(cfile.c_str(), &st) == 0 && WaitForShortCoding(static_cast<size_t>(st.st_size) * 2)) ProceedWithFwd();
 }
 
 void TFwd::StoreReceived() {

@@ -210,6 +210,7 @@ void TFwd::MakeCompressed() {
     return;
   }
   SetState(fwdstate::kWaitCompressed);
+  if (WaitForShortCoding(text.size())) WaitAckCompressed();
 }
 
 void TFwd::WaitAckCompressed() {

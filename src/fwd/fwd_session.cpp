@@ -56,7 +56,33 @@ bool TFwd::ToggleSfwd(const char* s, TChannel* c) { return ParseSid(s ? s : "", 
 
 int TFwd::State() const { return Parent->whattodo; }
 void TFwd::SetState(int state) { Parent->whattodo = state; }
-void TFwd::Arm() { FTimer = Parent->client().clock().Now() + 1; }
+bool TFwd::WaitForShortCoding(size_t bytes) {
+  // A few kilobytes take the coder about a millisecond: waiting for it here
+  // costs less than leaving the next step to a later turn.
+  constexpr size_t kShortText = 64 * 1024;
+  if (bytes > kShortText || !cmphandle.joinable()) return false;
+  cmphandle.join();
+  return !donotrcvdde.load(std::memory_order_acquire);
+}
+
+bool TFwd::Sending() const {
+  switch (State()) {
+    case fwdstate::kSendProposal:
+    case fwdstate::kMakeCompressed:
+    case fwdstate::kWaitCompressed:
+    case fwdstate::kSendCompressed:
+    case fwdstate::kMblSendProposal:
+    case fwdstate::kMblSendSubject:
+    case fwdstate::kMblSendData:
+    case fwdstate::kASendSubject:
+    case fwdstate::kASendData:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TFwd::Arm() { FTimer = Parent->client().clock().NowMs(); }
 
 void TFwd::Show(const std::string& text) {
   Parent->client().ShowToChannel(*Parent, text.data(), static_cast<int>(text.size()));

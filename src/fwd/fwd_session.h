@@ -6,8 +6,8 @@
 // partner's queue.
 //
 // The session never blocks. Its state is the channel's `whattodo` letter;
-// every received text and every service tick (once FTimer is armed and the
-// link has nothing queued) runs the step of the current state once. The
+// every received text and every paced step (once FTimer is armed, as soon as
+// the link's queue is below its window) runs the step of the current state once. The
 // (de)compression of a message runs on a worker thread; the steps that need
 // its result poll donotrcvdde.
 #pragma once
@@ -110,11 +110,15 @@ class TFwd : public TFileOperations, public CompressOwner {
 
   // Runs the step of the current state once.
   void Step();
+  // Our turn goes on without the partner (proposals, messages on their way
+  // out): what we said so far may wait for what follows. In every other
+  // state the partner has to answer first.
+  bool Sending() const;
 
   // Our own SID line, announced in the greeting and by our first block.
   static const char* SidLine();
 
-  int64_t FTimer = 0;
+  int64_t FTimer = 0;  // Clock::NowMs from which the steps run; 0 until the session starts
   int proposallen = 0;
   int proposalno = -1;
   unsigned long checksum = 0;
@@ -140,6 +144,9 @@ class TFwd : public TFileOperations, public CompressOwner {
   void Show(const std::string& text);
   void SendText(const std::string& text);
   void Arm();
+  // Waits for the coder when it works on no more than `bytes`; true when its
+  // result is there.
+  bool WaitForShortCoding(size_t bytes);
   void SetState(int state);
   int State() const;
   std::string TempFile(const char* ext) const;

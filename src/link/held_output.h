@@ -18,9 +18,12 @@ class HeldOutput {
   virtual std::string HeldCall() const = 0;
 
   bool transparent = false;      // bytes are held
-  int64_t transparenttimer = 0;  // when they leave at the latest
+  int64_t transparenttimer = 0;  // when they leave at the latest, in ms (Clock::NowMs)
   char trans[kMaxHeld] = {};
   int transcount = 0;
+  // Connected frames handed to the engine so far: a paced step that put any
+  // out asks for the link's queue before it takes the next.
+  uint64_t framesSent = 0;
 };
 
 }  // namespace orn

@@ -33,6 +33,9 @@ class LinkClient {
   // The engine's count of frames not yet sent for table entry `index`.
   // `withCall`: the answer names the station (the caption says so).
   virtual void FrameQueueAnswer(int index, int queued, bool withCall) = 0;
+  // A connection event or connected data has been handled: output held for
+  // stations that now wait may leave.
+  virtual void FrameDone() {}
 
   // A connection event ("*** CONNECTED To Station XX1ABC"), connected data
   // (the frame as received, `size` bytes), and text for the monitor.

@@ -14,7 +14,10 @@ namespace {
 constexpr int kOpenTimeoutMs = 3000;
 constexpr int kAnswerTimeoutMs = 1000;
 constexpr int kPortsTimeoutMs = 10000;
-constexpr int kHoldSeconds = 2;
+// A partial frame waits this long at most for output that may complete it:
+// long enough for a paced step to follow, short enough that a station
+// reading a trickle never waits for nothing.
+constexpr int64_t kHoldMs = 2000;
 
 const char* const kStep3 =
     "Can't start Monitor Conversation.\nTry Running First Packet Engine (PEXPE.EXE).\nProgram Enters Idle Mode !";
@@ -165,11 +168,19 @@ void PacketLink::OnTimer(int id) {
 }
 
 void PacketLink::FlushHeldOutput() {
-  const int64_t now = clock_.Now();
+  const int64_t now = clock_.NowMs();
   for (int i = 1; i < client_.ChannelCount(); ++i) {
     HeldOutput* hold = client_.HeldOutputOf(i);
-    if (hold && hold->transparent && hold->transparenttimer < now) TxTrans(*hold);
+    if (hold && hold->transparent && hold->transparenttimer <= now) TxTrans(*hold);
   }
+}
+
+int PacketLink::ChannelOfLink(int port, const std::string& call) {
+  for (int i = 1; i < client_.ChannelCount(); ++i) {
+    const HeldOutput* hold = client_.HeldOutputOf(i);
+    if (hold && hold->HeldPort() == port && hold->HeldCall() == call) return i;
+  }
+  return 0;
 }
 
 int PacketLink::Paclen(int PortNo) const {
@@ -192,15 +203,18 @@ void PacketLink::Poke(char kind, int port, const std::string& to, const std::str
 void PacketLink::SendPacket(HeldOutput& chan, int PortNo, const std::string& ToCall, const char* str, int count,
                             char DataKind) {
   const size_t P = static_cast<size_t>(Paclen(PortNo));
-  const int64_t now = clock_.Now();
+  const int64_t now = clock_.NowMs();
   std::string data(str, static_cast<size_t>(std::max(count, 0)));
+  // The deadline is set when holding begins and never put off: a trickle
+  // still leaves within the hold time.
+  int64_t deadline = now + kHoldMs;
   if (chan.transparent) {
     if (static_cast<size_t>(chan.transcount) + data.size() < P) {
       std::memcpy(chan.trans + chan.transcount, data.data(), data.size());
       chan.transcount += static_cast<int>(data.size());
-      chan.transparenttimer = now + kHoldSeconds;
       return;
     }
+    deadline = chan.transparenttimer;
     chan.transparent = false;
     chan.transparenttimer = 0;
     data.insert(0, chan.trans, static_cast<size_t>(chan.transcount));
@@ -208,16 +222,21 @@ void PacketLink::SendPacket(HeldOutput& chan, int PortNo, const std::string& ToC
   }
   const size_t full = data.size() <= P ? 0 : data.size() / P;
   for (size_t i = 0; i < full; ++i) SendPacketFrame(PortNo, ToCall, data.data() + i * P, static_cast<int>(P), DataKind);
+  chan.framesSent += full;
   const size_t rest = data.size() - full * P;
   if (rest == 0) return;
   std::memcpy(chan.trans, data.data() + full * P, rest);
   chan.transcount = static_cast<int>(rest);
   chan.transparent = true;
-  chan.transparenttimer = now + kHoldSeconds;
+  // Bytes that were held keep their deadline; new ones get a fresh one.
+  chan.transparenttimer = full > 0 ? now + kHoldMs : deadline;
 }
 
 void PacketLink::TxTrans(HeldOutput& chan) {
-  if (chan.transcount > 0) SendPacketFrame(chan.HeldPort(), chan.HeldCall(), chan.trans, chan.transcount, 'D');
+  if (chan.transcount > 0) {
+    SendPacketFrame(chan.HeldPort(), chan.HeldCall(), chan.trans, chan.transcount, 'D');
+    ++chan.framesSent;
+  }
   chan.transcount = 0;
   chan.transparent = false;
   chan.transparenttimer = 0;
@@ -248,6 +267,7 @@ void PacketLink::SendUnprotoDataFrame(int PortNo, const std::string& piece) {
 }
 
 void PacketLink::Connect(int port, const std::string& callto, const std::string& via) {
+  if (activity_) activity_();
   if (Trim(via).empty()) {
     Poke('S', port, callto, "C");
   } else {
@@ -285,12 +305,16 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
   const int monitor = cfg_.Monitor;
   switch (kind) {
     case 'C':
+      if (activity_) activity_();
       client_.InsertToChannelAndCheckConDisc(port, szData + 4, size);
+      client_.FrameDone();
       return;
     case 'D': {
       const size_t dataLen = n >= kInDataOffset ? std::min<size_t>(ReadLe16(szData + 2), n - kInDataOffset) : 0;
       if (n < kInDataOffset) return;
+      if (activity_) activity_();
       client_.InsertToChannel(port, szData, static_cast<int>(dataLen + kInDataOffset));
+      client_.FrameDone();
       return;
     }
     case 'I':
@@ -309,10 +333,13 @@ void PacketLink::ReceivedData(const char* data, size_t len) {
       return;
     }
     case 'Y': {
-      if (n < 17 || pollmaxframe == 0) return;
+      if (n < 17) return;
       const int q = ReadLe16(szData + 15);
-      if (pollmaxframe < client_.ChannelCount()) client_.FrameQueueAnswer(pollmaxframe, q, true);
+      // The answer names the link: paced operations ask about their own
+      // link besides the poll, so it is not always the polled channel's.
+      const int index = ChannelOfLink(port, FieldCall(szData, n, 4));
       oktopoll = true;
+      if (index > 0) client_.FrameQueueAnswer(index, q, true);
       return;
     }
     case 'H': {

@@ -68,6 +68,9 @@ class PacketLink : public TimerClient {
 
   // Told when the engine is lost (false) and when the link is back (true).
   void SetLinkStateHook(std::function<void(bool up)> hook) { linkState_ = std::move(hook); }
+  // Told of every connection event, every station's data and every call we
+  // place: the timers that serve sessions wake up.
+  void SetActivityHook(std::function<void()> hook) { activity_ = std::move(hook); }
 
   void OnTimer(int id) override;
 
@@ -81,6 +84,8 @@ class PacketLink : public TimerClient {
 
  private:
   int Paclen(int PortNo) const;
+  // The table index of the channel on the link with `call`; 0 when none.
+  int ChannelOfLink(int port, const std::string& call);
   void Poke(char kind, int port, const std::string& to, const std::string& data);
   // Registers MyCall on the engine ports the enabled ports use.
   bool RegisterMyCall();
@@ -101,6 +106,7 @@ class PacketLink : public TimerClient {
   EngineSession session_;
   std::vector<std::string> portNotes_;
   std::function<void(bool up)> linkState_;
+  std::function<void()> activity_;
 };
 
 }  // namespace orn

@@ -1,5 +1,7 @@
 #include "ornpe/engine_server.h"
 
+#include <algorithm>
+
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <ctime>
@@ -9,7 +11,6 @@ namespace {
 
 // A client that stops reading is dropped before its backlog eats the memory.
 constexpr qint64 kMaxBacklog = 4 << 20;
-constexpr int kTickMs = 20;
 
 std::string LocalHhMmSs() {
   const std::time_t t = std::time(nullptr);
@@ -40,6 +41,10 @@ EngineServer::EngineServer(const OrnpeOptions& options, Logger log, QObject* par
   connect(&api_, &QTcpServer::newConnection, this, [this] { Accept(api_); });
   connect(&gateway_, &QTcpServer::newConnection, this, [this] { Accept(gateway_); });
   connect(&bbsGateway_, &QTcpServer::newConnection, this, [this] { Accept(bbsGateway_); });
+  // The timer runs only for the engine's next deadline (a retry, a time-out):
+  // an idle engine sleeps until a client or a station does something.
+  ticker_.setSingleShot(true);
+  ticker_.setTimerType(Qt::PreciseTimer);
   connect(&ticker_, &QTimer::timeout, this, [this] {
     Now();
     Flush();
@@ -50,7 +55,6 @@ EngineServer::EngineServer(const OrnpeOptions& options, Logger log, QObject* par
     engine_.RegisterHeld(endpoint, t.call);
     dialStations_.push_back({t, endpoint});
   }
-  ticker_.start(kTickMs);
 }
 
 EngineServer::~EngineServer() {
@@ -99,6 +103,9 @@ const char* EngineServer::Kind(const Conn& c) const {
 void EngineServer::Accept(QTcpServer& server) {
   const bool gateway = &server != &api_;
   while (QTcpSocket* s = server.nextPendingConnection()) {
+    // Small frames and lines leave as they are written, not after the
+    // peer's delayed ACK.
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const int id = engine_.Open();
     Conn& c = conns_[id];
     c.socket = s;
@@ -200,6 +207,16 @@ void EngineServer::Dropped(int id) {
 }
 
 void EngineServer::Flush() {
+  Deliver();
+  const int64_t due = engine_.NextDeadline();
+  if (due < 0) {
+    ticker_.stop();
+  } else {
+    ticker_.start(static_cast<int>(std::clamp<int64_t>(due - clock_.elapsed(), 0, 1 << 30)));
+  }
+}
+
+void EngineServer::Deliver() {
   for (;;) {
     const std::vector<EngineOutput> out = engine_.TakeOutput();
     const std::vector<HeldCall> held = engine_.TakeHeldCalls();

@@ -65,7 +65,10 @@ class EngineServer : public QObject {
   void Dropped(int id);
   void Close(int id, const std::string& why);
   void ServiceSession(int id);
+  // Hands the engine's output to its clients, then sets the timer for the
+  // engine's next deadline.
   void Flush();
+  void Deliver();
   void Now();
   const char* Kind(const Conn& c) const;
 

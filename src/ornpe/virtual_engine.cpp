@@ -589,6 +589,13 @@ void VirtualEngine::Expire(Link& link) {
   }
 }
 
+int64_t VirtualEngine::NextDeadline() const {
+  int64_t due = -1;
+  for (const auto& l : links_)
+    if (l->t1 != 0 && (due < 0 || l->t1 < due)) due = l->t1;
+  return due;
+}
+
 void VirtualEngine::Advance(int64_t nowMs) {
   // Deadlines run in their own order and at their own time, however far the
   // clock jumps.

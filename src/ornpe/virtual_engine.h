@@ -69,6 +69,9 @@ class VirtualEngine {
   void Close(int endpoint, bool hangUp);
   // Sets the time (milliseconds, any steady origin) and runs the timers due.
   void Advance(int64_t nowMs);
+  // When Advance next has something to do (the earliest retry deadline of
+  // any link), or -1 when nothing waits for time.
+  int64_t NextDeadline() const;
   // Frames for clients produced since the last call, in order.
   std::vector<EngineOutput> TakeOutput();
 

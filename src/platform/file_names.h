@@ -1,6 +1,9 @@
 // File names matched without regard to case. Sysops bring directories from
 // systems where "TEMP/3.1" and "temp/3.1" are one file; here they are not, so
 // every open goes through ResolveCase, and new files keep the spelling asked for.
+// A directory's listing is read once and kept while the directory's
+// modification time stays the one seen; the files the BBS creates and removes
+// through the functions below keep it current without reading it again.
 #pragma once
 
 #include <string>
@@ -21,6 +24,8 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 bool CreateDirIfDontExist(const std::string& root, const std::string& sub);
 // Creates an empty file unless one of that name (any case) exists.
 bool CreateFileIfDontExist(const std::string& name);
+// Removes a file (any case); false when there was none to remove.
+bool RemoveFile(const std::string& path);
 
 // Writes a whole file through a temporary name in the same directory and a
 // rename, so readers never see half of it. With `sync` the content reaches

@@ -9,7 +9,7 @@ namespace orn {
 bool TFileOperations::fileexist(const std::string& name) { return FileExists(name); }
 
 void TFileOperations::filedelete(const std::string& name) {
-  if (FileExists(name)) ::unlink(ResolveCase(name).c_str());
+  if (FileExists(name)) RemoveFile(name);
 }
 
 bool TFileOperations::filecopy(const std::string& source, const std::string& dest) {

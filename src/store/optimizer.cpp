@@ -100,7 +100,7 @@ OptimizeResult MakeOptimize(const StoreSite& site, const PurgeOptions& o, const 
       if (drop) {
         ++result.messagesDropped;
         if (dropped) dropped(m.MsgNo);
-        std::remove(ResolveCase(MsgFileName(site.mailDir, m.MsgNo)).c_str());
+        RemoveFile(MsgFileName(site.mailDir, m.MsgNo));
         return true;
       }
       MsgDBidx i;

@@ -20,6 +20,10 @@ namespace {
 
 constexpr size_t kMaxBareName = 12;
 constexpr int kSendInitTries = 3;
+// A send-init is sent again only after this long without an answer: the
+// connected link delivers it, and one sent again while the answer is on its
+// way reaches the station as a second start.
+constexpr int64_t kSendInitRetrySeconds = 10;
 // How long a cancel or the end of a transfer waits for the station's last
 // packet after its last byte, so that what it still had under way does not
 // reach the command interpreter as command lines.
@@ -387,6 +391,17 @@ bool TYappXfer::SendStep() {
   return !done_;
 }
 
+bool TYappXfer::PacketReady() const {
+  if (done_) return false;
+  switch (state) {
+    case kSendInit: return !waiting_;
+    case kSendHeader: return !hdrSent_;
+    case kSendData:
+    case kSendEof: return true;
+    default: return false;
+  }
+}
+
 void TYappXfer::Sendinit() {
   const int64_t now = host_->Now();
   if (!waiting_) {
@@ -394,12 +409,12 @@ void TYappXfer::Sendinit() {
     host_->SendPacket(std::string(kYappSendInit));
     waiting_ = true;
     ++Sendinit_Count;
-    yapptimer = now;
+    yapptimer = now + kSendInitRetrySeconds;
     return;
   }
   if (!inready()) {
-    // A try waits its second, however often the step is called meanwhile.
-    if (now <= yapptimer) return;
+    // A try waits its time, however often the step is called meanwhile.
+    if (now < yapptimer) return;
     if (Sendinit_Count >= kSendInitTries) {
       // A late answer of the station's still belongs to the transfer, not
       // to the command interpreter: wait for it as after any cancel.
@@ -409,7 +424,7 @@ void TYappXfer::Sendinit() {
     host_->SendPacket(std::string(kYappSendInit));
     ++Sendinit_Count;
     state = kSendInitAgain;
-    yapptimer = now;
+    yapptimer = now + kSendInitRetrySeconds;
     return;
   }
   switch (NextPacket()) {

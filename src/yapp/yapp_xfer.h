@@ -132,6 +132,9 @@ class TYappXfer : public TFileOperations {
   int64_t yapptimer = 0;
   // The transfer goes as YAPP-C: a checksum after each data block.
   bool checksummed() const { return checksums_; }
+  // The next send step puts a packet out without waiting for the station:
+  // it goes as soon as the link has room, not at the next second.
+  bool PacketReady() const;
 
  private:
   // Receiving.

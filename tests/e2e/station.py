@@ -110,6 +110,8 @@ class Station:
         self._q = queue.Queue()
         self._sock = socket.create_connection((host.strip("[]"), int(tcp_port)), timeout=10)
         self._sock.settimeout(None)
+        # Each frame leaves as it is written, as an engine's client sends them.
+        self._sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self._wlock = threading.Lock()
         threading.Thread(target=self._reader, daemon=True).start()
 

@@ -224,7 +224,10 @@ TEST_F(VirtualEngineTest, DataWithoutAnEstablishedLinkIsDropped) {
 TEST_F(VirtualEngineTest, ConnectToNobodyRetriesOutAfterTheRetryTime) {
   const int a = Client(), b = Client();
   Send(a, 'm');
+  EXPECT_EQ(engine_.NextDeadline(), -1);  // nothing waits for time: the host may sleep
   Send(a, 'C', "XX1AAA", "XX3CCC");
+  EXPECT_GT(engine_.NextDeadline(), 0);
+  EXPECT_LE(engine_.NextDeadline(), kRetryMs);
   // B registers a different call, and a call on the wrong port.
   ASSERT_TRUE(Register(b, "XX4DDD"));
   ASSERT_TRUE(Register(b, "XX3CCC", 1));
@@ -239,6 +242,7 @@ TEST_F(VirtualEngineTest, ConnectToNobodyRetriesOutAfterTheRetryTime) {
     EXPECT_EQ(na[i].data, " 1:Fm XX1AAA To XX3CCC <SABM P=1 >[12:34:56]\r\0"s);
   }
   ExpectFrame(na[11], 'd', "XX3CCC", "XX1AAA", "*** DISCONNECTED RETRYOUT With XX3CCC\r\0"s);
+  EXPECT_EQ(engine_.NextDeadline(), -1);
   // One jump of the clock runs every retry in turn.
   Send(a, 'C', "XX1AAA", "XX3CCC");
   At(10 * kRetryMs);

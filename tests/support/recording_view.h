@@ -36,6 +36,8 @@ class RecordingView : public MainView {
     notices.push_back(caption + ": " + text);
   }
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
+  bool HasDisplay() const override { return display; }
+  bool display = true;  // false: a BBS without a screen
 
   RecordedChannel& channel(int index) { return *channels.at(index); }
 

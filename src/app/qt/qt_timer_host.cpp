@@ -15,4 +15,14 @@ bool QtTimerHost::SetTimer(int id, int periodMs, TimerClient* client) {
 
 void QtTimerHost::KillTimer(int id) { timers_.erase(id); }
 
+void QtTimerHost::SetPeriod(int id, int periodMs, TimerClient* client) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) {
+    SetTimer(id, periodMs, client);
+    return;
+  }
+  // The timer may be the one whose tick is running: it is kept, not remade.
+  it->second->setInterval(periodMs);
+}
+
 }  // namespace orn

@@ -14,6 +14,7 @@ class QtTimerHost : public TimerHost {
  public:
   bool SetTimer(int id, int periodMs, TimerClient* client) override;
   void KillTimer(int id) override;
+  void SetPeriod(int id, int periodMs, TimerClient* client) override;
 
  private:
   std::map<int, std::unique_ptr<QTimer>> timers_;

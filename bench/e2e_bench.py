@@ -1,0 +1,471 @@
+#!/usr/bin/env python3
+"""End-to-end measurements of ornbbs on the virtual engine ornpe, for tools/bench.
+
+    e2e_bench.py BUILD_DIR WORK_DIR [--quick]
+
+Prints one line per figure: "name<TAB>value<TAB>unit<TAB>note". Wall times are
+taken on the station's side; CPU times and wake-ups come from /proc of the
+processes measured. Standard library only; the stations are tests/e2e/station.py.
+"""
+import os
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from station import Station  # noqa: E402
+
+BBS = "XX9ORN"
+PARTNER = "XX2BBB"
+SID = b"[FBB-7.00-ABFHMR$]\r"
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def row(name, value, unit, note=""):
+    print("%s\t%s\t%s\t%s" % (name, value, unit, note), flush=True)
+
+
+class Procs:
+    """The processes started, stopped in reverse order at the end."""
+
+    def __init__(self):
+        self.list = []
+
+    def start(self, args, **kw):
+        p = subprocess.Popen(args, **kw)
+        self.list.append(p)
+        return p
+
+    def stop(self, p):
+        if p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
+    def stop_all(self):
+        for p in reversed(self.list):
+            self.stop(p)
+
+
+def start_ornpe(procs, build, work):
+    out = open(os.path.join(work, "ornpe.out"), "w+")
+    p = procs.start([os.path.join(build, "ornpe"), "--listen", "127.0.0.1:0", "--gateway", "127.0.0.1:0",
+                     "--bbs", BBS, "--log", os.path.join(work, "ornpe.log")], stdout=out,
+                    stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        out.seek(0)
+        text = out.read()
+        if text.startswith("ornpe ready"):
+            api = text.split()[2].split("=", 1)[1]
+            return p, api
+        time.sleep(0.05)
+    raise SystemExit("ornpe did not start")
+
+
+def make_bbs(build, d, api, channels, more=()):
+    os.makedirs(d, exist_ok=True)
+    lines = ["[PERSONAL]", "MYCALL=" + BBS, "MYHIER=#TST.XX.EU", "[RADIO]", "PORTS=1",
+             "ENGINEPORT=" + api.rsplit(":", 1)[1], "[PORT0]", "CHANNELS=%d" % channels, "BBSONLY=0",
+             "LIMITED=0", "TIMEOUT=0", "[LOG]", "LOGOK=1", "LOGOTHER=1"] + list(more)
+    with open(os.path.join(d, "ORN.INI"), "w") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+
+
+def start_bbs(procs, build, d):
+    p = procs.start([os.path.join(build, "ornbbs"), "--headless", "--dir", d], stdout=subprocess.DEVNULL,
+                    stderr=open(os.path.join(d, "bbs.err"), "w"))
+    log = os.path.join(d, "BBS.LOG")
+    for _ in range(400):
+        if os.path.exists(log) and "UP" in open(log, errors="replace").read():
+            return p
+        time.sleep(0.05)
+    raise SystemExit("the BBS did not start: " + open(os.path.join(d, "bbs.err")).read())
+
+
+def cpu_seconds(pid):
+    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def switches(pid):
+    n = 0
+    for t in os.listdir("/proc/%d/task" % pid):
+        for line in open("/proc/%d/task/%s/status" % (pid, t)):
+            if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                n += int(line.split()[1])
+    return n
+
+
+def rss_kb(pid):
+    for line in open("/proc/%d/status" % pid):
+        if line.startswith("VmRSS"):
+            return int(line.split()[1])
+    return 0
+
+
+def session(api, call, post, results, errors):
+    """One station: login, SP, L, B; the wall time of the whole and of each answer."""
+    try:
+        with Station(api, call, timeout=60, connect_timeout=30) as s:
+            t0 = time.monotonic()
+            s.connect(BBS)
+            s.expect(">\r")
+            answers = []
+            # A new station gives its name first.
+            t = time.monotonic()
+            s.send("N Al")
+            s.expect(">\r")
+            answers.append(time.monotonic() - t)
+            t = time.monotonic()
+            s.send("SP XX1ZZZ" + post)
+            s.expect("ubject")
+            answers.append(time.monotonic() - t)
+            s.send("Hello")
+            s.send("A line of text.")
+            t = time.monotonic()
+            s.send("/EX")
+            s.expect(">\r")
+            answers.append(time.monotonic() - t)
+            t = time.monotonic()
+            s.send("L")
+            s.expect(">\r")
+            answers.append(time.monotonic() - t)
+            s.send("B")
+            s.wait_disconnect()
+            results.append((time.monotonic() - t0, answers))
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        errors.append("%s: %s" % (call, e))
+
+
+def stations(api, n, post=""):
+    results, errors, threads = [], [], []
+    t0 = time.monotonic()
+    for i in range(n):
+        call = "XX%dS%s" % (i % 10, chr(ord("A") + i // 10))
+        th = threading.Thread(target=session, args=(api, call, post, results, errors))
+        th.start()
+        threads.append(th)
+    for th in threads:
+        th.join()
+    return time.monotonic() - t0, results, errors
+
+
+def bench_sessions(procs, build, work):
+    ornpe, api = start_ornpe(procs, build, work)
+    d = os.path.join(work, "sessions")
+    make_bbs(build, d, api, 49)
+    bbs = start_bbs(procs, build, d)
+    # One station alone: how long its answers take.
+    _, results, errors = stations(api, 1)
+    if errors:
+        row("answer latency", "failed", "", errors[0])
+    else:
+        worst = max(results[0][1])
+        row("answer to a command (1 station, empty queue)", "%.0f" % (worst * 1000), "ms",
+            "slowest of N, SP, /EX, L; goal < 100")
+    cpu0 = cpu_seconds(bbs.pid)
+    wall, results, errors = stations(api, 49)
+    cpu = cpu_seconds(bbs.pid) - cpu0
+    note = "goal < 5 s" + ("; %d failed: %s" % (len(errors), errors[0]) if errors else "")
+    row("49 stations in parallel: login, SP, L, B", "%.2f" % wall, "s", note)
+    if results:
+        row("  slowest station of the 49", "%.2f" % max(r[0] for r in results), "s", "")
+    row("  BBS CPU for the 49 sessions", "%.0f" % (cpu * 1000), "ms", "")
+
+    # Idle with 49 channels: wake-ups, CPU and memory of both processes.
+    time.sleep(2)
+    s0 = {p.pid: (switches(p.pid), cpu_seconds(p.pid)) for p in (bbs, ornpe)}
+    span = 20
+    time.sleep(span)
+    for name, p in (("ornbbs --headless", bbs), ("ornpe", ornpe)):
+        w = (switches(p.pid) - s0[p.pid][0]) / span
+        c = (cpu_seconds(p.pid) - s0[p.pid][1]) / span * 100
+        row("idle, 49 channels: %s wake-ups" % name, "%.2f" % w, "/s", "goal < 2; context switches")
+        row("idle, 49 channels: %s CPU" % name, "%.3f" % c, "%", "")
+        row("idle, 49 channels: %s RSS" % name, "%.1f" % (rss_kb(p.pid) / 1024), "MB", "")
+    procs.stop(bbs)
+    procs.stop(ornpe)
+
+
+def store_cost(procs, build, work, messages, count):
+    """CPU of the BBS per message stored by a station, on a store of `messages`."""
+    ornpe, api = start_ornpe(procs, build, work)
+    d = os.path.join(work, "store%d" % messages)
+    subprocess.run([os.path.join(build, "genstore"), d, "--messages", str(messages), "--texts"], check=True,
+                   stdout=subprocess.DEVNULL)
+    make_bbs(build, d, api, 2)
+    bbs = start_bbs(procs, build, d)
+    with Station(api, "XX1AAA", timeout=60, connect_timeout=30) as s:
+        s.connect(BBS)
+        s.expect(">\r")
+        s.send("N Al")
+        s.expect(">\r")
+        cpu0 = cpu_seconds(bbs.pid)
+        for i in range(count):
+            s.send("SP XX1ZZZ")
+            s.expect("ubject")
+            s.send("Message %d" % i)
+            s.send("Some text.")
+            s.send("/EX")
+            s.expect(">\r")
+        cpu = cpu_seconds(bbs.pid) - cpu0
+        s.send("B")
+        s.wait_disconnect()
+    procs.stop(bbs)
+    procs.stop(ornpe)
+    return cpu / count
+
+
+def fwd_messages(build, work, n):
+    """Compressed blocks for n messages of about 2 KB, as a partner sends them."""
+    msgs = []
+    body = "".join("Line %02d of a forwarded message, long enough to be a line of text.\r\n" % i
+                   for i in range(28))
+    for i in range(n):
+        text = ("R:261209/0800Z @:%s.#X.Y [Town] #:%d\r\n\r\nFrom: XX1AAA\r\nTo: XX3CCC\r\n\r\n" % (PARTNER, i)
+                + body).encode()
+        src, dst = os.path.join(work, "m.txt"), os.path.join(work, "m.lzh")
+        open(src, "wb").write(text)
+        subprocess.run([os.path.join(build, "lzhuf"), "e", src, dst], check=True)
+        code = open(dst, "rb").read()
+        title = b"Message %d" % i
+        packets = b"\x01" + bytes([len(title) + 8]) + title + b"\0" * 6 + b"0\0"
+        for at in range(0, len(code), 250):
+            part = code[at:at + 250]
+            packets += b"\x02" + bytes([len(part) & 0xFF]) + part
+        packets += b"\x04" + bytes([(256 - sum(code) % 256) % 256])
+        line = b"FB P XX1AAA %s XX3CCC %d_XX1AAA %d\r" % (BBS.encode(), i + 1, len(text))
+        msgs.append((line, packets, len(text)))
+    return msgs
+
+
+def read_bytes(s, n, timeout=60):
+    while len(s.rx) < n:
+        f = s.wait_for("Dd", s._link_frame, timeout)
+        if f is None or f.kind == "d":
+            raise RuntimeError("link ended or silent while %d bytes were awaited" % n)
+        s.rx += f.data
+    out, s.rx = s.rx[:n], s.rx[n:]
+    return out
+
+
+def receive_message(s):
+    """One compressed message from the BBS: header, data packets, end; its data bytes."""
+    got = 0
+    kind = read_bytes(s, 1)[0]
+    if kind != 1:
+        raise RuntimeError("no header packet: %r" % kind)
+    read_bytes(s, read_bytes(s, 1)[0])
+    while True:
+        kind = read_bytes(s, 1)[0]
+        if kind == 4:
+            read_bytes(s, 1)
+            return got
+        if kind != 2:
+            raise RuntimeError("unexpected packet %r" % kind)
+        n = read_bytes(s, 1)[0] or 256
+        read_bytes(s, n)
+        got += n
+
+
+def bench_forwarding(procs, build, work, count):
+    ornpe, api = start_ornpe(procs, build, work)
+    d = os.path.join(work, "fwd")
+    make_bbs(build, d, api, 2)
+    subprocess.run([os.path.join(build, "test_partner"), d, PARTNER, "@" + PARTNER, "", ""], check=True)
+    msgs = fwd_messages(build, work, count)
+    bbs = start_bbs(procs, build, d)
+
+    # The partner sends: blocks of five proposals, the BBS answers and takes them.
+    wall, _, text = partner_in(api, msgs, timeout=60)
+    row("forwarding in: %d x 2 KB, partner to ornbbs on ornpe" % count, "%.0f" % (text / wall), "B/s",
+        "text bytes; %.1f s; goal >= 7090" % wall)
+
+    # The BBS sends: a station's messages for the partner, queued by the routing.
+    with Station(api, "XX1AAA", timeout=60, connect_timeout=30) as s:
+        s.connect(BBS)
+        s.expect(">\r")
+        s.send("N Al")
+        s.expect(">\r")
+        body = "".join("Line %02d of a forwarded message, long enough to be a line of text.\r" % i
+                       for i in range(28))
+        for i in range(count):
+            s.send("SP XX1ZZZ @ " + PARTNER)
+            s.expect("ubject")
+            s.send("Out %d" % i)
+            s.send(body + "/EX")
+            s.expect(">\r")
+        s.send("B")
+        s.wait_disconnect()
+    sent = 0
+    with Station(api, PARTNER, timeout=60, connect_timeout=30) as s:
+        s.connect(BBS)
+        s.expect(">\r")
+        t0 = time.monotonic()
+        s.send(SID + b"FF\r", end=b"")
+        while True:
+            turn = s.expect("\r")
+            if turn.startswith(b"FQ"):
+                break
+            if not turn.startswith((b"FA", b"FB")):
+                continue
+            n = 1
+            while True:
+                line = s.expect("\r")
+                if line.startswith(b"F>"):
+                    break
+                n += 1
+            s.send("FS " + "+" * n)
+            for _ in range(n):
+                sent += receive_message(s)
+            s.send("FF")
+        wall = time.monotonic() - t0
+        s.wait_disconnect()
+    row("forwarding out: %d x 2 KB, ornbbs to partner on ornpe" % count, "%.0f" % (count * len(body) / wall),
+        "B/s", "text bytes (%d compressed); %.1f s; goal >= 7090" % (sent, wall))
+    procs.stop(bbs)
+    procs.stop(ornpe)
+
+
+def partner_in(api, msgs, call=PARTNER, timeout=120):
+    """The partner sends `msgs` to the BBS in blocks of five; (seconds, bytes it sent, text bytes)."""
+    text = sent = 0
+    with Station(api, call, timeout=timeout, connect_timeout=120) as s:
+        s.connect(BBS)
+        s.expect(">\r")
+        s.send(SID, end=b"")
+        t0 = time.monotonic()
+        for at in range(0, len(msgs), 5):
+            block = b"".join(m[0] for m in msgs[at:at + 5])
+            block += b"F> %02X\r" % ((256 - sum(block) % 256) % 256)
+            s.send(block, end=b"")
+            s.expect("FS " + "+" * len(msgs[at:at + 5]) + "\r")
+            data = b"".join(m[1] for m in msgs[at:at + 5])
+            s.send(data, end=b"")
+            sent += len(block) + len(data)
+            text += sum(m[2] for m in msgs[at:at + 5])
+            s.expect("FF\r")
+        wall = time.monotonic() - t0
+        s.send("FQ")
+        s.wait_disconnect()
+    return wall, sent, text
+
+
+def plain_send(api, call, to, n):
+    """A plain connected transfer of n bytes, until the last is acknowledged; seconds."""
+    with Station(api, call, timeout=600, connect_timeout=120) as s:
+        s.connect(to)
+        t0 = time.monotonic()
+        chunk = bytes(range(32, 127)) * 3
+        left = n
+        while left > 0:
+            part = chunk[:min(left, len(chunk))]
+            s.send(part, end=b"")
+            left -= len(part)
+        while s.outstanding() != 0:
+            time.sleep(0.05)
+        wall = time.monotonic() - t0
+        s.send_frame("d", s.call, s.remote)
+        s.wait_disconnect()
+    return wall
+
+
+def bench_direwolf(procs, build, work, modem, count):
+    """Forwarding in over two Direwolf engines against a plain transfer of the same bytes."""
+    lab = os.path.join(HERE, "..", "tests", "e2e", "direwolf", "airlab.py")
+    state = os.path.join(work, "lab" + modem)
+    with socket_free() as port:
+        pass
+    r = subprocess.run([sys.executable, "-B", lab, "start", "--state", state, "--port-a", str(port), "--modem", modem,
+                        "--call-a", "XX8AAA", "--call-b", "XX8BBB"], capture_output=True, text=True)
+    name = "forwarding in through the Direwolf lab at %s baud" % modem
+    if r.returncode == 77:
+        row(name, "not run", "", "the lab needs root and network namespaces")
+        return
+    if r.returncode != 0:
+        row(name, "not run", "", "the lab did not start: " + (r.stdout + r.stderr).strip().splitlines()[-1:][0])
+        return
+    netns = os.path.join(state, "b.netns")
+    try:
+        d = os.path.join(work, "dw" + modem)
+        make_bbs(build, d, "127.0.0.1:%d" % port, 2)
+        subprocess.run([os.path.join(build, "test_partner"), d, PARTNER, "@" + PARTNER, "", ""], check=True)
+        msgs = fwd_messages(build, work, count)
+        import pickle
+        mfile = os.path.join(work, "dwmsgs%s.pickle" % modem)
+        pickle.dump(msgs, open(mfile, "wb"))
+        bbs = start_bbs(procs, build, d)
+        out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
+                              "--partner-in", "127.0.0.1:8000", mfile], capture_output=True, text=True, timeout=900)
+        procs.stop(bbs)
+        if out.returncode != 0:
+            row(name, "failed", "", out.stderr.strip().splitlines()[-1] if out.stderr.strip() else "partner failed")
+            return
+        wall, sent, text = (float(x) for x in out.stdout.split())
+        # The same bytes as a plain connected transfer on the same channel.
+        with Station("127.0.0.1:%d" % port, "XX4DDD", timeout=600, connect_timeout=120) as rx:
+            rx.register()
+            out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
+                                  "--plain-send", "127.0.0.1:8000", "XX3CCC", "XX4DDD", str(int(sent))],
+                                 capture_output=True, text=True, timeout=900)
+        if out.returncode != 0:
+            row(name, "%.0f" % (sent / wall), "B/s", "plain transfer failed: " + out.stderr.strip()[-200:])
+            return
+        plain = float(out.stdout.split()[0])
+        row(name, "%.0f" % (sent / wall), "B/s",
+            "%d msgs, %.0f B/s of text; plain transfer %.0f B/s; ratio %.2f (goal >= 0.80 at 9600)"
+            % (count, text / wall, sent / plain, plain / wall))
+    finally:
+        subprocess.run([sys.executable, "-B", lab, "stop", "--state", state], capture_output=True)
+
+
+class socket_free:
+    """A free TCP port on the loopback."""
+
+    def __enter__(self):
+        import socket
+        self.s = socket.socket()
+        self.s.bind(("127.0.0.1", 0))
+        port = self.s.getsockname()[1]
+        self.s.close()
+        return port
+
+    def __exit__(self, *exc):
+        return False
+
+
+def main():
+    if sys.argv[1] == "--partner-in":
+        import pickle
+        wall, sent, text = partner_in(sys.argv[2], pickle.load(open(sys.argv[3], "rb")))
+        print(wall, sent, text)
+        return
+    if sys.argv[1] == "--plain-send":
+        print(plain_send(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
+        return
+    build, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    quick = "--quick" in sys.argv
+    os.makedirs(work, exist_ok=True)
+    procs = Procs()
+    try:
+        bench_sessions(procs, build, work)
+        bench_forwarding(procs, build, work, 50 if quick else 200)
+        small = store_cost(procs, build, work, 100, 100)
+        big = store_cost(procs, build, work, 10000 if quick else 100000, 100)
+        row("storing a message, 100-message store", "%.2f" % (small * 1000), "ms CPU", "")
+        row("storing a message, %s-message store" % ("10 000" if quick else "100 000"), "%.2f" % (big * 1000),
+            "ms CPU", "ratio %.2f; goal <= 2" % (big / small if small else 0))
+        if "--direwolf" in sys.argv:
+            for modem, count in (("9600", 10 if quick else 40), ("1200", 5 if quick else 10)):
+                bench_direwolf(procs, build, work, modem, count)
+    finally:
+        procs.stop_all()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/headless_view.h"
+
+namespace orn {
+namespace {
+
+// What a channel window of the headless BBS writes for the pieces shown.
+std::string Shown(const std::vector<std::string>& pieces) {
+  std::FILE* out = std::tmpfile();
+  {
+    HeadlessView view(stderr, out);
+    std::unique_ptr<ChannelView> ch = view.CreateChannelView(1);
+    ch->SetCaption("PC(1-1)");
+    for (const std::string& p : pieces) ch->AppendText(p, TextKind::ChannelInput);
+  }
+  std::rewind(out);
+  std::string text;
+  for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+  std::fclose(out);
+  return text;
+}
+
+TEST(HeadlessViewTest, BinaryFramesShowAsOneLineWithTheirSize) {
+  const std::string block = std::string("\x02\x05") + "\x1B\xC3\xA9\x01z";
+  EXPECT_EQ(Shown({"FS +\n", "half a line ", block, "rest\n"}),
+            "[1 PC(1-1)] FS +\n[1 PC(1-1)] half a line \n[1 PC(1-1)] <binary data, 7 bytes>\n[1 PC(1-1)] rest\n");
+  // A plain message's text with its Ctrl-Z end is text.
+  EXPECT_EQ(Shown({"Hello\tthere\x1A\n"}), "[1 PC(1-1)] Hello\tthere\x1A\n");
+}
+
+}  // namespace
+}  // namespace orn
