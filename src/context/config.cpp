@@ -122,7 +122,9 @@ int ReadSpecifiedPortFromIni(const IniFile& ini, Config& c, int port, std::strin
   a.limitedaccess = num("LIMITED", 1);
   a.timeout = static_cast<unsigned long>(num("TIMEOUT", 10));
   a.unprotofwd = num("UNPROTOFWD", 0);
-  a.portno = port;
+  // The engine's number of the port: Direwolf's channels need not follow
+  // the order of the BBS's ports.
+  a.portno = num("PORTNUM", port);
   return a.maxchannels;
 }
 
@@ -131,7 +133,7 @@ bool WriteSpecifiedPortInfoToIni(IniFile& ini, const Config& c, int port) {
   const Auxes& a = c.Ports[port];
   bool ok = true;
   ok &= ini.WriteInt(S, "CHANNELS", a.maxchannels);
-  ok &= ini.WriteInt(S, "PORTNUM", port);
+  ok &= ini.WriteInt(S, "PORTNUM", a.portno);
   ok &= ini.WriteInt(S, "MAILBEACON", a.mailbeacon);
   ok &= ini.WriteInt(S, "BTIMEOUT", a.beaconevery);
   ok &= ini.WriteInt(S, "BEACONOK", a.beaconeveryok);
@@ -240,9 +242,10 @@ bool SaveFonts(IniFile& ini, const Config& c) {
   ok &= ini.WriteInt(S, "BOLD", f.bold);
   ok &= ini.WriteString(S, "NAME", f.name);
   ok &= ini.WriteInt(S, "SET", 0);
-  for (const char* key : {"UNDERLINE", "STRIKEOUT", "ITALIC", "FAMILY", "OUTPRECISION", "CLIPPRECISION",
-                          "QUALITY"})
-    ok &= ini.WriteInt(S, key, 0);
+  ok &= ini.WriteInt(S, "UNDERLINE", f.underline);
+  ok &= ini.WriteInt(S, "STRIKEOUT", f.strikeout);
+  ok &= ini.WriteInt(S, "ITALIC", f.italic);
+  for (const char* key : {"FAMILY", "OUTPRECISION", "CLIPPRECISION", "QUALITY"}) ok &= ini.WriteInt(S, key, 0);
   return ok;
 }
 
