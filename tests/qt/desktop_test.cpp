@@ -366,7 +366,8 @@ TEST_F(DesktopTest, TheRepairShowsAGaugeUntilTheFilesAreBack) {
   QProgressDialog* gauge = commands_->repairGauge();
   ASSERT_NE(gauge, nullptr);
   EXPECT_TRUE(gauge->isVisible());
-  Shot(window_.get(), "repair_gauge");
+  QApplication::processEvents();
+  Shot(gauge, "repair_gauge");
   QElapsedTimer waited;
   waited.start();
   while (gauge->isVisible() && waited.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
