@@ -22,6 +22,10 @@
 #include "desktop/icons.h"
 #include "desktop/system_sound.h"
 
+// The manual is compiled into the static library, whose resources the
+// linker would otherwise leave out of the program.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
 namespace orn {
 namespace {
 
@@ -254,6 +258,7 @@ void MainWindow::ShowManual() {
   auto* browser = new QTextBrowser(dialog);
   browser->setObjectName("manual");
   browser->setOpenExternalLinks(true);
+  InitResources();
   QFile file(":/docs/manual.md");
   if (file.open(QIODevice::ReadOnly)) {
     browser->setMarkdown(QString::fromUtf8(file.readAll()));

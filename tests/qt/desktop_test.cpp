@@ -21,6 +21,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <cstdlib>
@@ -407,6 +408,9 @@ TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {
   for (QWidget* top : QApplication::topLevelWidgets())
     if (top->isVisible() && top->windowTitle() == "ORNBBS Help") help = top;
   ASSERT_NE(help, nullptr);
+  auto* manual = help->findChild<QTextBrowser*>("manual");
+  ASSERT_NE(manual, nullptr);
+  EXPECT_TRUE(manual->toPlainText().startsWith("ORNBBS: the sysop's manual")) << manual->toPlainText().left(80).toStdString();
   Shot(help, "help_contents");
   help->close();
 
