@@ -101,9 +101,20 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
     if (msgs_ && msgs_->isVisible()) msgs_->ShowAllM();
   };
   ApplyLook();
+  // The monthly repair starts from the info tick: its gauge shows all the same.
+  scheduled_ = new QTimer(&window_);
+  scheduled_->setInterval(1000);
+  QObject::connect(scheduled_, &QTimer::timeout, &window_, [this] {
+    if (bbs_.optimizer() && bbs_.optimizer()->iact && (!gauge_ || !gauge_->isVisible())) WatchRepair();
+  });
+  scheduled_->start();
 }
 
 DesktopCommands::~DesktopCommands() {
+  // What calls back into this object goes with it.
+  delete scheduled_;
+  delete gauge_;
+  delete monitorConfig_.data();
   // The BBS may still refresh the lists while it shuts down.
   window_.onUsersChanged = nullptr;
   window_.onMsgsChanged = nullptr;

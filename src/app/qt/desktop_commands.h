@@ -52,6 +52,7 @@ class DesktopCommands {
   QPointer<QDialog> monitorConfig_;
   QProgressDialog* gauge_ = nullptr;
   QTimer* repairWatch_ = nullptr;
+  QTimer* scheduled_ = nullptr;
 };
 
 }  // namespace orn
