@@ -119,9 +119,20 @@ TEST_F(ConnectionEventsTest, OurOwnConnectBecomesASessionWhenAnswered) {
   EXPECT_FALSE(Ch(1).heconnected);
   EXPECT_EQ(view_.channel(1).caption, "XX5DST on PC(1-1)");
 
-  // The connect button asks only in terminal mode on an idle channel.
+  // The connect button asks only on an idle channel.
   EXPECT_FALSE(Ch(1).CanConnect());
-  EXPECT_FALSE(Ch(3).CanConnect());
+  EXPECT_TRUE(Ch(3).CanConnect());
+}
+
+TEST_F(ConnectionEventsTest, AConnectWithoutTerminalModeTurnsItOnAndAFailureClearsTheAction) {
+  ASSERT_FALSE(Ch(1).terminal);
+  Ch(1).ConnectTo("xx5dst");
+  ASSERT_EQ(engine_.Take("Cv").size(), 1u);
+  EXPECT_TRUE(Ch(1).terminal);
+  EXPECT_EQ(view_.channel(1).labels["Action:"], "Connecting XX5DST");
+  engine_.Event(0, "*** DISCONNECTED RETRYOUT With XX5DST\r");
+  EXPECT_STREQ(Ch(1).UserCall, "NULL");
+  EXPECT_EQ(view_.channel(1).labels["Action:"], "");
 }
 
 TEST_F(ConnectionEventsTest, ConnectingToAStationAlreadyOnThePortIsRefused) {

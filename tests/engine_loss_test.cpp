@@ -25,7 +25,7 @@ TEST_F(EngineLossTest, EverySessionEndsAndTheBbsGoesIdle) {
   EXPECT_EQ(view_.status, "Idle Mode! No Server Connection !");
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0],
-            "XX9ORN  Windows 95 MailBox: Disconnected From Packet Engine.\n Program Enters Idle Mode !");
+            "XX9ORN-1  ORNBBS MailBox: Disconnected From Packet Engine.\n Program Enters Idle Mode !");
   // Without RECONNECT nothing tries again.
   EXPECT_EQ(timers_.timers.count(kReconnectTimerId), 0u);
   EXPECT_EQ(engine_.opens, 1);

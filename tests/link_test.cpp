@@ -86,9 +86,9 @@ TEST_F(LinkTest, EachFailedSetUpStepLeavesTheBbsIdle) {
     int refused;
     const char* box;
   } cases[] = {
-      {false, true, -1, "Can't start Monitor Conversation."},
-      {true, false, -1, "Can't Register Application."},
-      {true, true, 0, "Can't Register MyCall."},
+      {false, true, -1, "No packet engine answers at 127.0.0.1:8000 "},
+      {true, false, -1, "does not answer as a packet engine."},
+      {true, true, 0, "refused to register XX9ORN-1."},
   };
   for (const Case& c : cases) {
     bbs_.reset();

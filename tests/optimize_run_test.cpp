@@ -44,7 +44,7 @@ TEST_F(OptimizeRunTest, TheScheduledRunComesOnceAtItsMinuteWithTheStationsLetGo)
   ASSERT_NE(Ch(1).tdb, nullptr);
   EXPECT_EQ(bbs_->store()->counters.totalmsg, 1);
   EXPECT_EQ(Record(1).MsgNo, 1002);
-  EXPECT_EQ(view_.status, "DataBase repair done");
+  EXPECT_EQ(view_.status, "Database repair done");
 
   // The same minute does not start a second run; stations are welcome again.
   InfoTick();

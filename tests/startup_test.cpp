@@ -49,8 +49,9 @@ TEST_F(StartupTest, FreshDirectoryStartsIdleWithOnePortOfOneChannel) {
   // No engine answers: one message, and the BBS stays up in idle mode.
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0],
-            "XX9ORN  Windows 95 MailBox: Can't start Monitor Conversation.\nTry Running First Packet Engine "
-            "(PEXPE.EXE).\nProgram Enters Idle Mode !");
+            "NOCALL  ORNBBS MailBox: No packet engine answers at 127.0.0.1:8000 (RADIO ENGINEHOST and ENGINEPORT "
+            "in ORN.INI).\nStart Direwolf or ornpe there, with its packet-engine TCP API on that port.\nProgram "
+            "Enters Idle Mode !");
 
   ASSERT_EQ(bbs->client().numberchildren, 2);
   EXPECT_EQ(view_.channel(0).caption, "<Monitor>");

@@ -120,6 +120,18 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
   return MsgEditResult::kStored;
 }
 
+MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited, const std::string& text) {
+  if (!Filled(edited.ToStation) || !Filled(edited.FromStation) || !Filled(edited.Bid))
+    return MsgEditResult::kFillAllFields;
+  if (!ctx.store || !Find(db, edited.MsgNo)) return MsgEditResult::kNotFound;
+  // The text first: a record must never claim a size its file does not have.
+  const long size = WriteMsgText(ctx.store->site().mailDir, edited.MsgNo, text);
+  if (size < 0) return MsgEditResult::kNotStored;
+  MsgDB m = edited;
+  m.Size = static_cast<int32_t>(size);
+  return UpdateMsg(ctx, db, m);
+}
+
 MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text,
                           const std::string& bidCall) {
   if (!ctx.store || !ctx.clock) return MsgEditResult::kNotStored;

@@ -58,6 +58,9 @@ enum class MsgEditResult { kStored, kFillAllFields, kKnownBid, kNotFound, kNotSt
 // position stay); a change of status updates the mail-beacon list and the
 // counters.
 MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited);
+// The same with the message's whole text (LF line ends) written anew; the
+// record's size follows the text. Nothing is written when a field is missing.
+MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited, const std::string& text);
 // A new message from the sysop (addressee, sender and BID filled in):
 // numbered, dated, its text file written with the routing header and the
 // From/To lines, then its records. `text` holds

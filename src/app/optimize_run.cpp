@@ -67,17 +67,21 @@ void OptimizeRun::StartOptimize(bool manual) {
   const StoreSite site = store_.site();
   const std::string today = GetDate(client_.clock(), 0);
   done_ = false;
+  stage = 0;
   dropped_.clear();
-  client_.SetStatus("DataBase repair in progress...");
+  client_.SetStatus("Database repair in progress...");
   try {
     worker_ = std::thread([this, site, options, today] {
-      result_ = MakeOptimize(site, options, today, [this](long n) { dropped_.push_back(n); });
+      result_ = MakeOptimize(
+          site, options, today, [this](long n) { dropped_.push_back(n); },
+          [this](const std::string& what) { stage = what.find("User") != std::string::npos ? 2 : 1; });
+      stage = 3;
       done_ = true;
     });
   } catch (const std::system_error&) {
     TakeUpFiles();
     repcheck = iact = false;
-    client_.SetStatus("DataBase repair could not start");
+    client_.SetStatus("Database repair could not start");
   }
 }
 
@@ -126,7 +130,7 @@ void OptimizeRun::Finish() {
     for (long n : dropped_) RemFwd(n);
   client_.mainView().RefreshUserList(0);
   client_.mainView().RefreshMsgList(0);
-  client_.SetStatus(result_.ok ? "DataBase repair done" : "DataBase repair failed: " + result_.error);
+  client_.SetStatus(result_.ok ? "Database repair done" : "Database repair failed: " + result_.error);
 }
 
 }  // namespace orn

@@ -36,6 +36,9 @@ class OptimizeRun {
   bool iact = false;     // a run is in progress
   bool repcheck = false;  // a run is being prepared or in progress
   bool nokat = false;    // the sysop started it
+  // How far the worker is, for the sysop's gauge: 0 not started, 1 the
+  // messages, 2 the users, 3 done.
+  std::atomic<int> stage{0};
   // Seams of forwarding: a dropped message leaves the partners' queues; the
   // partners are read again after a run.
   std::function<void(long number)> RemFwd;

@@ -71,6 +71,7 @@ void TChannel::ResetChannel() {
   std::strcpy(UserCall, "NULL");
   UserCallOnly[0] = '\0';
   view_->SetLabel("Name:", "Unkn");
+  view_->SetLabel("Action:", "");
   char caption[64];
   std::snprintf(caption, sizeof caption, "PC(%d-%d) - Idle", TncPortNumber + 1, ChannelNumber);
   view_->SetCaption(caption);
@@ -207,7 +208,7 @@ void TChannel::DisconnectButton() {
   client_.link().DisConnect(TncPortNumber, UserCall);
 }
 
-bool TChannel::CanConnect() const { return !IsMonitor() && terminal && std::strcmp(UserCall, "NULL") == 0; }
+bool TChannel::CanConnect() const { return !IsMonitor() && std::strcmp(UserCall, "NULL") == 0; }
 
 void TChannel::ConnectTo(const std::string& answer) {
   if (!CanConnect()) return;
@@ -223,6 +224,9 @@ void TChannel::ConnectTo(const std::string& answer) {
     ResetChannel();
     return;
   }
+  // The sysop's own connect makes the channel a terminal: what the station
+  // says is for the sysop, not for the command interpreter.
+  terminal = true;
   CopyField(UserCall, dest);
   view_->SetLabel("Action:", std::string("Connecting ") + UserCall);
   connectpend = true;

@@ -6,7 +6,6 @@
 
 namespace orn {
 
-const char* const kCoreCaption = "XX9ORN  Windows 95 MailBox";
 
 MDIClient::MDIClient(Config& cfg, ActivityLog& log, const Clock& clock, CodePages& cp, MainView& view,
                      EngineTransport& transport, TimerHost& timers)
@@ -47,8 +46,10 @@ void MDIClient::SetStatus(const std::string& text) {
   view_.SetStatusText(BbsStrStatus);
 }
 
+std::string MDIClient::CoreCaption() const { return cfg_.MyCall + "  ORNBBS MailBox"; }
+
 void MDIClient::Message(const std::string& text, Icon icon, const std::string& caption) {
-  view_.MessageBox(caption.empty() ? kCoreCaption : caption, text, icon);
+  view_.MessageBox(caption.empty() ? CoreCaption() : caption, text, icon);
 }
 
 void MDIClient::LanguageFault(const std::string& file, bool empty, const std::string& call) {

@@ -72,8 +72,10 @@ class MDIClient : public LinkClient {
   // file once per run (message box and activity log), not at every login.
   void LanguageFault(const std::string& file, bool empty, const std::string& call);
 
-  // The core's message box: caption "XX9ORN  Windows 95 MailBox" unless given.
+  // The core's message box: caption CoreCaption() unless given.
   void Message(const std::string& text, Icon icon, const std::string& caption = {}) override;
+  // The BBS's own call and the program, e.g. "XX9ORN-1  ORNBBS MailBox".
+  std::string CoreCaption() const;
 
   Store* store = nullptr;  // the BBS's store, once start-up has made it
   // Forwarding's decision for an unread message just stored: the mail
@@ -99,7 +101,5 @@ class MDIClient : public LinkClient {
   std::unique_ptr<PacketLink> link_;
   std::set<std::string> languageFaults_;
 };
-
-extern const char* const kCoreCaption;
 
 }  // namespace orn

@@ -248,9 +248,10 @@ bool SaveFonts(IniFile& ini, const Config& c) {
   ok &= ini.WriteInt(S, "BOLD", f.bold);
   ok &= ini.WriteString(S, "NAME", f.name);
   ok &= ini.WriteInt(S, "SET", 0);
-  for (const char* key : {"UNDERLINE", "STRIKEOUT", "ITALIC", "FAMILY", "OUTPRECISION", "CLIPPRECISION",
-                          "QUALITY"})
-    ok &= ini.WriteInt(S, key, 0);
+  ok &= ini.WriteInt(S, "UNDERLINE", f.underline);
+  ok &= ini.WriteInt(S, "STRIKEOUT", f.strikeout);
+  ok &= ini.WriteInt(S, "ITALIC", f.italic);
+  for (const char* key : {"FAMILY", "OUTPRECISION", "CLIPPRECISION", "QUALITY"}) ok &= ini.WriteInt(S, key, 0);
   return ok;
 }
 

@@ -1,20 +1,32 @@
 #include "desktop/channel_window.h"
 
+#include <QDialogButtonBox>
 #include <QFontDatabase>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLocale>
 #include <QMdiSubWindow>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 namespace orn {
+namespace {
+
+// Text in the receive pane carries its kind, so that a change of colours
+// reaches what is already shown.
+constexpr int kKindProperty = QTextFormat::UserProperty + 1;
+
+}  // namespace
 
 ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
+  look_.font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   input_ = new QTextEdit(this);
   input_->setReadOnly(true);
-  input_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  input_->setFont(look_.font);
   input_->setLineWrapMode(QTextEdit::WidgetWidth);
   layout->addWidget(input_, 1);
   if (monitor) return;
@@ -30,7 +42,7 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   layout->addLayout(labels);
 
   output_ = new QLineEdit(this);
-  output_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  output_->setFont(look_.font);
   layout->addWidget(output_);
   connect(output_, &QLineEdit::returnPressed, this, [this] {
     if (controls_) controls_->TypedLine(output_->text().toStdString());
@@ -39,9 +51,12 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
 
   auto* buttons = new QHBoxLayout;
   auto* terminal = terminal_ = new QPushButton("Terminal", this);
-  auto* connectBtn = new QPushButton("Connect", this);
+  auto* connectBtn = connect_ = new QPushButton("Connect", this);
   auto* disconnect = new QPushButton("Disconnect", this);
   terminal->setCheckable(true);
+  terminal->setToolTip("Talk to the station yourself, or give it back to the BBS");
+  connectBtn->setToolTip("Connect this channel to a station");
+  disconnect->setToolTip("Disconnect the station");
   buttons->addWidget(terminal);
   buttons->addWidget(connectBtn);
   buttons->addWidget(disconnect);
@@ -61,7 +76,10 @@ void ChannelWindow::AskForCall() {
   bool ok = false;
   const QString answer = QInputDialog::getText(this, "Connect", "Enter Call: (Separate calls by commas to use digis)",
                                                QLineEdit::Normal, QString(), &ok);
-  if (ok && controls_) controls_->ConnectTo(answer.toStdString());
+  if (!ok || !controls_ || answer.trimmed().isEmpty()) return;
+  controls_->ConnectTo(answer.toStdString());
+  // The channel talks to the sysop from now on, as in terminal mode.
+  if (terminal_) terminal_->setChecked(true);
 }
 
 void ChannelWindow::SetCaption(const std::string& caption) {
@@ -70,13 +88,48 @@ void ChannelWindow::SetCaption(const std::string& caption) {
   if (sub_) sub_->setWindowTitle(title);
 }
 
+QColor ChannelWindow::ColourOf(TextKind kind) const {
+  switch (kind) {
+    case TextKind::MonitorHeader: return look_.monitorHeader;
+    case TextKind::MonitorInfo: return look_.monitorInfo;
+    case TextKind::ChannelInput: return look_.channelInput;
+  }
+  return {};
+}
+
 void ChannelWindow::AppendText(const std::string& text, TextKind kind) {
   QTextCursor cursor(input_->document());
   cursor.movePosition(QTextCursor::End);
   QTextCharFormat format;
   if (kind == TextKind::MonitorHeader) format.setFontWeight(QFont::Bold);
+  const QColor colour = ColourOf(kind);
+  if (colour.isValid()) format.setForeground(colour);
+  format.setProperty(kKindProperty, static_cast<int>(kind));
   cursor.insertText(QString::fromStdString(text), format);
   input_->verticalScrollBar()->setValue(input_->verticalScrollBar()->maximum());
+}
+
+void ChannelWindow::SetLook(const WindowLook& look) {
+  look_ = look;
+  input_->setFont(look.font);
+  input_->document()->setDefaultFont(look.font);
+  if (output_) output_->setFont(look.font);
+  // Each run of text of one kind takes its new colour.
+  QTextCursor cursor(input_->document());
+  for (QTextBlock block = input_->document()->begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      if (!fragment.isValid() || !fragment.charFormat().hasProperty(kKindProperty)) continue;
+      const QColor colour = ColourOf(static_cast<TextKind>(fragment.charFormat().intProperty(kKindProperty)));
+      if (!colour.isValid()) continue;
+      cursor.setPosition(fragment.position());
+      cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+      QTextCharFormat change;
+      change.setForeground(colour);
+      change.setFont(look.font, QTextCharFormat::FontPropertiesSpecifiedOnly);
+      cursor.mergeCharFormat(change);
+    }
+  }
 }
 
 void ChannelWindow::ClearText() { input_->clear(); }
@@ -88,6 +141,8 @@ void ChannelWindow::SetLabel(const std::string& label, const std::string& value)
     nameValue_->setText(v);
   } else if (label == "Queue:") {
     queueValue_->setText(v);
+  } else if (v.isEmpty()) {
+    action_->clear();
   } else {
     action_->setText(QString::fromStdString(label) + " " + v);
   }
@@ -95,6 +150,47 @@ void ChannelWindow::SetLabel(const std::string& label, const std::string& value)
 
 void ChannelWindow::SetVisible(bool visible) {
   if (sub_) sub_->setVisible(visible);
+}
+
+void ChannelWindow::ShowTransfer(const TransferProgress& p) {
+  if (!transfer_) {
+    // A window of its own, so that it stays in sight while the sysop works
+    // in other channels; it goes when the transfer ends.
+    transfer_ = new QDialog(this, Qt::Tool);
+    transfer_->setObjectName("yappProgress");
+    transfer_->setWindowTitle("YAPP");
+    auto* form = new QFormLayout(transfer_);
+    const char* const labels[] = {"File:", "Bytes:", "State:", "Station:"};
+    for (int i = 0; i < 4; ++i) {
+      transferLines_[i] = new QLabel(transfer_);
+      transferLines_[i]->setMinimumWidth(260);
+      form->addRow(labels[i], transferLines_[i]);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, transfer_);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, this, [this] {
+      if (controls_) controls_->CancelTransfer();
+    });
+    // Closing the window is a Cancel too; it goes when the transfer does.
+    connect(transfer_, &QDialog::rejected, this, [this] {
+      if (controls_) controls_->CancelTransfer();
+    });
+    transfer_->show();
+  }
+  transfer_->setWindowTitle(QString("YAPP %1 - PC(%2-%3)").arg(QString::fromStdString(p.call)).arg(p.port).arg(p.channel));
+  transferLines_[0]->setText(QString::fromStdString(p.header));
+  transferLines_[1]->setText(QLocale().toString(p.bytes));
+  transferLines_[2]->setText(QString::fromStdString(p.state));
+  transferLines_[3]->setText(QString("%1 on port %2, channel %3").arg(QString::fromStdString(p.call)).arg(p.port).arg(p.channel));
+}
+
+void ChannelWindow::CloseTransfer() {
+  if (!transfer_) return;
+  QDialog* gone = transfer_;
+  transfer_ = nullptr;
+  gone->disconnect(this);
+  gone->hide();
+  gone->deleteLater();
 }
 
 }  // namespace orn

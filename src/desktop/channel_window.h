@@ -7,10 +7,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QDialog>
 #include <QWidget>
 
 #include "context/views.h"
+#include "desktop/window_look.h"
 
+class QLabel;
 class QMdiSubWindow;
 
 namespace orn {
@@ -26,6 +29,16 @@ class ChannelWindow : public QWidget, public ChannelView {
   void SetLabel(const std::string& label, const std::string& value) override;
   void SetVisible(bool visible) override;
   void SetControls(ChannelControls* controls) override { controls_ = controls; }
+  void ShowTransfer(const TransferProgress& progress) override;
+  void CloseTransfer() override;
+
+  // The font of both panes and the colours of the text by kind; the text
+  // already shown takes the new colours too.
+  void SetLook(const WindowLook& look);
+  QColor ColourOf(TextKind kind) const;
+  // The YAPP progress window while a transfer runs, else null.
+  QDialog* transferWindow() { return transfer_; }
+  QPushButton* connectButton() { return connect_; }
 
   void setSubWindow(QMdiSubWindow* sub) { sub_ = sub; }
   QTextEdit* receivePane() { return input_; }
@@ -35,6 +48,10 @@ class ChannelWindow : public QWidget, public ChannelView {
 
   ChannelControls* controls_ = nullptr;
   QPushButton* terminal_ = nullptr;
+  QPushButton* connect_ = nullptr;
+  QDialog* transfer_ = nullptr;
+  QLabel* transferLines_[4] = {};
+  WindowLook look_;
   QMdiSubWindow* sub_ = nullptr;
   QTextEdit* input_;
   QLineEdit* output_ = nullptr;

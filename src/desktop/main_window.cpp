@@ -1,18 +1,37 @@
 #include "desktop/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <algorithm>
+#include <QDialog>
+#include <QDockWidget>
+#include <QFile>
+#include <QHBoxLayout>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
 
-#include "desktop/system_sound.h"
 #include "desktop/channel_window.h"
+#include "desktop/icons.h"
+#include "desktop/system_sound.h"
+
+// The manual is compiled into the static library, whose resources the
+// linker would otherwise leave out of the program.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
 
 namespace orn {
 namespace {
+
+const char* const kProgram = "ORNBBS v7.10";
+// Items that stay at the end of their menu whatever is added later.
+const char* const kTail = "ornTail";
 
 // A channel view owned by the core whose widget lives in the MDI area; the
 // widget goes when the core lets go of the view.
@@ -26,6 +45,8 @@ class OwnedChannelView : public ChannelView {
   void SetLabel(const std::string& l, const std::string& v) override { w_->SetLabel(l, v); }
   void SetVisible(bool v) override { w_->SetVisible(v); }
   void SetControls(ChannelControls* c) override { w_->SetControls(c); }
+  void ShowTransfer(const TransferProgress& p) override { w_->ShowTransfer(p); }
+  void CloseTransfer() override { w_->CloseTransfer(); }
 
  private:
   ChannelWindow* w_;
@@ -54,33 +75,90 @@ QMessageBox::Icon ToQt(Icon icon) {
   return QMessageBox::NoIcon;
 }
 
+QAction* Tail(QAction* a) {
+  a->setProperty(kTail, true);
+  return a;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
-  setWindowTitle("ORNBBS v7.10");
+  setWindowTitle(kProgram);
+  setWindowIcon(AppIcon());
   resize(1000, 700);
   mdi_ = new QMdiArea(this);
   setCentralWidget(mdi_);
 
-  QMenu* file = menuBar()->addMenu("&File");
-  file->addAction("E&xit", this, &QWidget::close);
-  QMenu* window = menuBar()->addMenu("&Window");
-  window->addAction("&Cascade", this, [this] { Cascade(); });
-  window->addAction("&Tile", mdi_, &QMdiArea::tileSubWindows);
+  // The menus in their fixed order; the commands of the BBS come later.
+  for (const char* m : {"&File", "&Fonts", "&System", "&View", "&Window", "&Help"}) Menu(m);
+  QAction* exit = Tail(Menu("&File")->addAction("E&xit", this, &QWidget::close));
+  exit->setStatusTip("Quit the BBS server");
+  exit->setIcon(ToolIcon("\u2715", QColor(0x8e, 0x24, 0x24)));
+
+  toolBar_ = addToolBar("ToolBar");
+  toolBar_->setObjectName("ToolBar");
+  toolBar_->setIconSize(QSize(24, 24));
+
+  infoBar_ = new QDockWidget("Infos", this);
+  infoBar_->setObjectName("Infos");
+  auto* infos = new QWidget(infoBar_);
+  auto* row = new QHBoxLayout(infos);
+  row->setContentsMargins(6, 2, 6, 2);
+  const char* const initial[] = {"L:000000", "A:000000", "T:000000", "H:000000"};
+  const char* const tips[] = {"Last message number", "Active messages", "Messages for this BBS",
+                              "Held messages"};
+  for (int i = 0; i < 4; ++i) {
+    fields_[i] = new QLabel(initial[i], infos);
+    fields_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    fields_[i]->setToolTip(tips[i]);
+    fields_[i]->setMinimumWidth(fields_[i]->fontMetrics().horizontalAdvance("H:0000000") + 8);
+    row->addWidget(fields_[i]);
+  }
+  row->addStretch(1);
+  infoBar_->setWidget(infos);
+  infoBar_->setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
+  addDockWidget(Qt::TopDockWidgetArea, infoBar_);
+
+  QMenu* view = Menu("&View");
+  QAction* tb = Tail(toolBar_->toggleViewAction());
+  tb->setText("ToolBar");
+  tb->setStatusTip("Show or hide the tool bar");
+  view->addAction(tb);
+  QAction* ib = Tail(infoBar_->toggleViewAction());
+  ib->setText("InfoBar");
+  ib->setStatusTip("Show or hide the message counters");
+  view->addAction(ib);
+
+  QMenu* window = Menu("&Window");
+  window->addAction("C&ascade", this, [this] { Cascade(); })->setStatusTip("Arrange the windows overlapping");
+  window->addAction("&Tile horiz", this, [this] { TileHorizontally(); })
+      ->setStatusTip("Arrange the windows one above the other");
+  window->addAction("Tile &vert", this, [this] { TileVertically(); })
+      ->setStatusTip("Arrange the windows side by side");
+  window->addAction("A&rrange", this, [this] { ArrangeIcons(); })
+      ->setStatusTip("Line up the minimized windows");
+  window->addAction("Minimi&ze all", this, [this] { MinimizeAll(); })->setStatusTip("Minimize every window");
+  window->addAction("Restore a&ll", this, [this] { RestoreAll(); })->setStatusTip("Restore every window");
+
+  QMenu* help = Menu("&Help");
+  Tail(help->addAction("&Contents", this, [this] { ShowManual(); }))->setStatusTip("The sysop's manual");
+  about_ = Tail(help->addAction("About", this, [this] { ShowAbout(); }));
+  about_->setStatusTip("Program information");
+  aboutTimer_ = new QTimer(this);
+  aboutTimer_->setSingleShot(true);
+  connect(aboutTimer_, &QTimer::timeout, this, [this] { about_->setEnabled(true); });
 
   status_ = new QLabel("BBS Server started->Idle Mode", this);
   statusBar()->addWidget(status_, 1);
-  for (QLabel*& f : fields_) {
-    f = new QLabel(this);
-    statusBar()->addPermanentWidget(f);
-  }
   for (QLabel** l : {&tx_, &rx_}) {
     *l = new QLabel(l == &tx_ ? "TX" : "RX", this);
     (*l)->setEnabled(false);
+    (*l)->setToolTip(l == &tx_ ? "A frame went to the packet engine" : "A frame came from the packet engine");
     statusBar()->addPermanentWidget(*l);
   }
   mail_ = new QLabel(this);
   mail_->setToolTip("Mail for the sysop");
+  mail_->setMinimumWidth(mail_->fontMetrics().horizontalAdvance("\u2709") + 4);
   statusBar()->addPermanentWidget(mail_);
   connection_ = new QLabel("\u25CB", this);
   connection_->setToolTip("Connection");
@@ -89,6 +167,108 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   animation_ = new QLabel(" ", this);
   animation_->setToolTip("Server");
   statusBar()->addPermanentWidget(animation_);
+
+  trayFlash_ = new QTimer(this);
+  trayFlash_->setInterval(120);
+  connect(trayFlash_, &QTimer::timeout, this, [this] {
+    if (!tray_) return;
+    if (trayFlashesLeft_ <= 0) {
+      trayFlash_->stop();
+      tray_->setIcon(LedIcon(Leds::All));
+      return;
+    }
+    const bool first = trayFlashesLeft_ % 2 == 0;
+    // Receiving starts on the receive LED, sending on the send LED.
+    tray_->setIcon(LedIcon(first != trayTransmit_ ? Leds::One : Leds::Two));
+    --trayFlashesLeft_;
+  });
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_ = new QSystemTrayIcon(LedIcon(Leds::All), this);
+    tray_->setToolTip(kProgram);
+    auto* menu = new QMenu(this);
+    menu->addAction("Show ORNBBS", this, [this] {
+      showNormal();
+      raise();
+      activateWindow();
+    });
+    menu->addAction("Hide ORNBBS", this, &QWidget::hide);
+    menu->addSeparator();
+    menu->addAction("E&xit", this, [this] {
+      show();
+      close();
+    });
+    tray_->setContextMenu(menu);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+      if (why != QSystemTrayIcon::Trigger) return;
+      if (isVisible() && !isMinimized()) {
+        hide();
+      } else {
+        showNormal();
+        raise();
+        activateWindow();
+      }
+    });
+    tray_->show();
+  }
+}
+
+MainWindow::~MainWindow() {
+  if (tray_) tray_->hide();
+}
+
+QMenu* MainWindow::Menu(const QString& title) {
+  for (QAction* a : menuBar()->actions())
+    if (a->menu() && a->text() == title) return a->menu();
+  return menuBar()->addMenu(title);
+}
+
+void MainWindow::SetOwnCall(const QString& call) {
+  ownCall_ = call;
+  const QString title = call.isEmpty() ? QString(kProgram) : call + " - " + kProgram;
+  setWindowTitle(title);
+  if (tray_) tray_->setToolTip(title);
+}
+
+void MainWindow::ShowAbout() {
+  // Not twice at once: the command waits for the About timer.
+  about_->setEnabled(false);
+  aboutTimer_->start(10000);
+  auto* box = new QMessageBox(QMessageBox::Information, "About ORNBBS",
+                              QString("%1\n\nMultiuser, multiport, multilingual packet-radio MailBox for Linux.%2")
+                                  .arg(kProgram, ownCall_.isEmpty() ? QString() : "\n\nThis BBS: " + ownCall_),
+                              QMessageBox::Ok, this);
+  box->setIconPixmap(AppIcon().pixmap(64, 64));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+void MainWindow::ShowManual() {
+  if (manual_) {
+    manual_->show();
+    manual_->raise();
+    manual_->activateWindow();
+    return;
+  }
+  auto* dialog = new QDialog(this, Qt::Window);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle("ORNBBS Help");
+  auto* layout = new QVBoxLayout(dialog);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* browser = new QTextBrowser(dialog);
+  browser->setObjectName("manual");
+  browser->setOpenExternalLinks(true);
+  InitResources();
+  QFile file(":/docs/manual.md");
+  if (file.open(QIODevice::ReadOnly)) {
+    browser->setMarkdown(QString::fromUtf8(file.readAll()));
+  } else {
+    browser->setPlainText("The manual is missing from this build.");
+  }
+  layout->addWidget(browser);
+  dialog->resize(760, 640);
+  manual_ = dialog;
+  dialog->show();
 }
 
 void MainWindow::MessageBox(const std::string& caption, const std::string& text, Icon icon) {
@@ -118,45 +298,108 @@ void MainWindow::SetStatusField(int field, const std::string& text) {
   if (field >= 0 && field < 4) fields_[field]->setText(QString::fromStdString(text));
 }
 
-void MainWindow::addMenuCommand(const QString& menu, const QString& item, std::function<void()> run,
-                                std::function<bool()> checked) {
-  QMenu* target = nullptr;
+QAction* MainWindow::addMenuCommand(const QString& menu, const QString& item, std::function<void()> run,
+                                    std::function<bool()> checked, const QString& hint) {
+  QMenu* target = Menu(menu);
   QAction* before = nullptr;
-  for (QAction* a : menuBar()->actions()) {
-    if (a->menu() && a->text() == menu) target = a->menu();
-    if (a->menu() && a->text() == "&Window" && !before) before = a;
-  }
-  if (!target) {
-    target = new QMenu(menu, this);
-    menuBar()->insertMenu(before, target);
-  }
-  QAction* action = target->addAction(item, this, [run = std::move(run)] { run(); });
+  for (QAction* a : target->actions())
+    if (a->property(kTail).toBool()) {
+      before = a;
+      break;
+    }
+  auto* action = new QAction(item, target);
+  connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
+  target->insertAction(before, action);
+  if (!hint.isEmpty()) action->setStatusTip(hint);
   if (checked) {
     action->setCheckable(true);
+    action->setChecked(checked());
     connect(target, &QMenu::aboutToShow, action, [action, checked] { action->setChecked(checked()); });
+    // The tool bar shows the same check marks: they follow every command.
+    connect(action, &QAction::triggered, action, [action, checked] { action->setChecked(checked()); });
+  }
+  return action;
+}
+
+QAction* MainWindow::action(const QString& item) const {
+  for (QAction* m : menuBar()->actions()) {
+    if (!m->menu()) continue;
+    for (QAction* a : m->menu()->actions())
+      if (a->text() == item) return a;
+  }
+  return nullptr;
+}
+
+void MainWindow::SetToolBar(const QStringList& items) {
+  toolBar_->clear();
+  for (const QString& item : items) {
+    if (item.isEmpty()) {
+      toolBar_->addSeparator();
+    } else if (QAction* a = action(item)) {
+      toolBar_->addAction(a);
+    }
   }
 }
 
+QList<QMdiSubWindow*> MainWindow::VisibleWindows() const {
+  QList<QMdiSubWindow*> shown;
+  for (QMdiSubWindow* sub : mdi_->subWindowList(QMdiArea::CreationOrder))
+    if (sub->isVisible()) shown << sub;
+  return shown;
+}
+
 void MainWindow::ShowInArea(QWidget* w) {
-  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
-    if (sub->widget() == w) {
-      sub->show();
-      mdi_->setActiveSubWindow(sub);
-      return;
-    }
+  QMdiSubWindow* sub = nullptr;
+  for (QMdiSubWindow* s : mdi_->subWindowList())
+    if (s->widget() == w) sub = s;
+  if (!sub) {
+    sub = mdi_->addSubWindow(w);
+    sub->installEventFilter(new HideOnClose(sub));
   }
-  QMdiSubWindow* sub = mdi_->addSubWindow(w);
-  sub->installEventFilter(new HideOnClose(sub));
-  sub->resize(760, 420);
-  sub->show();
+  if (!sub->isVisible()) {
+    // One title bar down and to the right of the windows already shown,
+    // inside the frame.
+    const QSize area = mdi_->viewport()->size();
+    const QSize size(std::min(820, std::max(400, area.width() - 40)), std::min(480, std::max(260, area.height() - 40)));
+    const int step = 26;
+    const int room = std::max(1, std::min(area.width() - size.width(), area.height() - size.height()) / step + 1);
+    const int k = static_cast<int>(VisibleWindows().size()) % room;
+    sub->setGeometry(k * step, k * step, size.width(), size.height());
+    sub->showNormal();
+  }
+  sub->raise();
   mdi_->setActiveSubWindow(sub);
+  w->setFocus();
+}
+
+bool MainWindow::HideInArea(QWidget* w) {
+  for (QMdiSubWindow* s : mdi_->subWindowList())
+    if (s->widget() == w && s->isVisible()) {
+      s->hide();
+      return true;
+    }
+  return false;
+}
+
+bool MainWindow::IsShownInArea(QWidget* w) const {
+  for (QMdiSubWindow* s : mdi_->subWindowList())
+    if (s->widget() == w) return s->isVisible();
+  return false;
 }
 
 void MainWindow::PlaySound(const std::string& file) { PlayWithSystemPlayer(file); }
 
-void MainWindow::Flash(QLabel* indicator) {
+void MainWindow::FlashTx() { Flash(tx_, true); }
+void MainWindow::FlashRx() { Flash(rx_, false); }
+
+void MainWindow::Flash(QLabel* indicator, bool transmit) {
   indicator->setEnabled(true);
   QTimer::singleShot(150, indicator, [indicator] { indicator->setEnabled(false); });
+  if (tray_ && !trayFlash_->isActive()) {
+    trayTransmit_ = transmit;
+    trayFlashesLeft_ = 10;  // five times each way
+    trayFlash_->start();
+  }
 }
 
 void MainWindow::SetAnimationFrame(int frame) {
@@ -171,19 +414,34 @@ void MainWindow::SetConnectionIndicator(bool on) { connection_->setText(on ? "\u
 
 std::unique_ptr<ChannelView> MainWindow::CreateChannelView(int tableIndex) {
   auto* w = new ChannelWindow(tableIndex == 0);
+  w->SetLook(look_);
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
   w->setSubWindow(sub);
   sub->installEventFilter(new HideOnClose(sub));
   sub->resize(520, 320);
-  sub->show();
+  // The monitor shows from the start; the channels when the sysop asks (View).
+  sub->setVisible(tableIndex == 0);
+  channels_ << w;
   return std::make_unique<OwnedChannelView>(w, sub);
+}
+
+QList<ChannelWindow*> MainWindow::channelWindows() const {
+  QList<ChannelWindow*> list;
+  for (const QPointer<ChannelWindow>& w : channels_)
+    if (w) list << w.data();
+  return list;
+}
+
+void MainWindow::SetLook(const WindowLook& look) {
+  look_ = look;
+  for (ChannelWindow* w : channelWindows()) w->SetLook(look);
 }
 
 // Qt's own cascade shrinks the windows to their smallest; a sysop wants to
 // read them, so each keeps a good share of the area, one title bar down and
 // to the right of the one before.
 void MainWindow::Cascade() {
-  const QList<QMdiSubWindow*> subs = mdi_->subWindowList(QMdiArea::CreationOrder);
+  const QList<QMdiSubWindow*> subs = VisibleWindows();
   const QSize area = mdi_->viewport()->size();
   const int step = 26;
   const int w = std::max(520, area.width() * 3 / 5);
@@ -191,9 +449,61 @@ void MainWindow::Cascade() {
   const int room = std::max(1, std::min(area.width() - w, area.height() - h) / step + 1);
   for (int i = 0; i < subs.size(); ++i) {
     const int k = i % room;
+    subs[i]->showNormal();
     subs[i]->setGeometry(k * step, k * step, w, h);
     subs[i]->raise();
   }
+}
+
+void MainWindow::TileHorizontally() {
+  QList<QMdiSubWindow*> subs;
+  for (QMdiSubWindow* s : VisibleWindows())
+    if (!s->isMinimized()) subs << s;
+  if (subs.isEmpty()) return;
+  const QSize area = mdi_->viewport()->size();
+  const int h = area.height() / static_cast<int>(subs.size());
+  for (int i = 0; i < subs.size(); ++i) {
+    subs[i]->showNormal();
+    subs[i]->setGeometry(0, i * h, area.width(), h);
+  }
+}
+
+void MainWindow::TileVertically() {
+  QList<QMdiSubWindow*> subs;
+  for (QMdiSubWindow* s : VisibleWindows())
+    if (!s->isMinimized()) subs << s;
+  if (subs.isEmpty()) return;
+  const QSize area = mdi_->viewport()->size();
+  const int w = area.width() / static_cast<int>(subs.size());
+  for (int i = 0; i < subs.size(); ++i) {
+    subs[i]->showNormal();
+    subs[i]->setGeometry(i * w, 0, w, area.height());
+  }
+}
+
+void MainWindow::ArrangeIcons() {
+  // Minimised windows line up along the bottom, left to right.
+  const QSize area = mdi_->viewport()->size();
+  int x = 0, y = area.height();
+  for (QMdiSubWindow* s : VisibleWindows()) {
+    if (!s->isMinimized()) continue;
+    const QSize size = s->size();
+    if (x + size.width() > area.width() && x > 0) {
+      x = 0;
+      y -= size.height();
+    }
+    s->move(x, y - size.height());
+    x += size.width();
+  }
+}
+
+void MainWindow::MinimizeAll() {
+  for (QMdiSubWindow* s : VisibleWindows()) s->showMinimized();
+  ArrangeIcons();
+}
+
+void MainWindow::RestoreAll() {
+  for (QMdiSubWindow* s : VisibleWindows()) s->showNormal();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -202,6 +512,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  if (tray_) tray_->hide();
   emit closed();
 }
 

@@ -1,20 +1,32 @@
 // The main window: an MDI frame holding the monitor and channel windows, the
-// status bar, and the sysop's message boxes.
+// tool bar, the "Infos" bar with the message counters, the status bar, the
+// tray icon, and the sysop's message boxes.
 #pragma once
 
 #include <QLabel>
+#include <QList>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QPointer>
 #include <functional>
 
 #include "context/views.h"
+#include "desktop/window_look.h"
+
+class QDockWidget;
+class QSystemTrayIcon;
+class QToolBar;
+class QTimer;
 
 namespace orn {
+
+class ChannelWindow;
 
 class MainWindow : public QMainWindow, public MainView {
   Q_OBJECT
  public:
   explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   void MessageBox(const std::string& caption, const std::string& text, Icon icon) override;
   bool Question(const std::string& caption, const std::string& text, bool def) override;
@@ -30,20 +42,46 @@ class MainWindow : public QMainWindow, public MainView {
   void RefreshMsgList(long position) override {
     if (onMsgsChanged) onMsgsChanged(position);
   }
-  // Opens a window of the sysop's in the MDI area, or shows it again.
+  // Opens a window of the sysop's in the MDI area, or shows it again, with
+  // the focus.
   void ShowInArea(QWidget* w);
+  // Hides a window of the sysop's; true when it was shown.
+  bool HideInArea(QWidget* w);
+  bool IsShownInArea(QWidget* w) const;
   std::function<void(long)> onUsersChanged, onMsgsChanged;
-  void FlashTx() override { Flash(tx_); }
-  void FlashRx() override { Flash(rx_); }
+  void FlashTx() override;
+  void FlashRx() override;
   void Notice(const std::string& caption, const std::string& text) override;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   void Cascade() override;
+  void TileHorizontally();
+  void TileVertically();
+  void ArrangeIcons();
+  void MinimizeAll();
+  void RestoreAll();
 
-  // A command of the menu bar: the menu is made before "Window" when it does
-  // not exist yet; `checked`, when given, sets the item's check mark each
-  // time the menu opens.
-  void addMenuCommand(const QString& menu, const QString& item, std::function<void()> run,
-                      std::function<bool()> checked = nullptr);
+  // A command of the menu bar, added at the end of its menu (File, Fonts,
+  // System, View, Window, Help); `checked`, when given, sets the item's
+  // check mark each time the menu opens. `hint` goes to the status bar.
+  QAction* addMenuCommand(const QString& menu, const QString& item, std::function<void()> run,
+                          std::function<bool()> checked = nullptr, const QString& hint = {});
+  // The tool bar's buttons: menu items by their text, "" for a separator.
+  void SetToolBar(const QStringList& items);
+  QAction* action(const QString& item) const;
+
+  // Font and colours of the monitor and channel windows, now and for the
+  // windows made later.
+  void SetLook(const WindowLook& look);
+  const WindowLook& look() const { return look_; }
+  QList<ChannelWindow*> channelWindows() const;
+
+  // The BBS's call goes into the caption and the tray's tip.
+  void SetOwnCall(const QString& call);
+  // The message when the tray is asked for and there is none: null.
+  QSystemTrayIcon* tray() { return tray_; }
+  QToolBar* toolBar() { return toolBar_; }
+  QDockWidget* infoBar() { return infoBar_; }
+  QLabel* infoField(int i) { return fields_[i]; }
 
   // Asked before the window closes; null closes without asking.
   void setCloseQuestion(std::function<bool()> ask) { ask_ = std::move(ask); }
@@ -56,16 +94,32 @@ class MainWindow : public QMainWindow, public MainView {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void Flash(QLabel* indicator, bool transmit);
+  void ShowAbout();
+  void ShowManual();
+  QMenu* Menu(const QString& title);
+  QList<QMdiSubWindow*> VisibleWindows() const;
+
   QMdiArea* mdi_;
   QLabel* status_;
-  void Flash(QLabel* indicator);
-
   QLabel* connection_;
   QLabel* mail_;
   QLabel* animation_;
   QLabel* tx_;
   QLabel* rx_;
   QLabel* fields_[4];
+  QToolBar* toolBar_;
+  QDockWidget* infoBar_;
+  QSystemTrayIcon* tray_ = nullptr;
+  QTimer* trayFlash_;
+  int trayFlashesLeft_ = 0;
+  bool trayTransmit_ = false;
+  QAction* about_ = nullptr;
+  QTimer* aboutTimer_;
+  QPointer<QWidget> manual_;
+  QString ownCall_;
+  WindowLook look_;
+  QList<QPointer<ChannelWindow>> channels_;
   std::function<bool()> ask_;
 };
 

@@ -1,6 +1,7 @@
 #include "desktop/msg_window.h"
 
 #include <QDialog>
+#include <QFontDatabase>
 #include <QFileDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -10,7 +11,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QVBoxLayout>
+#include <cstring>
+
+#include "desktop/icons.h"
 
 #include "admin/msg_exchange.h"
 #include "platform/text.h"
@@ -46,7 +51,22 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->verticalHeader()->hide();
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
-  layout->addWidget(list_, 1);
+  list_->setWordWrap(false);
+  list_->setIconSize(QSize(16, 16));
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+  text_ = new QPlainTextEdit(this);
+  text_->setReadOnly(true);
+  text_->setObjectName("messageText");
+  text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  text_->setPlaceholderText("Choose a message to read its text.");
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(list_);
+  split->addWidget(text_);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+  layout->addWidget(split, 1);
+  connect(list_, &QTableWidget::currentCellChanged, this, [this](int r, int, int, int) { ShowText(r); });
 
   auto* row = new QHBoxLayout;
   how_ = new QComboBox(this);
@@ -77,7 +97,7 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
     QAction* import = menu.addAction("&Import");
     QAction* exportAction = menu.addAction("E&xport");
     exportAction->setEnabled(!list_->selectedItems().isEmpty());
-    reply->setEnabled(r >= 0);
+    reply->setEnabled(r >= 0 && CanReply(r));
     edit->setEnabled(r >= 0);
     kill->setEnabled(r >= 0);
     QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(at));
@@ -92,11 +112,10 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
     } else if (chosen == edit) {
       OpenEditor(r);
     } else if (chosen == reply) {
-      const auto rows = SearchMsgs(*db_, MsgSearch::kMsgNo, std::to_string(NumberAt(r)), ctx_.ownCall);
-      MsgDB answer;
-      if (rows.empty() || !PrepareReply(rows[0].record, ctx_.ownCall, &answer)) return;
+      MsgDB original, answer;
+      if (!Find(NumberAt(r), &original) || !PrepareReply(original, ctx_.ownCall, &answer)) return;
       std::string text;
-      if (ctx_.store) ReadMsgText(ctx_.store->site().mailDir, rows[0].record.MsgNo, &text);
+      if (ctx_.store) ReadMsgText(ctx_.store->site().mailDir, original.MsgNo, &text);
       OpenEditor(-1, &answer, QString::fromStdString(cp_.AnsiToUtf8(text)));
     }
   });
@@ -105,23 +124,82 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
 
 QString MsgWindow::Text(const char* field) const { return QString::fromStdString(cp_.AnsiToUtf8(field)); }
 
+bool MsgWindow::Find(long number, MsgDB* m) {
+  if (!number) return false;
+  const auto rows = SearchMsgs(*db_, MsgSearch::kMsgNo, std::to_string(number), ctx_.ownCall);
+  if (rows.empty()) return false;
+  *m = rows[0].record;
+  return true;
+}
+
+bool MsgWindow::CanReply(int row) {
+  MsgDB original, answer;
+  return Find(NumberAt(row), &original) && PrepareReply(original, ctx_.ownCall, &answer);
+}
+
+void MsgWindow::ShowText(int row) {
+  const long number = NumberAt(row);
+  std::string text;
+  if (!number || !ctx_.store || !ReadMsgText(ctx_.store->site().mailDir, number, &text)) {
+    text_->setPlainText(number ? QString("(message %1 has no text file)").arg(number) : QString());
+    return;
+  }
+  text_->setPlainText(QString::fromStdString(cp_.AnsiToUtf8(text)));
+}
+
+void MsgWindow::SetLook(const WindowLook& look) {
+  listColour_ = look.msgList;
+  for (int r = 0; r < list_->rowCount(); ++r)
+    for (int c = 0; c < list_->columnCount(); ++c)
+      if (QTableWidgetItem* item = list_->item(r, c)) item->setForeground(listColour_);
+  QPalette p = text_->palette();
+  p.setColor(QPalette::Text, look.msgText);
+  text_->setPalette(p);
+  QFont listFont = look.font;
+  list_->setFont(listFont);
+  text_->setFont(look.font);
+  list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(listFont).height() + 6);
+  list_->resizeColumnsToContents();
+}
+
 long MsgWindow::NumberAt(int row) const {
   const QTableWidgetItem* item = row >= 0 ? list_->item(row, 0) : nullptr;
   return item ? item->text().toLong() : 0;
 }
 
 void MsgWindow::Show(const std::vector<MsgRow>& rows) {
+  const long current = NumberAt(list_->currentRow());
+  list_->setUpdatesEnabled(false);
+  list_->clearContents();
   list_->setRowCount(static_cast<int>(rows.size()));
-  int r = 0;
+  int r = 0, again = -1;
+  static const QIcon icons[] = {StatusIcon('N'), StatusIcon('Y'), StatusIcon('H'), StatusIcon('O'),
+                                StatusIcon('K'), StatusIcon('F'), StatusIcon(' ')};
   for (const MsgRow& row : rows) {
     const MsgDB& m = row.record;
     const QString cells[] = {QString::number(m.MsgNo), Text(m.Type),      Text(m.Status),
                              QString::number(m.Size),  Text(m.ToStation), Text(m.FromStation),
                              Text(m.AtBbs),            Text(m.MsgDate),   Text(m.MsgSubject)};
-    for (int c = 0; c < 9; ++c) list_->setItem(r, c, new QTableWidgetItem(cells[c]));
+    for (int c = 0; c < 9; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      if (listColour_.isValid()) item->setForeground(listColour_);
+      list_->setItem(r, c, item);
+    }
+    const char* const order = "NYHOKF";
+    const char* at = m.Status[0] ? std::strchr(order, m.Status[0]) : nullptr;
+    list_->item(r, 0)->setIcon(icons[at ? at - order : 6]);
+    if (m.MsgNo == current) again = r;
     ++r;
   }
   list_->resizeColumnsToContents();
+  // A little air, so that no call or date is cut at the column's edge.
+  for (int c = 0; c + 1 < list_->columnCount(); ++c) list_->setColumnWidth(c, list_->columnWidth(c) + 10);
+  list_->setUpdatesEnabled(true);
+  if (again >= 0) {
+    list_->setCurrentCell(again, 0);
+  } else {
+    ShowText(-1);
+  }
 }
 
 void MsgWindow::ShowAllM() {
@@ -163,6 +241,7 @@ void MsgWindow::Import() {
   lastImport_ = file;
   const ImportResult r = ImportMsgs(ctx_, *db_, file.toStdString(), ctx_.autobid, ctx_.stationCodePage);
   ShowAllM();
+  MailMayHaveChanged();
   if (!r.readable) {
     QMessageBox::warning(this, "Import", "The file could not be read.");
   } else {
@@ -172,16 +251,21 @@ void MsgWindow::Import() {
 
 void MsgWindow::KillRow(int row) {
   const long number = NumberAt(row);
-  if (number && KillMsg(ctx_, *db_, number)) Search();
+  if (number && KillMsg(ctx_, *db_, number)) {
+    Search();
+    MailMayHaveChanged();
+  }
 }
 
 void MsgWindow::OpenEditor(int row, const MsgDB* prefill, const QString& text) {
   MsgDB m{};
   const bool existing = row >= 0 && !prefill;
+  QString shownText = text;
   if (existing) {
-    const auto rows = SearchMsgs(*db_, MsgSearch::kMsgNo, std::to_string(NumberAt(row)), ctx_.ownCall);
-    if (rows.empty()) return;
-    m = rows[0].record;
+    if (!Find(NumberAt(row), &m)) return;
+    std::string stored;
+    if (ctx_.store) ReadMsgText(ctx_.store->site().mailDir, m.MsgNo, &stored);
+    shownText = QString::fromStdString(cp_.AnsiToUtf8(stored));
   } else if (prefill) {
     m = *prefill;
   }
@@ -200,8 +284,9 @@ void MsgWindow::OpenEditor(int row, const MsgDB* prefill, const QString& text) {
   auto* bid = new QLineEdit(Text(m.Bid), &dialog);
   auto* subject = new QLineEdit(Text(m.MsgSubject), &dialog);
   auto* body = new QPlainTextEdit(&dialog);
-  body->setPlainText(text);
-  body->setReadOnly(existing);
+  body->setObjectName("editorText");
+  body->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  body->setPlainText(shownText);
   form->addRow("Type", type);
   form->addRow("Status", status);
   form->addRow("To", to);
@@ -228,10 +313,16 @@ void MsgWindow::OpenEditor(int row, const MsgDB* prefill, const QString& text) {
     CopyField(m.AtBbs, UpperAscii(Trim(ansi(at))));
     CopyField(m.Bid, Trim(ansi(bid)));
     CopyField(m.MsgSubject, ansi(subject));
-    std::string lines = cp_.Utf8ToAnsi(body->toPlainText().toStdString());
-    std::string joined;
-    for (char c : lines) joined += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const MsgEditResult r = existing ? UpdateMsg(ctx_, *db_, m) : CreateMsg(ctx_, *db_, m, joined);
+    const std::string lines = cp_.Utf8ToAnsi(body->toPlainText().toStdString());
+    MsgEditResult r;
+    if (existing) {
+      // The text is written only when the sysop changed it.
+      r = body->document()->isModified() ? UpdateMsg(ctx_, *db_, m, lines) : UpdateMsg(ctx_, *db_, m);
+    } else {
+      std::string joined;
+      for (char c : lines) joined += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      r = CreateMsg(ctx_, *db_, m, joined);
+    }
     if (r == MsgEditResult::kFillAllFields) {
       QMessageBox::information(&dialog, "Info", "Fill all fields!!");
     } else if (r == MsgEditResult::kKnownBid) {
@@ -242,9 +333,13 @@ void MsgWindow::OpenEditor(int row, const MsgDB* prefill, const QString& text) {
       dialog.accept();
     }
   });
+  dialog.resize(640, 560);
   const int result = dialog.exec();
   if (result == 2) KillMsg(ctx_, *db_, m.MsgNo);
-  if (result != QDialog::Rejected) ShowAllM();
+  if (result != QDialog::Rejected) {
+    ShowAllM();
+    MailMayHaveChanged();
+  }
 }
 
 }  // namespace orn

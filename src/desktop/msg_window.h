@@ -4,12 +4,14 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
 #include "admin/msg_admin.h"
+#include "desktop/window_look.h"
 #include "platform/code_pages.h"
 
 namespace orn {
@@ -31,8 +33,22 @@ class MsgWindow : public QWidget {
   void Export();
   void Import();
   void Search();
+  // The list's colour and the text pane's.
+  void SetLook(const WindowLook& look);
+  // The text of the message in the current row, under the list.
+  QPlainTextEdit* textPane() { return text_; }
+  // Whether "&Reply" is offered for the row.
+  bool CanReply(int row);
+  TOrnDbase& db() { return *db_; }
+  // A kill, an edit or an import may change whether mail waits for the sysop.
+  std::function<void()> onMailChanged;
 
  private:
+  void ShowText(int row);
+  void MailMayHaveChanged() {
+    if (onMailChanged) onMailChanged();
+  }
+  bool Find(long number, MsgDB* m);
   void Show(const std::vector<MsgRow>& rows);
   QString Text(const char* field) const;
   long NumberAt(int row) const;
@@ -41,6 +57,8 @@ class MsgWindow : public QWidget {
   std::unique_ptr<TOrnDbase> db_;
   const CodePages& cp_;
   QTableWidget* list_;
+  QPlainTextEdit* text_;
+  QColor listColour_;
   QComboBox* how_;
   QLineEdit* what_;
   QString lastExport_, lastImport_;

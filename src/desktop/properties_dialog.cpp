@@ -14,8 +14,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "admin/config_files.h"
 #include "platform/file_names.h"
@@ -89,6 +91,9 @@ PropertiesDialog::PropertiesDialog(Config& cfg, IniFile& ini, ActivityLog& log, 
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);
+  // Wide enough that every tab shows without scroll arrows.
+  tabs_->setUsesScrollButtons(false);
+  setMinimumWidth(std::max(640, tabs_->tabBar()->sizeHint().width() + 40));
   connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this, [this] { Apply(); });
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     Apply();
@@ -110,6 +115,12 @@ void PropertiesDialog::AddPortPage(int port) {
   auto* page = new QWidget(tabs_);
   auto* form = new QFormLayout(page);
   auto* channels = Number(page, a.maxchannels, kMaxChannels - 1);
+  auto* portnum = Number(page, a.engineport, 255);
+  portnum->setObjectName("PORTNUM");
+  portnum->setToolTip("The engine's number of this port (Direwolf: the radio channel)");
+  auto* msgbeacon = new QLineEdit(Q(a.msgbeacon), page);
+  msgbeacon->setObjectName("MSGBEACON");
+  msgbeacon->setToolTip("The mail beacon's text; $q gives the calls that have mail");
   auto* paclen = Number(page, a.paclen, 256);
   auto* maxframe = Number(page, a.maxframe, 7);
   auto* timeout = Number(page, static_cast<long>(a.timeout));
@@ -126,6 +137,7 @@ void PropertiesDialog::AddPortPage(int port) {
   auto* mailbeaconok = Switch(page, "Mail beacon", a.mailbeaconok != 0);
   auto* unprotofwd = Switch(page, "Unproto forwarding", a.unprotofwd != 0);
   form->addRow("Channels", channels);
+  form->addRow("Engine port number (PORTNUM)", portnum);
   form->addRow("Packet length", paclen);
   form->addRow("Window (MAXFRAME)", maxframe);
   form->addRow("Time-out (minutes)", timeout);
@@ -136,6 +148,7 @@ void PropertiesDialog::AddPortPage(int port) {
   form->addRow("Beacon file", beaconRow);
   form->addRow("Beacon every (minutes)", btimeout);
   form->addRow("Mail beacon every (minutes)", mailbeacon);
+  form->addRow("Mail beacon text (MSGBEACON)", msgbeacon);
   for (QCheckBox* box : {enabled, conok, bbsonly, limited, beaconok, mailbeaconok, unprotofwd}) form->addRow(box);
   connect(browse, &QPushButton::clicked, this, [this, btext] {
     const QString file = QFileDialog::getOpenFileName(this, "BeaconFile", Q(cfg_.bbspath), "All Files (*);;Text Files (*.txt)");
@@ -145,6 +158,8 @@ void PropertiesDialog::AddPortPage(int port) {
   apply_.push_back([=, this](bool* restart) {
     Auxes& x = cfg_.Ports[static_cast<size_t>(port)];
     x.maxchannels = channels->value();
+    x.engineport = portnum->value();
+    x.msgbeacon = Cut(S(msgbeacon), 80);
     x.paclen = paclen->value();
     x.maxframe = maxframe->value();
     x.timeout = static_cast<unsigned long>(timeout->value());
@@ -173,6 +188,9 @@ void PropertiesDialog::AddGeneralPage() {
   auto* hier = new QLineEdit(Q(cfg_.MyHier), page);
   auto* pass = new QLineEdit(Q(cfg_.MyPass), page);
   auto* header = new QLineEdit(Q(cfg_.FWDMSGHEADER), page);
+  // The routing line is long: the field shows it whole.
+  header->setMinimumWidth(header->fontMetrics().horizontalAdvance(header->text() + "MMMM"));
+  header->setCursorPosition(0);
   auto* day = Number(page, cfg_.optd, 31);
   auto* hour = Number(page, cfg_.opth, 23);
   auto* minute = Number(page, cfg_.optm, 59);
@@ -198,7 +216,7 @@ void PropertiesDialog::AddGeneralPage() {
   for (QCheckBox* box : {optimize, sysop, autobid, fwd, check, swap}) form->addRow(box);
   connect(details, &QPushButton::clicked, this, [this] {
     QDialog dialog(this);
-    dialog.setWindowTitle("DataBase Repair Options");
+    dialog.setWindowTitle("Database repair options");
     auto* f = new QFormLayout(&dialog);
     OptimizeOptions& o = cfg_.optimize;
     auto* killed = Switch(&dialog, "Erase killed msgs", o.Killkilled);
@@ -210,7 +228,7 @@ void PropertiesDialog::AddGeneralPage() {
     auto* renumber = Switch(&dialog, "Renumber msgs(use with care)", o.Renumber);
     auto* days = Number(&dialog, static_cast<long>(o.Maxdaysold), 100000);
     for (QCheckBox* box : {killed, old, held, fwded, yes, log, renumber}) f->addRow(box);
-    f->addRow("Days to mark msgs as old: ('0' to innactivate.)", days);
+    f->addRow("Days to mark msgs as old: ('0' to inactivate.)", days);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     f->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -404,7 +422,11 @@ void PropertiesDialog::AddColoursPage() {
   }
   layout->addStretch(1);
   tabs_->addTab(page, "Colours");
-  apply_.push_back([this](bool*) { return SaveColors(ini_, cfg_); });
+  apply_.push_back([this](bool*) {
+    const bool ok = SaveColors(ini_, cfg_);
+    if (onColoursApplied) onColoursApplied();
+    return ok;
+  });
 }
 
 void PropertiesDialog::AddServersPage() {

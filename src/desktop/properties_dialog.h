@@ -26,6 +26,8 @@ class PropertiesDialog : public QDialog {
   // Where the sheet's notices go (a message box unless replaced).
   std::function<void(const QString& caption, const QString& text)> notify;
   QTabWidget* tabs() { return tabs_; }
+  // The colours were applied: the windows take them at once.
+  std::function<void()> onColoursApplied;
 
   // The "New Port" sheet: the page of port `maxsport`; on OK RADIO/PORTS
   // grows by one. Nothing when ten ports exist.

@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -33,6 +34,30 @@ UsersWindow::UsersWindow(std::unique_ptr<TOrnDbase> db, std::string bbsDir, cons
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->verticalHeader()->hide();
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setWordWrap(false);
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const int r = list_->rowAt(at.y());
+    QMenu menu(this);
+    QAction* edit = menu.addAction("&Edit");
+    QAction* kill = menu.addAction("&Kill");
+    QAction* all = menu.addAction("&List All");
+    edit->setEnabled(r >= 0);
+    kill->setEnabled(r >= 0);
+    QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(at));
+    if (chosen == edit) {
+      OpenEditor(r);
+    } else if (chosen == kill) {
+      const QTableWidgetItem* call = list_->item(r, 1);
+      if (call && QMessageBox::question(this, "Warning!!!", "Kill the user " + call->text() + "?") == QMessageBox::Yes)
+        KillRow(r);
+    } else if (chosen == all) {
+      ShowAllU();
+    }
+  });
   layout->addWidget(list_, 1);
   auto* row = new QHBoxLayout;
   how_ = new QComboBox(this);
@@ -64,10 +89,44 @@ void UsersWindow::Show(const std::vector<UserRow>& rows) {
   for (const UserRow& u : rows) {
     const QString cells[] = {QString::number(u.position), Text(u.index.Call), Text(u.index.Name), Text(u.index.Type),
                              Text(u.index.isFwdStation)};
-    for (int c = 0; c < 5; ++c) list_->setItem(r, c, new QTableWidgetItem(cells[c]));
+    for (int c = 0; c < 5; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      if (listColour_.isValid()) item->setForeground(listColour_);
+      list_->setItem(r, c, item);
+    }
     ++r;
   }
   list_->resizeColumnsToContents();
+  // A little air, so that no call is cut at the column's edge.
+  for (int c = 0; c + 1 < list_->columnCount(); ++c) list_->setColumnWidth(c, list_->columnWidth(c) + 10);
+}
+
+void UsersWindow::SetLook(const WindowLook& look) {
+  listColour_ = look.userList;
+  list_->setFont(look.font);
+  list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(look.font).height() + 6);
+  for (int r = 0; r < list_->rowCount(); ++r)
+    for (int c = 0; c < list_->columnCount(); ++c)
+      if (QTableWidgetItem* item = list_->item(r, c)) item->setForeground(listColour_);
+  list_->resizeColumnsToContents();
+}
+
+void UsersWindow::KillRow(int row) {
+  const QTableWidgetItem* item = row >= 0 ? list_->item(row, 0) : nullptr;
+  if (!item) return;
+  if (!KillUser(*db_, item->text().toLong())) {
+    QMessageBox::warning(this, "Error..", "The user could not be stored.");
+    return;
+  }
+  Refresh();
+}
+
+void UsersWindow::Refresh() {
+  if (what_->text().isEmpty()) {
+    ShowAllU();
+  } else {
+    Search();
+  }
 }
 
 void UsersWindow::ShowAllU() {
@@ -168,13 +227,7 @@ void UsersWindow::OpenEditor(int row) {
     }
     dialog.accept();
   });
-  if (dialog.exec() == QDialog::Accepted) {
-    if (what_->text().isEmpty()) {
-      ShowAllU();
-    } else {
-      Search();
-    }
-  }
+  if (dialog.exec() == QDialog::Accepted) Refresh();
 }
 
 }  // namespace orn

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "admin/user_admin.h"
+#include "desktop/window_look.h"
 #include "platform/code_pages.h"
 
 namespace orn {
@@ -22,8 +23,12 @@ class UsersWindow : public QWidget {
   QTableWidget* list() { return list_; }
   void OpenEditor(int row);
   void Search();
+  // Sets the user in `row` to type K (the repair removes it).
+  void KillRow(int row);
+  void SetLook(const WindowLook& look);
 
  private:
+  void Refresh();
   void Show(const std::vector<UserRow>& rows);
   QString Text(const char* field) const;
 
@@ -31,6 +36,7 @@ class UsersWindow : public QWidget {
   std::string bbsDir_;
   const CodePages& cp_;
   QTableWidget* list_;
+  QColor listColour_;
   QComboBox* how_;
   QLineEdit* what_;
 };

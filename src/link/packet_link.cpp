@@ -19,11 +19,26 @@ constexpr int kPortsTimeoutMs = 10000;
 // reading a trickle never waits for nothing.
 constexpr int64_t kHoldMs = 2000;
 
-const char* const kStep3 =
-    "Can't start Monitor Conversation.\nTry Running First Packet Engine (PEXPE.EXE).\nProgram Enters Idle Mode !";
-const char* const kStep4 = "Can't start Monitor Advise Loop.\nTry Running First Packet Engine (PEXPE.EXE).";
-const char* const kStep5 = "Can't Register Application.\nTry Running First Packet Engine (PEXPE.EXE).";
-const char* const kStep8 = "Can't Register MyCall.\nTry Running First Packet Engine (PEXPE.EXE).";
+// What the sysop reads when the engine cannot be set up: where the BBS
+// looked (RADIO ENGINEHOST and ENGINEPORT) and what should listen there.
+std::string NoEngine(const Config& cfg) {
+  return "No packet engine answers at " + cfg.EngineHost + ":" + std::to_string(cfg.EnginePort) +
+         " (RADIO ENGINEHOST and ENGINEPORT in ORN.INI).\nStart Direwolf or ornpe there, with its packet-engine "
+         "TCP API on that port.\nProgram Enters Idle Mode !";
+}
+std::string NoMonitor(const Config& cfg) {
+  return "The packet engine at " + cfg.EngineHost + ":" + std::to_string(cfg.EnginePort) +
+         " did not turn the monitor on.\nCheck that Direwolf or ornpe is what listens there.";
+}
+std::string NoVersion(const Config& cfg) {
+  return "The program at " + cfg.EngineHost + ":" + std::to_string(cfg.EnginePort) +
+         " does not answer as a packet engine.\nStart Direwolf or ornpe there, with its packet-engine TCP API on "
+         "that port.";
+}
+std::string NoCall(const Config& cfg) {
+  return "The packet engine at " + cfg.EngineHost + ":" + std::to_string(cfg.EnginePort) + " refused to register " +
+         cfg.MyCall + ".\nCheck MYCALL in ORN.INI, and that no other program holds that call on the engine.";
+}
 
 // A calendar time as 24 characters: "Thu Dec 10 04:25:09 2026".
 std::string DateTime24(const std::tm& t) {
@@ -52,7 +67,7 @@ PacketLink::PacketLink(LinkClient& client, Config& cfg, ActivityLog& log, const 
 
 PacketLink::~PacketLink() { Close(); }
 
-void PacketLink::SetupFailed(const char* message) {
+void PacketLink::SetupFailed(const std::string& message) {
   client_.Message(message, Icon::Stop);
   client_.SetStatus("BBS OFF:No RadioPorts");
   client_.SetServing(0);
@@ -63,13 +78,13 @@ void PacketLink::SetupWindow() {
   szData[0] = '\0';
   if (!session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs)) {
     // Without the connection no further step can succeed: one message is enough.
-    SetupFailed(kStep3);
+    SetupFailed(NoEngine(cfg));
     return;
   }
-  if (!session_.MonitorOn()) SetupFailed(kStep4);
-  if (!session_.QueryVersion(kAnswerTimeoutMs)) SetupFailed(kStep5);
+  if (!session_.MonitorOn()) SetupFailed(NoMonitor(cfg));
+  if (!session_.QueryVersion(kAnswerTimeoutMs)) SetupFailed(NoVersion(cfg));
   GetPorts();
-  if (!RegisterMyCall()) SetupFailed(kStep8);
+  if (!RegisterMyCall()) SetupFailed(NoCall(cfg));
   if (session_.IsOpen()) StartAsync();
 }
 

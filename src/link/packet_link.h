@@ -95,7 +95,7 @@ class PacketLink : public TimerClient {
   void StartAsync();
   void EngineLost();
   bool TryReconnect();
-  void SetupFailed(const char* message);
+  void SetupFailed(const std::string& message);
 
   LinkClient& client_;
   Config& cfg_;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The desktop under a virtual X server: the main window with the monitor and
-# channel windows comes up; a screenshot goes to BUILD/screenshots/desktop.png.
+# The desktop under a virtual X server: the program itself comes up in idle
+# mode (BUILD/screenshots/desktop.png, the whole screen), then the desktop
+# tests draw every window of the sysop on a BBS with a 2000-message store,
+# two ports and three stations on the air (BUILD/screenshots/*.png).
 BUILD=${1:?build directory}
 . "$(dirname "$0")/lib.bash"
 make_workdir
@@ -29,3 +31,19 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
 size=$(stat -c %s "$shot")
 [ "$size" -gt 5000 ] || fail "screenshot too small ($size bytes): blank screen?"
 echo "desktop screenshot: $shot ($size bytes)"
+
+[ -x "$BUILD/tests/ornqttests" ] || fail "no ornqttests in $BUILD"
+export ORN_SCREENSHOT_DIR="$BUILD/screenshots" QTESTS="$BUILD/tests/ornqttests"
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  QT_QPA_PLATFORM=xcb "$QTESTS" --gtest_filter="DesktopTest.*"' >"$WORK/qt.out" 2>&1 \
+  || fail "the desktop tests failed under X: $(tail -40 "$WORK/qt.out")"
+expected="main_window tray_icon messages_window message_text_pane users_window fonts_dialog yapp_progress
+  repair_gauge monitor_config about help_contents properties_port_1 properties_port_2 properties_general
+  properties_colours message_editor"
+for name in $expected; do
+  png="$BUILD/screenshots/$name.png"
+  [ -s "$png" ] || fail "no screenshot $name.png"
+  [ "$(stat -c %s "$png")" -gt 2000 ] || fail "$name.png is too small: an empty window?"
+done
+echo "screenshots:"
+ls -1 "$BUILD/screenshots"/*.png | sed "s|^|  |"

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
+#include "store/msg_text.h"
 #include "store/store.h"
 #include "support/test_dir.h"
 
@@ -65,6 +66,54 @@ TEST_F(DatabaseWindowsTest, TheMessageListShowsTheStoreAndFollowsAKill) {
   window.Search();
   ASSERT_EQ(window.list()->rowCount(), 1);
   EXPECT_EQ(window.list()->item(0, 0)->text(), "1002");
+}
+
+TEST_F(DatabaseWindowsTest, TheTextPaneShowsTheMessageAndAnEditedTextIsStored) {
+  auto db = store_->OpenDbase();
+  const std::pair<const char*, const char*> msgs[] = {{"XX9ORN", "B1"}, {"ALL", "B2"}};
+  for (const auto& [to, bid] : msgs) {
+    MsgDB m{};
+    CopyField(m.Type, "P");
+    CopyField(m.ToStation, to);
+    CopyField(m.FromStation, "XX1ABC");
+    CopyField(m.Bid, bid);
+    CopyField(m.MsgSubject, "Hi");
+    ASSERT_EQ(CreateMsg(Context(), *db, m, "first line\r\nsecond line"), MsgEditResult::kStored);
+  }
+  MsgWindow window(Context(), store_->OpenDbase(), cp_);
+  int mailScans = 0;
+  window.onMailChanged = [&] { ++mailScans; };
+  window.list()->setCurrentCell(0, 0);
+  EXPECT_NE(window.textPane()->toPlainText().indexOf("first line\nsecond line"), -1);
+  // Only a message to this BBS is answered here.
+  EXPECT_TRUE(window.CanReply(0));
+  EXPECT_FALSE(window.CanReply(1));
+
+  MsgDB m{};
+  MsgDBidx mi{};
+  ASSERT_TRUE(db->ReadFromFile(1, m, mi));
+  ASSERT_EQ(UpdateMsg(Context(), *db, m, "R:header\n\nnew text\n"), MsgEditResult::kStored);
+  std::string text;
+  ASSERT_TRUE(ReadMsgText(site_.mailDir, 1001, &text));
+  EXPECT_EQ(text, "R:header\n\nnew text\n");
+  ASSERT_TRUE(db->ReadFromFile(1, m, mi));
+  EXPECT_EQ(m.Size, static_cast<int32_t>(ToDiskLines(text).size()));
+  // A record without a BID is refused, and its text is left alone.
+  CopyField(m.Bid, "");
+  EXPECT_EQ(UpdateMsg(Context(), *db, m, "lost"), MsgEditResult::kFillAllFields);
+  ASSERT_TRUE(ReadMsgText(site_.mailDir, 1001, &text));
+  EXPECT_EQ(text, "R:header\n\nnew text\n");
+
+  window.KillRow(0);
+  EXPECT_EQ(mailScans, 1);
+}
+
+TEST_F(DatabaseWindowsTest, TheUserListKillsFromItsMenu) {
+  auto db = store_->OpenDbase();
+  ASSERT_NE(db->AppendUser("XX1AAA"), 0);
+  UsersWindow window(store_->OpenDbase(), dir_.path(), cp_);
+  window.KillRow(0);
+  EXPECT_EQ(window.list()->item(0, 3)->text(), "K");
 }
 
 TEST_F(DatabaseWindowsTest, TheUserListSearchesByCallsign) {

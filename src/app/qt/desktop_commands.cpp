@@ -5,12 +5,16 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QMessageBox>
 #include <QObject>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <vector>
 
+#include "desktop/icons.h"
 #include "desktop/properties_dialog.h"
 #include "store/store.h"
 
@@ -18,114 +22,250 @@ namespace orn {
 
 DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& clock)
     : window_(window), bbs_(bbs), clock_(clock) {
-  // The database windows, made when first asked for; hidden, not closed.
-  window_.addMenuCommand("&System", "&Users Data Base", [this] {
-    if (!bbs_.store()) return;
-    if (!users_) users_ = new UsersWindow(bbs_.store()->OpenDbase(), bbs_.cfg().bbspath, bbs_.client().codePages());
-    window_.ShowInArea(users_);
-  });
-  window_.addMenuCommand("&System", "&Messages Data Base", [this] {
-    if (!bbs_.store()) return;
-    if (!msgs_) {
-      MsgAdminContext ctx;
-      ctx.store = bbs_.store();
-      ctx.clock = &clock_;
-      ctx.ownCall = bbs_.cfg().MyCallOut;
-      ctx.autobid = bbs_.cfg().autobid;
-      ctx.stationCodePage = bbs_.cfg().OEMANSI ? &bbs_.client().codePages() : nullptr;
-      ctx.RemFwd = [this](long n) {
-        if (bbs_.partners()) bbs_.partners()->RemFwd(n);
-      };
-      ctx.routingHeader = [this] {
+  window_.SetOwnCall(QString::fromStdString(bbs_.cfg().MyCall));
+
+  window_.addMenuCommand("&File", "&EditText", [this] {
+    const QString file = QFileDialog::getOpenFileName(&window_, "EditText", QString::fromStdString(bbs_.cfg().bbspath),
+                                                      "All Files (*);;Text Files (*.txt)");
+    if (!file.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+  }, nullptr, "Open a text file in the text editor")->setIcon(ToolIcon("\u270E", QColor(0x45, 0x5a, 0x64)));
+  window_.addMenuCommand("&Fonts", "&Fonts", [this] { ChooseFont(); }, nullptr,
+                         "Choose the font of the monitor and channel windows")
+      ->setIcon(ToolIcon("A", QColor(0x5d, 0x40, 0x37)));
+
+  window_.addMenuCommand("&System", "&Properties", [this] {
+    PropertiesDialog sheet(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_);
+    sheet.onColoursApplied = [this] { ApplyLook(); };
+    sheet.exec();
+  }, nullptr, "Edit the configuration (ORN.INI)")->setIcon(ToolIcon("\u2699", QColor(0x37, 0x47, 0x4f)));
+  window_.addMenuCommand("&System", "&Users Data Base", [this] { ToggleUsers(); },
+                         [this] { return users_ && window_.IsShownInArea(users_); }, "Show or hide the user list")
+      ->setIcon(ToolIcon("U", QColor(0x00, 0x69, 0x5c)));
+  window_.addMenuCommand("&System", "&Messages Data Base", [this] { ToggleMsgs(); },
+                         [this] { return msgs_ && window_.IsShownInArea(msgs_); }, "Show or hide the message list")
+      ->setIcon(ToolIcon("\u2709", QColor(0x15, 0x65, 0xc0)));
+  window_.addMenuCommand("&System", "&BBS Services Paths", [this] {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(bbs_.cfg().bbspath)));
+  }, nullptr, "Open the BBS directory in the file manager")->setIcon(ToolIcon("\u2302", QColor(0x6a, 0x1b, 0x9a)));
+  window_.addMenuCommand(
+      "&System", "Database &repair",
+      [this] {
+        if (!bbs_.optimizer()) return;
+        bbs_.optimizer()->StartOptimize(true);
+        WatchRepair();
+      },
+      [this] { return bbs_.optimizer() && bbs_.optimizer()->repcheck; },
+      "Repair the database now (drops what the repair options say)")
+      ->setIcon(ToolIcon("R", QColor(0xad, 0x14, 0x57)));
+  window_.addMenuCommand("&System", "&FWD", [this] {
+    if (bbs_.partners()) bbs_.partners()->CMFwd();
+  }, nullptr, "Start a forwarding cycle now")->setIcon(ToolIcon("\u21C4", QColor(0x2e, 0x7d, 0x32)));
+  window_.addMenuCommand("&System", "&Add New Port",
+                         [this] { PropertiesDialog::AddPort(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_); }, nullptr,
+                         "Add a radio port (takes effect at the next start)");
+  window_.addMenuCommand("&System", "M&onitor Cnf", [this] { MonitorConfig(); }, nullptr,
+                         "Choose the frames the monitor shows");
+  window_.addMenuCommand(
+      "&System", "OemToChar", [this] { ToggleOemAnsi(bbs_.ini(), bbs_.cfg()); }, [this] { return bbs_.cfg().OEMANSI; },
+      "Convert the stations' text to the stored code page")
+      ->setIcon(ToolIcon("\u2193", QColor(0x45, 0x27, 0xa0)));
+  window_.addMenuCommand(
+      "&System", "CharToOem", [this] { ToggleAnsiOem(bbs_.ini(), bbs_.cfg()); }, [this] { return bbs_.cfg().ANSIOEM; },
+      "Convert the text sent to the stations to their code page")
+      ->setIcon(ToolIcon("\u2191", QColor(0x45, 0x27, 0xa0)));
+
+  window_.addMenuCommand(
+      "&View", "M&onitor",
+      [this] {
+        monitorShown_ = !monitorShown_;
         TChannel* monitor = bbs_.client().channel(0);
-        return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();
-      };
-      msgs_ = new MsgWindow(std::move(ctx), bbs_.store()->OpenDbase(), bbs_.client().codePages());
-    }
-    window_.ShowInArea(msgs_);
-  });
+        if (!monitor) return;
+        monitor->view().SetVisible(monitorShown_);
+        if (monitorShown_) window_.Cascade();
+      },
+      [this] { return monitorShown_; }, "Show or hide the monitor window")
+      ->setIcon(ToolIcon("M", QColor(0x0d, 0x47, 0xa1)));
+  window_.addMenuCommand(
+      "&View", "Ch&annels", [this] { ShowChannels(!channelsShown_); }, [this] { return channelsShown_; },
+      "Show or hide the channel windows")
+      ->setIcon(ToolIcon("C", QColor(0x0d, 0x47, 0xa1)));
+
+  window_.SetToolBar({"&EditText", "&Properties", "&Fonts", "OemToChar", "CharToOem", "", "M&onitor", "Ch&annels",
+                      "&FWD", "", "&Users Data Base", "&Messages Data Base", "&BBS Services Paths",
+                      "Database &repair", "", "E&xit"});
+
   window_.onUsersChanged = [this](long) {
     if (users_ && users_->isVisible()) users_->ShowAllU();
   };
   window_.onMsgsChanged = [this](long) {
     if (msgs_ && msgs_->isVisible()) msgs_->ShowAllM();
   };
-  window_.addMenuCommand("&File", "&EditText", [this] {
-    const QString file = QFileDialog::getOpenFileName(&window_, "EditText", QString::fromStdString(bbs_.cfg().bbspath),
-                                                      "All Files (*);;Text Files (*.txt)");
-    if (!file.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+  ApplyLook();
+  // The monthly repair starts from the info tick: its gauge shows all the same.
+  scheduled_ = new QTimer(&window_);
+  scheduled_->setInterval(1000);
+  QObject::connect(scheduled_, &QTimer::timeout, &window_, [this] {
+    if (bbs_.optimizer() && bbs_.optimizer()->iact && (!gauge_ || !gauge_->isVisible())) WatchRepair();
   });
-  window_.addMenuCommand("&System", "Start FWD immediately", [this] {
-    if (bbs_.partners()) bbs_.partners()->CMFwd();
-  });
-  window_.addMenuCommand("&System", "&Properties", [this] {
-    PropertiesDialog sheet(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_);
-    sheet.exec();
-  });
-  window_.addMenuCommand("&System", "&Add New Port",
-                         [this] { PropertiesDialog::AddPort(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_); });
-  window_.addMenuCommand("&System", "&BBS Services Paths", [this] {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(bbs_.cfg().bbspath)));
-  });
-  window_.addMenuCommand("&System", "M&onitor Cnf", [this] {
-    // Which kinds of monitored frames the monitor window shows.
-    QDialog dialog(&window_);
-    dialog.setWindowTitle("Monitor");
-    auto* layout = new QVBoxLayout(&dialog);
-    const std::pair<int, const char*> kinds[] = {
-        {4, "Information frames"}, {8, "Unnumbered information"}, {16, "Supervisory frames"}, {32, "Own transmissions"}};
-    std::vector<std::pair<int, QCheckBox*>> boxes;
-    for (const auto& [bit, label] : kinds) {
-      auto* box = new QCheckBox(label, &dialog);
-      box->setChecked(bbs_.cfg().Monitor & bit);
-      layout->addWidget(box);
-      boxes.emplace_back(bit, box);
-    }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    layout->addWidget(buttons);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted) return;
-    int monitor = 0;
-    for (const auto& [bit, box] : boxes)
-      if (box->isChecked()) monitor |= bit;
-    bbs_.cfg().Monitor = monitor;
-    SetMonConfig(bbs_.ini(), bbs_.cfg());
-  });
-  window_.addMenuCommand(
-      "&View", "Ch&annels",
-      [this] {
-        channelsShown_ = !channelsShown_;
-        for (int i = 1; i < bbs_.client().numberchildren; ++i) bbs_.client().channel(i)->view().SetVisible(channelsShown_);
-      },
-      [this] { return channelsShown_; });
-  window_.addMenuCommand(
-      "&View", "M&onitor",
-      [this] {
-        monitorShown_ = !monitorShown_;
-        if (TChannel* monitor = bbs_.client().channel(0)) monitor->view().SetVisible(monitorShown_);
-      },
-      [this] { return monitorShown_; });
-  window_.addMenuCommand("&Help", "About", [this] {
-    QMessageBox::about(&window_, "About ORNBBS",
-                       "ORNBBS v7.10\nMultiuser, multiport, multilingual packet-radio MailBox for Linux.");
-  });
-  window_.addMenuCommand(
-      "&System", "&Optimizing DB",
-      [this] {
-        if (bbs_.optimizer()) bbs_.optimizer()->StartOptimize(true);
-      },
-      [this] { return bbs_.optimizer() && bbs_.optimizer()->repcheck; });
-  window_.addMenuCommand(
-      "&System", "OemToChar", [this] { ToggleOemAnsi(bbs_.ini(), bbs_.cfg()); }, [this] { return bbs_.cfg().OEMANSI; });
-  window_.addMenuCommand(
-      "&System", "CharToOem", [this] { ToggleAnsiOem(bbs_.ini(), bbs_.cfg()); }, [this] { return bbs_.cfg().ANSIOEM; });
+  scheduled_->start();
 }
 
 DesktopCommands::~DesktopCommands() {
+  // What calls back into this object goes with it.
+  delete scheduled_;
+  delete gauge_;
+  delete monitorConfig_.data();
   // The BBS may still refresh the lists while it shuts down.
   window_.onUsersChanged = nullptr;
   window_.onMsgsChanged = nullptr;
+}
+
+UsersWindow* DesktopCommands::users() {
+  if (!users_ && bbs_.store()) {
+    users_ = new UsersWindow(bbs_.store()->OpenDbase(), bbs_.cfg().bbspath, bbs_.client().codePages());
+    users_->SetLook(window_.look());
+  }
+  return users_;
+}
+
+MsgWindow* DesktopCommands::msgs() {
+  if (!msgs_ && bbs_.store()) {
+    MsgAdminContext ctx;
+    ctx.store = bbs_.store();
+    ctx.clock = &clock_;
+    ctx.ownCall = bbs_.cfg().MyCallOut;
+    ctx.autobid = bbs_.cfg().autobid;
+    ctx.stationCodePage = bbs_.cfg().OEMANSI ? &bbs_.client().codePages() : nullptr;
+    ctx.RemFwd = [this](long n) {
+      if (bbs_.partners()) bbs_.partners()->RemFwd(n);
+    };
+    ctx.routingHeader = [this] {
+      TChannel* monitor = bbs_.client().channel(0);
+      return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();
+    };
+    msgs_ = new MsgWindow(std::move(ctx), bbs_.store()->OpenDbase(), bbs_.client().codePages());
+    msgs_->SetLook(window_.look());
+    msgs_->onMailChanged = [this] { ScanMailForSysop(); };
+  }
+  return msgs_;
+}
+
+void DesktopCommands::ToggleUsers() {
+  if (!users()) return;
+  if (!window_.HideInArea(users_)) window_.ShowInArea(users_);
+}
+
+void DesktopCommands::ToggleMsgs() {
+  if (!msgs()) return;
+  if (!window_.HideInArea(msgs_)) window_.ShowInArea(msgs_);
+}
+
+void DesktopCommands::ShowChannels(bool shown) {
+  channelsShown_ = shown;
+  for (int i = 1; i < bbs_.client().numberchildren; ++i) bbs_.client().channel(i)->view().SetVisible(shown);
+  if (shown) window_.Cascade();
+}
+
+void DesktopCommands::ScanMailForSysop() {
+  // Mail for the sysop: a message to the BBS's own call still unread.
+  bool mail = false;
+  if (msgs_)
+    for (const MsgRow& r : AllMsgs(msgs_->db()))
+      if (bbs_.cfg().MyCallOut == r.record.ToStation && r.record.Status[0] == 'N') {
+        mail = true;
+        break;
+      }
+  window_.SetMailIndicator(mail);
+}
+
+void DesktopCommands::ApplyLook() {
+  const WindowLook look = LookOf(bbs_.cfg());
+  window_.SetLook(look);
+  if (users_) users_->SetLook(look);
+  if (msgs_) msgs_->SetLook(look);
+}
+
+void DesktopCommands::ChooseFont() {
+  bool ok = false;
+  const QFont font = QFontDialog::getFont(&ok, window_.look().font, &window_, "Fonts");
+  if (!ok) return;
+  StoreFont(font, &bbs_.cfg().fonts);
+  if (!SaveFonts(bbs_.ini(), bbs_.cfg())) QMessageBox::warning(&window_, "Error..", "ORN.INI could not be written.");
+  ApplyLook();
+}
+
+void DesktopCommands::MonitorConfig() {
+  // Which kinds of monitored frames the monitor window shows. The sysop may
+  // watch the monitor change while the dialog is open: it does not block.
+  if (monitorConfig_) return;
+  QAction* command = window_.action("M&onitor Cnf");
+  auto* dialog = new QDialog(&window_);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle("Monitor");
+  auto* layout = new QVBoxLayout(dialog);
+  const std::pair<int, const char*> kinds[] = {
+      {4, "Information frames"}, {8, "Unnumbered information"}, {16, "Supervisory frames"}, {32, "Own transmissions"}};
+  auto boxes = std::make_shared<std::vector<std::pair<int, QCheckBox*>>>();
+  for (const auto& [bit, label] : kinds) {
+    auto* box = new QCheckBox(label, dialog);
+    box->setChecked(bbs_.cfg().Monitor & bit);
+    layout->addWidget(box);
+    boxes->emplace_back(bit, box);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+  layout->addWidget(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, [this, dialog, boxes] {
+    int monitor = 0;
+    for (const auto& [bit, box] : *boxes)
+      if (box->isChecked()) monitor |= bit;
+    bbs_.cfg().Monitor = monitor;
+    SetMonConfig(bbs_.ini(), bbs_.cfg());
+    dialog->accept();
+  });
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  if (command) {
+    command->setEnabled(false);
+    QObject::connect(dialog, &QObject::destroyed, command, [command] { command->setEnabled(true); });
+  }
+  monitorConfig_ = dialog;
+  dialog->show();
+}
+
+void DesktopCommands::WatchRepair() {
+  OptimizeRun* run = bbs_.optimizer();
+  if (!run || !run->iact) return;
+  if (!gauge_) {
+    gauge_ = new QProgressDialog(&window_);
+    gauge_->setWindowTitle("Database repair");
+    gauge_->setCancelButton(nullptr);
+    gauge_->setRange(0, 3);
+    gauge_->setMinimumDuration(0);
+    gauge_->setAutoClose(false);
+    gauge_->setAutoReset(false);
+    // The lists must not be used while their files are rewritten.
+    gauge_->setWindowModality(Qt::WindowModal);
+    repairWatch_ = new QTimer(gauge_);
+    repairWatch_->setInterval(100);
+    QObject::connect(repairWatch_, &QTimer::timeout, gauge_, [this] {
+      OptimizeRun* r = bbs_.optimizer();
+      if (!r || !r->iact) {
+        repairWatch_->stop();
+        gauge_->hide();
+        return;
+      }
+      const int stage = r->stage;
+      static const char* const kStages[] = {"Starting the database repair...", "Repairing the messages...",
+                                            "Repairing the users...", "Taking up the files again..."};
+      gauge_->setLabelText(kStages[std::clamp(stage, 0, 3)]);
+      gauge_->setValue(stage);
+      // The worker's end is taken up by the info tick; do not wait for it.
+      if (stage == 3) r->StartOptimize(false);
+    });
+  }
+  gauge_->setValue(0);
+  gauge_->setLabelText("Starting the database repair...");
+  gauge_->show();
+  repairWatch_->start();
 }
 
 }  // namespace orn

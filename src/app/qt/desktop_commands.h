@@ -1,12 +1,18 @@
 // The sysop's menu commands of the desktop: database windows, repair,
-// character-set switches, monitor configuration, views and the like.
+// character-set switches, monitor configuration, fonts, views and the like.
 #pragma once
+
+#include <QPointer>
 
 #include "app/ornbbs.h"
 #include "desktop/main_window.h"
 #include "desktop/msg_window.h"
 #include "desktop/users_window.h"
 #include "platform/clock.h"
+
+class QDialog;
+class QProgressDialog;
+class QTimer;
 
 namespace orn {
 
@@ -17,15 +23,36 @@ class DesktopCommands {
   DesktopCommands(const DesktopCommands&) = delete;
   DesktopCommands& operator=(const DesktopCommands&) = delete;
 
+  // The windows behind the menu, made when first asked for (tests and the
+  // screenshots reach them here).
+  UsersWindow* users();
+  MsgWindow* msgs();
+  // The look of ORN.INI, given to every window again.
+  void ApplyLook();
+  // Shows or hides the channel windows, as View > Channels does.
+  void ShowChannels(bool shown);
+  QProgressDialog* repairGauge() { return gauge_; }
+
  private:
+  void ToggleUsers();
+  void ToggleMsgs();
+  void ChooseFont();
+  void MonitorConfig();
+  void WatchRepair();
+  void ScanMailForSysop();
+
   MainWindow& window_;
   ORNBBS& bbs_;
   const Clock& clock_;
   // The database windows, made when first asked for; hidden, not closed.
   UsersWindow* users_ = nullptr;
   MsgWindow* msgs_ = nullptr;
-  bool channelsShown_ = true;
+  bool channelsShown_ = false;
   bool monitorShown_ = true;
+  QPointer<QDialog> monitorConfig_;
+  QProgressDialog* gauge_ = nullptr;
+  QTimer* repairWatch_ = nullptr;
+  QTimer* scheduled_ = nullptr;
 };
 
 }  // namespace orn

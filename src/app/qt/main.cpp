@@ -16,6 +16,7 @@
 #include "app/tap_view.h"
 #include "desktop/system_sound.h"
 #include "app/qt/desktop_commands.h"
+#include "desktop/icons.h"
 #include "desktop/main_window.h"
 #include "link/qt/tcp_engine_transport.h"
 #include "platform/clock.h"
@@ -91,6 +92,10 @@ int RunHeadless(int argc, char** argv) {
 
 int RunDesktop(int argc, char** argv) {
   QApplication app(argc, argv);
+  QApplication::setApplicationName("ornbbs");
+  // Matches the installed ornbbs.desktop, so the desktop shows our icon and name.
+  QGuiApplication::setDesktopFileName("ornbbs");
+  QApplication::setWindowIcon(orn::AppIcon());
   orn::SystemClock clock;
   orn::QtTimerHost timers;
   orn::MainWindow window;

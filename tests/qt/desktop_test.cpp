@@ -1,0 +1,439 @@
+// The whole desktop on a BBS with an in-memory engine: the main window's
+// parts, fonts and colours, a YAPP transfer's window, the repair gauge.
+// With ORN_SCREENSHOT_DIR set (tests/e2e/desktop_screenshot.sh does, under
+// a virtual X server) every window is also saved there as a PNG.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QDockWidget>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolBar>
+#include <cstdlib>
+#include <memory>
+
+#include "admin/user_admin.h"
+#include "app/ornbbs.h"
+#include "app/qt/desktop_commands.h"
+#include "desktop/channel_window.h"
+#include "desktop/icons.h"
+#include "desktop/main_window.h"
+#include "desktop/properties_dialog.h"
+#include "platform/file_names.h"
+#include "platform/text.h"
+#include "store/store.h"
+#include "store/store_generator.h"
+#include "support/fake_engine.h"
+#include "support/recording_view.h"
+#include "support/test_dir.h"
+
+namespace orn {
+namespace {
+
+using test::FakeEngine;
+using test::ManualTimers;
+using test::ScopedChdir;
+using test::TestDir;
+
+// Two ports, three channels: two on the first port, one on the second.
+const char* const kTwoPorts =
+    "[RADIO]\nPORTS=2\n[PORT0]\nCHANNELS=2\nBBSONLY=0\nLIMITED=0\n[PORT1]\nCHANNELS=1\nPORTNUM=1\nBBSONLY=0\nLIMITED=0\n"
+    "[PERSONAL]\nMYCALL=XX9ORN-1\nMYHIER=GRC.EU\n";
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  DesktopTest() : cd_(dir_.path()) {
+    ::setenv("XDG_DATA_HOME", (dir_ / "xdg").c_str(), 1);
+    clock_.SetLocal(2026, 12, 10, 12, 0);
+    engine_.portList = "2;Port1 vhf;Port2 uhf;";
+    // A box nobody expected must not hang the test: it is answered.
+    guard_.setInterval(200);
+    QObject::connect(&guard_, &QTimer::timeout, [] {
+      QWidget* modal = QApplication::activeModalWidget();
+      // The repair's gauge is meant to hold the windows while it runs.
+      if (modal && !qobject_cast<QProgressDialog*>(modal)) {
+        ADD_FAILURE() << "unexpected modal window: " << modal->windowTitle().toStdString();
+        modal->close();
+      }
+    });
+    guard_.start();
+  }
+  ~DesktopTest() override {
+    commands_.reset();
+    if (bbs_) bbs_->Shutdown();
+    bbs_.reset();
+    window_.reset();
+    ::unsetenv("XDG_DATA_HOME");
+  }
+
+  void Start(long messages = 0) {
+    dir_.Write("ORN.INI", kTwoPorts);
+    if (messages) {
+      // The store of a BBS that has been on the air a while.
+      StoreSite site{dir_.path(), dir_ / "MAIL", "XX9ORN", "GRC.EU"};
+      GenerateOptions o;
+      o.messages = messages;
+      o.users = 60;
+      o.texts = true;
+      std::string error;
+      ASSERT_TRUE(GenerateStore(site, o, clock_, &error)) << error;
+    }
+    window_ = std::make_unique<MainWindow>();
+    bbs_ = std::make_unique<ORNBBS>(clock_, *window_, timers_, engine_);
+    ASSERT_TRUE(bbs_->Start());
+    engine_.Pump();
+    commands_ = std::make_unique<DesktopCommands>(*window_, *bbs_, clock_);
+    window_->resize(1100, 760);
+    window_->show();
+    QApplication::processEvents();
+  }
+
+  // A station of type R with a name, so that every command is open to it.
+  void Register(const std::string& call) {
+    auto db = bbs_->store()->OpenDbase();
+    const long pos = db->AppendUser(call);
+    ASSERT_NE(pos, 0);
+    UserDB u{};
+    UserDBidx i{};
+    ASSERT_TRUE(db->ReadFromFile(pos, u, i));
+    CopyField(u.Type, "R");
+    CopyField(u.Name, "Joe");
+    ASSERT_TRUE(UpdateUser(*db, pos, u));
+  }
+
+  void Say(int port, const std::string& call, const std::string& line) { engine_.Data(port, call, line); }
+
+  std::string SentToStations() {
+    clock_.Advance(3);
+    for (int i = 1; i < bbs_->client().numberchildren; ++i)
+      if (bbs_->client().channel(i)->transparent) bbs_->client().link().TxTrans(*bbs_->client().channel(i));
+    std::string all;
+    for (const ApiFrame& f : engine_.Take("D")) all += f.data;
+    return all;
+  }
+
+  ChannelWindow* Channel(int tableIndex) { return window_->channelWindows().value(tableIndex); }
+
+  static void Shot(QWidget* w, const QString& name) {
+    const char* dir = std::getenv("ORN_SCREENSHOT_DIR");
+    if (!dir || !w) return;
+    QApplication::processEvents();
+    QDir().mkpath(dir);
+    EXPECT_TRUE(w->grab().save(QString(dir) + "/" + name + ".png")) << name.toStdString();
+  }
+
+  TestDir dir_;
+  ScopedChdir cd_;
+  FakeClock clock_;
+  ManualTimers timers_;
+  FakeEngine engine_;
+  QTimer guard_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<ORNBBS> bbs_;
+  std::unique_ptr<DesktopCommands> commands_;
+};
+
+QStringList MenuTitles(QMainWindow& w) {
+  QStringList titles;
+  for (QAction* a : w.menuBar()->actions())
+    if (a->menu()) titles << a->text();
+  return titles;
+}
+
+TEST_F(DesktopTest, TheMainWindowHasItsPartsAndTheChannelsWaitHidden) {
+  Start(2000);
+  EXPECT_EQ(MenuTitles(*window_), QStringList({"&File", "&Fonts", "&System", "&View", "&Window", "&Help"}));
+  EXPECT_TRUE(window_->windowTitle().startsWith("XX9ORN-1")) << window_->windowTitle().toStdString();
+
+  QStringList buttons;
+  for (QAction* a : window_->toolBar()->actions()) buttons << (a->isSeparator() ? QString() : a->text());
+  EXPECT_EQ(buttons, QStringList({"&EditText", "&Properties", "&Fonts", "OemToChar", "CharToOem", "", "M&onitor",
+                                  "Ch&annels", "&FWD", "", "&Users Data Base", "&Messages Data Base",
+                                  "&BBS Services Paths", "Database &repair", "", "E&xit"}));
+  for (QAction* a : window_->toolBar()->actions())
+    if (!a->isSeparator()) {
+      EXPECT_FALSE(a->statusTip().isEmpty()) << a->text().toStdString();
+    }
+
+  // The hint of a button goes to the status bar.
+  QAction* fwd = window_->action("&FWD");
+  ASSERT_NE(fwd, nullptr);
+  fwd->showStatusText(window_->toolBar());
+  EXPECT_EQ(window_->statusBar()->currentMessage(), fwd->statusTip());
+  window_->statusBar()->clearMessage();
+
+  EXPECT_EQ(window_->infoBar()->windowTitle(), "Infos");
+  EXPECT_EQ(window_->infoField(0)->text().left(2), "L:");
+  EXPECT_EQ(window_->infoField(3)->text().left(2), "H:");
+  // The info tick fills the counters.
+  timers_.FireAll();
+  EXPECT_NE(window_->infoField(1)->text(), "A:000000");
+
+  // The monitor shows from the start; the channels when asked.
+  ASSERT_EQ(window_->channelWindows().size(), 4);
+  auto shown = [&](int i) { return window_->IsShownInArea(Channel(i)); };
+  EXPECT_TRUE(shown(0));
+  for (int i = 1; i <= 3; ++i) EXPECT_FALSE(shown(i)) << i;
+  window_->action("Ch&annels")->trigger();
+  for (int i = 0; i <= 3; ++i) EXPECT_TRUE(shown(i)) << i;
+
+  // Three stations on the air, as the sysop sees them.
+  Register("XX1ABC");
+  Register("XX2DEF");
+  Register("XX3GHI");
+  engine_.Event(0, "*** CONNECTED To Station XX1ABC\r");
+  engine_.Event(0, "*** CONNECTED To Station XX2DEF\r");
+  engine_.Event(1, "*** CONNECTED To Station XX3GHI\r");
+  Say(0, "XX1ABC", "L\r");
+  Say(1, "XX3GHI", "I\r");
+  for (int i = 0; i < 4; ++i) {
+    clock_.Advance(3);
+    timers_.FireAll();
+  }
+  window_->TileVertically();
+  window_->Cascade();
+  Shot(window_.get(), "main_window");
+
+  // The bars come and go with their View items.
+  QAction* toolBarItem = window_->action("ToolBar");
+  ASSERT_NE(toolBarItem, nullptr);
+  toolBarItem->trigger();
+  EXPECT_TRUE(window_->toolBar()->isHidden());
+  toolBarItem->trigger();
+  EXPECT_FALSE(window_->toolBar()->isHidden());
+  window_->action("InfoBar")->trigger();
+  EXPECT_TRUE(window_->infoBar()->isHidden());
+  window_->action("InfoBar")->trigger();
+
+  // Hiding the channels leaves the monitor.
+  window_->action("Ch&annels")->trigger();
+  EXPECT_TRUE(shown(0));
+  EXPECT_FALSE(shown(1));
+
+  window_->MinimizeAll();
+  EXPECT_TRUE(window_->mdiArea()->subWindowList().first()->isMinimized());
+  window_->RestoreAll();
+  EXPECT_FALSE(window_->mdiArea()->subWindowList().first()->isMinimized());
+
+  // The tray icon's three states (the virtual X server has no tray to show them in).
+  QPixmap tray(3 * 40 + 20, 48);
+  tray.fill(Qt::white);
+  {
+    QPainter p(&tray);
+    int x = 5;
+    for (Leds l : {Leds::All, Leds::One, Leds::Two}) {
+      p.drawPixmap(x, 5, LedIcon(l).pixmap(38, 38));
+      x += 45;
+    }
+  }
+  if (const char* dir = std::getenv("ORN_SCREENSHOT_DIR")) tray.save(QString(dir) + "/tray_icon.png");
+}
+
+TEST_F(DesktopTest, TheDatabaseWindowsToggleWithTheirCheckMarks) {
+  Start(2000);
+  QAction* msgs = window_->action("&Messages Data Base");
+  msgs->trigger();
+  ASSERT_NE(commands_->msgs(), nullptr);
+  EXPECT_TRUE(window_->IsShownInArea(commands_->msgs()));
+  EXPECT_TRUE(msgs->isChecked());
+  EXPECT_EQ(window_->mdiArea()->activeSubWindow()->widget(), commands_->msgs());
+  MsgWindow& m = *commands_->msgs();
+  ASSERT_GT(m.list()->rowCount(), 1000);
+  // No column cuts its text.
+  for (int c = 0; c + 1 < m.list()->columnCount(); ++c) {
+    const QString text = m.list()->item(0, c)->text();
+    EXPECT_GE(m.list()->columnWidth(c), m.list()->fontMetrics().horizontalAdvance(text)) << c;
+  }
+  m.list()->setCurrentCell(2, 0);
+  EXPECT_FALSE(m.textPane()->toPlainText().isEmpty());
+  Shot(window_.get(), "messages_window");
+  m.list()->selectRow(2);
+  Shot(&m, "message_text_pane");
+
+  window_->action("&Users Data Base")->trigger();
+  EXPECT_TRUE(window_->IsShownInArea(commands_->users()));
+  Shot(commands_->users(), "users_window");
+  window_->action("&Users Data Base")->trigger();
+  EXPECT_FALSE(window_->IsShownInArea(commands_->users()));
+  msgs->trigger();
+  EXPECT_FALSE(window_->IsShownInArea(commands_->msgs()));
+  EXPECT_FALSE(msgs->isChecked());
+}
+
+TEST_F(DesktopTest, FontsAndColoursReachTheWindowsAtOnce) {
+  Start();
+  commands_->ShowChannels(true);
+  Channel(0)->AppendText("fm XX1ABC to XX9ORN ctl I00\r", TextKind::MonitorHeader);
+  Channel(1)->AppendText("Hello\r", TextKind::ChannelInput);
+  commands_->msgs();
+
+  const QString family = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+  Config& cfg = bbs_->cfg();
+  cfg.fonts.name = family.toStdString();
+  cfg.fonts.height = 15;
+  cfg.colors.monitorHeader = 0x0000FF;  // red, as Windows stores it
+  cfg.colors.channelInput = 0x008000;
+  cfg.colors.msgText = 0xFF0000;
+  commands_->ApplyLook();
+
+  for (ChannelWindow* w : window_->channelWindows()) {
+    EXPECT_EQ(w->receivePane()->font().pointSize(), 15);
+    EXPECT_EQ(w->receivePane()->font().family(), family);
+  }
+  auto colourOfFirstChar = [](ChannelWindow* w) {
+    QTextCursor c(w->receivePane()->document());
+    c.setPosition(1);
+    return c.charFormat().foreground().color();
+  };
+  // What was shown before takes the new colour, and so does what comes after.
+  EXPECT_EQ(colourOfFirstChar(Channel(0)), QColor(255, 0, 0));
+  EXPECT_EQ(colourOfFirstChar(Channel(1)), QColor(0, 128, 0));
+  Channel(2)->AppendText("Later\r", TextKind::ChannelInput);
+  EXPECT_EQ(colourOfFirstChar(Channel(2)), QColor(0, 128, 0));
+  EXPECT_EQ(commands_->msgs()->textPane()->palette().color(QPalette::Text), QColor(0, 0, 255));
+
+  // The Properties' colours page applies at once; the font dialog saves what it chose.
+  PropertiesDialog sheet(cfg, bbs_->ini(), bbs_->log(), window_.get());
+  sheet.notify = [](const QString&, const QString&) {};
+  sheet.onColoursApplied = [&] { commands_->ApplyLook(); };
+  cfg.colors.channelInput = 0x00FFFF;  // yellow
+  ASSERT_TRUE(sheet.Apply());
+  EXPECT_EQ(colourOfFirstChar(Channel(1)), QColor(255, 255, 0));
+  EXPECT_EQ(IniFile(dir_ / "ORN.INI").GetInt("COLORS", "CHANNELINPUT", 0), 0x00FFFF);
+  EXPECT_EQ(LookOf(cfg).font.pointSize(), 15);
+
+  QFontDialog fonts(window_->look().font, window_.get());
+  fonts.setOption(QFontDialog::DontUseNativeDialog);
+  fonts.show();
+  Shot(&fonts, "fonts_dialog");
+}
+
+TEST_F(DesktopTest, AYappDownloadShowsItsProgressAndTheSysopsCancelAbortsIt) {
+  Start();
+  Register("XX1ABC");
+  const std::string bin = JoinPath(bbs_->cfg().bbspath, bbs_->cfg().BinPath);
+  ASSERT_TRUE(WriteFileReplacing(JoinPath(bin, "TEST.BIN"), std::string(600, 'x')));
+  commands_->ShowChannels(true);
+  engine_.Event(0, "*** CONNECTED To Station XX1ABC\r");
+  TChannel& ch = *bbs_->client().channel(1);
+  ASSERT_TRUE(ch.connected);
+  SentToStations();
+  Say(0, "XX1ABC", "YD TEST.BIN\r");
+  ChannelWindow* w = Channel(1);
+  ASSERT_NE(w->transferWindow(), nullptr) << "no progress window: " << SentToStations();
+  EXPECT_TRUE(w->transferWindow()->isVisible());
+  // The station is ready: the header goes out, then the data.
+  Say(0, "XX1ABC", std::string("\x06\x01", 2));
+  Say(0, "XX1ABC", std::string("\x06\x02", 2));
+  for (int i = 0; i < 3; ++i) {
+    clock_.Advance(2);
+    timers_.FireAll();
+  }
+  ASSERT_NE(w->transferWindow(), nullptr);
+  Shot(w->transferWindow(), "yapp_progress");
+
+  auto* buttons = w->transferWindow()->findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  SentToStations();
+  buttons->button(QDialogButtonBox::Cancel)->click();
+  // A cancel (CN) goes to the station.
+  const std::string sent = SentToStations();
+  EXPECT_NE(sent.find('\x18'), std::string::npos) << sent;
+  // The station acknowledges the cancel: the transfer and its window are gone.
+  Say(0, "XX1ABC", std::string("\x06\x05", 2));
+  EXPECT_EQ(w->transferWindow(), nullptr);
+  EXPECT_EQ(ch.yapp, nullptr);
+}
+
+TEST_F(DesktopTest, TheRepairShowsAGaugeUntilTheFilesAreBack) {
+  Start(2000);
+  bbs_->cfg().optimize.Killkilled = 1;
+  window_->action("Database &repair")->trigger();
+  QProgressDialog* gauge = commands_->repairGauge();
+  ASSERT_NE(gauge, nullptr);
+  EXPECT_TRUE(gauge->isVisible());
+  QApplication::processEvents();
+  Shot(gauge, "repair_gauge");
+  QElapsedTimer waited;
+  waited.start();
+  while (gauge->isVisible() && waited.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_FALSE(gauge->isVisible());
+  EXPECT_FALSE(bbs_->optimizer()->iact);
+  EXPECT_EQ(bbs_->client().BbsStrStatus, "Database repair done");
+}
+
+TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {
+  Start(200);
+  // Monitor Cnf does not block, and its command waits while it is open.
+  QAction* monitor = window_->action("M&onitor Cnf");
+  monitor->trigger();
+  EXPECT_FALSE(monitor->isEnabled());
+  QWidget* dialog = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && top->windowTitle() == "Monitor") dialog = top;
+  ASSERT_NE(dialog, nullptr);
+  Shot(dialog, "monitor_config");
+  dialog->close();
+  QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(monitor->isEnabled());
+
+  // About waits for its timer before it can be asked again.
+  QAction* about = window_->action("About");
+  about->trigger();
+  EXPECT_FALSE(about->isEnabled());
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && top->windowTitle() == "About ORNBBS") {
+      Shot(top, "about");
+      top->close();
+    }
+
+  window_->action("&Contents")->trigger();
+  QWidget* help = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && top->windowTitle() == "ORNBBS Help") help = top;
+  ASSERT_NE(help, nullptr);
+  auto* manual = help->findChild<QTextBrowser*>("manual");
+  ASSERT_NE(manual, nullptr);
+  EXPECT_TRUE(manual->toPlainText().startsWith("ORNBBS: the sysop's manual")) << manual->toPlainText().left(80).toStdString();
+  Shot(help, "help_contents");
+  help->close();
+
+  PropertiesDialog sheet(bbs_->cfg(), bbs_->ini(), bbs_->log(), window_.get());
+  sheet.show();
+  for (int i = 0; i < sheet.tabs()->count(); ++i) {
+    sheet.tabs()->setCurrentIndex(i);
+    Shot(&sheet, "properties_" + sheet.tabs()->tabText(i).toLower().replace(' ', '_'));
+  }
+  sheet.close();
+
+  auto& m = *commands_->msgs();
+  window_->ShowInArea(&m);
+  QTimer::singleShot(0, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->windowTitle() == "Message Edit") {
+        Shot(top, "message_editor");
+        top->close();
+      }
+  });
+  guard_.stop();
+  m.OpenEditor(0);
+}
+
+}  // namespace
+}  // namespace orn
