@@ -91,6 +91,7 @@ TEST(UserFields, ValuesAreCheckedAsTheEditorChecksThem) {
       {"hcon[9].HOURS", "2300", "2300"},
       {"Hcon[0].hours", "0024", nullptr},
       {"Hcon[0].hours", "023", nullptr},
+      {"Hcon[0].hours", "", ""},  // an entry not in use
       {"Hcon[0].mlength", "<100", "<100"},
       {"Hcon[0].mlength", ">5", ">5"},
       {"Hcon[0].mlength", "5", "5"},

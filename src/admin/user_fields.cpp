@@ -222,6 +222,15 @@ std::string SetUserField(UserDB& u, const std::string& name, const std::string& 
   std::string value = typed;
   const size_t room = f->width ? f->width - 1 : 0;
   auto tooLong = [&] { return n + ": at most " + std::to_string(room) + " characters"; };
+  // A connect entry not in use is empty: any of its fields may be cleared.
+  if (n.compare(0, 5, "Hcon[") == 0 && Trim(value).empty()) {
+    if (f->byte) {
+      *f->byte(u) = '\0';
+    } else {
+      CopyField(f->text(u), f->width, "");
+    }
+    return {};
+  }
   switch (f->kind) {
     case Kind::kText:
     case Kind::kUpperText:

@@ -5,11 +5,15 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/records.h"
 
 namespace orn {
+
+// Fields set and their values (as SetUserField took them), in the order set.
+using UserChanges = std::vector<std::pair<std::string, std::string>>;
 
 // The settable fields in record order, the connect entries as
 // "Hcon[0].hours" ... "Hcon[9].flag".
@@ -30,7 +34,8 @@ bool UserFieldIsNumber(const std::string& name);
 // and the upper-case texts (HomeBbs, HierAddress, Language) are upper-cased
 // first; FwdDest takes its lines separated by LF, CR LF or a typed "\n" and
 // stores each with CR LF. Returns the reason a value is refused, beginning
-// with the field's name; empty when it was written.
+// with the field's name; empty when it was written. A field of a connect
+// entry may be set empty (the entry is not used).
 std::string SetUserField(UserDB& u, const std::string& name, const std::string& value);
 
 }  // namespace orn

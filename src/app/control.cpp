@@ -13,6 +13,7 @@
 #include "admin/msg_exchange.h"
 #include "admin/user_admin.h"
 #include "admin/user_fields.h"
+#include "app/user_follows.h"
 #include "channel/channel.h"
 #include "platform/file_names.h"
 #include "platform/json.h"
@@ -135,20 +136,10 @@ class Request {
     return i < a_.pos.size() ? a_.pos[i] : kNone;
   }
   MsgAdminContext MsgContext() const;
-  // A station on the air keeps its record in its channel and writes it back
-  // at its next command: the change goes into that copy too, or it would be
-  // undone.
-  void ChannelsFollow(long position, const std::string& call, const std::function<void(UserDB&)>& change) {
-    if (!s_.running) return;
-    for (int i = 1; i < s_.client->numberchildren; ++i) {
-      TChannel* ch = s_.client->channel(i);
-      if (ch && ch->connected && ch->tdb && ch->tdb->upos == position && FieldText(ch->tdb->userdb.Call) == call)
-        change(ch->tdb->userdb);
-    }
-  }
-  void RoutingFollows(long position) {
-    if (s_.partners) s_.partners->ReadUsersFwd();
-    s_.client->mainView().RefreshUserList(position);
+  // The in-memory copies of the record (a station on the air, the routing
+  // table, the sysop's list) follow the change.
+  void Follows(long position, const std::string& call, const UserChanges& changes) {
+    UserRecordFollows(*s_.client, s_.partners, position, call, changes);
   }
 
   ControlAnswer Status();
@@ -360,14 +351,13 @@ ControlAnswer Request::User() {
     if (pos) return Refused(call + " is already a user");
     const long added = db->AppendUser(call);
     if (!added) return Refused("the user file could not be written");
-    RoutingFollows(0);
+    Follows(0, call, {});
     return Done("added " + call + " at " + std::to_string(added) + "\n");
   }
   if (!pos) return Refused("no such user: " + call);
   if (sub == "kill") {
     if (!KillUser(*db, pos)) return Refused("the user file could not be written");
-    ChannelsFollow(pos, call, [](UserDB& v) { CopyField(v.Type, "K"); });
-    RoutingFollows(pos);
+    Follows(pos, call, {{"Type", "K"}});
     return Done("killed " + call + " (the record goes at the next repair)\n");
   }
   UserDB u = db->userdb;
@@ -376,13 +366,12 @@ ControlAnswer Request::User() {
     if (pw.empty()) return Refused("the password file could not be written");
     CopyField(u.Password, pw);
     if (!UpdateUser(*db, pos, u)) return Refused("the user file could not be written");
-    ChannelsFollow(pos, call, [&pw](UserDB& v) { CopyField(v.Password, pw); });
-    RoutingFollows(pos);
+    Follows(pos, call, {{"Password", pw}});
     if (a_.json) return Done(JsonOut(Json::Object().Set("Call", call).Set("Password", pw)));
     return Done(pw + "\n");
   }
   // set: every value is checked before anything is written.
-  std::vector<std::pair<std::string, std::string>> changed;
+  UserChanges changed;
   for (size_t i = 3; i < a_.pos.size(); ++i) {
     const std::string& item = a_.pos[i];
     const size_t eq = item.find('=');
@@ -394,10 +383,7 @@ ControlAnswer Request::User() {
     changed.emplace_back(name, value);
   }
   if (!UpdateUser(*db, pos, u)) return Refused("the user file could not be written");
-  ChannelsFollow(pos, call, [&changed](UserDB& v) {
-    for (const auto& [name, value] : changed) SetUserField(v, name, value);
-  });
-  RoutingFollows(pos);
+  Follows(pos, call, changed);
   std::string out;
   for (const auto& c : changed) out += (out.empty() ? "" : " ") + c.first;
   return Done("updated " + call + ": " + out + "\n");

@@ -1,16 +1,10 @@
 #include "desktop/users_window.h"
 
-#include <QCheckBox>
-#include <QDateTime>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "platform/text.h"
@@ -19,8 +13,6 @@ namespace orn {
 namespace {
 
 const char* const kSearches[] = {"by position", "by callsign", "by name", "by type", "forwarding partners"};
-const char* const kTypes[] = {"U-nrgstrd", "R-egular", "S-ysop", "B-bs", "X-pert", "L-ocal", "E-xcluded", "K-illed"};
-constexpr int kTypeCount = 8;
 
 }  // namespace
 
@@ -114,10 +106,13 @@ void UsersWindow::SetLook(const WindowLook& look) {
 void UsersWindow::KillRow(int row) {
   const QTableWidgetItem* item = row >= 0 ? list_->item(row, 0) : nullptr;
   if (!item) return;
-  if (!KillUser(*db_, item->text().toLong())) {
+  const long position = item->text().toLong();
+  const QTableWidgetItem* call = list_->item(row, 1);
+  if (!KillUser(*db_, position)) {
     QMessageBox::warning(this, "Error..", "The user could not be stored.");
     return;
   }
+  if (onUserWritten) onUserWritten(position, cp_.Utf8ToAnsi(call ? call->text().toStdString() : ""), {{"Type", "K"}});
   Refresh();
 }
 
@@ -145,89 +140,32 @@ void UsersWindow::Search() {
   Show(SearchUsers(*db_, how, text));
 }
 
-void UsersWindow::OpenEditor(int row) {
+UserEditor* UsersWindow::EditorFor(int row) {
   const QTableWidgetItem* item = row >= 0 ? list_->item(row, 0) : nullptr;
-  if (!item) return;
+  if (!item) return nullptr;
   const long position = item->text().toLong();
   UserDB u{};
   UserDBidx idx{};
-  if (!db_->ReadFromFile(position, u, idx)) return;
-
-  QDialog dialog(this);
-  dialog.setWindowTitle("User Edit");
-  auto* form = new QFormLayout;
-  auto line = [&](const char* label, const char* field) {
-    auto* e = new QLineEdit(Text(field), &dialog);
-    form->addRow(label, e);
-    return e;
+  if (!db_->ReadFromFile(position, u, idx)) return nullptr;
+  const std::string call = FieldText(u.Call);
+  auto* editor = new UserEditor(u, bbsDir_, cp_, this);
+  editor->onUpdate = [this, editor, position, call](const UserDB& record, const UserChanges& changes) {
+    if (!UpdateUser(*db_, position, record)) {
+      QMessageBox::warning(editor, "Error..", "The user could not be stored.");
+      return false;
+    }
+    if (onUserWritten) onUserWritten(position, call, changes);
+    return true;
   };
-  auto* call = line("Call", u.Call);
-  call->setReadOnly(true);
-  auto* name = line("Name", u.Name);
-  auto* type = new QComboBox(&dialog);
-  for (const char* t : kTypes) type->addItem(t);
-  for (int i = 0; i < kTypeCount; ++i)
-    if (kTypes[i][0] == u.Type[0]) type->setCurrentIndex(i);
-  form->addRow("Type", type);
-  auto* zip = line("Zip code", u.ZipCode);
-  auto* home = line("Home BBS", u.HomeBbs);
-  auto* hier = line("Hierarchical address", u.HierAddress);
-  auto* language = line("Language", u.Language);
-  auto* stay = new QSpinBox(&dialog);
-  stay->setRange(0, 100000);
-  stay->setValue(u.MaxStayMinutes);
-  form->addRow("Max stay (minutes)", stay);
-  auto* download = new QSpinBox(&dialog);
-  download->setRange(0, 10000000);
-  download->setValue(u.MaxDownload);
-  form->addRow("Max download (1000 bytes)", download);
-  auto* password = line("Password", u.Password);
-  auto* generate = new QPushButton("Generate", &dialog);
-  form->addRow("", generate);
-  auto* ask = new QCheckBox("Ask for the password at login", &dialog);
-  ask->setChecked(u.PasswordOk != 0);
-  form->addRow("", ask);
-  connect(generate, &QPushButton::clicked, &dialog, [&] {
-    const std::string pw =
-        GeneratePassword(bbsDir_, FieldText(u.Call), static_cast<uint32_t>(QDateTime::currentSecsSinceEpoch()));
-    if (pw.empty()) {
-      QMessageBox::warning(&dialog, "Error..", "The password file could not be written.");
-    } else {
-      password->setText(QString::fromStdString(pw));
-    }
-  });
+  editor->onKill = [this, position, call] {
+    if (KillUser(*db_, position) && onUserWritten) onUserWritten(position, call, {{"Type", "K"}});
+  };
+  return editor;
+}
 
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addLayout(form);
-  auto* buttons = new QDialogButtonBox(&dialog);
-  QPushButton* update = buttons->addButton("Update", QDialogButtonBox::AcceptRole);
-  QPushButton* kill = buttons->addButton("KILL", QDialogButtonBox::DestructiveRole);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  connect(kill, &QPushButton::clicked, &dialog, [&] {
-    KillUser(*db_, position);
-    dialog.accept();
-  });
-  connect(update, &QPushButton::clicked, &dialog, [&] {
-    auto ansi = [this](QLineEdit* e) { return cp_.Utf8ToAnsi(e->text().toStdString()); };
-    CopyField(u.Name, ansi(name));
-    CopyField(u.Type, std::string(1, kTypes[type->currentIndex()][0]));
-    CopyField(u.ZipCode, ansi(zip));
-    CopyField(u.HomeBbs, UpperAscii(ansi(home)));
-    CopyField(u.HierAddress, UpperAscii(ansi(hier)));
-    CopyField(u.Language, UpperAscii(ansi(language)));
-    u.MaxStayMinutes = stay->value();
-    u.MaxDownload = download->value();
-    CopyField(u.Password, ansi(password));
-    u.PasswordOk = ask->isChecked() ? 1 : 0;
-    if (!UpdateUser(*db_, position, u)) {
-      QMessageBox::warning(&dialog, "Error..", "The user could not be stored.");
-      return;
-    }
-    dialog.accept();
-  });
-  if (dialog.exec() == QDialog::Accepted) Refresh();
+void UsersWindow::OpenEditor(int row) {
+  std::unique_ptr<UserEditor> editor(EditorFor(row));
+  if (editor && editor->exec() == QDialog::Accepted) Refresh();
 }
 
 }  // namespace orn

@@ -6,9 +6,12 @@
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "admin/user_admin.h"
+#include "admin/user_fields.h"
+#include "desktop/user_editor.h"
 #include "desktop/window_look.h"
 #include "platform/code_pages.h"
 
@@ -21,11 +24,18 @@ class UsersWindow : public QWidget {
 
   void ShowAllU();
   QTableWidget* list() { return list_; }
+  // "User Edit" for the user in `row`, wired to write the record; nullptr
+  // when the row or its record is gone. OpenEditor runs it.
+  UserEditor* EditorFor(int row);
   void OpenEditor(int row);
   void Search();
   // Sets the user in `row` to type K (the repair removes it).
   void KillRow(int row);
   void SetLook(const WindowLook& look);
+
+  // A record was written (the editor's Update or KILL, the list's Kill):
+  // its position, its call and the fields changed.
+  std::function<void(long position, const std::string& call, const UserChanges& changes)> onUserWritten;
 
  private:
   void Refresh();

@@ -39,7 +39,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   || fail "the desktop tests failed under X: $(tail -40 "$WORK/qt.out")"
 expected="main_window tray_icon messages_window message_text_pane users_window fonts_dialog yapp_progress
   repair_gauge monitor_config about help_contents properties_port_1 properties_port_2 properties_general
-  properties_colours message_editor"
+  properties_colours message_editor user_editor_forwarding user_editor_entries"
 for name in $expected; do
   png="$BUILD/screenshots/$name.png"
   [ -s "$png" ] || fail "no screenshot $name.png"

@@ -28,12 +28,15 @@
 #include <memory>
 
 #include "admin/user_admin.h"
+#include "admin/user_fields.h"
 #include "app/ornbbs.h"
 #include "app/qt/desktop_commands.h"
 #include "desktop/channel_window.h"
 #include "desktop/icons.h"
 #include "desktop/main_window.h"
 #include "desktop/properties_dialog.h"
+#include "desktop/user_editor.h"
+#include "desktop/users_window.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/store.h"
@@ -273,6 +276,58 @@ TEST_F(DesktopTest, TheDatabaseWindowsToggleWithTheirCheckMarks) {
   msgs->trigger();
   EXPECT_FALSE(window_->IsShownInArea(commands_->msgs()));
   EXPECT_FALSE(msgs->isChecked());
+}
+
+TEST_F(DesktopTest, TheUserEditorSetsUpAPartnerAndTheRoutingFollowsAtOnce) {
+  Start();
+  Register("XX8ORN");
+  window_->action("&Users Data Base")->trigger();
+  UsersWindow& users = *commands_->users();
+  users.ShowAllU();
+  int row = -1;
+  for (int r = 0; r < users.list()->rowCount(); ++r)
+    if (users.list()->item(r, 1)->text() == "XX8ORN") row = r;
+  ASSERT_GE(row, 0);
+  std::unique_ptr<UserEditor> editor(users.EditorFor(row));
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->pages()->count(), 3);
+  // A value the checks refuse is named, and nothing is written.
+  editor->SetValue("Hcon[1].hours", "2500");
+  UserDB u{};
+  UserChanges changes;
+  EXPECT_EQ(editor->Collect(&u, &changes).rfind("Hcon[1].hours: ", 0), 0u);
+  const std::vector<std::pair<const char*, const char*>> values = {
+      {"Type", "B"},          {"isFwdStation", "Y"},   {"FwdQueue", "1"},        {"FwdKind", "C"},
+      {"OkWithBids", "Y"},    {"FwdDest", "@WW\n>XX5NEW"}, {"Hcon[1].hours", "0623"}, {"Hcon[1].mlength", "<50"},
+      {"Hcon[1].daysago", "30"}, {"Hcon[1].port", "2"}, {"Hcon[1].send", "XX8ORN;"}, {"Hcon[1].rcv", "CONNECTED"},
+      {"Hcon[1].fwdkind", "F"},  {"Hcon[1].flag", "C"}};
+  for (const auto& [field, value] : values) editor->SetValue(field, value);
+  editor->show();
+  editor->pages()->setCurrentIndex(1);
+  Shot(editor.get(), "user_editor_forwarding");
+  editor->pages()->setCurrentIndex(2);
+  Shot(editor.get(), "user_editor_entries");
+  QPushButton* update = nullptr;
+  for (QPushButton* b : editor->findChildren<QPushButton*>())
+    if (b->text() == "Update") update = b;
+  ASSERT_NE(update, nullptr);
+  update->click();
+  EXPECT_EQ(editor->result(), QDialog::Accepted);
+
+  // The record, the index and the routing table, with no restart.
+  auto db = bbs_->store()->OpenDbase();
+  const long pos = db->FindUser("XX8ORN");
+  ASSERT_NE(pos, 0);
+  for (const auto& [field, value] : values) {
+    const std::string stored = GetUserField(db->userdb, field);
+    EXPECT_EQ(stored, std::string(field) == "FwdDest" ? "@WW\r\n>XX5NEW\r\n" : value) << field;
+  }
+  EXPECT_EQ(FieldText(db->userdb.Name), "Joe");  // untouched
+  EXPECT_EQ(db->useridx.FwdQueue, 1);
+  bool routed = false;
+  for (const auto& entry : bbs_->partners()->UserFwdDest)
+    routed |= std::string(entry.Call) == "XX8ORN" && std::string(entry.fwddest) == "@WW\r\n>XX5NEW\r\n";
+  EXPECT_TRUE(routed);
 }
 
 TEST_F(DesktopTest, FontsAndColoursReachTheWindowsAtOnce) {

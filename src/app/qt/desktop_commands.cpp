@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <vector>
 
+#include "app/user_follows.h"
 #include "desktop/icons.h"
 #include "desktop/properties_dialog.h"
 #include "store/store.h"
@@ -124,6 +125,10 @@ UsersWindow* DesktopCommands::users() {
   if (!users_ && bbs_.store()) {
     users_ = new UsersWindow(bbs_.store()->OpenDbase(), bbs_.cfg().bbspath, bbs_.client().codePages());
     users_->SetLook(window_.look());
+    // The stations on the air, the routing table and the list follow at once.
+    users_->onUserWritten = [this](long position, const std::string& call, const UserChanges& changes) {
+      UserRecordFollows(bbs_.client(), bbs_.partners(), position, call, changes);
+    };
   }
   return users_;
 }
