@@ -67,9 +67,9 @@ def start_ornpe(procs, build, work):
     raise SystemExit("ornpe did not start")
 
 
-def make_bbs(build, d, api, channels, more=()):
+def make_bbs(build, d, api, channels, more=(), call=BBS, personal=()):
     os.makedirs(d, exist_ok=True)
-    lines = ["[PERSONAL]", "MYCALL=" + BBS, "MYHIER=#TST.XX.EU", "[RADIO]", "PORTS=1",
+    lines = ["[PERSONAL]", "MYCALL=" + call, "MYHIER=#TST.XX.EU"] + list(personal) + ["[RADIO]", "PORTS=1",
              "ENGINEPORT=" + api.rsplit(":", 1)[1], "[PORT0]", "CHANNELS=%d" % channels, "BBSONLY=0",
              "LIMITED=0", "TIMEOUT=0", "[LOG]", "LOGOK=1", "LOGOTHER=1"] + list(more)
     with open(os.path.join(d, "ORN.INI"), "w") as f:
@@ -332,6 +332,51 @@ def bench_forwarding(procs, build, work, count):
     procs.stop(ornpe)
 
 
+def ornctl(build, d, *args, text=None):
+    r = subprocess.run([os.path.join(build, "ornctl"), "--dir", d] + list(args), input=text, capture_output=True,
+                       text=True, timeout=60)
+    if r.returncode != 0:
+        raise RuntimeError("ornctl %s: %s" % (" ".join(args), r.stderr.strip()))
+    return r.stdout
+
+
+def bench_two_bbs(procs, build, work, count):
+    """Forwarding between two ornbbs on ornpe: the first calls the second and
+    sends it `count` messages of about 2 KB, queued by its routing."""
+    import json
+    ornpe, api = start_ornpe(procs, build, work)
+    a, b = os.path.join(work, "two_a"), os.path.join(work, "two_b")
+    make_bbs(build, a, api, 2, call=BBS, personal=["FWDOK=1", "FWDMIN=-1"])
+    make_bbs(build, b, api, 2, call=PARTNER, personal=["FWDOK=0"])
+    subprocess.run([os.path.join(build, "test_partner"), a, PARTNER, "@" + PARTNER, PARTNER, ""], check=True)
+    subprocess.run([os.path.join(build, "test_partner"), b, BBS, "@" + BBS, BBS, ""], check=True)
+    bbs_a, bbs_b = start_bbs(procs, build, a), start_bbs(procs, build, b)
+    name = "forwarding between two ornbbs: %d x 2 KB on ornpe" % count
+    body = "".join("Line %02d of a forwarded message, long enough to be a line of text.\n" % i for i in range(28))
+    try:
+        for i in range(count):
+            ornctl(build, a, "msg", "send", "--to", "XX3CCC@" + PARTNER, "--type", "P", "--from", "XX1AAA",
+                   "--subject", "Two %d" % i, text=body)
+        t0 = time.monotonic()
+        ornctl(build, a, "fwd", "now")
+        total = 0
+        while time.monotonic() - t0 < 600:
+            total = json.loads(ornctl(build, b, "status", "--json"))["counters"]["totalmsg"]
+            if total >= count:
+                break
+            time.sleep(0.1)
+        wall = time.monotonic() - t0
+        if total < count:
+            row(name, "failed", "", "%d of %d messages arrived in %.0f s" % (total, count, wall))
+        else:
+            row(name, "%.0f" % (count * len(body) / wall), "B/s", "text bytes; %.1f s; goal >= 7090" % wall)
+    except RuntimeError as e:
+        row(name, "failed", "", str(e))
+    procs.stop(bbs_a)
+    procs.stop(bbs_b)
+    procs.stop(ornpe)
+
+
 def partner_in(api, msgs, call=PARTNER, timeout=120):
     """The partner sends `msgs` to the BBS in blocks of five; (seconds, bytes it sent, text bytes)."""
     text = sent = 0
@@ -455,6 +500,7 @@ def main():
     try:
         bench_sessions(procs, build, work)
         bench_forwarding(procs, build, work, 50 if quick else 200)
+        bench_two_bbs(procs, build, work, 50 if quick else 200)
         small = store_cost(procs, build, work, 100, 100)
         big = store_cost(procs, build, work, 10000 if quick else 100000, 100)
         row("storing a message, 100-message store", "%.2f" % (small * 1000), "ms CPU", "")
