@@ -473,12 +473,19 @@ class socket_free:
     """A free TCP port on the loopback."""
 
     def __enter__(self):
+        # Below the ephemeral range: Direwolf refuses API ports above 49151.
+        import random
         import socket
-        self.s = socket.socket()
-        self.s.bind(("127.0.0.1", 0))
-        port = self.s.getsockname()[1]
-        self.s.close()
-        return port
+        while True:
+            port = random.randint(20000, 39999)
+            s = socket.socket()
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                pass
+            finally:
+                s.close()
 
     def __exit__(self, *exc):
         return False
