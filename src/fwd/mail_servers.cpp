@@ -33,12 +33,25 @@ bool SafeName(const std::string& name) {
   return true;
 }
 
-// Starts the program; 0 when it could not be started.
+// Starts the program in a process group of its own, so that stopping it at
+// its time limit stops what it started too; 0 when it could not be started.
 pid_t SpawnServer(const std::string& program) {
   pid_t pid = 0;
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
-  return pid;
+  posix_spawnattr_t attr;
+  if (posix_spawnattr_init(&attr) != 0) return 0;
+  const bool ready = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP) == 0 &&
+                     posix_spawnattr_setpgroup(&attr, 0) == 0;
+  const bool started = ready && posix_spawn(&pid, program.c_str(), nullptr, &attr, argv, environ) == 0;
+  posix_spawnattr_destroy(&attr);
+  return started ? pid : 0;
+}
+
+// Stops a server and everything it started, and reaps it.
+void StopServer(pid_t pid) {
+  kill(-pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
 }
 
 // How often a running server is looked after.
@@ -93,10 +106,7 @@ void FwdPartners::OnTimer(int id) {
     const pid_t r = waitpid(serverPid_, &status, WNOHANG);
     if (r == 0 && std::chrono::steady_clock::now() < serverDeadline_) return;
     serverAnswered_ = r != 0;
-    if (r == 0) {
-      kill(serverPid_, SIGKILL);
-      waitpid(serverPid_, &status, 0);
-    }
+    if (r == 0) StopServer(serverPid_);
     serverPid_ = kServerEnded;
   }
   // While the record files are taken away the answer waits.
@@ -105,11 +115,7 @@ void FwdPartners::OnTimer(int id) {
 }
 
 void FwdPartners::StopServers() {
-  if (serverPid_ > 0) {
-    int status = 0;
-    kill(serverPid_, SIGKILL);
-    waitpid(serverPid_, &status, 0);
-  }
+  if (serverPid_ > 0) StopServer(serverPid_);
   serverPid_ = 0;
   timers_.KillTimer(kMailServerTimerId);
   std::deque<ServerRequest> waiting;

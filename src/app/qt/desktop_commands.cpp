@@ -116,6 +116,9 @@ DesktopCommands::~DesktopCommands() {
   delete scheduled_;
   delete gauge_;
   delete monitorConfig_.data();
+  // A database window made but never shown in the frame belongs to nobody.
+  for (QWidget* w : {static_cast<QWidget*>(users_), static_cast<QWidget*>(msgs_)})
+    if (w && !w->parent()) delete w;
   // The BBS may still refresh the lists while it shuts down.
   window_.onUsersChanged = nullptr;
   window_.onMsgsChanged = nullptr;
