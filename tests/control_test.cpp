@@ -7,11 +7,13 @@
 
 #include "admin/user_fields.h"
 #include "app/control.h"
+#include "app/tap_view.h"
 #include "platform/instance_lock.h"
 #include "platform/json.h"
 #include "platform/text.h"
 #include "store/orn_dbase.h"
 #include "support/bbs_on_engine.h"
+#include "support/recording_view.h"
 
 namespace orn {
 namespace {
@@ -372,6 +374,17 @@ TEST_F(ControlTest, AStoppedBbsIsWorkedOnThroughItsFiles) {
   ASSERT_TRUE(db.OpenUserFile());
   ASSERT_NE(db.FindUser("XX8ORN"), 0);
   EXPECT_STREQ(db.userdb.Name, "Skg");
+}
+
+// ornctl's monitor taps the host's display: a headless host stays one (no
+// animation timer, a rare info tick).
+TEST(ControlTap, TheTappedDisplaySaysWhetherThereIsAScreen) {
+  for (bool display : {false, true}) {
+    test::RecordingView view;
+    view.display = display;
+    TapView tap(view);
+    EXPECT_EQ(tap.HasDisplay(), display);
+  }
 }
 
 TEST(ControlOffline, ADirectoryWithoutABbsIsRefused) {

@@ -32,6 +32,8 @@ class TapView : public MainView {
   void CloseSplash() override { inner_.CloseSplash(); }
   void SetConnectionIndicator(bool on) override { inner_.SetConnectionIndicator(on); }
   void SetAnimationFrame(int frame) override { inner_.SetAnimationFrame(frame); }
+  // Without it a headless BBS would run the desktop's animation timer.
+  bool HasDisplay() const override { return inner_.HasDisplay(); }
   void FlashTx() override { inner_.FlashTx(); }
   void FlashRx() override { inner_.FlashRx(); }
   void Notice(const std::string& caption, const std::string& text) override { inner_.Notice(caption, text); }
