@@ -33,12 +33,6 @@ class FileAreaTest : public BbsSession {
     Type("XX1ABC", line);
     return Sent();
   }
-  // One service tick with the engine's queue empty.
-  std::string Tick() {
-    Ch(1).framequeue = 0;
-    timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
-    return Sent();
-  }
   std::string Area(const std::string& name = "") { return dir_ / ("FILES/" + name); }
 };
 
@@ -108,8 +102,8 @@ TEST_F(FileAreaTest, DownloadGoesInPacedChunks) {
   Ch(1).framequeue = 4;
   timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
   EXPECT_EQ(Sent(), "");
-  EXPECT_EQ(Tick(), file.substr(2048, 2048));
-  EXPECT_EQ(Tick(), file.substr(4096) + "\r" + kFullPrompt);
+  EXPECT_EQ(TickWithRoom(), file.substr(2048, 2048));
+  EXPECT_EQ(TickWithRoom(), file.substr(4096) + "\r" + kFullPrompt);
   EXPECT_EQ(Ch(1).Service, 0);
 }
 
@@ -118,10 +112,10 @@ TEST_F(FileAreaTest, TheDownloadLimitCutsTheStationOff) {
   dir_.Write("FILES/BIG.TXT", std::string(5000, 'x'));
   Says("D BIG.TXT");
   clock_.Advance(2);
-  Tick();
+  TickWithRoom();
   EXPECT_TRUE(Disconnects().empty());
   clock_.Advance(2);
-  Tick();
+  TickWithRoom();
   EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
 }
 
@@ -133,7 +127,7 @@ TEST_F(FileAreaTest, ADuringADownloadAborts) {
   const std::string sent = Says("A");
   const std::string end = Marked("aborted") + kFullPrompt;
   EXPECT_EQ(sent.substr(sent.size() - end.size()), end);
-  Tick();
+  TickWithRoom();
   EXPECT_EQ(Sent(), "");
   EXPECT_EQ(Ch(1).Service, 0);
 }
@@ -196,14 +190,7 @@ TEST_F(FileAreaTest, AYappDownloadGoesAsTheLinkTakesIt) {
   // The engine answers the BBS's questions about the link's queue, as many
   // as it is asked, with `queued` frames waiting.
   auto engineAnswers = [&](int queued) {
-    for (int i = 0; i < 20 && !engine_.Take("Y").empty(); ++i) {
-      ApiFrame y;
-      y.kind = 'Y';
-      y.callFrom = "XX9ORN-1";
-      y.callTo = "XX1ABC";
-      y.data = std::string(1, static_cast<char>(queued)) + std::string(3, '\0');
-      engine_.Push(y);
-    }
+    for (int i = 0; i < 20 && !engine_.Take("Y").empty(); ++i) QueueReport("XX1ABC", queued);
   };
   auto has = [&](const char* packet) { return out().find(std::string(packet, 2)) != std::string::npos; };
   // No second passes: every packet goes when the station's answer comes or

@@ -152,14 +152,7 @@ TEST_F(ListingTest, TheEnginesQueueReportBringsTheNextStepAtOnce) {
   };
   auto listed = [&] { return Listed(given()).size(); };
   auto asked = [&] { return engine_.Take("Y").size(); };
-  auto report = [&](int queued) {
-    ApiFrame y;
-    y.kind = 'Y';
-    y.callFrom = "XX9ORN";
-    y.callTo = "XX1ABC";
-    y.data = std::string(1, static_cast<char>(queued)) + std::string(3, '\0');
-    engine_.Push(y);
-  };
+  auto report = [&](int queued) { QueueReport("XX1ABC", queued); };
   auto tick = [&] { timers_.Fire(bbs_->serviceTimers()->servicetimer_id); };
   Type("XX1ABC", "L");
   EXPECT_EQ(listed(), 21u);

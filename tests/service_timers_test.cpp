@@ -24,14 +24,6 @@ class ServiceTimersTest : public BbsOnEngine {
     for (const ApiFrame& f : engine_.Take(kinds)) out.push_back(std::string(1, f.kind) + ":" + f.callTo);
     return out;
   }
-  void Answer(const std::string& call, int queued) {
-    ApiFrame y;
-    y.kind = 'Y';
-    y.callFrom = "XX9ORN-1";
-    y.callTo = call;
-    y.data = std::string(1, static_cast<char>(queued)) + std::string(3, '\0');
-    engine_.Push(y);
-  }
 };
 
 class NoClient : public TimerClient {
@@ -224,13 +216,13 @@ TEST_F(ServiceTimersTest, ThePollAsksOneChannelAtATimeAndSkipsIdleOnes) {
   EXPECT_EQ(Sent("Y"), std::vector<std::string>{"Y:XX2ABC"});
   PollTick();  // no answer yet: no second question
   EXPECT_TRUE(Sent("Y").empty());
-  Answer("XX2ABC", 5);
+  QueueReport("XX2ABC", 5);
   EXPECT_EQ(Ch(2).framequeue, 5);
   PollTick();  // the idle channel costs one tick
   EXPECT_TRUE(Sent("Y").empty());
   PollTick();
   EXPECT_EQ(Sent("Y"), std::vector<std::string>{"Y:XX4ABC"});
-  Answer("XX4ABC", 0);
+  QueueReport("XX4ABC", 0);
   PollTick();
   EXPECT_EQ(Sent("Y"), std::vector<std::string>{"Y:XX1ABC"});
 

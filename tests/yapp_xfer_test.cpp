@@ -957,12 +957,6 @@ class YappOnChannelTest : public test::BbsSession {
     Type("XX1ABC", line);
     return Sent();
   }
-  // One service tick with the engine's queue empty.
-  std::string Tick() {
-    Ch(1).framequeue = 0;
-    timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
-    return Sent();
-  }
   std::vector<std::string> Temp() { return ListDir(dir_ / "temp"); }
   bool InTransfer() { return Ch(1).yapp != nullptr; }
 };
@@ -974,13 +968,13 @@ TEST_F(YappOnChannelTest, ASilentUploadFreesItsChannelWithinTheTimeOut) {
   EXPECT_EQ(Sent(), RR + RF);
   EXPECT_EQ(Temp().size(), 1u);
   clock_.Set(lastHeard + TYappXfer::kAnswerSeconds);
-  EXPECT_EQ(Tick(), "");
+  EXPECT_EQ(TickWithRoom(), "");
   clock_.Set(lastHeard + TYappXfer::kAnswerSeconds + 1);
-  EXPECT_EQ(Tick(), CN("Timeout"));
+  EXPECT_EQ(TickWithRoom(), CN("Timeout"));
   EXPECT_TRUE(Temp().empty());
   // Nor does it answer the cancel.
   clock_.Advance(5);
-  EXPECT_EQ(Tick(), test::Marked("aborted") + kFullPrompt);
+  EXPECT_EQ(TickWithRoom(), test::Marked("aborted") + kFullPrompt);
   EXPECT_FALSE(InTransfer());
   EXPECT_FALSE(dir_.Exists("BIN/UP.BIN"));
   // The station is at the prompt again, long before the inactivity time-out.
@@ -1000,7 +994,7 @@ TEST_F(YappOnChannelTest, AStationThatComesBackEndsTheTransferItLeft) {
     SCOPED_TRACE(c.command);
     Says(c.command);
     engine_.Data(0, "XX1ABC", c.sent);
-    Tick();
+    TickWithRoom();
     ASSERT_TRUE(InTransfer());
     // The station's link came up anew, as after a reset of its own.
     EXPECT_EQ(Connects(0, "XX1ABC"), 1);

@@ -111,16 +111,18 @@ QString UserEditor::Shown(const std::string& field) const {
 
 void UserEditor::Add(const std::string& field, Control control) { controls_[field] = std::move(control); }
 
+QLineEdit* UserEditor::AddLine(QFormLayout* form, const char* label, const std::string& field) {
+  auto* e = new QLineEdit(form->parentWidget());
+  e->setObjectName(QString::fromStdString(field));
+  form->addRow(label, e);
+  Add(field, {[e] { return e->text(); }, [e](const QString& v) { e->setText(v); }});
+  return e;
+}
+
 QWidget* UserEditor::UserPage() {
   auto* page = new QWidget(this);
   auto* form = new QFormLayout(page);
-  auto line = [&](const char* label, const std::string& field) {
-    auto* e = new QLineEdit(page);
-    e->setObjectName(QString::fromStdString(field));
-    form->addRow(label, e);
-    Add(field, {[e] { return e->text(); }, [e](const QString& v) { e->setText(v); }});
-    return e;
-  };
+  auto line = [&](const char* label, const std::string& field) { return AddLine(form, label, field); };
   auto number = [&](const char* label, const std::string& field, int max) {
     auto* s = new QSpinBox(page);
     s->setObjectName(QString::fromStdString(field));
@@ -171,12 +173,7 @@ QWidget* UserEditor::ForwardingPage() {
     Add(field, {[box] { return QString(box->isChecked() ? "Y" : "N"); },
                 [box](const QString& v) { box->setChecked(v == "Y"); }});
   };
-  auto line = [&](const char* label, const std::string& field) {
-    auto* e = new QLineEdit(page);
-    e->setObjectName(QString::fromStdString(field));
-    form->addRow(label, e);
-    Add(field, {[e] { return e->text(); }, [e](const QString& v) { e->setText(v); }});
-  };
+  auto line = [&](const char* label, const std::string& field) { AddLine(form, label, field); };
   yesNo("Forwarding partner", "isFwdStation");
   auto* queue = new QSpinBox(page);
   queue->setObjectName("FwdQueue");

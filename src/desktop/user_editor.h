@@ -15,6 +15,8 @@
 #include "platform/code_pages.h"
 #include "store/records.h"
 
+class QFormLayout;
+class QLineEdit;
 class QTabWidget;
 
 namespace orn {
@@ -45,6 +47,8 @@ class UserEditor : public QDialog {
     std::function<void(const QString&)> set;
   };
   void Add(const std::string& field, Control control);
+  // A line edit for a text field, on the form's page.
+  QLineEdit* AddLine(QFormLayout* form, const char* label, const std::string& field);
   QWidget* UserPage();
   QWidget* ForwardingPage();
   QWidget* EntriesPage();

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/service_timers.h"
+
 namespace orn::test {
 
 BbsOnEngine::BbsOnEngine() : cd_(dir_.path()) {
@@ -42,6 +44,21 @@ std::vector<std::string> BbsOnEngine::Disconnects() {
   std::vector<std::string> calls;
   for (const ApiFrame& f : engine_.Take("d")) calls.push_back(std::to_string(f.port) + ":" + f.callTo);
   return calls;
+}
+
+void BbsOnEngine::QueueReport(const std::string& call, int queued) {
+  ApiFrame y;
+  y.kind = 'Y';
+  y.callFrom = "XX9ORN-1";
+  y.callTo = call;
+  y.data = std::string(1, static_cast<char>(queued)) + std::string(3, '\0');
+  engine_.Push(y);
+}
+
+std::string BbsOnEngine::TickWithRoom(int channel) {
+  Ch(channel).framequeue = 0;
+  timers_.Fire(bbs_->serviceTimers()->servicetimer_id);
+  return Sent();
 }
 
 }  // namespace orn::test

@@ -32,6 +32,12 @@ class BbsOnEngine : public ::testing::Test {
   std::string Sent();
   // The disconnect requests sent since the last look ("0:XX1ABC").
   std::vector<std::string> Disconnects();
+  // The engine's answer to a question about the link to `call`: `queued`
+  // frames wait.
+  void QueueReport(const std::string& call, int queued);
+  // One service tick with the engine's last report putting the queue of
+  // `channel` at zero; returns what was sent.
+  std::string TickWithRoom(int channel = 1);
 
   TestDir dir_;
   ScopedChdir cd_;
