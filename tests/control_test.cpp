@@ -3,11 +3,14 @@
 // user-field table they share with the editors; the JSON of the wire.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "admin/user_fields.h"
 #include "app/control.h"
 #include "app/tap_view.h"
+#include "platform/file_names.h"
 #include "platform/instance_lock.h"
 #include "platform/json.h"
 #include "platform/text.h"
@@ -374,6 +377,31 @@ TEST_F(ControlTest, AStoppedBbsIsWorkedOnThroughItsFiles) {
   ASSERT_TRUE(db.OpenUserFile());
   ASSERT_NE(db.FindUser("XX8ORN"), 0);
   EXPECT_STREQ(db.userdb.Name, "Skg");
+}
+
+// With no event loop, a mail server started by a message stored offline is
+// looked after before ornctl lets the directory go: its answer is stored.
+TEST_F(ControlTest, AStoppedBbsWaitsForTheMailServerItStarted) {
+  Start();
+  bbs_->Shutdown();
+  bbs_.reset();
+  handler_.reset();
+  dir_.Write("servers.inf", "REQDIR\n");
+  dir_.Write("REQDIR.exe", "#!/bin/sh\nsleep 0.2\nprintf 'Files:\\nA.TXT\\n' > REQDIR.in\n");
+  ASSERT_EQ(::chmod((dir_ / "REQDIR.exe").c_str(), 0755), 0);
+  {
+    OfflineBbs offline;
+    std::string why;
+    ASSERT_TRUE(offline.Open(&why)) << why;
+    ControlHandler h(offline.site());
+    EXPECT_EQ(h.Handle({"msg", "send", "--to", "REQDIR@XX9ORN", "--type", "P", "--subject", "list"}, "x").status, 0);
+  }
+  std::string answers;
+  for (const std::string& name : ListDir(dir_ / "MAIL")) {
+    std::string text;
+    if (ReadWholeFile(dir_ / ("MAIL/" + name), &text)) answers += text;
+  }
+  EXPECT_NE(answers.find("A.TXT"), std::string::npos);
 }
 
 // ornctl's monitor taps the host's display: a headless host stays one (no
