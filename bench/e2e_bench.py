@@ -8,6 +8,7 @@ taken on the station's side; CPU times and wake-ups come from /proc of the
 processes measured. Standard library only; the stations are tests/e2e/station.py.
 """
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -67,17 +68,17 @@ def start_ornpe(procs, build, work):
     raise SystemExit("ornpe did not start")
 
 
-def make_bbs(build, d, api, channels, more=(), call=BBS, personal=()):
+def make_bbs(build, d, api, channels, more=(), call=BBS, personal=(), port=()):
     os.makedirs(d, exist_ok=True)
     lines = ["[PERSONAL]", "MYCALL=" + call, "MYHIER=#TST.XX.EU"] + list(personal) + ["[RADIO]", "PORTS=1",
              "ENGINEPORT=" + api.rsplit(":", 1)[1], "[PORT0]", "CHANNELS=%d" % channels, "BBSONLY=0",
-             "LIMITED=0", "TIMEOUT=0", "[LOG]", "LOGOK=1", "LOGOTHER=1"] + list(more)
+             "LIMITED=0", "TIMEOUT=0"] + list(port) + ["[LOG]", "LOGOK=1", "LOGOTHER=1"] + list(more)
     with open(os.path.join(d, "ORN.INI"), "w") as f:
         f.write("\r\n".join(lines) + "\r\n")
 
 
-def start_bbs(procs, build, d):
-    p = procs.start([os.path.join(build, "ornbbs"), "--headless", "--dir", d], stdout=subprocess.DEVNULL,
+def start_bbs(procs, build, d, wrap=()):
+    p = procs.start(list(wrap) + [os.path.join(build, "ornbbs"), "--headless", "--dir", d], stdout=subprocess.DEVNULL,
                     stderr=open(os.path.join(d, "bbs.err"), "w"))
     log = os.path.join(d, "BBS.LOG")
     for _ in range(400):
@@ -227,7 +228,8 @@ def prose():
     for name in ("README.md", os.path.join("docs", "manual.md")):
         with open(os.path.join(HERE, "..", name), "rb") as f:
             text += f.read()
-    return text.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n").decode("latin-1")
+    text = re.sub(rb"[\x80-\xff]+", b"-", text.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+    return text.decode("ascii")
 
 
 def fwd_messages(build, work, n, text_of=None):
@@ -239,7 +241,7 @@ def fwd_messages(build, work, n, text_of=None):
                    for i in range(28))
     for i in range(n):
         text = ("R:261209/0800Z @:%s.#X.Y [Town] #:%d\r\n\r\nFrom: XX1AAA\r\nTo: XX3CCC\r\n\r\n" % (PARTNER, i)
-                + (text_of(i) if text_of else body)).encode("latin-1")
+                + (text_of(i) if text_of else body)).encode()
         src, dst = os.path.join(work, "m.txt"), os.path.join(work, "m.lzh")
         open(src, "wb").write(text)
         subprocess.run([os.path.join(build, "lzhuf"), "e", src, dst], check=True)
@@ -460,63 +462,125 @@ def echo_pings(s):
 
 
 def bench_direwolf(procs, build, work, modem, count):
-    """Forwarding in over two Direwolf engines against a plain transfer of the same bytes."""
+    """Forwarding over two Direwolf engines, from a scripted partner and between two ornbbs,
+    against the link's own turnaround and a plain transfer of the same bytes."""
     lab = os.path.join(HERE, "..", "tests", "e2e", "direwolf", "airlab.py")
     state = os.path.join(work, "lab" + modem)
     with socket_free() as port:
         pass
     r = subprocess.run([sys.executable, "-B", lab, "start", "--state", state, "--port-a", str(port), "--modem", modem,
                         "--call-a", "XX8AAA", "--call-b", "XX8BBB"], capture_output=True, text=True)
-    name = "forwarding in through the Direwolf lab at %s baud" % modem
-    if r.returncode == 77:
-        row(name, "not run", "", "the lab needs root and network namespaces")
-        return
+    names = ("forwarding in through the Direwolf lab at %s baud" % modem,
+             "forwarding between two ornbbs through the Direwolf lab at %s baud" % modem)
     if r.returncode != 0:
-        row(name, "not run", "", "the lab did not start: " + (r.stdout + r.stderr).strip().splitlines()[-1:][0])
+        why = ("the lab needs root and network namespaces" if r.returncode == 77 else
+               "the lab did not start: " + (r.stdout + r.stderr).strip().splitlines()[-1:][0])
+        for name in names:
+            row(name, "not run", "", why)
         return
     netns = os.path.join(state, "b.netns")
+    api_a = "127.0.0.1:%d" % port
     try:
-        d = os.path.join(work, "dw" + modem)
-        make_bbs(build, d, "127.0.0.1:%d" % port, 2)
-        subprocess.run([os.path.join(build, "test_partner"), d, PARTNER, "@" + PARTNER, "", ""], check=True)
-        text = prose()
         # Bodies of running text, 2 KB each from a different place: real mail compresses to
         # about half, and the block's size on the link is what the exchange's turnarounds
         # are set against.
-        msgs = fwd_messages(build, work, count, lambda i: text[(i * 977) % (len(text) - 2048):][:2048])
-        import pickle
-        mfile = os.path.join(work, "dwmsgs%s.pickle" % modem)
-        pickle.dump(msgs, open(mfile, "wb"))
-        bbs = start_bbs(procs, build, d)
-        out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
-                              "--partner-in", "127.0.0.1:8000", mfile], capture_output=True, text=True, timeout=900)
-        procs.stop(bbs)
-        if out.returncode != 0:
-            row(name, "failed", "", out.stderr.strip().splitlines()[-1] if out.stderr.strip() else "partner failed")
-            return
-        wall, sent, text = (float(x) for x in out.stdout.split())
-        # The link's turnaround and the same bytes as a plain connected transfer, in the same run.
-        with Station("127.0.0.1:%d" % port, "XX4DDD", timeout=600, connect_timeout=120) as rx:
-            rx.register()
-            echo = threading.Thread(target=echo_pings, args=(rx,), daemon=True)
-            echo.start()
-            out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
-                                  "--plain-send", "127.0.0.1:8000", "XX3CCC", "XX4DDD", str(int(sent))],
-                                 capture_output=True, text=True, timeout=900)
-        if out.returncode != 0:
-            row(name, "%.0f" % (text / wall), "B/s", "plain transfer failed: " + out.stderr.strip()[-200:])
-            return
-        plain, turn = (float(x) for x in out.stdout.split())
+        text = prose()
+        bodies = [text[(i * 977) % (len(text) - 2048):][:2048] for i in range(count)]
+        msgs = fwd_messages(build, work, count, lambda i: bodies[i])
+        runs = [dw_partner_in(procs, build, work, modem, api_a, netns, msgs),
+                dw_two_bbs(procs, build, work, modem, api_a, netns, bodies)]
+        # Both put about the same bytes on the link: those of the partner's blocks.
+        blocks = (count + 4) // 5
+        sent = sum(len(m[0]) + len(m[1]) for m in msgs) + len(b"F> 00\r") * blocks
+        plain, turn = dw_plain(api_a, netns, sent)
         # Beyond a plain transfer, each block of five costs one more turnaround (proposals
         # out, FS back): the most of the plain rate the bytes on the link can reach.
-        blocks = (count + 4) // 5
-        row(name, "%.0f" % (text / wall), "B/s",
-            "text of %d msgs, %.2f x the plain transfer's %.0f B/s (goal >= 0.80 at 9600); on the link "
-            "%.0f B/s, %.2f of it; turnaround %.2f s, so %d blocks allow at most %.2f"
-            % (count, plain / wall * text / sent, sent / plain, sent / wall, plain / wall, turn, blocks,
-               plain / (plain + blocks * turn)))
+        for name, result in zip(names, runs):
+            if isinstance(result, str):
+                row(name, "failed", "", result)
+            elif plain is None:
+                row(name, "%.0f" % (result[1] / result[0]), "B/s", "plain transfer failed: " + turn)
+            else:
+                wall, text_bytes = result
+                row(name, "%.0f" % (text_bytes / wall), "B/s",
+                    "text of %d msgs, %.2f x the plain transfer's %.0f B/s (goal >= 0.80 at 9600); on the "
+                    "link %.0f B/s, %.2f of it; turnaround %.2f s, so %d blocks allow at most %.2f"
+                    % (count, plain / wall * text_bytes / sent, sent / plain, sent / wall, plain / wall, turn,
+                       blocks, plain / (plain + blocks * turn)))
     finally:
         subprocess.run([sys.executable, "-B", lab, "stop", "--state", state], capture_output=True)
+
+
+# Frames and window as Direwolf's own for a v2.2 link (the README's advice for such a port).
+DIREWOLF_PORT = ["PACLEN=256", "MAXFRAME=32"]
+
+
+def dw_partner_in(procs, build, work, modem, api_a, netns, msgs):
+    """The partner on engine B sends msgs to the BBS on engine A: (seconds, text bytes)."""
+    d = os.path.join(work, "dw" + modem)
+    make_bbs(build, d, api_a, 2, port=DIREWOLF_PORT)
+    subprocess.run([os.path.join(build, "test_partner"), d, PARTNER, "@" + PARTNER, "", ""], check=True)
+    import pickle
+    mfile = os.path.join(work, "dwmsgs%s.pickle" % modem)
+    pickle.dump(msgs, open(mfile, "wb"))
+    bbs = start_bbs(procs, build, d)
+    out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
+                          "--partner-in", "127.0.0.1:8000", mfile], capture_output=True, text=True, timeout=900)
+    procs.stop(bbs)
+    if out.returncode != 0:
+        return out.stderr.strip().splitlines()[-1] if out.stderr.strip() else "partner failed"
+    wall, _, text = (float(x) for x in out.stdout.split())
+    return wall, text
+
+
+def dw_two_bbs(procs, build, work, modem, api_a, netns, bodies):
+    """The BBS on engine A, with the bodies queued for the one on engine B, calls it at
+    `ornctl fwd now`: (seconds until B holds them all, text bytes)."""
+    import json
+    a, b = os.path.join(work, "dwa" + modem), os.path.join(work, "dwb" + modem)
+    make_bbs(build, a, api_a, 2, call=BBS, personal=["FWDOK=1", "FWDMIN=-1"], port=DIREWOLF_PORT)
+    make_bbs(build, b, "127.0.0.1:8000", 2, call=PARTNER, personal=["FWDOK=0"], port=DIREWOLF_PORT)
+    subprocess.run([os.path.join(build, "test_partner"), a, PARTNER, "@" + PARTNER, PARTNER, ""], check=True)
+    subprocess.run([os.path.join(build, "test_partner"), b, BBS, "@" + BBS, BBS, ""], check=True)
+    bbs_a = start_bbs(procs, build, a)
+    bbs_b = start_bbs(procs, build, b, wrap=["nsenter", "--net=" + netns])
+    try:
+        for i, body in enumerate(bodies):
+            ornctl(build, a, "msg", "send", "--to", "XX3CCC@" + PARTNER, "--type", "P", "--from", "XX1AAA",
+                   "--subject", "Two %d" % i, text=body.replace("\r\n", "\n"))
+        t0 = time.monotonic()
+        ornctl(build, a, "fwd", "now")
+        total = 0
+        while time.monotonic() - t0 < 900:
+            total = json.loads(ornctl(build, b, "status", "--json"))["counters"]["totalmsg"]
+            if total >= len(bodies):
+                break
+            time.sleep(0.2)
+        wall = time.monotonic() - t0
+        if total < len(bodies):
+            return "%d of %d messages arrived in %.0f s" % (total, len(bodies), wall)
+        return wall, sum(len(body) for body in bodies)
+    except RuntimeError as e:
+        return str(e)
+    finally:
+        procs.stop(bbs_a)
+        procs.stop(bbs_b)
+
+
+def dw_plain(api_a, netns, n):
+    """(seconds of a plain transfer of n bytes from engine B to A, the link's turnaround),
+    or (None, why)."""
+    with Station(api_a, "XX4DDD", timeout=600, connect_timeout=120) as rx:
+        rx.register()
+        echo = threading.Thread(target=echo_pings, args=(rx,), daemon=True)
+        echo.start()
+        out = subprocess.run(["nsenter", "--net=" + netns, sys.executable, "-B", os.path.abspath(__file__),
+                              "--plain-send", "127.0.0.1:8000", "XX3CCC", "XX4DDD", str(int(n))],
+                             capture_output=True, text=True, timeout=900)
+    if out.returncode != 0:
+        return None, out.stderr.strip()[-200:]
+    plain, turn = (float(x) for x in out.stdout.split())
+    return plain, turn
 
 
 class socket_free:
