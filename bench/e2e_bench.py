@@ -356,38 +356,49 @@ def ornctl(build, d, *args, text=None):
 def bench_two_bbs(procs, build, work, count):
     """Forwarding between two ornbbs on ornpe: the first calls the second and
     sends it `count` messages of about 2 KB, queued by its routing."""
-    import json
     ornpe, api = start_ornpe(procs, build, work)
-    a, b = os.path.join(work, "two_a"), os.path.join(work, "two_b")
-    make_bbs(build, a, api, 2, call=BBS, personal=["FWDOK=1", "FWDMIN=-1"])
-    make_bbs(build, b, api, 2, call=PARTNER, personal=["FWDOK=0"])
+    body = "".join("Line %02d of a forwarded message, long enough to be a line of text.\n" % i for i in range(28))
+    result = two_bbs(procs, build, os.path.join(work, "two_a"), os.path.join(work, "two_b"), api, api,
+                     [body] * count, limit=600)
+    name = "forwarding between two ornbbs: %d x 2 KB on ornpe" % count
+    if isinstance(result, str):
+        row(name, "failed", "", result)
+    else:
+        wall, text = result
+        row(name, "%.0f" % (text / wall), "B/s", "text bytes; %.1f s; goal >= 7090" % wall)
+    procs.stop(ornpe)
+
+
+def two_bbs(procs, build, a, b, api_a, api_b, bodies, limit, port=(), wrap_b=()):
+    """BBS a, with the bodies queued for BBS b by its routing, calls b at `ornctl fwd now`:
+    (seconds until b holds them all, text bytes), or why not."""
+    import json
+    make_bbs(build, a, api_a, 2, call=BBS, personal=["FWDOK=1", "FWDMIN=-1"], port=port)
+    make_bbs(build, b, api_b, 2, call=PARTNER, personal=["FWDOK=0"], port=port)
     subprocess.run([os.path.join(build, "test_partner"), a, PARTNER, "@" + PARTNER, PARTNER, ""], check=True)
     subprocess.run([os.path.join(build, "test_partner"), b, BBS, "@" + BBS, BBS, ""], check=True)
-    bbs_a, bbs_b = start_bbs(procs, build, a), start_bbs(procs, build, b)
-    name = "forwarding between two ornbbs: %d x 2 KB on ornpe" % count
-    body = "".join("Line %02d of a forwarded message, long enough to be a line of text.\n" % i for i in range(28))
+    bbs_a, bbs_b = start_bbs(procs, build, a), start_bbs(procs, build, b, wrap=wrap_b)
     try:
-        for i in range(count):
+        for i, body in enumerate(bodies):
             ornctl(build, a, "msg", "send", "--to", "XX3CCC@" + PARTNER, "--type", "P", "--from", "XX1AAA",
-                   "--subject", "Two %d" % i, text=body)
+                   "--subject", "Two %d" % i, text=body.replace("\r\n", "\n"))
         t0 = time.monotonic()
         ornctl(build, a, "fwd", "now")
         total = 0
-        while time.monotonic() - t0 < 600:
+        while time.monotonic() - t0 < limit:
             total = json.loads(ornctl(build, b, "status", "--json"))["counters"]["totalmsg"]
-            if total >= count:
+            if total >= len(bodies):
                 break
             time.sleep(0.1)
         wall = time.monotonic() - t0
-        if total < count:
-            row(name, "failed", "", "%d of %d messages arrived in %.0f s" % (total, count, wall))
-        else:
-            row(name, "%.0f" % (count * len(body) / wall), "B/s", "text bytes; %.1f s; goal >= 7090" % wall)
+        if total < len(bodies):
+            return "%d of %d messages arrived in %.0f s" % (total, len(bodies), wall)
+        return wall, sum(len(body) for body in bodies)
     except RuntimeError as e:
-        row(name, "failed", "", str(e))
-    procs.stop(bbs_a)
-    procs.stop(bbs_b)
-    procs.stop(ornpe)
+        return str(e)
+    finally:
+        procs.stop(bbs_a)
+        procs.stop(bbs_b)
 
 
 def partner_in(api, msgs, call=PARTNER, timeout=120):
@@ -534,37 +545,9 @@ def dw_partner_in(procs, build, work, modem, api_a, netns, msgs):
 
 
 def dw_two_bbs(procs, build, work, modem, api_a, netns, bodies):
-    """The BBS on engine A, with the bodies queued for the one on engine B, calls it at
-    `ornctl fwd now`: (seconds until B holds them all, text bytes)."""
-    import json
-    a, b = os.path.join(work, "dwa" + modem), os.path.join(work, "dwb" + modem)
-    make_bbs(build, a, api_a, 2, call=BBS, personal=["FWDOK=1", "FWDMIN=-1"], port=DIREWOLF_PORT)
-    make_bbs(build, b, "127.0.0.1:8000", 2, call=PARTNER, personal=["FWDOK=0"], port=DIREWOLF_PORT)
-    subprocess.run([os.path.join(build, "test_partner"), a, PARTNER, "@" + PARTNER, PARTNER, ""], check=True)
-    subprocess.run([os.path.join(build, "test_partner"), b, BBS, "@" + BBS, BBS, ""], check=True)
-    bbs_a = start_bbs(procs, build, a)
-    bbs_b = start_bbs(procs, build, b, wrap=["nsenter", "--net=" + netns])
-    try:
-        for i, body in enumerate(bodies):
-            ornctl(build, a, "msg", "send", "--to", "XX3CCC@" + PARTNER, "--type", "P", "--from", "XX1AAA",
-                   "--subject", "Two %d" % i, text=body.replace("\r\n", "\n"))
-        t0 = time.monotonic()
-        ornctl(build, a, "fwd", "now")
-        total = 0
-        while time.monotonic() - t0 < 900:
-            total = json.loads(ornctl(build, b, "status", "--json"))["counters"]["totalmsg"]
-            if total >= len(bodies):
-                break
-            time.sleep(0.2)
-        wall = time.monotonic() - t0
-        if total < len(bodies):
-            return "%d of %d messages arrived in %.0f s" % (total, len(bodies), wall)
-        return wall, sum(len(body) for body in bodies)
-    except RuntimeError as e:
-        return str(e)
-    finally:
-        procs.stop(bbs_a)
-        procs.stop(bbs_b)
+    """The BBS on engine A forwards the bodies to the one on engine B."""
+    return two_bbs(procs, build, os.path.join(work, "dwa" + modem), os.path.join(work, "dwb" + modem), api_a,
+                   "127.0.0.1:8000", bodies, limit=900, port=DIREWOLF_PORT, wrap_b=["nsenter", "--net=" + netns])
 
 
 def dw_plain(api_a, netns, n):
