@@ -584,6 +584,75 @@ TEST_F(FwdSessionTest, ALinkLostMidTransferDropsTheMessage) {
   EXPECT_FALSE(Client().store->Bids.WeHaveThebid("4_XX1AAA"));
 }
 
+TEST_F(FwdSessionTest, ALengthWordThatDisagreesWithTheCodeStoresNothing) {
+  // A stream must give exactly its length word's number of bytes from
+  // exactly its code: a text cut short is no message.
+  const std::string whole = Compressed(kBody);
+  struct Case {
+    const char* name;
+    std::string stream;
+  } cases[] = {
+      {"length short of the code", std::string("\x05\0\0\0", 4) + whole.substr(4)},
+      {"code left over after the text", whole + std::string(3, '\x55')},
+      {"code for an empty text", std::string("\0\0\0\0", 4) + whole.substr(4)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.Write("BBS.LOG", "");
+    AddPartner();
+    Start("[LOG]\nLOGOK=1\nLOGOTHER=1\n");
+    EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("9_XX1AAA", kBody.size())})), "FS +\r");
+    std::string out = Partner(BlockStream("t", c.stream), 64);
+    out += RunSession();
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(MsgCount(), 0);
+    EXPECT_FALSE(Client().store->Bids.WeHaveThebid("9_XX1AAA"));
+    EXPECT_TRUE(Disconnected());
+    EXPECT_NE(dir_.Read("BBS.LOG").find("<FWD Rcv 9_XX1AAA not stored"), std::string::npos) << dir_.Read("BBS.LOG");
+    engine_.Event(0, std::string("*** DISCONNECTED From Station ") + kPartner + "\r");
+    Restart();
+  }
+}
+
+TEST_F(FwdSessionTest, TheProposalChecksumIsOverTheBytesAsSent) {
+  // Lower case in a proposal is the partner's to choose: the sum is over
+  // what it sent, the fields are read in capitals. With the SID or after it.
+  const std::string lower = "FB P xx1aaa xx9orn.#x.y Xx3ccc 41_xx1aaa 100";
+  for (bool withSid : {true, false}) {
+    SCOPED_TRACE(withSid);
+    AddPartner();
+    Start();
+    if (!withSid) {
+      EXPECT_EQ(Partner(kPartnerSid), "");
+      Tick();
+    }
+    EXPECT_EQ(Partner((withSid ? kPartnerSid : "") + Block({lower})), "FS +\r");
+    std::string out = Partner(BlockStream("Mixed Case", Compressed(kBody)));
+    out += RunSession();
+    EXPECT_EQ(out, "FF\r");
+    const MsgDB m = Record(1);
+    EXPECT_STREQ(m.FromStation, "XX1AAA");
+    EXPECT_STREQ(m.AtBbs, "XX9ORN.#X.Y");
+    EXPECT_STREQ(m.ToStation, "XX3CCC");
+    EXPECT_STREQ(m.Bid, "41_XX1AAA");
+    EXPECT_STREQ(m.MsgSubject, "Mixed Case");
+    // Known now, in any case.
+    EXPECT_EQ(Partner(Block({"FB P XX1AAA XX9ORN XX3CCC 41_XX1aaa 100"})), "FS -\rFF\r");
+    Restart();
+  }
+}
+
+TEST_F(FwdSessionTest, ControlCharactersInAProposalRefuseIt) {
+  // They would reach the sysop's terminal and the BID list as sent.
+  AddPartner();
+  Start();
+  const std::string block = Block({"FB P XX1AAA XX9ORN XX3CCC 1_XX1AAA\x1a 100",
+                                   "FB P XX1\x1b]0;owned\x07 XX9ORN XX3CCC 2_XX1AAA 100",
+                                   "FB P XX1AAA XX9ORN\x07 XX3CCC 3_XX1AAA 100",
+                                   "FB P XX1AAA XX9ORN XX3\x7f""CCC 4_XX1AAA 100", Proposal("5_XX1AAA")});
+  EXPECT_EQ(Partner(kPartnerSid + block), "FS ----+\r");
+}
+
 // ---------------------------------------------------------------- plain text
 
 const char* const kMblSid = "[MBL-1.0-M$]\r";
@@ -648,6 +717,48 @@ TEST_F(FwdPlainTest, AnMblPartnerCallsAndSendsItsMessages) {
   EXPECT_EQ(Partner("F>\r"), "Done\r");
   EXPECT_TRUE(Disconnected());
   EXPECT_EQ(MsgCount(), 1);
+}
+
+TEST_F(FwdPlainTest, AnMblPartnerThatWaitsForOurPromptOffersInFramesOfItsOwn) {
+  // A BBS without the proposal protocol (LinBPQ with blocked forwarding off)
+  // sends its SID, waits for our prompt, then offers; the service timer ticks
+  // in between, as on a real link.
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner("[BPQ-6.0.25.1-IHJM$]\r"), ">\r");
+  for (int i = 0; i < 3; ++i) {
+    clock_.AdvanceMs(400);
+    EXPECT_EQ(Tick(), "");
+  }
+  EXPECT_FALSE(Disconnected());
+  EXPECT_EQ(Partner("SP XX3CCC @ XX9ORN < XX1BPQ $123_XX1BPQ\r"), "OK\r");
+  clock_.AdvanceMs(400);
+  EXPECT_EQ(Tick(), "");
+  EXPECT_EQ(Partner("Over the air\r"), "");
+  clock_.AdvanceMs(400);
+  Tick();
+  EXPECT_EQ(Partner("R:261211/0100Z @:XX2BBB.#X.Y\r\rText in frames.\r"), "");
+  EXPECT_EQ(Partner(kCtrlZ + "\r"), ">\r");
+  clock_.AdvanceMs(400);
+  EXPECT_EQ(Tick(), "");
+  EXPECT_STREQ(Record(1).Bid, "123_XX1BPQ");
+  EXPECT_STREQ(Record(1).MsgSubject, "Over the air");
+  EXPECT_EQ(StoredBody(1001), "R:261211/0100Z @:XX2BBB.#X.Y\n\nText in frames.\n");
+  EXPECT_EQ(Partner("F>\r"), "Done\r");
+  EXPECT_TRUE(Disconnected());
+}
+
+TEST_F(FwdPlainTest, AnMblOfferWithControlCharactersIsRefused) {
+  AddPartner();
+  Start();
+  Partner(kMblSid);
+  for (const char* bad : {"SP XX3CCC @ XX9ORN < XX1AAA $7_XX1AAA\x1a\r", "SP XX3\x1b[2J @ XX9ORN < XX1AAA $7_XX1AAA\r",
+                          "SP XX3CCC @ XX9ORN\x07 < XX1AAA $7_XX1AAA\r"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(Partner(bad), "NO - Protocol header error.\r>\r");
+  }
+  EXPECT_EQ(Partner("F>\r"), "Done\r");
+  EXPECT_EQ(MsgCount(), 0);
 }
 
 TEST_F(FwdPlainTest, AReceivedTextEndsAtItsMarkInAnyPieces) {

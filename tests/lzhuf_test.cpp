@@ -127,7 +127,10 @@ TEST(LzhufTest, DamagedHeaders) {
     EXPECT_EQ(LzhufDecode(std::string(n, '\0'), &back), LzhufError::kShortHeader) << n;
     EXPECT_EQ(back, "");
   }
-  EXPECT_EQ(LzhufDecode(Header(0) + "junk", &back), LzhufError::kNone);
+  EXPECT_EQ(LzhufDecode(Header(0), &back), LzhufError::kNone);
+  EXPECT_EQ(back, "");
+  // An empty text has no code: what follows its header is damage.
+  EXPECT_EQ(LzhufDecode(Header(0) + "junk", &back), LzhufError::kLeftOver);
   EXPECT_EQ(back, "");
   std::string blanks = Encoded(std::string(5000, ' '));
   EXPECT_EQ(LzhufDecode(Header(lzhuf::kMaxTextLength + 1) + blanks.substr(4), &back),
@@ -147,6 +150,15 @@ TEST(LzhufTest, TextEndsAtTheHeadersLength) {
   EXPECT_EQ(back, std::string(4990, ' '));
   // A longer header than the code: the code runs out.
   EXPECT_EQ(LzhufDecode(Header(5100) + code.substr(4), &back), LzhufError::kTruncated);
+  // A shorter one, or bytes after the code: code is left over, and the text
+  // would be cut short or the stream is not what was sent.
+  const std::string words = WordText(3000, 3);
+  const std::string wordCode = Encoded(words);
+  EXPECT_EQ(LzhufDecode(Header(5) + wordCode.substr(4), &back), LzhufError::kLeftOver);
+  EXPECT_EQ(LzhufDecode(Header(2000) + wordCode.substr(4), &back), LzhufError::kLeftOver);
+  EXPECT_EQ(LzhufDecode(wordCode + std::string(1, '\0'), &back), LzhufError::kLeftOver);
+  EXPECT_EQ(LzhufDecode(wordCode, &back), LzhufError::kNone);
+  EXPECT_EQ(back, words);
   EXPECT_LE(back.size(), 5100u);
 }
 
@@ -171,7 +183,7 @@ TEST(LzhufTest, CorruptCodeNeverExceedsTheHeader) {
     for (int f = 0; f < flips; ++f) bad[4 + rng() % (bad.size() - 4)] ^= static_cast<char>(1 << (rng() % 8));
     std::string back;
     LzhufError err = LzhufDecode(bad, &back);
-    ASSERT_TRUE(err == LzhufError::kNone || err == LzhufError::kTruncated) << round;
+    ASSERT_TRUE(err == LzhufError::kNone || err == LzhufError::kTruncated || err == LzhufError::kLeftOver) << round;
     if (err == LzhufError::kNone) {
       ASSERT_EQ(back.size(), 4000u);
     } else {

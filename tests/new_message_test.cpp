@@ -132,11 +132,22 @@ TEST_F(NewMessageTest, BidsAreMadeKeptAndRefusedWhenKnown) {
   EXPECT_EQ(stored_.size(), 4u);
 }
 
-TEST_F(NewMessageTest, ControlCharactersLeaveTheSubject) {
+TEST_F(NewMessageTest, ControlCharactersLeaveTheSubjectAndTheAddresses) {
+  // Whoever wrote them (an import file, a partner), they would reach the
+  // sysop's terminal, and a BID with a Ctrl-Z in it matches nothing.
   MsgDB m = New("N");
   CopyField(m.MsgSubject, "a\x1B[2Jb\x07" "c\x7F" "\xE4");
+  CopyField(m.ToStation, "XX1\x1B]0;t\x07");
+  CopyField(m.AtBbs, "XX9ORN\f");
+  CopyField(m.FromStation, "XX2\b" "BBB");
+  CopyField(m.Bid, "12_XX2BBB\x1A" "");
   ASSERT_EQ(Add(m), NewMsgResult::kStored);
   EXPECT_STREQ(m.MsgSubject, "a?[2Jb?c?\xE4");
+  EXPECT_STREQ(m.ToStation, "XX1?]0;t?");
+  EXPECT_STREQ(m.AtBbs, "XX9ORN?");
+  EXPECT_STREQ(m.FromStation, "XX2?BBB");
+  EXPECT_STREQ(m.Bid, "12_XX2BBB?");
+  EXPECT_TRUE(store_->Bids.WeHaveThebid("12_XX2BBB?"));
 }
 
 TEST_F(NewMessageTest, ANumberOnceGivenIsNeverGivenAgain) {

@@ -81,8 +81,16 @@ void TChannel::BbsCmdDecode() {
     return;
   }
   client_.SetStatus("BBS->Traffic..");
-  // N and S lines keep the case of their text.
-  if (!StartsWithOneOf(cmd, "NSns")) UpCase(cmd);
+  // N and S lines keep the case of their text; so do the proposals that a
+  // BBS sends along with its SID, whose checksum is over the bytes as sent.
+  if (cmd[0] == '[') {
+    char* cr = std::strchr(cmd, '\r');
+    *cr = '\0';
+    UpCase(cmd);
+    *cr = '\r';
+  } else if (!StartsWithOneOf(cmd, "NSns")) {
+    UpCase(cmd);
+  }
   if (cmd[0] == 'n') cmd[0] = 'N';
   if (cmd[0] == 's') cmd[0] = 'S';
   if (!CmdOkToProceed(cmd)) {

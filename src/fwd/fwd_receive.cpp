@@ -271,6 +271,11 @@ void TFwd::ProceedWithFwd() {
   if (State() == fwdstate::kDecompressing) {
     if (donotrcvdde.load(std::memory_order_acquire)) return;
     if (!CoderDone()) {
+      // A damaged message (its length and its code disagree) is not stored
+      // in part: the link goes, and the message stays with the partner.
+      const std::string why = coderError_.substr(coderError_.rfind(": ") == std::string::npos ? 0 : coderError_.rfind(": ") + 2);
+      Parent->client().log().writelog(65, 0, Parent->UserCallOnly,
+                                      "FWD Rcv " + fwdproposal[proposalno].bid + " not stored: " + why);
       Fail("Decompress failure.\r");
       return;
     }

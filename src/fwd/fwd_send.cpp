@@ -177,6 +177,7 @@ bool TFwd::Compress(char what, const std::string& in, const std::string& out) {
 bool TFwd::CoderDone() {
   if (cmphandle.joinable()) cmphandle.join();
   const bool failed = coderfailed.load() || !coder_ || coder_->failed();
+  coderError_ = coder_ ? coder_->error() : std::string();
   coder_.reset();
   return !failed;
 }

@@ -123,7 +123,10 @@ bool TFwd::StartCalled(const std::string& sid, const std::string& rest) {
     SendText(">\r");
     SetState('T');
   }
-  // Proposals sent together with the SID are the partner's first input.
+  // The SID line is used up; proposals sent together with it are the
+  // partner's first input. Left in the buffer, the SID would be read as the
+  // first offer by the next tick.
+  Parent->cmd[0] = '\0';
   if (!rest.empty()) {
     CopyField(Parent->cmd, rest);
     Step();

@@ -232,6 +232,7 @@ class TFwd : public TFileOperations, public CompressOwner {
   TChannel* Parent;
   PacketReader reader_;
   std::unique_ptr<TCompress> coder_;
+  std::string coderError_;  // why the last coder failed, for the log
   std::thread cmphandle;
   std::string sendData_;  // the compressed message being sent
   std::string plainIn_;   // received bytes of a plain-text transfer

@@ -87,6 +87,8 @@ const char* LzhufErrorText(LzhufError error) {
       return "compressed input ends before its text";
     case LzhufError::kStopped:
       return "stopped";
+    case LzhufError::kLeftOver:
+      return "compressed input holds more than its text";
   }
   return "unknown error";
 }
@@ -177,9 +179,10 @@ LzhufError LzhufDecoder::Decode(std::string_view stream, std::string* out,
   if (stream.size() < kHeaderSize) return LzhufError::kShortHeader;
   const uint32_t size = LzhufTextLength(stream);
   if (size > kMaxTextLength) return LzhufError::kTooLong;
-  if (size == 0) return LzhufError::kNone;
-
   const size_t codeBytes = stream.size() - kHeaderSize;
+  // A length word that disagrees with the code would give a text cut short.
+  if (size == 0) return codeBytes ? LzhufError::kLeftOver : LzhufError::kNone;
+
   BitReader bits(reinterpret_cast<const uint8_t*>(stream.data()) + kHeaderSize, codeBytes);
   // Every code takes at least one bit, a match at least ten bits for at most
   // kMaxMatch bytes: no stream of this size can give more text than this,
@@ -227,6 +230,7 @@ LzhufError LzhufDecoder::Decode(std::string_view stream, std::string* out,
     }
   }
   if (count < size) return LzhufError::kTruncated;  // more text than the code can hold
+  if (bits.UnreadBytes() != 0) return LzhufError::kLeftOver;
   return LzhufError::kNone;
 }
 

@@ -21,6 +21,7 @@ enum class LzhufError {
   kShortHeader,  // compressed input shorter than its 4-byte header
   kTooLong,      // text longer than lzhuf::kMaxTextLength
   kTruncated,    // the code ends before the header's number of bytes
+  kLeftOver,     // code left over once the header's number of bytes is out
   kStopped,      // the owner asked the coder to stop
 };
 

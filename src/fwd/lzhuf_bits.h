@@ -61,6 +61,13 @@ class BitReader {
   // True once a bit beyond the end of the input has been taken.
   bool Overran() const { return filler_ * 8 > static_cast<uint64_t>(len_); }
 
+  // Whole bytes of the input not yet touched by a bit taken: after the last
+  // code of a sound stream there are none (its last byte is padding at most).
+  uint64_t UnreadBytes() const {
+    const uint64_t bits = static_cast<uint64_t>(end_ - p_) * 8 + static_cast<uint64_t>(len_);
+    return bits > filler_ * 8 ? (bits - filler_ * 8) / 8 : 0;
+  }
+
  private:
   void Refill() {
     if (end_ - p_ >= 8 && len_ == 0) {

@@ -35,6 +35,15 @@ int HexDigit(char c) {
   return -1;
 }
 
+// Escape sequences, BEL or Ctrl-Z in an address would be stored as sent and
+// reach the sysop's terminal or the BID list: a line holding one is no
+// proposal.
+bool HasControl(const std::string& line) {
+  for (unsigned char c : line)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string DtoHex(long S, int digits) {
@@ -89,7 +98,7 @@ std::string FormatMblOffer(const MsgDB& m, bool hier) {
 
 bool ParseMblOffer(const std::string& raw, ProposalFields* f) {
   const std::string line = WithoutCr(raw);
-  if (line.size() >= kProposalWidth || line.size() < 3 || line[0] != 'S') return false;
+  if (line.size() >= kProposalWidth || line.size() < 3 || line[0] != 'S' || HasControl(line)) return false;
   const char type = line[1];
   if (!std::isalpha(static_cast<unsigned char>(type))) return false;
   // The marks may stand against their fields ("@XX1ABC") or apart.
@@ -134,7 +143,7 @@ bool ParseMblOffer(const std::string& raw, ProposalFields* f) {
 
 bool ParseProposalLine(const std::string& raw, ProposalFields* f) {
   const std::string line = WithoutCr(raw);
-  if (line.size() >= kProposalWidth || line.size() < 5) return false;
+  if (line.size() >= kProposalWidth || line.size() < 5 || HasControl(line)) return false;
   if (line.compare(0, 3, "FB ") != 0 && line.compare(0, 3, "FA ") != 0) return false;
   const char type = line[3];
   if (!std::isalpha(static_cast<unsigned char>(type))) return false;
@@ -147,10 +156,11 @@ bool ParseProposalLine(const std::string& raw, ProposalFields* f) {
   for (char c : w[4])
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
   f->type = static_cast<char>(std::toupper(static_cast<unsigned char>(type)));
-  f->from = w[0];
-  f->at = w[1];
-  f->to = w[2];
-  f->bid = w[3];
+  // Calls, addresses and BIDs are read in capitals, whatever case they came in.
+  f->from = UpperAscii(w[0]);
+  f->at = UpperAscii(w[1]);
+  f->to = UpperAscii(w[2]);
+  f->bid = UpperAscii(w[3]);
   f->size = std::stol(w[4]);
   return true;
 }

@@ -10,6 +10,15 @@
 #include "store/store.h"
 
 namespace orn {
+namespace {
+
+template <size_t N>
+void VisibleField(char (&field)[N]) {
+  for (size_t i = 0; i < N && field[i]; ++i)
+    if (static_cast<unsigned char>(field[i]) < 0x20 || field[i] == 0x7F) field[i] = '?';
+}
+
+}  // namespace
 
 std::string GeneratedBid(const std::string& call, long number) {
   return call + (number < 100000 ? "_" : "") + std::to_string(number);
@@ -26,16 +35,18 @@ NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, Ms
     ++number;
   }
   m.MsgNo = static_cast<int32_t>(number);
+  // Subjects and addresses go to every reader's and the sysop's terminal: no
+  // control characters in them, whoever wrote them (a file, a peer).
+  VisibleField(m.MsgSubject);
+  VisibleField(m.ToStation);
+  VisibleField(m.AtBbs);
+  VisibleField(m.FromStation);
+  VisibleField(m.Bid);
   if (!m.Bid[0] && !bidCall.empty())
     CopyField(m.Bid, GeneratedBid(bidCall, number));
   // Another channel or a partner may have brought the same bulletin meanwhile.
   if (m.Bid[0] && store.Bids.WeHaveThebid(m.Bid)) return NewMsgResult::kKnownBid;
   CopyField(m.MsgDate, FormatMsgDateTime(clock));
-  // A subject goes to every reader's terminal: no control characters in it.
-  for (char& c : m.MsgSubject) {
-    if (c == '\0') break;
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
   if (!m.Status[0] || m.Status[0] == ' ') CopyField(m.Status, "N");
 
   // The text first: a record never points at a text that is not there.
