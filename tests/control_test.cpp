@@ -326,6 +326,20 @@ TEST_F(ControlTest, HoldAndReleaseKeepTheCountersRight) {
   EXPECT_EQ(counted.heldmsg, n.heldmsg);
 }
 
+TEST_F(ControlTest, ControlCharactersOfAMessageReachTheTerminalVisibly) {
+  Start();
+  ASSERT_EQ(Ask({"msg", "send", "--to", "XX1ABC", "--subject", "a\x1b]0;owned\x07"}, "x\x1b[2Jy\x07\tz\x7f\x1a\n").status, 0);
+  const ControlAnswer read = Ask({"msg", "read", "1001"});
+  ASSERT_EQ(read.status, 0) << read.error;
+  EXPECT_NE(read.out.find("x^[[2Jy^G\tz^?^Z\n"), std::string::npos) << read.out;
+  EXPECT_NE(read.out.find("a?]0;owned?"), std::string::npos) << read.out;
+  EXPECT_EQ(read.out.find('\x1b'), std::string::npos);
+  // Asked for, the text comes as it is stored.
+  EXPECT_NE(Ask({"msg", "read", "1001", "--raw"}).out.find("x\x1b[2Jy\x07\tz\x7f\x1a\n"), std::string::npos);
+  // JSON escapes them in its own way.
+  EXPECT_NE(AskJson({"msg", "read", "1001"}).Get("text").AsString().find("x\x1b[2J"), std::string::npos);
+}
+
 TEST_F(ControlTest, WhileTheRepairRunsOnlyStatusIsAnswered) {
   Start();
   bbs_->optimizer()->iact = true;

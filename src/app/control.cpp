@@ -45,6 +45,12 @@ struct Args {
   std::string bad;
 };
 
+// Options that stand alone.
+bool IsFlag(const std::string& s) {
+  static const char* const kFlags[] = {"--partners", "--raw"};
+  return std::any_of(std::begin(kFlags), std::end(kFlags), [&](const char* f) { return s == f; });
+}
+
 Args ParseArgs(const std::vector<std::string>& in) {
   static const char* const kValued[] = {"--from", "--to", "--type", "--status", "--subject", "--bid"};
   Args a;
@@ -52,8 +58,8 @@ Args ParseArgs(const std::vector<std::string>& in) {
     const std::string& s = in[i];
     if (s == "--json") {
       a.json = true;
-    } else if (s == "--partners") {
-      a.opt[s] = "1";
+    } else if (IsFlag(s)) {
+      a.opt.insert_or_assign(s, std::string(1, '1'));
     } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
       const bool valued = std::any_of(std::begin(kValued), std::end(kValued), [&](const char* v) { return s == v; });
       if (!valued) {
@@ -70,8 +76,28 @@ Args ParseArgs(const std::vector<std::string>& in) {
   return a;
 }
 
+// What a peer, a station or a file wrote must not drive the sysop's
+// terminal (clear it, retitle it, ring it): control characters are shown in
+// caret notation, ESC as ^[ and DEL as ^?. Line ends and tabs of a text stay.
+std::string Visible(const std::string& s, bool text) {
+  std::string out;
+  out.reserve(s.size());
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 0x20 && c != 0x7F) || (text && (c == '\n' || c == '\t'))) {
+      out += ch;
+    } else {
+      out += '^';
+      out += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
+    }
+  }
+  return out;
+}
+
 // Columns padded to their widest cell; the last one is not padded.
-std::string Aligned(const std::vector<std::vector<std::string>>& rows) {
+std::string Aligned(std::vector<std::vector<std::string>> rows) {
+  for (auto& r : rows)
+    for (std::string& cell : r) cell = Visible(cell, false);
   std::vector<size_t> width;
   for (const auto& r : rows)
     for (size_t c = 0; c < r.size(); ++c) {
@@ -566,7 +592,8 @@ ControlAnswer Request::MsgRead(long number) {
                              {"Date", U(FieldText(m.MsgDate))},
                              {"Bid", U(FieldText(m.Bid))},
                              {"Subject", U(FieldText(m.MsgSubject))}});
-  out += "\n" + (has ? U(text) : std::string("(no text file)\n"));
+  const bool raw = a_.opt.count("--raw") != 0;
+  out += "\n" + (!has ? std::string("(no text file)\n") : raw ? U(text) : Visible(U(text), true));
   if (out.back() != '\n') out += '\n';
   return Done(out);
 }
