@@ -110,6 +110,20 @@ TEST_F(StartupTest, SampleConfiguration) {
   EXPECT_EQ(bbs->client().channel(2)->TncAbsoluteNumber, 2);
 }
 
+TEST_F(StartupTest, AMyHierThatRepeatsTheCallLosesIt) {
+  // The routing line puts the call before MYHIER: "XX9ORN.XX9ORN.#..." would
+  // name the BBS twice in every message it passes on.
+  dir_.Write("ORN.INI", "[PERSONAL]\r\nMYCALL=XX9ORN-1\r\nMYHIER=xx9orn.#DEMO.XX.EU\r\n[LOG]\r\nLOGOK=1\r\nLOGOTHER=1\r\n");
+  dir_.Write("BBS.LOG", "");
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  EXPECT_EQ(bbs->cfg().MyHier, "#DEMO.XX.EU");
+  EXPECT_EQ(bbs->cfg().FWDMSGHEADER, "R:$D/$TZ @:$V.#DEMO.XX.EU [$V ORNMBX(v)7.00]");
+  EXPECT_NE(dir_.Read("BBS.LOG").find("<MYHIER without its leading XX9ORN: #DEMO.XX.EU>"), std::string::npos)
+      << dir_.Read("BBS.LOG");
+  bbs->Shutdown();
+}
+
 TEST_F(StartupTest, RefusedConfigurations) {
   struct Case {
     const char* ini;

@@ -719,7 +719,9 @@ ControlAnswer Request::Fwd() {
   if (sub == "now") {
     if (a_.pos.size() > 3) return Usage("fwd now [CALL]");
     if (!s_.running || !s_.partners) return Refused("the BBS is not running: forwarding runs inside it");
-    if (!s_.cfg->FwdOk) return Refused("forwarding is off (PERSONAL FWDOK=0)");
+    if (!s_.cfg->FwdOk)
+      return Refused("forwarding is off: set FWDOK=1 in ORN.INI's [PERSONAL] section (the hourly cycle and "
+                     "'fwd now' both need it) and start the BBS again");
     if (s_.partners->started()) return Refused("a forwarding cycle is already running");
     if (a_.pos.size() == 3) {
       const std::string call = UserKey(P(2));

@@ -169,6 +169,8 @@ void ORNBBS::SetupMainWindow() {
   if (!up) serviceTimers_->KeepOnlyInfoTimer();
 
   log_.writelog(55, 0, "", "");
+  if (cfg_.hierRepeatedCall)
+    log_.writelog(65, 0, "", "MYHIER without its leading " + cfg_.MyCallOut + ": " + cfg_.MyHier);
 }
 
 void ORNBBS::MessageStored(const MsgDB& m, long position, const MsgOrigin& origin) {

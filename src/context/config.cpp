@@ -34,6 +34,14 @@ void ReadPersonalSection(const IniFile& ini, Config& c) {
   c.MyHier = ini.GetString(S, "MYHIER", "NOHIER", 80);
   c.MyPass = ini.GetString(S, "MYPASSWORD", "PWXZ", 80);
   c.MyZip = ini.GetString(S, "MYZIP", "NOZIP", 6);
+  c.MyCallOut = CallWithoutSsid(c.MyCall);
+  // MYHIER is the address after the call: the routing line puts the call in
+  // front of it, so a MYHIER that begins with the call would name it twice.
+  const std::string callDot = UpperAscii(c.MyCallOut) + ".";
+  if (UpperAscii(c.MyHier).rfind(callDot, 0) == 0) {
+    c.MyHier.erase(0, callDot.size());
+    c.hierRepeatedCall = true;
+  }
   // By default the routing line names this BBS with its hierarchical
   // address, its time in "Z" as every peer writes it.
   const bool hier = !c.MyHier.empty() && c.MyHier != "NOHIER";
@@ -49,7 +57,6 @@ void ReadPersonalSection(const IniFile& ini, Config& c) {
   std::sscanf(c.optimization.c_str(), "%ld,%ld,%ld", &c.optd, &c.opth, &c.optm);
   c.optimizationok = ini.GetInt(S, "OPTIMIZEOK", 1) != 0;
   c.FwdMin = static_cast<int>(ini.GetInt(S, "FWDMIN", 0));
-  c.MyCallOut = CallWithoutSsid(c.MyCall);
 }
 
 bool WritePersonalSection(IniFile& ini, const Config& c) {

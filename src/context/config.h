@@ -64,6 +64,7 @@ struct Config {
   std::string bbspath, BbsPath;
   std::string MailPath, mailpath, FilePath, filepath, BinPath, binpath, HelpPath, helppath;
   std::string MyCall, MyCallOut, MyName, MyHier, MyPass, MyZip, FWDMSGHEADER;
+  bool hierRepeatedCall = false;  // MYHIER began with the call, which was dropped from it
   bool sysopisin = false, FwdOk = false, swapbbs = false, autobid = true, callvaliditycheck = true;
   std::string optimization = "10,10,10";
   long optd = 10, opth = 10, optm = 10;
