@@ -584,6 +584,48 @@ TEST_F(FwdSessionTest, ALinkLostMidTransferDropsTheMessage) {
   EXPECT_FALSE(Client().store->Bids.WeHaveThebid("4_XX1AAA"));
 }
 
+// The work files of a session (the compressed and expanded message in
+// temp/) go when the session ends, however it ends.
+TEST_F(FwdSessionTest, NoWorkFileOutlivesItsSession) {
+  const std::string stream = BlockStream("t", Compressed(kBody));
+  const std::string hangUp = std::string("*** DISCONNECTED From Station ") + kPartner + "\r";
+  struct Case {
+    const char* name;
+    bool ours;                       // a message of ours is queued for the partner
+    std::vector<std::string> turns;  // the partner's, after its SID
+    bool shutdown;                   // the BBS stops instead of the link going
+  } cases[] = {
+      {"received, FQ", false, {Block({Proposal("4_XX1AAA", kBody.size())}), stream, "FQ\r"}, false},
+      {"sent, FQ", true, {"FF\r", "FS +\r", "FF\r"}, false},
+      {"link lost mid-message", false, {Block({Proposal("4_XX1AAA")}), stream.substr(0, stream.size() / 2)}, false},
+      {"damaged message", false, {Block({Proposal("4_XX1AAA")}), stream.substr(0, stream.size() - 1) + "\x01"}, false},
+      {"BBS stopped mid-message", false, {Block({Proposal("4_XX1AAA")}), stream.substr(0, stream.size() / 2)}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.ours) AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Ours", "Text.\n"});
+    AddPartner([&](UserDB& u) {
+      if (c.ours) Queue(u, 0, 1001, "B");
+    });
+    Start();
+    Partner(kPartnerSid);
+    for (const std::string& turn : c.turns) {
+      Partner(turn);
+      RunSession();
+    }
+    // The session had work files, and they are there while it lasts.
+    EXPECT_FALSE(ListDir(dir_ / "temp").empty());
+    if (c.shutdown) {
+      bbs_->Shutdown();
+    } else {
+      engine_.Event(0, hangUp);
+      EXPECT_FALSE(Ch(1).Fwd);
+    }
+    EXPECT_EQ(ListDir(dir_ / "temp"), std::vector<std::string>{});
+    Restart();
+  }
+}
+
 // ---------------------------------------------------------------- plain text
 
 const char* const kMblSid = "[MBL-1.0-M$]\r";
