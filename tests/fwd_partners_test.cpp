@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,7 @@ using test::MailboxSession;
 using test::StoredMsg;
 
 const char* const kFwdIni = "[PERSONAL]\nMYCALL=XX9ORN-1\nFWDOK=1\nFWDMIN=30\n";
+const char* const kLogIni = "[LOG]\nLOGOK=1\nLOGOTHER=1\n";
 
 void Entry(Howtoconnect& h, const char* hours, const char* send, const char* rcv = "", const char* port = "1") {
   CopyField(h.hours, hours);
@@ -557,37 +559,73 @@ TEST_F(MailServerTest, WithoutAnAnswerTheRequestStays) {
     const char* program;  // null: none
     const char* send;
     bool requestWritten;
+    const char* logged;  // the activity log's line, if any
   };
   const Case cases[] = {
-      {"no program", nullptr, "SP REQDIR @ XX9ORN list", true},
-      {"no answer", "exit 0\n", "SP REQDIR @ XX9ORN list", true},
+      {"no program", nullptr, "SP REQDIR @ XX9ORN list", true, nullptr},
+      {"no answer", "exit 0\n", "SP REQDIR @ XX9ORN list", true, nullptr},
       // What the server started goes with it: no answer turns up later.
-      {"an answer too late", "(sleep 1; echo late > REQDIR.in) &\nwait\n", "SP REQDIR @ XX9ORN list", true},
-      {"not a server", "echo x > REQDIR.in\n", "SP NOSERV @ XX9ORN list", false},
-      {"for another BBS", "echo x > REQDIR.in\n", "SP REQDIR @ XX5BBS list", false},
-      {"for a station", "echo x > REQDIR.in\n", "SP XX1ABC @ XX9ORN list", false},
+      {"an answer too late", "(sleep 1; echo late > REQDIR.in) &\nwait\n", "SP REQDIR @ XX9ORN list", true,
+       "<REQDIR stopped> 1001 from XX1ABC"},
+      // A server that fails has answered nothing, whatever it wrote.
+      {"a failing server", "echo half > REQDIR.in\nexit 3\n", "SP REQDIR @ XX9ORN list", true,
+       "<REQDIR failed> 1001 from XX1ABC"},
+      {"a server killed", "echo half > REQDIR.in\nkill -9 $$\n", "SP REQDIR @ XX9ORN list", true,
+       "<REQDIR failed> 1001 from XX1ABC"},
+      {"stopped at its limit", "echo half > REQDIR.in\nsleep 5\n", "SP REQDIR @ XX9ORN list", true,
+       "<REQDIR stopped> 1001 from XX1ABC"},
+      {"not a server", "echo x > REQDIR.in\n", "SP NOSERV @ XX9ORN list", false, nullptr},
+      {"for another BBS", "echo x > REQDIR.in\n", "SP REQDIR @ XX5BBS list", false, nullptr},
+      {"for a station", "echo x > REQDIR.in\n", "SP XX1ABC @ XX9ORN list", false, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TFileOperations::filedelete(dir_ / "REQDIR.exe");
     TFileOperations::filedelete(dir_ / "REQDIR.out");
     if (c.program) Server(c.program);
-    StartAndConnect({"XX1ABC"}, kFwdIni);
+    dir_.Write("BBS.LOG", "");
+    StartAndConnect({"XX1ABC"}, std::string(kFwdIni) + kLogIni);
     P().serverWaitMs = 300;
     Enters(c.send);
     ServersEnd();
     EXPECT_EQ(FileExists(dir_ / "REQDIR.out"), c.requestWritten);
     if (std::string(c.name) == "an answer too late") {
       std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-      EXPECT_FALSE(FileExists(dir_ / "REQDIR.in"));
     }
+    EXPECT_FALSE(FileExists(dir_ / "REQDIR.in"));
     EXPECT_NE(Text(1001).find("some text\r\n"), std::string::npos);
     EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
+    const std::string log = dir_.Read("BBS.LOG");
+    if (c.logged) {
+      EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    } else {
+      EXPECT_EQ(log.find("REQDIR"), std::string::npos) << log;
+    }
     bbs_->Shutdown();
     bbs_.reset();
-    for (const char* f : {"MSG.ADB", "MSG.IDX"}) TFileOperations::filedelete(dir_ / f);
+    // Each case's request is message 1001 again.
+    for (const char* f : {"MSG.ADB", "MSG.IDX", "LASTMSG.DAT"}) TFileOperations::filedelete(dir_ / f);
+    std::filesystem::remove_all(dir_ / "MAIL");
     engine_.Take();
   }
+}
+
+// An answer without end becomes a reply of its first megabyte, cut at a
+// line end, and the log says so.
+TEST_F(MailServerTest, AHugeAnswerIsCut) {
+  Server("yes 'one line of the listing' | head -c 3000000 > REQDIR.in\n");
+  dir_.Write("BBS.LOG", "");
+  StartAndConnect({"XX1ABC"}, std::string(kFwdIni) + kLogIni);
+  Enters("SP REQDIR @ XX9ORN list all");
+  ServersEnd();
+  const std::string reply = FromDiskLines(Text(1001));
+  const std::string line = "one line of the listing\n";
+  const size_t lines = (size_t{1} << 20) / line.size();
+  ASSERT_EQ(reply.size(), lines * line.size());
+  for (size_t at = 0; at < reply.size(); at += line.size()) ASSERT_EQ(reply.compare(at, line.size(), line), 0) << at;
+  EXPECT_STREQ(Record(1).ToStation, "XX1ABC");
+  EXPECT_FALSE(FileExists(dir_ / "REQDIR.in"));
+  EXPECT_NE(dir_.Read("BBS.LOG").find("<REQDIR answer cut> 1001 from XX1ABC"), std::string::npos);
 }
 
 // A server that takes its time does not hold the BBS up: the stations go on
@@ -611,9 +649,9 @@ TEST_F(MailServerTest, StationsAreServedWhileAServerWorks) {
 }
 
 // Shutting down stops a server that is still working; its request is
-// routed as it stands, nothing is left running.
+// routed as it stands, nothing is left running, nor half an answer.
 TEST_F(MailServerTest, ShutdownStopsAWorkingServer) {
-  Server("echo $$ > pid\nwhile [ ! -f go ]; do sleep 0.02; done\necho late > REQDIR.in\n");
+  Server("echo half > REQDIR.in\necho $$ > pid\nwhile [ ! -f go ]; do sleep 0.02; done\necho late > REQDIR.in\n");
   StartAndConnect({"XX1ABC"}, kFwdIni);
   Enters("SP REQDIR @ XX9ORN list all");
   ASSERT_TRUE(P().serversBusy());
@@ -623,6 +661,8 @@ TEST_F(MailServerTest, ShutdownStopsAWorkingServer) {
   bbs_->Shutdown();
   ASSERT_FALSE(pid.empty());
   EXPECT_NE(::kill(std::stoi(pid), 0), 0);
+  // What it had written is no answer.
+  EXPECT_FALSE(FileExists(dir_ / "REQDIR.in"));
   EXPECT_NE(Text(1001).find("some text\r\n"), std::string::npos);
   EXPECT_STREQ(Record(1).FromStation, "XX1ABC");
 }

@@ -642,6 +642,48 @@ TEST_F(FwdSessionTest, TheProposalChecksumIsOverTheBytesAsSent) {
   }
 }
 
+// The work files of a session (the compressed and expanded message in
+// temp/) go when the session ends, however it ends.
+TEST_F(FwdSessionTest, NoWorkFileOutlivesItsSession) {
+  const std::string stream = BlockStream("t", Compressed(kBody));
+  const std::string hangUp = std::string("*** DISCONNECTED From Station ") + kPartner + "\r";
+  struct Case {
+    const char* name;
+    bool ours;                       // a message of ours is queued for the partner
+    std::vector<std::string> turns;  // the partner's, after its SID
+    bool shutdown;                   // the BBS stops instead of the link going
+  } cases[] = {
+      {"received, FQ", false, {Block({Proposal("4_XX1AAA", kBody.size())}), stream, "FQ\r"}, false},
+      {"sent, FQ", true, {"FF\r", "FS +\r", "FF\r"}, false},
+      {"link lost mid-message", false, {Block({Proposal("4_XX1AAA")}), stream.substr(0, stream.size() / 2)}, false},
+      {"damaged message", false, {Block({Proposal("4_XX1AAA")}), stream.substr(0, stream.size() - 1) + "\x01"}, false},
+      {"BBS stopped mid-message", false, {Block({Proposal("4_XX1AAA")}), stream.substr(0, stream.size() / 2)}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.ours) AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Ours", "Text.\n"});
+    AddPartner([&](UserDB& u) {
+      if (c.ours) Queue(u, 0, 1001, "B");
+    });
+    Start();
+    Partner(kPartnerSid);
+    for (const std::string& turn : c.turns) {
+      Partner(turn);
+      RunSession();
+    }
+    // The session had work files, and they are there while it lasts.
+    EXPECT_FALSE(ListDir(dir_ / "temp").empty());
+    if (c.shutdown) {
+      bbs_->Shutdown();
+    } else {
+      engine_.Event(0, hangUp);
+      EXPECT_FALSE(Ch(1).Fwd);
+    }
+    EXPECT_EQ(ListDir(dir_ / "temp"), std::vector<std::string>{});
+    Restart();
+  }
+}
+
 TEST_F(FwdSessionTest, ControlCharactersInAProposalRefuseIt) {
   // They would reach the sysop's terminal and the BID list as sent.
   AddPartner();
@@ -940,6 +982,111 @@ TEST_F(FwdPlainTest, APlainFbbPartnerGetsTitlesAndTexts) {
   EXPECT_TRUE(Disconnected());
   for (const UserFwdPriv& f : User(1).FwdMsgNo) EXPECT_EQ(f.FwdMsgNumbers, 0);
   EXPECT_STREQ(Record(1).Status, "F");
+}
+
+// A store-and-forward node passes a message on as it came: every byte
+// value a mode carries as text, in the title too, reaches the next partner
+// unchanged in the same mode, below the one routing line we add. A
+// compressed text carries all but lone line-end bytes (the store keeps
+// lines); plain texts end at Ctrl-Z and their lines in CR, and an MBL
+// text passes the command interpreter, which drops NULs and LFs.
+TEST_F(FwdPlainTest, AMessagePassesOnToTheNextPartnerAsItCame) {
+  const char* const kNext = "XX4DDD";
+  const std::string title = "Transit \x80\x81\x8D\x9E\xA9\xB0\xB3\xDB\xE9\xFE\xFF";
+  // The partner's routing line, a blank line, then the bytes not in
+  // `leftOut`, 32 to a line.
+  auto text = [](const std::string& leftOut, const std::string& eol) {
+    std::string out = "R:261209/0800Z @:XX2BBB.#X.Y" + eol + eol, line;
+    for (int b = 0; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      if (leftOut.find(c) != std::string::npos) continue;
+      line += c;
+      if (line.size() == 32 || b == 255) {
+        out += line + eol;
+        line.clear();
+      }
+    }
+    return out;
+  };
+  enum Mode { kCompressed, kPlainFbb, kMbl };
+  struct Case {
+    Mode mode;
+    std::string sid, text;
+  } cases[] = {
+      {kCompressed, kPartnerSid, text("\r\n", "\r\n")},
+      {kPlainFbb, kAsciiSid, text("\r\n" + kCtrlZ, "\r")},
+      {kMbl, kMblSid, text(std::string("\r\n\0", 3) + kCtrlZ, "\r")},
+  };
+  // A partner's bytes in frames of a link's usual size; what it is sent.
+  auto from = [this](const std::string& call, const std::string& bytes) {
+    for (size_t at = 0; at < bytes.size(); at += 128) engine_.Data(0, call, bytes.substr(at, 128));
+    return Sent();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sid);
+    AddPartner();
+    AddUser(kNext, [](UserDB& u) {
+      CopyField(u.Type, "B");
+      CopyField(u.isFwdStation, "Y");
+      CopyField(u.OkWithBids, "Y");
+      CopyField(u.FwdDest, "@WW");
+    });
+    // Not Start(): the BBS's own routing queues the message for the next
+    // partner.
+    StartAndConnect({kPartner});
+    const std::string proposal = "FB B XX1AAA WW ALL 77_XX1AAA " + std::to_string(c.text.size());
+    if (c.mode == kMbl) {
+      EXPECT_EQ(from(kPartner, c.sid), ">\r");
+      EXPECT_EQ(from(kPartner, "SB ALL @ WW < XX1AAA $77_XX1AAA\r"), "OK\r");
+      EXPECT_EQ(from(kPartner, title + "\r" + c.text + kCtrlZ + "\r"), ">\r");
+      EXPECT_EQ(from(kPartner, "F>\r"), "Done\r");
+    } else {
+      EXPECT_EQ(from(kPartner, c.sid + Block({proposal})), "FS +\r");
+      std::string out = c.mode == kCompressed ? from(kPartner, BlockStream(title, Compressed(c.text))) + RunSession()
+                                              : from(kPartner, title + "\r" + c.text + kCtrlZ + "\r");
+      EXPECT_EQ(out, "FF\r");
+      EXPECT_EQ(from(kPartner, "FQ\r"), "");
+    }
+    EXPECT_TRUE(Disconnected());
+    engine_.Event(0, std::string("*** DISCONNECTED From Station ") + kPartner + "\r");
+    ASSERT_EQ(User(2).FwdMsgNo[0].FwdMsgNumbers, 1001);
+
+    ASSERT_EQ(Connects(0, kNext), 1);
+    Sent();
+    std::string gotTitle, got;
+    if (c.mode == kMbl) {
+      EXPECT_EQ(from(kNext, c.sid), ">\r");
+      EXPECT_EQ(from(kNext, "F>\r"), "SB ALL @ WW < XX1AAA $77_XX1AAA\r");
+      got = from(kNext, "OK\r") + RunSending();
+    } else {
+      EXPECT_NE(from(kNext, c.sid + "FF\r").find("F> "), std::string::npos);
+      got = from(kNext, "FS +\r");
+      if (c.mode == kCompressed) {
+        const std::vector<Received> stream = ReadStream(got + RunSession());
+        ASSERT_EQ(stream.size(), 1u);
+        gotTitle = stream[0].title;
+        got = stream[0].text;
+      } else {
+        got += RunSending();
+      }
+    }
+    if (c.mode != kCompressed) {
+      // Title, text and the end mark.
+      gotTitle = got.substr(0, got.find('\r'));
+      got.erase(0, gotTitle.size() + 1);
+      ASSERT_GE(got.size(), 2u);
+      EXPECT_EQ(got.substr(got.size() - 2), kCtrlZ + "\r");
+      got.resize(got.size() - 2);
+    }
+    EXPECT_EQ(gotTitle, title);
+    const std::string eol = c.mode == kCompressed ? "\r\n" : "\r";
+    EXPECT_EQ(got.rfind("R:", 0), 0u) << got;
+    EXPECT_NE(got.find("@:XX9ORN"), std::string::npos) << got;
+    const size_t ours = got.find(eol);
+    ASSERT_NE(ours, std::string::npos);
+    EXPECT_EQ(got.substr(ours + eol.size()), c.text);
+    Restart();
+  }
 }
 
 // A transcript of tests/data/linfbb: each turn's bytes, '<' LinFBB's, '>'

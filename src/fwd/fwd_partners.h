@@ -114,8 +114,8 @@ class FwdPartners : public TimerClient {
   // be put to their server are routed as they are.
   void StartNextServer();
   bool LaunchServer(const ServerRequest& r);
-  // The server of the first request has ended (`answered`: of itself, not
-  // stopped): its answer, if any, becomes the reply, which is routed.
+  // The server of the first request has ended (`answered`: of itself, with
+  // status 0): its answer, if any, becomes the reply, which is routed.
   void ServerEnded(bool answered);
   bool TakeAnswer(ServerRequest& r);
 

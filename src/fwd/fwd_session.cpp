@@ -44,6 +44,9 @@ TFwd::~TFwd() {
   closefile(infile);
   closefile(outfile);
   closefile(sparefile);
+  // The work files hold one message at a time and no later session takes
+  // up where this one stopped: however it ended, they go with it.
+  for (const char* ext : {".acc", ".aca", ".aam"}) TFileOperations::filedelete(TempFile(ext));
 }
 
 void TFwd::StopCoder() {

@@ -1,11 +1,14 @@
 // Mail servers: local programs that answer messages addressed to them. The
 // request is the message's subject in NAME.out; the program NAME.exe is
-// started and its answer, NAME.in, becomes the reply's text.
+// started and its answer, NAME.in, becomes the reply's text when the program
+// exits with status 0. A program that fails or is stopped answers nothing:
+// the request stays as it came, and the activity log says why.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -57,6 +60,35 @@ void StopServer(pid_t pid) {
 // How often a running server is looked after.
 constexpr int kServerPollMs = 50;
 
+// The most of an answer that becomes a reply. A server may write without
+// end; what is read of it has to fit in memory and go out in one message.
+constexpr size_t kMaxAnswer = size_t{1} << 20;
+
+// Reads at most `cap` bytes of a file, in pieces; `cut` tells whether more
+// was there. A cut text ends at its last line end, so that no line (and no
+// character of several bytes) goes half.
+bool ReadCapped(const std::string& path, size_t cap, std::string* text, bool* cut) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  text->clear();
+  *cut = false;
+  char piece[64 * 1024];
+  while (text->size() < cap) {
+    const size_t n = std::fread(piece, 1, std::min(sizeof piece, cap - text->size()), f);
+    if (n == 0) break;
+    text->append(piece, n);
+  }
+  const bool failed = std::ferror(f) != 0;
+  *cut = !failed && text->size() >= cap && std::fgetc(f) != EOF;
+  std::fclose(f);
+  if (failed) return false;
+  if (*cut) {
+    const size_t lf = text->rfind('\n');
+    if (lf != std::string::npos) text->resize(lf + 1);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string FwdPartners::ServerFor(const MsgDB& m) const {
@@ -105,8 +137,15 @@ void FwdPartners::OnTimer(int id) {
     int status = 0;
     const pid_t r = waitpid(serverPid_, &status, WNOHANG);
     if (r == 0 && std::chrono::steady_clock::now() < serverDeadline_) return;
-    serverAnswered_ = r != 0;
+    // Only a server that ended well has answered: one that failed or was
+    // stopped may have left half an answer, and its request stays as it is.
+    serverAnswered_ = r == serverPid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (r == 0) StopServer(serverPid_);
+    if (!serverAnswered_ && !serverQueue_.empty()) {
+      const ServerRequest& req = serverQueue_.front();
+      client_.log().writelog(65, req.msg.MsgNo, FieldText(req.msg.FromStation),
+                             req.name + (r == 0 ? " stopped" : " failed"));
+    }
     serverPid_ = kServerEnded;
   }
   // While the record files are taken away the answer waits.
@@ -115,7 +154,12 @@ void FwdPartners::OnTimer(int id) {
 }
 
 void FwdPartners::StopServers() {
-  if (serverPid_ > 0) StopServer(serverPid_);
+  if (serverPid_ > 0) {
+    StopServer(serverPid_);
+    // Whatever it had written is no answer.
+    if (!serverQueue_.empty())
+      std::remove(ResolveCase(JoinPath(store_.site().dir, serverQueue_.front().name + ".in")).c_str());
+  }
   serverPid_ = 0;
   timers_.KillTimer(kMailServerTimerId);
   std::deque<ServerRequest> waiting;
@@ -143,8 +187,10 @@ bool FwdPartners::TakeAnswer(ServerRequest& req) {
   const std::string own = client_.cfg().MyCallOut;
   const std::string answer = ResolveCase(JoinPath(site.dir, req.name + ".in"));
   std::string reply;
-  if (!ReadWholeFile(answer, &reply)) return false;
+  bool cut = false;
+  if (!ReadCapped(answer, kMaxAnswer, &reply, &cut)) return false;
   std::remove(answer.c_str());
+  if (cut) client_.log().writelog(65, req.msg.MsgNo, FieldText(req.msg.FromStation), req.name + " answer cut");
 
   // The request may have been killed or removed while its server worked.
   auto db = store_.OpenDbase();

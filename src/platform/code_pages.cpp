@@ -58,18 +58,43 @@ bool CodePages::Configure(const std::string& oemCp, const std::string& ansiCp) {
   if (!Convert(oem, "UTF-8", "A", &probe) || !Convert(ansi, "UTF-8", "A", &probe)) return false;
 
   Converter oemIn(oem, "UTF-8"), ansiIn(ansi, "UTF-8"), oemOut("UTF-8", oem), ansiOut("UTF-8", ansi);
-  for (int i = 0; i < 256; ++i) {
-    const std::string byte(1, static_cast<char>(i));
+  // The byte of the other page that holds the same character, or -1.
+  auto counterpart = [](Converter& in, Converter& out, int byte) {
     std::string utf8, mapped;
-    // A character the other page lacks keeps its byte: nothing is lost on a
-    // round trip, and ASCII is never touched.
-    oemToAnsi_[i] = (oemIn.Run(byte, &utf8) && ansiOut.Run(utf8, &mapped) && mapped.size() == 1)
-                        ? static_cast<unsigned char>(mapped[0])
-                        : static_cast<unsigned char>(i);
-    ansiToOem_[i] = (ansiIn.Run(byte, &utf8) && oemOut.Run(utf8, &mapped) && mapped.size() == 1)
-                        ? static_cast<unsigned char>(mapped[0])
-                        : static_cast<unsigned char>(i);
-    ansiToUtf8_[i] = ansiIn.Run(byte, &utf8) ? utf8 : std::string("\xEF\xBF\xBD");
+    if (!in.Run(std::string(1, static_cast<char>(byte)), &utf8) || !out.Run(utf8, &mapped) || mapped.size() != 1)
+      return -1;
+    return static_cast<int>(static_cast<unsigned char>(mapped[0]));
+  };
+  // Text may cross the conversion twice (a partner's message in, the same
+  // message out to the next partner), so the two tables are exact inverses:
+  // a byte with a counterpart maps to it; a byte that has none in either
+  // page maps to itself; the bytes left over on each side (characters only
+  // one page has) are paired in ascending order. A station thus reads its
+  // own characters, and nothing that passes through both ways changes.
+  constexpr int kFree = -1;
+  std::array<int, 256> toAnsi, toOem;
+  toAnsi.fill(kFree);
+  toOem.fill(kFree);
+  for (int o = 0; o < 256; ++o) {
+    const int a = counterpart(oemIn, ansiOut, o);
+    if (a < 0 || toOem[a] != kFree || counterpart(ansiIn, oemOut, a) != o) continue;
+    toAnsi[o] = a;
+    toOem[a] = o;
+  }
+  for (int b = 0; b < 256; ++b) {
+    if (toAnsi[b] == kFree && toOem[b] == kFree) toAnsi[b] = toOem[b] = b;
+  }
+  for (int o = 0, a = 0; o < 256; ++o) {
+    if (toAnsi[o] != kFree) continue;
+    while (toOem[a] != kFree) ++a;  // as many free on each side: never past 255
+    toAnsi[o] = a;
+    toOem[a] = o;
+  }
+  for (int i = 0; i < 256; ++i) {
+    oemToAnsi_[i] = static_cast<unsigned char>(toAnsi[i]);
+    ansiToOem_[i] = static_cast<unsigned char>(toOem[i]);
+    std::string utf8;
+    ansiToUtf8_[i] = ansiIn.Run(std::string(1, static_cast<char>(i)), &utf8) ? utf8 : std::string("\xEF\xBF\xBD");
   }
   ansiName_ = ansi;
   return true;

@@ -1,7 +1,8 @@
 // OEM/ANSI conversion. Stations speak the OEM code page (437 by default),
 // stored texts are in the ANSI code page (1252 by default), and the desktop
 // shows UTF-8. Conversions between the two 8-bit pages go through tables
-// built once with iconv.
+// built once with iconv; the two tables are exact inverses over all 256
+// byte values, so a text converted one way and back is the text it was.
 #pragma once
 
 #include <array>
