@@ -19,7 +19,7 @@ From the command line:
 
 `suite` is the end-to-end test: downloads (and resumed downloads) and
 uploads of files of 0 to 70 000 bytes with every byte value, plain and
-YAPP-C, cancels from the peer's side, and peers that fall silent; several
+YAPP-C, an upload started right after the command, cancels from the peer's side, and peers that fall silent; several
 stations at once, each on its own channel. Exit status 0 when everything
 holds, 1 otherwise.
 """
