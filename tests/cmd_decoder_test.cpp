@@ -66,18 +66,27 @@ TEST_F(DecoderTest, NameAndPostalCode) {
   struct Case {
     const char* line;
     std::string reply;
+    const char* zip;   // the record's fields afterwards
+    const char* name;
   } cases[] = {
-      {"N zorro", "Tnx, zip -> orro.\r"},
-      {"n  Zorro", "Tnx, zip -> orro.\r"},
-      {"N zorrobar", Marked("invalidparameters")},
-      {"N", Marked("notenoughparameters")},
-      {"N Bartholomew Jon", Marked("invalidparameters")},
-      {"n Bartholomew J", "Tnx, Bartholomew J.\r" + Marked("youhavebeenregistered")},
+      {"NZ 1234", "Tnx, zip -> 1234.\r", "1234", "Anna"},
+      {"nz  orro", "Tnx, zip -> orro.\r", "orro", "Anna"},
+      {"NZ 123456", Marked("invalidparameters"), "orro", "Anna"},
+      {"NZ", Marked("notenoughparameters"), "orro", "Anna"},
+      {"N", Marked("notenoughparameters"), "orro", "Anna"},
+      // A name that begins with Z is a name.
+      {"N Zack", "Tnx, Zack.\r" + Marked("youhavebeenregistered"), "orro", "Zack"},
+      {"n  zorro", "Tnx, zorro.\r" + Marked("youhavebeenregistered"), "orro", "zorro"},
+      {"NZoe", "Tnx, Zoe.\r" + Marked("youhavebeenregistered"), "orro", "Zoe"},
+      {"N Bartholomew Jon", Marked("invalidparameters"), "orro", "Zoe"},
+      {"n Bartholomew J", "Tnx, Bartholomew J.\r" + Marked("youhavebeenregistered"), "orro", "Bartholomew J"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Says(c.line), c.reply + kFullPrompt) << c.line;
-  const UserDB u = User(1);
-  EXPECT_STREQ(u.ZipCode, "orro");
-  EXPECT_STREQ(u.Name, "Bartholomew J");
+  for (const Case& c : cases) {
+    EXPECT_EQ(Says(c.line), c.reply + kFullPrompt) << c.line;
+    const UserDB u = User(1);
+    EXPECT_STREQ(u.ZipCode, c.zip) << c.line;
+    EXPECT_STREQ(u.Name, c.name) << c.line;
+  }
   EXPECT_EQ(view_.channel(1).labels["Name:"], "Bartholomew J");
 }
 

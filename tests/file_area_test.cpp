@@ -61,6 +61,14 @@ TEST_F(FileAreaTest, LinksInsideTheAreaDoNotLeadOut) {
   EXPECT_EQ(Says("U OUT\\EVIL.TXT"), Marked("invalidparameters") + kFullPrompt);
   EXPECT_FALSE(FileExists(outside / "EVIL.TXT"));
   EXPECT_EQ(Says("D INSIDE\\OK.TXT"), "fine\r" + std::string(kFullPrompt));
+  // Nor are they listed, or listed through.
+  const std::string listing = Says("W");
+  EXPECT_EQ(listing.find("OUT"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("LINK.TXT"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("INSIDE"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("SUB"), std::string::npos) << listing;
+  EXPECT_EQ(Says("W OUT"), Marked("nofilesfound") + "\r" + kFullPrompt);
+  EXPECT_NE(Says("W INSIDE").find("OK.TXT"), std::string::npos);
 }
 
 TEST_F(FileAreaTest, UploadStoresTheTextAndRefusesWhatExists) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "context/prompts.h"
 #include "platform/text.h"
@@ -33,6 +34,31 @@ TEST_F(LoginTest, ANewStationIsRegisteredAndGreetedAsNew) {
   EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
   EXPECT_EQ(view_.channel(1).labels["Name:"], "Noname");
   EXPECT_FALSE(Ch(1).passwordwait);
+}
+
+TEST_F(LoginTest, ANewStationTheUserFileCannotTakeIsToldAndLetGo) {
+  AddUser("XX7OLD", [](UserDB&) {});
+  dir_.Write("BBS.LOG", "");
+  StartWith(std::string(kOpenPort) + "[LOG]\nLOGOK=1\nLOGOTHER=1\n");
+  const long long users = static_cast<long long>(kUserDBSize);
+  {
+    // The disk fills up in the middle of the new record.
+    test::FileSizeLimit full(users + 1000);
+    ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+    EXPECT_EQ(Sent(), "The BBS cannot take new users now.\r");
+    EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
+    engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
+  }
+  // Nothing of the record is left to shift the next one.
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "USERS.ADB"), kUserDBSize);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "USERS.IDX"), kUserDBidxSize);
+  EXPECT_NE(dir_.Read("BBS.LOG").find("<New user not stored> 1 from XX1ABC"), std::string::npos)
+      << dir_.Read("BBS.LOG");
+  // With room again the station is registered as the next user.
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  EXPECT_EQ(Ch(1).tdb->upos, 2);
+  EXPECT_STREQ(User(2).Call, "XX1ABC");
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
 }
 
 TEST_F(LoginTest, TheRecordIsUpdatedAtEveryLogin) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -431,6 +433,34 @@ TEST_F(MsgEntryTest, AMessageTextThatCannotBeWrittenStoresNothing) {
   EXPECT_EQ(c.activemsg, 0);
   EXPECT_EQ(MailsFor("XX7ZZ"), 0);
   EXPECT_FALSE(FileExists(TempFile()));
+}
+
+TEST_F(MsgEntryTest, ADiskFullWhileStoringKeepsTheRecordsWholeAndTheHighestNumberOnDisk) {
+  LogIn();
+  auto mark = [&] { return std::atol(dir_.Read("LASTMSG.DAT").c_str()); };
+  ASSERT_NE(Sends({"SP XX7ZZ a", "one", "/EX"}).find(Stored(1001)), std::string::npos);
+  {
+    // The disk fills up in the middle of the second message's record.
+    test::FileSizeLimit full(static_cast<long long>(kMsgDBSize) + 100);
+    EXPECT_NE(Sends({"SP XX7ZZ b", "two", "/EX"}).find(std::string(kNotStored) + kFullPrompt), std::string::npos);
+  }
+  EXPECT_EQ(MsgRecords(), 1);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "MSG.ADB"), kMsgDBSize);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "MSG.IDX"), kMsgDBidxSize);
+  EXPECT_FALSE(FileExists(MsgFileName(St().site().mailDir, 1002)));
+  EXPECT_GE(mark(), 1001);
+  EXPECT_EQ(St().counters.lastmsg, 1001);
+  EXPECT_NE(Sends({"SP XX7ZZ c", "three", "/EX"}).find(Stored(1002)), std::string::npos);
+  EXPECT_EQ(mark(), 1002);
+  EXPECT_EQ(Msg(2).MsgNo, 1002);
+
+  // The mark cannot be written at all (here a directory has its name): no
+  // message goes in under a number the mark does not cover.
+  ::unlink((dir_ / "LASTMSG.DAT").c_str());
+  ASSERT_TRUE(CreateDirIfDontExist(dir_.path(), "LASTMSG.DAT"));
+  EXPECT_NE(Sends({"SP XX7ZZ d", "four", "/EX"}).find(std::string(kNotStored) + kFullPrompt), std::string::npos);
+  EXPECT_EQ(MsgRecords(), 2);
+  EXPECT_FALSE(FileExists(MsgFileName(St().site().mailDir, 1003)));
 }
 
 TEST_F(MsgEntryTest, NoTemporaryFileNoEntry) {

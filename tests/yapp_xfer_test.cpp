@@ -758,14 +758,14 @@ TEST_F(YappXferTest, AResumeSendsTheRestOfTheFile) {
     std::string answer;
     std::string rest;
     bool checksums;
-    const char* end;
+    const char* cancel;  // a resume refused: the cancel's reason
   } cases[] = {
-      {"plain", NR(Body("R\0" "300\0")), body.substr(300), false, "\r"},
-      {"YAPP-C", NR(Body("R\0" "300\0" "C\0")), body.substr(300), true, "\r"},
-      {"the whole file", NR(Body("R\0" "600\0")), "", false, "\r"},
-      {"more than the file has", NR(Body("R\0" "601\0")), "", false, "[aborted]\r"},
-      {"no length", NR(Body("R\0\0")), "", false, "[aborted]\r"},
-      {"a length that is no number", NR(Body("R\0" "3x\0")), "", false, "[aborted]\r"},
+      {"plain", NR(Body("R\0" "300\0")), body.substr(300), false, nullptr},
+      {"YAPP-C", NR(Body("R\0" "300\0" "C\0")), body.substr(300), true, nullptr},
+      {"the whole file", NR(Body("R\0" "600\0")), "", false, nullptr},
+      {"more than the file has", NR(Body("R\0" "601\0")), "", false, "Resume beyond end of file"},
+      {"no length", NR(Body("R\0\0")), "", false, "Bad resume request"},
+      {"a length that is no number", NR(Body("R\0" "3x\0")), "", false, "Bad resume request"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -776,9 +776,12 @@ TEST_F(YappXferTest, AResumeSendsTheRestOfTheFile) {
     ASSERT_TRUE(Tick());
     TakeSent();
     const bool running = Frame(c.answer);
-    if (std::string(c.end) != "\r") {
-      EXPECT_FALSE(running);
-      EXPECT_EQ(Last(), c.end);
+    if (c.cancel) {
+      // The receiver waits for data: it is told, in its protocol, why none comes.
+      ASSERT_TRUE(running);
+      EXPECT_EQ(TakeSent(), CN(c.cancel));
+      EXPECT_FALSE(Frame(CA));
+      EXPECT_EQ(Last(), "[aborted]\r");
       continue;
     }
     ASSERT_TRUE(running);
@@ -979,6 +982,39 @@ TEST_F(YappOnChannelTest, ASilentUploadFreesItsChannelWithinTheTimeOut) {
   EXPECT_FALSE(dir_.Exists("BIN/UP.BIN"));
   // The station is at the prompt again, long before the inactivity time-out.
   EXPECT_EQ(Says("YZ UP.BIN"), std::string("\r") + kFullPrompt);
+}
+
+TEST_F(YappOnChannelTest, TheAnswerToYuLeavesAtOnceForASenderThatStartsRightAway) {
+  auto frames = [&] {
+    std::string out;
+    for (const ApiFrame& f : engine_.Take("D")) out += f.data;
+    return out;
+  };
+  // The clock stands still: nothing held could have run out.
+  Type("XX1ABC", "YU UP.BIN");
+  EXPECT_EQ(frames(), test::Marked("rcvfileyapp"));
+  engine_.Data(0, "XX1ABC", SI);
+  EXPECT_EQ(frames(), RR);
+  engine_.Data(0, "XX1ABC", HD("UP.BIN", "3"));
+  EXPECT_EQ(frames(), RF);
+  engine_.Data(0, "XX1ABC", DT("abc") + EF);
+  EXPECT_EQ(frames(), AF);
+  engine_.Data(0, "XX1ABC", ET);
+  EXPECT_EQ(Sent(), AT + test::Marked("filestored") + kFullPrompt);
+  EXPECT_EQ(dir_.Read("BIN/UP.BIN"), "abc");
+}
+
+TEST_F(YappOnChannelTest, ACancelAtThePromptIsNoPartOfTheNextCommand) {
+  dir_.Write("BIN/DOWN.BIN", "abc");
+  // A terminal that gave up on a transfer of its own after ours ended.
+  for (const std::string& cancel : {CN("Cancelled by user"), CN(std::string(255, 'x'))}) {
+    engine_.Data(0, "XX1ABC", cancel);
+    EXPECT_EQ(Sent(), "");
+    EXPECT_NE(Says("YW").find("DOWN.BIN"), std::string::npos);
+  }
+  // Text after the cancel in the same frame is still read.
+  engine_.Data(0, "XX1ABC", CN("Cancelled") + "YW\r");
+  EXPECT_NE(Sent().find("DOWN.BIN"), std::string::npos);
 }
 
 TEST_F(YappOnChannelTest, AStationThatComesBackEndsTheTransferItLeft) {

@@ -140,14 +140,17 @@ void HomeBbs(TChannel& ch, const char* line) {
 }
 
 void NameOrZip(TChannel& ch, const char* line) {
-  const std::string text = Param(line, 1);
+  UserDB& user = ch.tdb->userdb;
+  // "NZ" is the postal code only as a word of its own: "N Zack" and "NZack"
+  // are names.
+  const bool zipCommand = (line[1] == 'Z' || line[1] == 'z') && (line[2] == ' ' || line[2] == '\r' || !line[2]);
+  const std::string text = Param(line, zipCommand ? 2 : 1);
   if (text.empty()) {
     ch.EndService(ch.lang.notenoughparameters);
     return;
   }
-  UserDB& user = ch.tdb->userdb;
-  if (text[0] == 'Z' || text[0] == 'z') {
-    const std::string zip = Param((text + "\r").c_str(), 1);
+  if (zipCommand) {
+    const std::string& zip = text;
     if (zip.size() > 5) {
       ch.EndService(ch.lang.invalidparameters);
       return;

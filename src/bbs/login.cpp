@@ -71,7 +71,14 @@ void TChannel::InitChannel() {
   }
   if (tdb->upos == 0) {
     tdb->upos = tdb->AppendUser(UserCallOnly);
-    if (tdb->upos == 0) return;
+    if (tdb->upos == 0) {
+      // The user file cannot grow (a full disk): better a word and the link
+      // down than a station left waiting for a greeting.
+      Send("The BBS cannot take new users now.\r");
+      client_.log().writelog(65, TncPortNumber + 1, UserCallOnly, "New user not stored");
+      Disconnect();
+      return;
+    }
     main.RefreshUserList(0);
   }
   UserDB& user = tdb->userdb;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "context/area_path.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 
@@ -44,6 +45,7 @@ std::string PrepareDir(const std::string& path, const std::string& area, const s
     const std::string rel = path.substr(0, path.size() - 1);
     if (!InsideArea(rel)) return none + "\r";
     dir = JoinPath(area, rel);
+    if (!StaysInside(area, dir)) return none + "\r";
   }
   std::string out = typ == kListCompact ? path : head + "\r";
   const std::string before = out;
@@ -52,6 +54,12 @@ std::string PrepareDir(const std::string& path, const std::string& area, const s
   bool first = true;
   for (const std::string& entry : ListDir(dir)) {
     if (entry == "." || entry == ".." || !Matches(entry, what)) continue;
+    // A link that leads out of the area shows nothing of what it leads to,
+    // not even that it is there.
+    struct stat link {};
+    if (::lstat(JoinPath(dir, entry).c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        !StaysInside(area, JoinPath(dir, entry)))
+      continue;
     const std::string name = UpperAscii(entry);
     ++count;
     if (typ == kListCompact) {

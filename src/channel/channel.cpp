@@ -175,6 +175,10 @@ void TChannel::ReleaseIfWaiting() {
   if (!connected || !transparent) return;
   if (Service == 9) {
     if (Fwd && Fwd->Sending()) return;
+  } else if (Service == kServiceYappReceive) {
+    // An upload's deadline is the sender's time-out, not a pace: the BBS
+    // waits for the station, which must have had its answer first. A terminal
+    // that begins its upload at once would get the text inside the exchange.
   } else if (Paced(Service) && PacedDeadline(Service) != 0) {
     return;
   }

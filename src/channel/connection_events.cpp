@@ -1,4 +1,5 @@
 // How the engine's connection events and connected data reach channels.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,15 @@ std::string EventCall(const std::string& text, size_t offset) {
   std::string call = text.substr(offset, 11);
   if (call.find('\r') != std::string::npos) call.pop_back();
   return call.substr(0, call.find('\r'));
+}
+
+// A YAPP cancel at the head of a frame, as a terminal sends it after a
+// transfer that ended on our side (or never began): its length, else 0.
+int StrayCancelLength(const char* data, int len) {
+  constexpr unsigned char kCan = 0x18;
+  if (len < 2 || static_cast<unsigned char>(data[0]) != kCan) return 0;
+  const int body = static_cast<unsigned char>(data[1]);
+  return std::min(len, 2 + (body == 0 ? 256 : body));
 }
 
 }  // namespace
@@ -108,7 +118,7 @@ void MDIClient::InsertToChannelAndCheckConDisc(int port, const char* s, int size
 void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   if (size < static_cast<int>(kInDataOffset)) return;
   const char* data = frame + kInDataOffset;
-  const int len = size - static_cast<int>(kInDataOffset);
+  int len = size - static_cast<int>(kInDataOffset);
   const std::string call = FieldText(frame + 4, 10);
   const int index = FindChannel(port, call);
   if (!index) {
@@ -118,6 +128,13 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   TChannel& ch = *ptrchild[index];
   ShowToChannel(ch, data, len);
   if (ch.terminal) return;
+  if (ch.Service == 0 && !ch.Fwd && !ch.rcvwait && !ch.fwdoperation) {
+    // At the prompt a cancel is no command, nor the start of one.
+    const int stray = StrayCancelLength(data, len);
+    data += stray;
+    len -= stray;
+    if (stray > 0 && len == 0) return;
+  }
   // The interpreter reads text up to a NUL: a NUL a station sends is
   // dropped, never taken for the end of what it sent.
   size_t n = 0;

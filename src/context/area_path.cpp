@@ -15,6 +15,8 @@ std::string RealPath(const std::string& path) {
   return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
+}  // namespace
+
 // A symbolic link inside the area may point anywhere: what `path` really
 // names (its deepest part that exists, links followed) must be the area or
 // lie below it.
@@ -31,8 +33,6 @@ bool StaysInside(const std::string& area, const std::string& path) {
   const std::string real = RealPath(p);
   return !real.empty() && (real == root || real.compare(0, root.size() + 1, root + "/") == 0);
 }
-
-}  // namespace
 
 std::string AreaPath(const std::string& area, const std::string& rel) {
   if (rel.empty() || rel[0] == '/' || rel[0] == '\\') return {};

@@ -11,6 +11,10 @@ namespace orn {
 // link inside the area that points outside it.
 std::string AreaPath(const std::string& area, const std::string& rel);
 
+// Whether `path`, a path below the area's directory, really stays in the
+// area once the symbolic links on its way are followed.
+bool StaysInside(const std::string& area, const std::string& path);
+
 // The last part of a station's path text: what follows its last "\" or "/".
 std::string BareName(const std::string& rel);
 

@@ -49,6 +49,10 @@ NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, Ms
   CopyField(m.MsgDate, FormatMsgDateTime(clock));
   if (!m.Status[0] || m.Status[0] == ' ') CopyField(m.Status, "N");
 
+  // The number is claimed on disk before anything carries it, so the mark
+  // never lags behind a stored message, not even when the disk fills up on
+  // the way. A message that then fails leaves its number to the next one.
+  if (!WriteHighWater(store.site(), number)) return NewMsgResult::kNotStored;
   // The text first: a record never points at a text that is not there.
   const long size = WriteMsgText(store.site().mailDir, number, text);
   if (size < 0) return NewMsgResult::kNotStored;
@@ -63,7 +67,6 @@ NewMsgResult StoreNewMessage(Store& store, TOrnDbase& db, const Clock& clock, Ms
   db.mpos = pos;
 
   counters.lastmsg = number;
-  WriteHighWater(store.site(), number);
   ++counters.totalmsg;
   // A held message waits for the sysop, not for its readers.
   if (m.Status[0] == 'H') {

@@ -77,6 +77,21 @@ bool TOrnDbase::SeekToRecord(long position, const MsgDB&, const MsgDBidx&) {
   return a && b;
 }
 
+namespace {
+
+// An append the disk refused (full) is taken back whole: a torn record, or a
+// record without its index entry, would shift every later append's pair.
+bool WritePair(RecordFile& file, const char* rec, size_t recSize, RecordFile& idxFile, const char* idx,
+               size_t idxSize) {
+  const int64_t fileSize = file.Size(), idxFileSize = idxFile.Size();
+  if (file.Write(rec, recSize) && idxFile.Write(idx, idxSize)) return true;
+  if (file.Size() > fileSize) file.Truncate(fileSize);
+  if (idxFile.Size() > idxFileSize) idxFile.Truncate(idxFileSize);
+  return false;
+}
+
+}  // namespace
+
 // The record files take no buffer of ours (see RecordFile), so a completed
 // write is already visible to every other handle: no reopen is needed.
 bool TOrnDbase::WriteToFile(long position, const UserDB& r) {
@@ -87,8 +102,7 @@ bool TOrnDbase::WriteToFile(long position, const UserDB& r) {
   EqualIndices(r, &i);
   EncodeUserDB(r, rec.data());
   EncodeUserDBidx(i, idx);
-  const bool a = UserFile.Write(rec.data(), rec.size());
-  return a && UserIdxFile.Write(idx, sizeof idx);
+  return WritePair(UserFile, rec.data(), rec.size(), UserIdxFile, idx, sizeof idx);
 }
 
 bool TOrnDbase::WriteToFile(long position, const MsgDB& r) {
@@ -98,8 +112,7 @@ bool TOrnDbase::WriteToFile(long position, const MsgDB& r) {
   EqualIndices(r, &i);
   EncodeMsgDB(r, rec);
   EncodeMsgDBidx(i, idx);
-  const bool a = MsgFile.Write(rec, sizeof rec);
-  return a && MsgIdxFile.Write(idx, sizeof idx);
+  return WritePair(MsgFile, rec, sizeof rec, MsgIdxFile, idx, sizeof idx);
 }
 
 bool TOrnDbase::ReadFromFile(long position, UserDB& r, UserDBidx& idx) {

@@ -66,4 +66,8 @@ int64_t RecordFile::Size() const {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool RecordFile::Truncate(int64_t size) {
+  return fd_ >= 0 && size >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
 }  // namespace orn

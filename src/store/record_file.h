@@ -33,6 +33,8 @@ class RecordFile {
   size_t ReadAt(int64_t offset, char* buf, size_t n) const;
   // Size in bytes; 0 when closed.
   int64_t Size() const;
+  // Cuts the file back to `size` bytes (what a failed append left).
+  bool Truncate(int64_t size);
 
  private:
   int fd_ = -1;

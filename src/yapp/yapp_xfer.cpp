@@ -475,17 +475,32 @@ void TYappXfer::Sendhdr() {
     case kYappNR: {
       // A receiver with the file's beginning from an earlier try asks for
       // the rest; any other not-ready ends the transfer.
-      unsigned long long have = 0;
-      bool checksums = false;
-      if (ParseYappResume(reader_.body(), reader_.length(), &have, &checksums) && have <= size_ && infile &&
-          ::fseeko(infile, static_cast<off_t>(have), SEEK_SET) == 0) {
-        checksums_ = checksums;
-        xfercnt = static_cast<long long>(have);
-        state = kSendData;
-        Progress(StateName(state));
+      const unsigned char* body = reader_.body();
+      const size_t length = reader_.length();
+      if (length < 2 || body[0] != 'R' || body[1] != 0) {
+        Finish(host_->Texts().aborted);
         return;
       }
-      Finish(host_->Texts().aborted);
+      // A receiver that asked to resume waits for data, not for a prompt:
+      // a resume we cannot give is cancelled, with the reason.
+      unsigned long long have = 0;
+      bool checksums = false;
+      if (!ParseYappResume(body, length, &have, &checksums)) {
+        GiveUp("Bad resume request");
+        return;
+      }
+      if (have > size_) {
+        GiveUp("Resume beyond end of file");
+        return;
+      }
+      if (!infile || ::fseeko(infile, static_cast<off_t>(have), SEEK_SET) != 0) {
+        GiveUp("Cannot resume");
+        return;
+      }
+      checksums_ = checksums;
+      xfercnt = static_cast<long long>(have);
+      state = kSendData;
+      Progress(StateName(state));
       return;
     }
     case kYappCN: state = kRcdAbort; return;

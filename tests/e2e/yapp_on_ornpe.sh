@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # YAPP with terminals on the virtual engine's telnet gateway, BINARY on: an
 # independent peer (yapp_peer.py) downloads and uploads files of 0 to 70 000
-# bytes with every byte value, plain and YAPP-C, byte for byte; cancels in the
-# middle of the data; and falls silent, after which its channel is free again
-# within the YAPP time-out and no part file is left. Seven stations run at
+# bytes with every byte value, plain and YAPP-C, byte for byte (one upload
+# starts right after YU, as a terminal that does not wait for the answer's
+# text); cancels in the middle of the data; and falls silent, after which its
+# channel is free again within the YAPP time-out and no part file is left. Seven stations run at
 # once: downloads go at one block a second, so the two of 70 000 bytes set
 # the pace (about five minutes).
 BUILD=${1:?build directory}

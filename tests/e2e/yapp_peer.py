@@ -14,12 +14,12 @@ Standard library only. As a module:
 From the command line:
 
     yapp_peer.py --gateway HOST:PORT --call CALL download NAME OUTFILE [--yappc]
-    yapp_peer.py --gateway HOST:PORT --call CALL upload INFILE NAME [--yappc]
+    yapp_peer.py --gateway HOST:PORT --call CALL upload INFILE NAME [--yappc] [--eager]
     yapp_peer.py --gateway HOST:PORT --bbs DIR suite
 
 `suite` is the end-to-end test: downloads (and resumed downloads) and
 uploads of files of 0 to 70 000 bytes with every byte value, plain and
-YAPP-C, cancels from the peer's side, and peers that fall silent; several
+YAPP-C, an upload started right after the command, cancels from the peer's side, and peers that fall silent; several
 stations at once, each on its own channel. Exit status 0 when everything
 holds, 1 otherwise.
 """
@@ -48,6 +48,9 @@ IAC, DONT, DO, WONT, WILL, SB, SE, BINARY = 255, 254, 253, 252, 251, 250, 240, 0
 
 PROMPT = b">\r"
 ANSWER_SECONDS = 120  # how long the BBS waits for a silent station
+# A terminal whose upload starts at once (ax25-apps' call) gives the BBS this
+# long to answer YU before its send-init; what comes after that must be YAPP.
+EAGER_SECONDS = 0.5
 
 
 class PeerError(Exception):
@@ -187,6 +190,19 @@ class Terminal:
         del self.data[:n]
         return out
 
+    def settle(self, seconds):
+        """Everything that arrives within SECONDS, taken from the input."""
+        deadline = time.monotonic() + seconds
+        try:
+            while True:
+                self._fill(deadline)
+        except PeerError:
+            if self.closed:
+                raise
+        out = bytes(self.data)
+        self.data.clear()
+        return out
+
     def read_until(self, marker, timeout=None):
         """Everything up to and including MARKER."""
         deadline = time.monotonic() + (timeout or self.timeout)
@@ -291,10 +307,17 @@ class Terminal:
         self.read_until(PROMPT)
         return bytes(data), header
 
-    def start_upload(self, name, size, date=None):
-        """Up to the receiver's answer to the header, which is returned."""
+    def start_upload(self, name, size, date=None, eager=False):
+        """Up to the receiver's answer to the header, which is returned.
+        EAGER: the send-init follows the command without waiting for the
+        BBS's text, which must be there by then, not inside the exchange."""
         self.send(b"YU " + name.encode("ascii") + b"\r")
-        self.read_until(b"start your YAPP upload now.\r")
+        if eager:
+            shown = self.settle(EAGER_SECONDS)
+            if b"start your YAPP upload now.\r" not in shown:
+                raise PeerError("no answer to YU within %.1f s: %r" % (EAGER_SECONDS, shown))
+        else:
+            self.read_until(b"start your YAPP upload now.\r")
         self.send(SI)
         self.expect(RR)
         self.send(header_packet(name, size, date))
@@ -304,10 +327,10 @@ class Terminal:
             raise PeerError("header answered with %r" % answer)
         return answer
 
-    def upload(self, name, data, date=None):
+    def upload(self, name, data, date=None, eager=False):
         """Sends DATA as NAME, with the file's date (a YAPP-C sender) or
         without (a plain one); returns whether the BBS asked for checksums."""
-        answer = self.start_upload(name, len(data), date)
+        answer = self.start_upload(name, len(data), date, eager)
         yappc = answer == RT
         for at in range(0, len(data), 256):
             self.send(data_packet(data[at:at + 256], yappc))
@@ -391,6 +414,11 @@ class Suite:
                 if yappc:
                     self.check(int(os.stat(path).st_mtime) == UPLOAD_DATE, "%s: the date was not kept" % name)
                 t.say("upload %s ok" % name)
+        # A terminal that starts its upload right after the command.
+        t.upload("EAGER.BIN", body_of(3000), eager=True)
+        with open(os.path.join(self.area, "EAGER.BIN"), "rb") as f:
+            self.check(f.read() == body_of(3000), "EAGER.BIN: stored file differs")
+        t.say("upload EAGER.BIN started at once ok")
 
     def cancels(self, t):
         # The peer cancels an upload in the middle of the data.
@@ -486,6 +514,8 @@ def main(argv=None):
     ap.add_argument("--call", default="XX1ABC")
     ap.add_argument("--bbs", help="the BBS's directory (suite)")
     ap.add_argument("--yappc", action="store_true", help="YAPP-C: ask for / offer checksums")
+    ap.add_argument("--eager", action="store_true",
+                    help="upload: send-init %.1f s after YU, without looking for the BBS's text" % EAGER_SECONDS)
     ap.add_argument("action", choices=["download", "upload", "suite"])
     ap.add_argument("args", nargs="*")
     a = ap.parse_args(argv)
@@ -506,7 +536,7 @@ def main(argv=None):
                 with open(a.args[0], "rb") as f:
                     data = f.read()
                 date = dos_datetime(os.stat(a.args[0]).st_mtime) if a.yappc else None
-                yappc = t.upload(a.args[1], data, date)
+                yappc = t.upload(a.args[1], data, date, a.eager)
                 print("sent %d bytes%s" % (len(data), " with checksums" if yappc else ""))
     except PeerError as e:
         print("yapp_peer: %s" % e, file=sys.stderr)

@@ -1,8 +1,10 @@
 #include "support/test_dir.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,5 +49,22 @@ ScopedChdir::ScopedChdir(const std::string& dir) {
 }
 
 ScopedChdir::~ScopedChdir() { (void)!::chdir(old_.c_str()); }
+
+FileSizeLimit::FileSizeLimit(long long bytes) {
+  struct rlimit r {};
+  ::getrlimit(RLIMIT_FSIZE, &r);
+  oldSoft_ = static_cast<long long>(r.rlim_cur);
+  oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  r.rlim_cur = static_cast<rlim_t>(bytes);
+  if (::setrlimit(RLIMIT_FSIZE, &r) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  struct rlimit r {};
+  ::getrlimit(RLIMIT_FSIZE, &r);
+  r.rlim_cur = static_cast<rlim_t>(oldSoft_);
+  ::setrlimit(RLIMIT_FSIZE, &r);
+  std::signal(SIGXFSZ, oldHandler_);
+}
 
 }  // namespace orn::test

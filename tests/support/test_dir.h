@@ -33,4 +33,19 @@ class ScopedChdir {
   std::string old_;
 };
 
+// While it lives, no file this process writes may grow beyond `bytes`: the
+// kernel refuses the write past that point (EFBIG, its signal ignored), as a
+// full disk refuses the next block.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(long long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  long long oldSoft_;
+  void (*oldHandler_)(int);
+};
+
 }  // namespace orn::test
