@@ -239,13 +239,15 @@ void MsgWindow::Import() {
   const QString file = QFileDialog::getOpenFileName(this, "Import", lastImport_, "All Files (*);;Text Files (*.txt)");
   if (file.isEmpty()) return;
   lastImport_ = file;
-  const ImportResult r = ImportMsgs(ctx_, *db_, file.toStdString(), ctx_.autobid, ctx_.stationCodePage);
+  const ImportResult r = ImportMsgs(ctx_, *db_, file.toStdString(), ctx_.stationCodePage);
   ShowAllM();
   MailMayHaveChanged();
-  if (!r.readable) {
-    QMessageBox::warning(this, "Import", "The file could not be read.");
+  const QString counts = QString("%1 stored, %2 already here, %3 skipped").arg(r.stored.size()).arg(r.known).arg(r.skipped);
+  if (!r.error.empty()) {
+    QMessageBox::warning(this, "Import",
+                         QString::fromStdString(r.error) + (r.storeFailed ? " (" + counts + " before it)" : QString()));
   } else {
-    QMessageBox::information(this, "Import", QString("File Saved.. (%1 stored, %2 skipped)").arg(r.stored.size()).arg(r.skipped));
+    QMessageBox::information(this, "Import", "File Saved.. (" + counts + ")");
   }
 }
 
