@@ -176,21 +176,21 @@ python3 - "$WORK/many.txt" <<'MANY'
 import sys
 body = "".join("Line %02d of an imported bulletin, long enough to be a line of text.\n" % i for i in range(20))
 with open(sys.argv[1], "w") as f:
-    for i in range(1000):
+    for i in range(2000):
         f.write("SP XX6ZZZ @ XX9ORN < XX5DEF\nImported %d\n%s/EX\n" % (i, body))
 MANY
 "$CTL" --dir "$a" msg import "$WORK/many.txt" >"$WORK/many.out" 2>&1 &
 imp=$!; pids+=($imp)
 steps=(connect XX9ORN-1 expect ">\r")
-for i in 1 2 3 4 5 6 7 8; do steps+=(send "N Anna" expect ">\r" sleep 0.3); done
+for i in 1 2 3 4 5 6 7 8; do steps+=(send "N Anna" expect ">\r" sleep 0.2); done
 python3 "$HERE/station.py" --engine 127.0.0.1:$api_port --timeout 2 --connect-timeout 10 --call XX1ABC \
   "${steps[@]}" send B wait-disconnect >"$WORK/s4.out" 2>&1 || fail "station during the import: $(cat "$WORK/s4.out")"
 kill -0 $imp 2>/dev/null || echo "(the import ended before the station did)"
 wait $imp || fail "big import: $(cat "$WORK/many.out")"
-[ "$(cat "$WORK/many.out")" = "imported 1000: 1004-2003, already here 0, skipped 0" ] ||
+[ "$(cat "$WORK/many.out")" = "imported 2000: 1004-3003, already here 0, skipped 0" ] ||
   fail "big import said: $(cat "$WORK/many.out")"
 ctl 0 "$a" msg import "$WORK/many.txt"
-[ "$out" = "imported 0, already here 1000, skipped 0" ] || fail "big import again: $out"
+[ "$out" = "imported 0, already here 2000, skipped 0" ] || fail "big import again: $out"
 
 # --- forwarding: the partner made above takes the bulletin now ---
 ctl 0 "$a" fwd now
@@ -264,7 +264,7 @@ fi
 # --- the stopped BBS ---
 stop_bbs "$a"
 ctl 0 "$a" status --json
-[ "$(json 'j["running"], j["counters"]["lastmsg"]')" = "False 2003" ] || fail "stopped status: $out"
+[ "$(json 'j["running"], j["counters"]["lastmsg"]')" = "False 3003" ] || fail "stopped status: $out"
 ctl 0 "$a" user show XX8ORN --json
 [ "$(json 'j["Name"], j["FwdQueue"]')" = "Skg 1" ] || fail "stopped user show: $out"
 ctl 0 "$a" user set XX8ORN Name=Thessaloniki 'Hcon[1].hours=0506'
@@ -274,7 +274,7 @@ ctl 1 "$a" fwd now
 printf 'While stopped\n' | "$CTL" --dir "$a" msg send --to ALL@WW --type B --subject "Stopped" >/dev/null ||
   fail "msg send on a stopped BBS"
 ctl 0 "$a" fwd queue XX8ORN --json
-[ "$(json '[q["FwdMsgNumbers"] for q in j["FwdMsgNo"]]')" = "[2004]" ] || fail "stopped send not queued: $out"
+[ "$(json '[q["FwdMsgNumbers"] for q in j["FwdMsgNo"]]')" = "[3004]" ] || fail "stopped send not queued: $out"
 
 # A BBS that starts while ornctl holds the directory says so and waits for
 # it, however long it works (longer than the ten seconds it once waited).
