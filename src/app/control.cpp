@@ -246,7 +246,6 @@ MsgAdminContext Request::MsgContext() const {
   ctx.store = s_.store;
   ctx.clock = s_.clock;
   ctx.ownCall = s_.cfg->MyCallOut;
-  ctx.autobid = s_.cfg->autobid;
   ctx.stationCodePage = s_.cfg->OEMANSI ? &s_.client->codePages() : nullptr;
   FwdPartners* partners = s_.partners;
   ctx.RemFwd = [partners](long n) {

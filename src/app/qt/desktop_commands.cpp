@@ -142,7 +142,6 @@ MsgWindow* DesktopCommands::msgs() {
     ctx.store = bbs_.store();
     ctx.clock = &clock_;
     ctx.ownCall = bbs_.cfg().MyCallOut;
-    ctx.autobid = bbs_.cfg().autobid;
     ctx.stationCodePage = bbs_.cfg().OEMANSI ? &bbs_.client().codePages() : nullptr;
     ctx.RemFwd = [this](long n) {
       if (bbs_.partners()) bbs_.partners()->RemFwd(n);
