@@ -153,6 +153,7 @@ MsgWindow* DesktopCommands::msgs() {
     msgs_ = new MsgWindow(std::move(ctx), bbs_.store()->OpenDbase(), bbs_.client().codePages());
     msgs_->SetLook(window_.look());
     msgs_->onMailChanged = [this] { ScanMailForSysop(); };
+    msgs_->filesBusy = [this] { return bbs_.optimizer() && bbs_.optimizer()->iact; };
   }
   return msgs_;
 }
