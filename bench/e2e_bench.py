@@ -369,6 +369,56 @@ def bench_two_bbs(procs, build, work, count):
     procs.stop(ornpe)
 
 
+def bench_import(procs, build, work, count):
+    """A station's answers while ornctl imports `count` BID-less messages of about 2 KB into
+    the running BBS: the slowest of them, the import's time, and what a second import of the
+    same file stores (nothing)."""
+    ornpe, api = start_ornpe(procs, build, work)
+    d = os.path.join(work, "import")
+    make_bbs(build, d, api, 4)
+    bbs = start_bbs(procs, build, d)
+    path = os.path.join(work, "import.txt")
+    body = "".join("Line %02d of an imported message, long enough to be a line of text.\n" % i for i in range(28))
+    with open(path, "w") as f:
+        for i in range(count):
+            f.write("SB ALL @ WW < XX1ABC\nImported bulletin %d\n%s/EX\n" % (i, body))
+    name = "answer to a station during a %s-message import" % format(count, ",").replace(",", " ")
+    ctl = [os.path.join(build, "ornctl"), "--dir", d, "msg", "import", path]
+    try:
+        with Station(api, "XX3IMP", timeout=60, connect_timeout=30) as s:
+            s.connect(BBS)
+            s.expect(">\r")
+            s.send("N Al")
+            s.expect(">\r")
+            t0 = time.monotonic()
+            imp = subprocess.Popen(ctl, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            worst, answers = 0.0, 0
+            while imp.poll() is None:
+                t = time.monotonic()
+                s.send("N Al")
+                s.expect(">\r")
+                worst = max(worst, time.monotonic() - t)
+                answers += 1
+                time.sleep(0.05)
+            wall = time.monotonic() - t0
+            out, err = imp.communicate()
+            s.send("B")
+            s.wait_disconnect()
+        if imp.returncode != 0 or not out.startswith("imported %d:" % count):
+            row(name, "failed", "", "ornctl: %s %s" % (out.strip()[:80], err.strip()[:120]))
+        else:
+            row(name, "%.0f" % (worst * 1000), "ms", "slowest of %d answers; the import took %.1f s; goal < 1000"
+                % (answers, wall))
+            again = subprocess.run(ctl, capture_output=True, text=True, timeout=600)
+            stored = re.match(r"imported (\d+)", again.stdout)
+            row("  the same file imported again: messages stored", stored.group(1) if stored else "failed", "",
+                "goal 0; " + (again.stdout.strip() or again.stderr.strip())[:60])
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        row(name, "failed", "", str(e)[:120])
+    procs.stop(bbs)
+    procs.stop(ornpe)
+
+
 def two_bbs(procs, build, a, b, api_a, api_b, bodies, limit, port=(), wrap_b=()):
     """BBS a, with the bodies queued for BBS b by its routing, calls b at `ornctl fwd now`:
     (seconds until b holds them all, text bytes), or why not."""
@@ -605,6 +655,7 @@ def main():
         bench_sessions(procs, build, work)
         bench_forwarding(procs, build, work, 50 if quick else 200)
         bench_two_bbs(procs, build, work, 50 if quick else 200)
+        bench_import(procs, build, work, 5000 if quick else 20000)
         small = store_cost(procs, build, work, 100, 100)
         big = store_cost(procs, build, work, 10000 if quick else 100000, 100)
         row("storing a message, 100-message store", "%.2f" % (small * 1000), "ms CPU", "")

@@ -348,6 +348,70 @@ TEST_F(ControlTest, WhileTheRepairRunsOnlyStatusIsAnswered) {
   bbs_->optimizer()->iact = false;
 }
 
+// ---- msg import: in steps, with a clear result ----
+
+TEST_F(ControlTest, AnImportRunsInStepsAndSaysWhatItDid) {
+  Start();
+  std::string file;
+  for (int i = 0; i < 50; ++i) file += "SB ALL @ WW < XX1ABC\nNews " + std::to_string(i) + "\nNo BID\n/EX\n";
+  dir_.Write("in.txt", file);
+  const std::string path = dir_ / "in.txt";
+  auto run = [](ControlAnswer a, int* steps = nullptr) {
+    if (!a.job) return a;
+    int n = 0;
+    while (!a.job->Step(0)) ++n;
+    if (steps) *steps = n;
+    return a.job->Answer();
+  };
+
+  ControlAnswer a = Ask({"msg", "import", path});
+  ASSERT_TRUE(a.job);
+  EXPECT_EQ(Ask({"msg", "import", path}).error.rfind("an import is already under way", 0), 0u);
+  // The repair has the files to itself: the import waits for it.
+  bbs_->optimizer()->iact = true;
+  EXPECT_FALSE(a.job->Step(1000));
+  EXPECT_EQ(a.job->Progress(), "waiting for the database repair to end");
+  bbs_->optimizer()->iact = false;
+  int steps = 0;
+  const ControlAnswer first = run(a, &steps);
+  EXPECT_GE(steps, 50);
+  EXPECT_EQ(first.status, 0) << first.error;
+  EXPECT_EQ(first.out, "imported 50: 1001-1050, already here 0, skipped 0\n");
+  a.job.reset();
+
+  // Again: every block is known by the BID the first import gave it.
+  const ControlAnswer second = run(Ask({"msg", "import", path}));
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out, "imported 0, already here 50, skipped 0\n");
+  EXPECT_EQ(bbs_->store()->counters.lastmsg, 1050);
+
+  struct Case {
+    std::string content;
+    const char* error;  // the beginning of the line
+  };
+  const Case failures[] = {
+      {"not a message\n", "line 1 is not the send line"},
+      {"SP XX1ABC @ XX9ORN < XX5DEF\ncut short\n", "ends inside the message"},
+      {"SP XX1ABC @  < XX5DEF\nno destination\nx\n/EX\n", "nothing imported: each of the 1 messages lacks"},
+  };
+  for (const Case& c : failures) {
+    dir_.Write("bad.txt", c.content);
+    const ControlAnswer bad = run(Ask({"msg", "import", dir_ / "bad.txt"}));
+    EXPECT_EQ(bad.status, 1) << c.content;
+    EXPECT_NE(bad.error.find(c.error), std::string::npos) << bad.error;
+    EXPECT_EQ(bad.error.find('\n'), std::string::npos) << bad.error;
+  }
+
+  // A BBS that stops in the middle says how far the import came.
+  dir_.Write("more.txt", "SP XX1ABC @ XX9ORN < XX5DEF $M1\none\nx\n/EX\nSP XX1ABC @ XX9ORN < XX5DEF $M2\ntwo\nx\n/EX\n");
+  ControlAnswer cut = Ask({"msg", "import", dir_ / "more.txt"});
+  ASSERT_TRUE(cut.job);
+  while (bbs_->store()->counters.lastmsg == 1050) ASSERT_FALSE(cut.job->Step(0));
+  const ControlAnswer stopped = cut.job->Answer();
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.error.rfind("the BBS stopped during the import; imported 1: 1051,", 0), 0u) << stopped.error;
+}
+
 // ---- a stopped BBS ----
 
 TEST_F(ControlTest, AStoppedBbsIsWorkedOnThroughItsFiles) {

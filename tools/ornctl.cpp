@@ -3,6 +3,7 @@
 // worked on directly, under its instance lock, for the moment one command
 // takes.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -83,32 +84,70 @@ bool WriteAll(int fd, const std::string& s) {
   return true;
 }
 
+// How far a long request has come, on one line of the terminal that is
+// rewritten; nothing when standard error is not a terminal.
+class ProgressLine {
+ public:
+  ProgressLine() : tty_(::isatty(STDERR_FILENO) == 1) {}
+  ~ProgressLine() { Clear(); }
+  void Show(const std::string& text) {
+    if (!tty_) return;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool tty_;
+  bool shown_ = false;
+};
+
 int AskRunning(int fd, const std::vector<std::string>& args, const std::string& input) {
   // A BBS that refuses the connection answers at once and closes: its
   // answer is still there to read when the request could not be sent.
   const bool sent = WriteAll(fd, orn::ControlRequestLine(args, input));
-  // A running BBS answers at once; long work only starts.
+  // A running BBS answers at once, or tells how far a long request has come
+  // at least every second until it answers.
   timeval tv{30, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ProgressLine progress;
   std::string got;
   char buf[65536];
-  size_t eol;
-  while ((eol = got.find('\n')) == std::string::npos) {
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      return Fail(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? "no answer from the BBS"
-                  : sent ? "the BBS closed the connection"
-                         : "the BBS closed the connection before the request was sent");
-    }
-    got.append(buf, static_cast<size_t>(n));
-  }
   orn::Json j;
-  std::string why;
-  if (!orn::ParseJson(got.substr(0, eol), &j, &why) || !j.IsObject() || !j.Get("status").IsNumber()) {
+  size_t eol;
+  for (;;) {
+    while ((eol = got.find('\n')) == std::string::npos) {
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ::close(fd);
+        progress.Clear();
+        return Fail(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? "no answer from the BBS"
+                    : sent ? "the BBS closed the connection"
+                           : "the BBS closed the connection before the request was sent");
+      }
+      got.append(buf, static_cast<size_t>(n));
+    }
+    std::string why;
+    if (!orn::ParseJson(got.substr(0, eol), &j, &why) || !j.IsObject()) {
+      ::close(fd);
+      progress.Clear();
+      return Fail("a malformed answer from the BBS: " + why);
+    }
+    got.erase(0, eol + 1);
+    if (!j.Get("progress").IsString()) break;
+    progress.Show(j.Get("progress").AsString());
+  }
+  progress.Clear();
+  if (!j.Get("status").IsNumber()) {
     ::close(fd);
-    return Fail("a malformed answer from the BBS: " + why);
+    return Fail("a malformed answer from the BBS: no status");
   }
   orn::ControlAnswer a;
   a.status = static_cast<int>(j.Get("status").AsNumber());
@@ -119,8 +158,7 @@ int AskRunning(int fd, const std::vector<std::string>& args, const std::string& 
     // The monitor: every line the BBS sends until it stops or we are stopped.
     timeval none{0, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
-    std::string rest = got.substr(eol + 1);
-    std::fwrite(rest.data(), 1, rest.size(), stdout);
+    std::fwrite(got.data(), 1, got.size(), stdout);
     std::fflush(stdout);
     for (;;) {
       const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
@@ -132,6 +170,25 @@ int AskRunning(int fd, const std::vector<std::string>& args, const std::string& 
   }
   ::close(fd);
   return status;
+}
+
+// A stopped BBS: a long request runs here to its end.
+int RunHere(orn::ControlHandler& handler, const std::vector<std::string>& args, const std::string& input) {
+  orn::ControlAnswer a = handler.Handle(args, input);
+  if (a.job) {
+    ProgressLine progress;
+    auto last = std::chrono::steady_clock::now();
+    while (!a.job->Step(250)) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last >= std::chrono::seconds(1)) {
+        last = now;
+        progress.Show(a.job->Progress());
+      }
+    }
+    progress.Clear();
+    a = a.job->Answer();
+  }
+  return Print(a);
 }
 
 bool HasBbsFiles() {
@@ -192,9 +249,16 @@ int main(int argc, char** argv) {
       std::string why;
       if (!bbs.Open(&why)) return Fail(why);
       orn::ControlHandler handler(bbs.site());
-      return Print(handler.Handle(args, input));
+      return RunHere(handler, args, input);
     }
-    if (std::chrono::steady_clock::now() >= end) return Fail("the BBS is running but its socket does not answer");
+    // Something other than a socket at its name: no waiting will help.
+    const std::string socketPath = orn::JoinPath(cwd, orn::kControlSocketName);
+    struct stat st {};
+    if (::lstat(socketPath.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode))
+      return Fail("the BBS is running, but " + socketPath + " is " + (S_ISDIR(st.st_mode) ? "a directory" : "a file") +
+                  ", not its socket: remove it and restart the BBS");
+    if (std::chrono::steady_clock::now() >= end)
+      return Fail("the BBS is running but its socket " + socketPath + " does not answer");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 }

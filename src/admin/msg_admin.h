@@ -43,9 +43,8 @@ struct MsgAdminContext {
   std::string ownCall;             // without SSID
   std::function<std::string()> routingHeader;  // FWDHEADER, expanded now
   std::function<void(long number)> RemFwd;  // out of the partners' queues
-  // For exchange files: BIDs made for blocks without one, and the stations'
-  // code page when texts are converted (null: they are not).
-  bool autobid = true;
+  // For exchange files: the stations' code page when texts are converted
+  // (null: they are not).
   const CodePages* stationCodePage = nullptr;
 };
 

@@ -33,9 +33,16 @@ const char* const kUsage =
     "commands: status | user list|show|add|kill|password|set | msg list|read|kill|hold|release|send|export|import"
     " | fwd queue|now | optimize now | monitor";
 
-ControlAnswer Usage(const std::string& why) { return {2, "", why + " (" + kUsage + ")"}; }
-ControlAnswer Refused(const std::string& why) { return {1, "", why}; }
-ControlAnswer Done(std::string out) { return {0, std::move(out), ""}; }
+ControlAnswer Answered(int status, std::string out, std::string error) {
+  ControlAnswer a;
+  a.status = status;
+  a.out = std::move(out);
+  a.error = std::move(error);
+  return a;
+}
+ControlAnswer Usage(const std::string& why) { return Answered(2, "", why + " (" + kUsage + ")"); }
+ControlAnswer Refused(const std::string& why) { return Answered(1, "", why); }
+ControlAnswer Done(std::string out) { return Answered(0, std::move(out), ""); }
 
 // The options a command may take; the others are positional.
 struct Args {
@@ -146,10 +153,83 @@ std::string NextMinute(const Clock& clock, const std::function<bool(const std::t
   return {};
 }
 
+// Numbers as runs: "1001-1200 1202".
+std::string Runs(const std::vector<long>& numbers) {
+  std::string out;
+  for (size_t i = 0; i < numbers.size();) {
+    size_t j = i;
+    while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
+    if (!out.empty()) out += ' ';
+    out += std::to_string(numbers[i]);
+    if (j > i) {
+      out += '-';
+      out += std::to_string(numbers[j]);
+    }
+    i = j + 1;
+  }
+  return out;
+}
+
+// "msg import": the file is read and stored in steps, the stations served
+// between them. The repair has the record files to itself: while it runs,
+// the import waits.
+class ImportRequest : public ControlJob {
+ public:
+  ImportRequest(const ControlSite& site, const MsgAdminContext& ctx, const std::string& path, bool json)
+      : s_(site), job_(ctx, path, ctx.stationCodePage), json_(json) {}
+
+  bool Step(int budgetMs) override {
+    if (job_.finished()) return true;
+    if (s_.optimizer && s_.optimizer->iact) return false;
+    // Opened for each step: the repair may have replaced the files between.
+    auto db = s_.store->OpenDbase();
+    const size_t before = job_.result().stored.size();
+    const bool done = job_.Step(*db, budgetMs);
+    if (job_.result().stored.size() != before) s_.client->mainView().RefreshMsgList(0);
+    return done;
+  }
+
+  std::string Progress() const override {
+    if (s_.optimizer && s_.optimizer->iact) return "waiting for the database repair to end";
+    return job_.Progress();
+  }
+
+  ControlAnswer Answer() override {
+    const ImportResult& r = job_.result();
+    const std::string counts = "imported " + std::to_string(r.stored.size()) +
+                               (r.stored.empty() ? "" : ": " + Runs(r.stored)) + ", already here " +
+                               std::to_string(r.known) + ", skipped " + std::to_string(r.skipped) +
+                               (r.skipped ? " (no addressee, destination or sender)" : "");
+    if (!job_.finished())
+      return Refused("the BBS stopped during the import; " + counts + " so far: import the file again for the rest");
+    if (!r.error.empty()) {
+      // A damaged file stores nothing; a failed store stops the import with
+      // what it had stored so far.
+      if (!r.storeFailed) return Refused(r.error);
+      return Refused(r.error + "; " + counts + " before it, of " + std::to_string(r.blocks) +
+                     " messages: import the file again once the fault is mended");
+    }
+    if (r.stored.empty() && r.known == 0)
+      return Refused("nothing imported: each of the " + std::to_string(r.skipped) +
+                     " messages lacks an addressee, a destination or a sender");
+    if (json_) {
+      Json nums = Json::Array();
+      for (long n : r.stored) nums.Push(n);
+      return Done(JsonOut(Json::Object().Set("stored", nums).Set("known", r.known).Set("skipped", r.skipped)));
+    }
+    return Done(counts + "\n");
+  }
+
+ private:
+  ControlSite s_;
+  ImportJob job_;
+  bool json_;
+};
+
 class Request {
  public:
-  Request(const ControlSite& site, const Args& args, const std::string& input)
-      : s_(site), a_(args), input_(input), cp_(site.client->codePages()) {}
+  Request(const ControlSite& site, const Args& args, const std::string& input, std::weak_ptr<ControlJob>* import)
+      : s_(site), a_(args), input_(input), cp_(site.client->codePages()), import_(import) {}
 
   ControlAnswer Run();
 
@@ -184,6 +264,7 @@ class Request {
   const Args& a_;
   const std::string& input_;
   const CodePages& cp_;
+  std::weak_ptr<ControlJob>* import_;
 };
 
 MsgAdminContext Request::MsgContext() const {
@@ -191,7 +272,6 @@ MsgAdminContext Request::MsgContext() const {
   ctx.store = s_.store;
   ctx.clock = s_.clock;
   ctx.ownCall = s_.cfg->MyCallOut;
-  ctx.autobid = s_.cfg->autobid;
   ctx.stationCodePage = s_.cfg->OEMANSI ? &s_.client->codePages() : nullptr;
   FwdPartners* partners = s_.partners;
   ctx.RemFwd = [partners](long n) {
@@ -508,20 +588,12 @@ ControlAnswer Request::Msg() {
   if (sub == "send") return a_.pos.size() == 2 ? MsgSend() : Usage("msg send --to CALL[@BBS] --subject TEXT");
   if (sub == "import") {
     if (a_.pos.size() != 3) return Usage("msg import FILE");
-    auto db = Db();
-    const MsgAdminContext ctx = MsgContext();
-    const ImportResult r = ImportMsgs(ctx, *db, P(2), ctx.autobid, ctx.stationCodePage);
-    if (!r.readable) return Refused("cannot read " + P(2));
-    s_.client->mainView().RefreshMsgList(0);
-    Json nums = Json::Array();
-    std::string list;
-    for (long n : r.stored) {
-      nums.Push(n);
-      list += " " + std::to_string(n);
-    }
-    if (a_.json) return Done(JsonOut(Json::Object().Set("stored", nums).Set("skipped", r.skipped)));
-    return Done("imported " + std::to_string(r.stored.size()) + (list.empty() ? "" : ":" + list) + ", skipped " +
-                std::to_string(r.skipped) + "\n");
+    if (!import_->expired()) return Refused("an import is already under way: try again once it is done");
+    auto job = std::make_shared<ImportRequest>(s_, MsgContext(), P(2), a_.json);
+    *import_ = job;
+    ControlAnswer a;
+    a.job = job;
+    return a;
   }
   if (sub == "export") {
     if (a_.pos.size() < 4) return Usage("msg export FILE N...");
@@ -751,7 +823,7 @@ ControlAnswer ControlHandler::Handle(const std::vector<std::string>& args, const
   const std::string cmd = a.pos.empty() ? std::string() : a.pos[0];
   if (site_.optimizer && site_.optimizer->iact && cmd != "status" && cmd != "monitor")
     return Refused("the database is being repaired: try again in a moment");
-  return Request(site_, a, input).Run();
+  return Request(site_, a, input, &import_).Run();
 }
 
 ControlAnswer ControlHandler::HandleLine(const std::string& line) {
@@ -776,6 +848,10 @@ std::string ControlAnswerLine(const ControlAnswer& a) {
   if (!a.error.empty()) j.Set("error", a.error);
   if (a.stream) j.Set("stream", true);
   return j.Write() + "\n";
+}
+
+std::string ControlProgressLine(const std::string& progress) {
+  return Json::Object().Set("progress", progress).Write() + "\n";
 }
 
 std::string ControlRequestLine(const std::vector<std::string>& args, const std::string& input) {

@@ -51,12 +51,33 @@ struct ControlSite {
   const Clock* clock = nullptr;
 };
 
+struct ControlAnswer;
+
+// A request that takes longer than one answer should (msg import): the host
+// runs its steps between its other work, passes Progress() on now and then,
+// and sends the answer once Step() says it is ready. Meanwhile the
+// connection carries lines {"progress":"..."} before the answer.
+class ControlJob {
+ public:
+  virtual ~ControlJob() = default;
+  // Works for about `budgetMs` milliseconds; true once the answer is ready.
+  virtual bool Step(int budgetMs) = 0;
+  virtual std::string Progress() const = 0;
+  // The answer once Step() has said so; before that, the answer for a BBS
+  // that stops before the work is done (what was done stays done).
+  virtual ControlAnswer Answer() = 0;
+};
+
 struct ControlAnswer {
   int status = 0;      // 0 done, 1 refused or failed, 2 usage error
   std::string out;     // printed on standard output
   std::string error;   // one line, printed on standard error
   bool stream = false; // "monitor": the connection carries the monitor's lines from now on
+  std::shared_ptr<ControlJob> job;  // the answer comes when this job is done
 };
+
+// The line sent on a connection while its job works.
+std::string ControlProgressLine(const std::string& progress);
 
 class ControlHandler {
  public:
@@ -68,6 +89,8 @@ class ControlHandler {
 
  private:
   ControlSite site_;
+  // The import under way: one at a time.
+  std::weak_ptr<ControlJob> import_;
 };
 
 // The answer as sent: one line of JSON ending in LF.

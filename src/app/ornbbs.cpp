@@ -1,5 +1,7 @@
 #include "app/ornbbs.h"
 
+#include <limits>
+
 #include "bbs/default_texts.h"
 #include "context/port_map.h"
 #include "platform/file_names.h"
@@ -42,10 +44,18 @@ bool ORNBBS::Start() {
     cfg_.maxport = kMaxPorts;  // the remaining steps must not read past the port table
   }
 
-  // One BBS per directory; ornctl working on the stopped BBS's files is
-  // waited for.
-  if (!lock_.Acquire(JoinPath(CurrentDirectory(), kLockFileName), JoinPath(CurrentDirectory(), kBriefLockFileName),
-                     10000)) {
+  // One BBS per directory. ornctl working on the stopped BBS's files is
+  // waited for as long as it works: an import may take minutes.
+  const std::string lockPath = JoinPath(CurrentDirectory(), kLockFileName);
+  const std::string briefPath = JoinPath(CurrentDirectory(), kBriefLockFileName);
+  bool locked = lock_.Acquire(lockPath);
+  if (!locked && InstanceLock::BriefHeld(briefPath)) {
+    const char* const text = "ornctl is working on the BBS's files: the BBS starts once it is done";
+    view_.SetSplashText(text);
+    view_.Notice("ORNBBS", text);
+    locked = lock_.Acquire(lockPath, briefPath, std::numeric_limits<int>::max());
+  }
+  if (!locked) {
     view_.MessageBox("ORNBBS", "BBS SERVER Already started !!", Icon::Stop);
     PostQuit(1);
     return false;

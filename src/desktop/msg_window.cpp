@@ -41,6 +41,7 @@ int IndexOfLetter(const char* const* choices, int n, char letter) {
 MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, const CodePages& cp, QWidget* parent)
     : QWidget(parent), ctx_(std::move(context)), db_(std::move(db)), cp_(cp) {
   setWindowTitle("Messages Data Base");
+  connect(&importTimer_, &QTimer::timeout, this, &MsgWindow::ImportStep);
   auto* layout = new QVBoxLayout(this);
   list_ = new QTableWidget(0, 9, this);
   QStringList headers;
@@ -236,16 +237,44 @@ void MsgWindow::Export() {
 }
 
 void MsgWindow::Import() {
+  if (import_) {
+    QMessageBox::information(this, "Import", "An import is already under way.");
+    return;
+  }
   const QString file = QFileDialog::getOpenFileName(this, "Import", lastImport_, "All Files (*);;Text Files (*.txt)");
   if (file.isEmpty()) return;
   lastImport_ = file;
-  const ImportResult r = ImportMsgs(ctx_, *db_, file.toStdString(), ctx_.autobid, ctx_.stationCodePage);
+  ImportFile(file);
+}
+
+void MsgWindow::ImportFile(const QString& file) {
+  if (import_) return;
+  import_ = std::make_unique<ImportJob>(ctx_, file.toStdString(), ctx_.stationCodePage);
+  importTimer_.setInterval(0);
+  importTimer_.start();
+}
+
+void MsgWindow::ImportStep() {
+  if (!import_ || (filesBusy && filesBusy())) return;
+  const bool done = import_->Step(*db_, 40);
+  setWindowTitle(done ? QString("Messages Data Base")
+                      : QString("Messages Data Base - ") + QString::fromStdString(import_->Progress()));
+  if (!done) return;
+  importTimer_.stop();
+  const std::unique_ptr<ImportJob> job = std::move(import_);
+  const ImportResult& r = job->result();
   ShowAllM();
   MailMayHaveChanged();
-  if (!r.readable) {
-    QMessageBox::warning(this, "Import", "The file could not be read.");
+  if (onImportDone) {
+    onImportDone(r);
+    return;
+  }
+  const QString counts = QString("%1 stored, %2 already here, %3 skipped").arg(r.stored.size()).arg(r.known).arg(r.skipped);
+  if (!r.error.empty()) {
+    QMessageBox::warning(this, "Import",
+                         QString::fromStdString(r.error) + (r.storeFailed ? " (" + counts + " before it)" : QString()));
   } else {
-    QMessageBox::information(this, "Import", QString("File Saved.. (%1 stored, %2 skipped)").arg(r.stored.size()).arg(r.skipped));
+    QMessageBox::information(this, "Import", "File Saved.. (" + counts + ")");
   }
 }
 

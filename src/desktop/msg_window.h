@@ -6,11 +6,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableWidget>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
 #include "admin/msg_admin.h"
+#include "admin/msg_exchange.h"
 #include "desktop/window_look.h"
 #include "platform/code_pages.h"
 
@@ -32,6 +34,15 @@ class MsgWindow : public QWidget {
   // The pop-up menu's exchange-file commands.
   void Export();
   void Import();
+  // Imports `file` a step at a time between the event loop's other work
+  // (the stations are served meanwhile); the result in a message box.
+  void ImportFile(const QString& file);
+  bool importing() const { return import_ != nullptr; }
+  // The repair has the record files to itself: while this says so, the
+  // import waits.
+  std::function<bool()> filesBusy;
+  // The result instead of the message box, when set (tests).
+  std::function<void(const ImportResult&)> onImportDone;
   void Search();
   // The list's colour and the text pane's.
   void SetLook(const WindowLook& look);
@@ -45,6 +56,7 @@ class MsgWindow : public QWidget {
 
  private:
   void ShowText(int row);
+  void ImportStep();
   void MailMayHaveChanged() {
     if (onMailChanged) onMailChanged();
   }
@@ -62,6 +74,8 @@ class MsgWindow : public QWidget {
   QComboBox* how_;
   QLineEdit* what_;
   QString lastExport_, lastImport_;
+  std::unique_ptr<ImportJob> import_;
+  QTimer importTimer_;
 };
 
 }  // namespace orn

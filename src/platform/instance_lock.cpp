@@ -22,14 +22,13 @@ int Take(const std::string& path, int how) {
   return fd;
 }
 
-// Someone holds the brief lock: a tool, not another BBS, has the directory.
-bool BriefHeld(const std::string& briefPath) {
+}  // namespace
+
+bool InstanceLock::BriefHeld(const std::string& briefPath) {
   const int fd = Take(briefPath, LOCK_EX);
   if (fd >= 0) ::close(fd);
   return fd == -1;
 }
-
-}  // namespace
 
 InstanceLock::~InstanceLock() { Release(); }
 

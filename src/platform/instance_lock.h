@@ -31,6 +31,9 @@ class InstanceLock {
   bool AcquireBrief(const std::string& path, const std::string& briefPath);
   void Release();
 
+  // Someone holds `briefPath`: a tool, not another BBS, has the directory.
+  static bool BriefHeld(const std::string& briefPath);
+
  private:
   int fd_ = -1;
   int briefFd_ = -1;

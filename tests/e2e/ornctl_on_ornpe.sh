@@ -3,7 +3,9 @@
 # headless BBS; a partner set up with "user set" and a bulletin forwarded to
 # a second BBS at "fwd now", without a restart; the same user commands on the
 # stopped BBS; a BBS that starts while ornctl holds the directory waits for
-# it; and bad requests (unknown call, field or command, bad value, malformed
+# it however long it works; imports of what is no exchange file refused,
+# a big one run while a station is served; a directory at the socket's
+# name told; and bad requests (unknown call, field or command, bad value, malformed
 # or huge socket requests, another uid) refused while stations are served.
 BUILD=${1:?build directory}
 . "$(dirname "$0")/lib.bash"
@@ -151,7 +153,44 @@ ctl 1 "$a" msg kill 4711
 [ "$err" = "ornctl: no such message: 4711" ] || fail "kill of nothing said: $err"
 printf 'SP XX1ABC @ XX9ORN < XX5DEF\nImported\nFrom a file.\n/EX\n' >"$WORK/in.txt"
 ctl 0 "$a" msg import "$WORK/in.txt"
-[ "$out" = "imported 1: 1003, skipped 0" ] || fail "import: $out"
+[ "$out" = "imported 1: 1003, already here 0, skipped 0" ] || fail "import: $out"
+ctl 0 "$a" msg import "$WORK/in.txt"
+[ "$out" = "imported 0, already here 1, skipped 0" ] || fail "second import: $out"
+
+# What is no exchange file is refused at once, and the BBS goes on answering.
+rc=0
+timeout 10 "$CTL" --dir "$a" msg import /dev/zero >/dev/null 2>"$WORK/ctl.err" || rc=$?
+[ $rc = 1 ] && grep -q "^ornctl: /dev/zero is not a regular file" "$WORK/ctl.err" ||
+  fail "import of /dev/zero: $rc $(cat "$WORK/ctl.err")"
+ctl 1 "$a" msg import "$WORK"
+[ "$err" = "ornctl: $WORK is a directory, not an exchange file" ] || fail "import of a directory: $err"
+printf 'SP XX1ABC @ XX9ORN < XX5DEF\nCut\nno end\n' >"$WORK/cut.txt"
+ctl 1 "$a" msg import "$WORK/cut.txt"
+[[ "$err" == *"ends inside the message that begins at line 1"* ]] || fail "import of a cut file: $err"
+ctl 0 "$a" status --json
+[ "$(json 'j["counters"]["lastmsg"]')" = 1003 ] || fail "a refused import stored: $out"
+
+# A bigger import runs while a station is served (every answer within 2 s),
+# and the same file again stores nothing.
+python3 - "$WORK/many.txt" <<'MANY'
+import sys
+body = "".join("Line %02d of an imported bulletin, long enough to be a line of text.\n" % i for i in range(20))
+with open(sys.argv[1], "w") as f:
+    for i in range(2000):
+        f.write("SP XX6ZZZ @ XX9ORN < XX5DEF\nImported %d\n%s/EX\n" % (i, body))
+MANY
+"$CTL" --dir "$a" msg import "$WORK/many.txt" >"$WORK/many.out" 2>&1 &
+imp=$!; pids+=($imp)
+steps=(connect XX9ORN-1 expect ">\r")
+for i in 1 2 3 4 5 6 7 8; do steps+=(send "N Anna" expect ">\r" sleep 0.2); done
+python3 "$HERE/station.py" --engine 127.0.0.1:$api_port --timeout 2 --connect-timeout 10 --call XX1ABC \
+  "${steps[@]}" send B wait-disconnect >"$WORK/s4.out" 2>&1 || fail "station during the import: $(cat "$WORK/s4.out")"
+kill -0 $imp 2>/dev/null || echo "(the import ended before the station did)"
+wait $imp || fail "big import: $(cat "$WORK/many.out")"
+[ "$(cat "$WORK/many.out")" = "imported 2000: 1004-3003, already here 0, skipped 0" ] ||
+  fail "big import said: $(cat "$WORK/many.out")"
+ctl 0 "$a" msg import "$WORK/many.txt"
+[ "$out" = "imported 0, already here 2000, skipped 0" ] || fail "big import again: $out"
 
 # --- forwarding: the partner made above takes the bulletin now ---
 ctl 0 "$a" fwd now
@@ -225,7 +264,7 @@ fi
 # --- the stopped BBS ---
 stop_bbs "$a"
 ctl 0 "$a" status --json
-[ "$(json 'j["running"], j["counters"]["lastmsg"]')" = "False 1003" ] || fail "stopped status: $out"
+[ "$(json 'j["running"], j["counters"]["lastmsg"]')" = "False 3003" ] || fail "stopped status: $out"
 ctl 0 "$a" user show XX8ORN --json
 [ "$(json 'j["Name"], j["FwdQueue"]')" = "Skg 1" ] || fail "stopped user show: $out"
 ctl 0 "$a" user set XX8ORN Name=Thessaloniki 'Hcon[1].hours=0506'
@@ -235,9 +274,10 @@ ctl 1 "$a" fwd now
 printf 'While stopped\n' | "$CTL" --dir "$a" msg send --to ALL@WW --type B --subject "Stopped" >/dev/null ||
   fail "msg send on a stopped BBS"
 ctl 0 "$a" fwd queue XX8ORN --json
-[ "$(json '[q["FwdMsgNumbers"] for q in j["FwdMsgNo"]]')" = "[1004]" ] || fail "stopped send not queued: $out"
+[ "$(json '[q["FwdMsgNumbers"] for q in j["FwdMsgNo"]]')" = "[3004]" ] || fail "stopped send not queued: $out"
 
-# A BBS that starts while ornctl holds the directory waits for it.
+# A BBS that starts while ornctl holds the directory says so and waits for
+# it, however long it works (longer than the ten seconds it once waited).
 python3 - "$a" >"$WORK/hold.out" 2>&1 <<'PY' &
 import fcntl, os, sys, time
 d = sys.argv[1]
@@ -246,17 +286,42 @@ fcntl.flock(brief, fcntl.LOCK_SH)
 lock = open(os.path.join(d, "ornbbs.lock"), "a")
 fcntl.flock(lock, fcntl.LOCK_EX)
 print("held", flush=True)
-time.sleep(2)
+time.sleep(12)
 PY
 holder=$!
 wait_for 5 grep -qs held "$WORK/hold.out" || fail "lock holder"
-start_bbs "$a"
+rm -f "$a/BBS.LOG"
+"$BUILD/ornbbs" --headless --dir "$a" >>"$a.out" 2>"$a.err" &
+bbspid[$a]=$!
+pids+=($!)
+wait_for 5 grep -qs "ornctl is working on the BBS's files" "$a.err" || fail "no word of the wait: $(cat "$a.err")"
 wait $holder
+wait_for 15 grep -qs "UP" "$a/BBS.LOG" || fail "BBS did not start after the wait: $(cat "$a.err")"
+wait_for 10 test -S "$a/ornbbs.sock" || fail "no socket in $a"
+! grep -q "Already started" "$a.err" || fail "said it was started already: $(cat "$a.err")"
 ctl 0 "$a" user show XX8ORN --json
 [ "$(json 'j["Name"], j["Hcon"][1]["hours"]')" = "Thessaloniki 0506" ] || fail "after restart: $out"
 ctl 0 "$a" status --json
 [ "$(json 'j["running"]')" = True ] || fail "not running after the wait: $out"
 stop_bbs "$a"
+
+# A directory where the socket belongs: the BBS serves on and names it, and
+# ornctl names it at once instead of waiting for an answer.
+mkdir "$a/ornbbs.sock"
+"$BUILD/ornbbs" --headless --dir "$a" >>"$a.out" 2>"$a.err" &
+bbspid[$a]=$!
+pids+=($!)
+wait_for 15 grep -qs "no ornctl socket" "$a.err" || fail "socket directory not told: $(cat "$a.err")"
+grep -q "cannot listen on $a/ornbbs.sock: a directory of that name is in the way" "$a.err" ||
+  fail "socket directory: $(cat "$a.err")"
+start=$SECONDS
+ctl 1 "$a" status
+[ "$err" = "ornctl: the BBS is running, but $a/ornbbs.sock is a directory, not its socket: remove it and restart the BBS" ] ||
+  fail "ornctl on a socket directory: $err"
+[ $((SECONDS - start)) -lt 3 ] || fail "ornctl waited $((SECONDS - start)) s for a directory"
+kill -TERM ${bbspid[$a]}
+wait ${bbspid[$a]} || fail "BBS exit status $?"
+rmdir "$a/ornbbs.sock"
 stop_bbs "$b"
 [ -n "${uid_checked:-}" ] || echo "(another uid not tried: not root)"
 echo "ornctl on ornpe: ok"

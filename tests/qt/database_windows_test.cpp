@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTimer>
+#include <optional>
 
 #include "admin/msg_admin.h"
 #include "desktop/msg_window.h"
@@ -66,6 +70,39 @@ TEST_F(DatabaseWindowsTest, TheMessageListShowsTheStoreAndFollowsAKill) {
   window.Search();
   ASSERT_EQ(window.list()->rowCount(), 1);
   EXPECT_EQ(window.list()->item(0, 0)->text(), "1002");
+}
+
+// The menu's import runs between the event loop's other work (the
+// stations' frames and timers), and the same file again stores nothing.
+TEST_F(DatabaseWindowsTest, TheImportLetsTheEventLoopTurnAndIsNotStoredTwice) {
+  std::string file;
+  for (int i = 0; i < 150; ++i) file += "SB ALL @ WW < XX1ABC\nNews " + std::to_string(i) + "\ntext\n/EX\n";
+  dir_.Write("in.txt", file);
+  MsgWindow window(Context(), store_->OpenDbase(), cp_);
+  std::optional<ImportResult> result;
+  window.onImportDone = [&](const ImportResult& r) { result = r; };
+  int turns = 0;
+  QTimer other;
+  QObject::connect(&other, &QTimer::timeout, [&] { ++turns; });
+  other.start(0);
+  auto run = [&] {
+    result.reset();
+    window.ImportFile(QString::fromStdString(dir_ / "in.txt"));
+    EXPECT_TRUE(window.importing());  // nothing done yet: the loop does it
+    EXPECT_FALSE(result);
+    QElapsedTimer t;
+    t.start();
+    while (!result && t.elapsed() < 20000) QCoreApplication::processEvents();
+  };
+  run();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->stored.size(), 150u) << result->error;
+  EXPECT_GT(turns, 0);
+  EXPECT_EQ(window.list()->rowCount(), 150);
+  run();
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->stored.empty());
+  EXPECT_EQ(result->known, 150);
 }
 
 TEST_F(DatabaseWindowsTest, TheTextPaneShowsTheMessageAndAnEditedTextIsStored) {

@@ -5,16 +5,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QTimer>
 #include <QVariant>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_names.h"
+
 namespace orn {
+namespace {
+
+ControlAnswer Refusal(const std::string& why) {
+  ControlAnswer a;
+  a.status = 1;
+  a.error = why;
+  return a;
+}
+
+}  // namespace
 
 ControlServer::ControlServer(ControlSite site, QObject* parent) : QObject(parent), handler_(site) {
   connect(&server_, &QLocalServer::newConnection, this, &ControlServer::Accept);
+  // A zero timer runs once per turn of the event loop, after the stations'
+  // frames and timers that were waiting.
+  stepper_.setInterval(0);
+  connect(&stepper_, &QTimer::timeout, this, &ControlServer::StepJobs);
 }
 
 ControlServer::~ControlServer() { Close(); }
@@ -36,7 +53,19 @@ bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
     *error = std::strerror(errno);
     return false;
   }
-  ::unlink(socketPath.c_str());  // a stale one: the caller holds the instance lock
+  // A stale socket goes (the caller holds the instance lock); anything else
+  // at that name is the sysop's, and stays.
+  struct stat st {};
+  if (::lstat(socketPath.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+    const std::string shown = socketPath[0] == '/' ? socketPath
+                              : JoinPath(CurrentDirectory(), socketPath.rfind("./", 0) == 0 ? socketPath.substr(2)
+                                                                                            : socketPath);
+    *error = "cannot listen on " + shown + ": " + (S_ISDIR(st.st_mode) ? "a directory" : "a file") +
+             " of that name is in the way";
+    ::close(fd);
+    return false;
+  }
+  ::unlink(socketPath.c_str());
   // No moment in which the socket is open to others: it is made 0600.
   const mode_t old = ::umask(0177);
   const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
@@ -52,6 +81,16 @@ bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
 }
 
 void ControlServer::Close() {
+  stepper_.stop();
+  // Jobs under way tell their clients what was done before the BBS stopped.
+  std::vector<Running> jobs;
+  jobs.swap(jobs_);
+  for (Running& r : jobs) {
+    r.socket->write(QByteArray::fromStdString(ControlAnswerLine(r.job->Answer())));
+    r.socket->flush();
+    r.socket->waitForBytesWritten(1000);
+    r.socket->abort();
+  }
   for (QLocalSocket* s : monitors_) s->abort();
   monitors_.clear();
   if (server_.isListening()) server_.close();
@@ -80,13 +119,17 @@ void ControlServer::Accept() {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QObject::destroyed, this, [this, socket] {
       monitors_.erase(std::remove(monitors_.begin(), monitors_.end(), socket), monitors_.end());
+      // A client that goes away (ornctl interrupted) ends its job: what was
+      // stored stays, and the same import later stores the rest.
+      jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [socket](const Running& r) { return r.socket == socket; }),
+                  jobs_.end());
     });
     ucred cred{};
     socklen_t len = sizeof cred;
     const int fd = static_cast<int>(socket->socketDescriptor());
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 ||
         (cred.uid != ::getuid() && cred.uid != 0)) {
-      Answer(socket, {1, "", "refused: only the BBS's own user or root may send requests", false});
+      Answer(socket, Refusal("refused: only the BBS's own user or root may send requests"));
       continue;
     }
     QTimer::singleShot(kRequestTimeoutMs, socket, [socket] {
@@ -107,7 +150,7 @@ void ControlServer::ReadRequest(QLocalSocket* socket) {
   const qsizetype end = buffer.indexOf('\n');
   if (end < 0) {
     if (static_cast<size_t>(buffer.size()) > kMaxControlRequest) {
-      Answer(socket, {1, "", "request too long", false});
+      Answer(socket, Refusal("request too long"));
       return;
     }
     socket->setProperty("request", buffer);
@@ -120,12 +163,43 @@ void ControlServer::ReadRequest(QLocalSocket* socket) {
 void ControlServer::Answer(QLocalSocket* socket, const ControlAnswer& answer) {
   socket->setProperty("answered", true);
   socket->setProperty("request", QByteArray());
+  if (answer.job) {
+    jobs_.push_back({socket, answer.job, 0});
+    if (!stepper_.isActive()) stepper_.start();
+    return;
+  }
   socket->write(QByteArray::fromStdString(ControlAnswerLine(answer)));
   if (answer.stream) {
     monitors_.push_back(socket);
     return;
   }
   socket->disconnectFromServer();
+}
+
+}  // namespace orn
+
+namespace orn {
+
+void ControlServer::StepJobs() {
+  if (jobs_.empty()) {
+    stepper_.stop();
+    return;
+  }
+  // One job a turn, the oldest first; the others wait their turn.
+  Running r = jobs_.front();
+  const bool done = r.job->Step(kStepMs);
+  if (jobs_.empty() || jobs_.front().socket != r.socket) return;  // its client went meanwhile
+  if (done) {
+    jobs_.erase(jobs_.begin());
+    r.socket->write(QByteArray::fromStdString(ControlAnswerLine(r.job->Answer())));
+    r.socket->disconnectFromServer();
+    return;
+  }
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  if (now - jobs_.front().lastProgress >= kProgressMs) {
+    jobs_.front().lastProgress = now;
+    r.socket->write(QByteArray::fromStdString(ControlProgressLine(r.job->Progress())));
+  }
 }
 
 }  // namespace orn

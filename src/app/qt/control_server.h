@@ -9,6 +9,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QObject>
+#include <QTimer>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,14 +35,26 @@ class ControlServer : public QObject {
 
   // Idle connections that send no complete request are closed after this.
   static constexpr int kRequestTimeoutMs = 10000;
+  // A job's step between two turns of the event loop, and how often its
+  // client hears how far it is.
+  static constexpr int kStepMs = 40;
+  static constexpr int kProgressMs = 1000;
 
  private:
+  struct Running {
+    QLocalSocket* socket;
+    std::shared_ptr<ControlJob> job;
+    qint64 lastProgress;
+  };
   void Accept();
   void ReadRequest(QLocalSocket* socket);
   void Answer(QLocalSocket* socket, const ControlAnswer& answer);
+  void StepJobs();
 
   ControlHandler handler_;
   std::vector<QLocalSocket*> monitors_;
+  std::vector<Running> jobs_;
+  QTimer stepper_;
   std::string path_;
   // Last, so that it goes first: its connections take themselves out of
   // monitors_ as they are deleted.

@@ -142,7 +142,6 @@ MsgWindow* DesktopCommands::msgs() {
     ctx.store = bbs_.store();
     ctx.clock = &clock_;
     ctx.ownCall = bbs_.cfg().MyCallOut;
-    ctx.autobid = bbs_.cfg().autobid;
     ctx.stationCodePage = bbs_.cfg().OEMANSI ? &bbs_.client().codePages() : nullptr;
     ctx.RemFwd = [this](long n) {
       if (bbs_.partners()) bbs_.partners()->RemFwd(n);
@@ -154,6 +153,7 @@ MsgWindow* DesktopCommands::msgs() {
     msgs_ = new MsgWindow(std::move(ctx), bbs_.store()->OpenDbase(), bbs_.client().codePages());
     msgs_->SetLook(window_.look());
     msgs_->onMailChanged = [this] { ScanMailForSysop(); };
+    msgs_->filesBusy = [this] { return bbs_.optimizer() && bbs_.optimizer()->iact; };
   }
   return msgs_;
 }
