@@ -25,7 +25,8 @@ class FileAreaTest : public BbsSession {
       CopyField(u.Type, "R");
       edit(u);
     });
-    StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n");
+    dir_.Write("BBS.LOG", "");
+    StartWith("[RADIO]\nPORTS=1\n[PORT0]\nCHANNELS=1\nBBSONLY=0\nLIMITED=0\nTIMEOUT=0\n[LOG]\nLOGOK=1\nLOGOTHER=1\n");
     ASSERT_EQ(Connects(0, "XX1ABC"), 1);
     Sent();
   }
@@ -158,6 +159,9 @@ TEST_F(FileAreaTest, OnlyWhatWasUploadedInThisSessionIsErased) {
   Says("text /EX");
   EXPECT_EQ(Says("Z MINE.TXT"), Marked("hasbeenerased") + kFullPrompt);
   EXPECT_FALSE(FileExists(Area("MINE.TXT")));
+  // The log names the file, as it does for YZ.
+  EXPECT_NE(dir_.Read("BBS.LOG").find("<Erase> 0 from XX1ABC...\nFile=FILES\\MINE.TXT...\n"), std::string::npos)
+      << dir_.Read("BBS.LOG");
   EXPECT_TRUE(FileExists(Area("OTHER.TXT")));
   // A name that only contains an uploaded one is another file.
   Says("U AREADME.TXT");

@@ -86,6 +86,7 @@ void EraseCommand(TChannel& ch, const std::string& area, const char* line, size_
     return;
   }
   ch.client().log().writelog(65, 0, ch.UserCallOnly, "Erase");
+  ch.client().log().writefile(ch.client().cfg().FilePath, name);
   ch.EndService(ch.lang.hasbeenerased);
 }
 

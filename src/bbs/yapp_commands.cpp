@@ -95,13 +95,7 @@ void Erase(TChannel& ch, const std::string& name) {
   }
   ch.EndService(ch.lang.hasbeenerased);
   client.log().writelog(65, 0, ch.UserCallOnly, "Erase");
-  const LogSwitches& sw = client.log().switches();
-  if (sw.Logok && sw.Logother && !sw.Logfile.empty()) {
-    if (FILE* log = std::fopen(ResolveCase(sw.Logfile).c_str(), "ab")) {
-      std::fprintf(log, "File=%s\\%s...\n", cfg.BinPath.c_str(), name.c_str());
-      std::fclose(log);
-    }
-  }
+  client.log().writefile(cfg.BinPath, name);
 }
 
 void StartTransfer(TChannel& ch, const std::string& param, int what) {

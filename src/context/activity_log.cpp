@@ -104,4 +104,12 @@ void ActivityLog::writelog(int what, long No, const std::string& s, const std::s
   std::fclose(f);
 }
 
+void ActivityLog::writefile(const std::string& dir, const std::string& name) {
+  if (!sw_.Logok || !sw_.Logother || sw_.Logfile.empty()) return;
+  if (std::FILE* f = std::fopen(ResolveCase(sw_.Logfile).c_str(), "ab")) {
+    std::fprintf(f, "File=%s\\%s...\n", dir.c_str(), name.c_str());
+    std::fclose(f);
+  }
+}
+
 }  // namespace orn

@@ -27,6 +27,10 @@ class ActivityLog {
   const LogSwitches& switches() const { return sw_; }
   void set_switches(const LogSwitches& sw) { sw_ = sw; }
 
+  // The line naming an erased file ("File=DIR\NAME..."), under the event
+  // that erased it, when logging and its "other" switch are on.
+  void writefile(const std::string& dir, const std::string& name);
+
   // Formats and appends one event line when logging and the event's switch are on.
   void writelog(int what, long No, const std::string& s, const std::string& sp);
 
