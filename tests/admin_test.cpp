@@ -70,9 +70,14 @@ TEST_F(MsgAdminTest, ANewMessageIsNumberedWrittenAndCounted) {
 
   MsgDB again = New("XX2ABC", "B1");
   EXPECT_EQ(CreateMsg(ctx_, *db_, again, "x"), MsgEditResult::kKnownBid);
+  // No BID is needed (forwarding makes one); an addressee and a sender are.
   MsgDB nobid = New("XX2ABC", nullptr);
-  EXPECT_EQ(CreateMsg(ctx_, *db_, nobid, "x"), MsgEditResult::kFillAllFields);
-  EXPECT_EQ(store_->counters.lastmsg, 1001);
+  EXPECT_EQ(CreateMsg(ctx_, *db_, nobid, "x"), MsgEditResult::kStored);
+  EXPECT_STREQ(nobid.Bid, "");
+  MsgDB noto = New("", "B9");
+  EXPECT_EQ(CreateMsg(ctx_, *db_, noto, "x"), MsgEditResult::kFillAllFields);
+  EXPECT_EQ(MissingMsgField(noto), "To");
+  EXPECT_EQ(store_->counters.lastmsg, 1002);
 }
 
 TEST_F(MsgAdminTest, KillingAndStatusChangesKeepTheCountsRight) {
@@ -96,8 +101,13 @@ TEST_F(MsgAdminTest, KillingAndStatusChangesKeepTheCountsRight) {
   CopyField(edited.Status, "N");
   EXPECT_EQ(UpdateMsg(ctx_, *db_, edited), MsgEditResult::kStored);
   EXPECT_EQ(Waiting("XX1ABC"), 1);
+  // A message without a BID is held, edited and released like any other.
   CopyField(edited.Bid, "");
+  CopyField(edited.Status, "H");
+  EXPECT_EQ(UpdateMsg(ctx_, *db_, edited), MsgEditResult::kStored);
+  CopyField(edited.FromStation, " ");
   EXPECT_EQ(UpdateMsg(ctx_, *db_, edited), MsgEditResult::kFillAllFields);
+  EXPECT_EQ(MissingMsgField(edited), "From");
 }
 
 TEST_F(MsgAdminTest, SearchesAndReplies) {

@@ -22,6 +22,18 @@ bool Filled(const char* field) { return !Trim(field).empty(); }
 
 }  // namespace
 
+// A message needs an addressee and a sender; a BID is made when the message
+// is first forwarded, so a private message or a reply may go without one.
+std::string MissingMsgField(const MsgDB& m) {
+  if (!Filled(m.ToStation)) return "To";
+  if (!Filled(m.FromStation)) return "From";
+  return "";
+}
+
+namespace {
+
+}  // namespace
+
 std::vector<MsgRow> AllMsgs(const TOrnDbase& db) {
   std::vector<MsgRow> rows;
   db.ScanMsgs([&](long pos, const MsgDB& m) {
@@ -106,8 +118,7 @@ bool KillMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number) {
 }
 
 MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited) {
-  if (!Filled(edited.ToStation) || !Filled(edited.FromStation) || !Filled(edited.Bid))
-    return MsgEditResult::kFillAllFields;
+  if (!MissingMsgField(edited).empty()) return MsgEditResult::kFillAllFields;
   const long pos = Find(db, edited.MsgNo);
   if (!pos) return MsgEditResult::kNotFound;
   const std::string old = db.msgdb.Status;
@@ -121,8 +132,7 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
 }
 
 MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited, const std::string& text) {
-  if (!Filled(edited.ToStation) || !Filled(edited.FromStation) || !Filled(edited.Bid))
-    return MsgEditResult::kFillAllFields;
+  if (!MissingMsgField(edited).empty()) return MsgEditResult::kFillAllFields;
   if (!ctx.store || !Find(db, edited.MsgNo)) return MsgEditResult::kNotFound;
   // The text first: a record must never claim a size its file does not have.
   const long size = WriteMsgText(ctx.store->site().mailDir, edited.MsgNo, text);
@@ -147,7 +157,7 @@ MsgEditResult StoreNewMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, c
 }
 
 MsgEditResult CreateMsg(const MsgAdminContext& ctx, TOrnDbase& db, MsgDB& m, const std::string& text) {
-  if (!Filled(m.ToStation) || !Filled(m.FromStation) || !Filled(m.Bid)) return MsgEditResult::kFillAllFields;
+  if (!MissingMsgField(m).empty()) return MsgEditResult::kFillAllFields;
   std::string body;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;

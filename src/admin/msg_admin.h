@@ -53,6 +53,10 @@ bool KillMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number);
 
 enum class MsgEditResult { kStored, kFillAllFields, kKnownBid, kNotFound, kNotStored };
 
+// The name of the first field a message must have and lacks ("To", "From"),
+// or empty.
+std::string MissingMsgField(const MsgDB& m);
+
 // Writes the edited fields of an existing message back (its number and
 // position stay); a change of status updates the mail-beacon list and the
 // counters.

@@ -684,7 +684,7 @@ ControlAnswer Request::MsgStatus(long number, const char* status) {
   const MsgAdminContext ctx = MsgContext();
   switch (UpdateMsg(ctx, *db, m)) {
     case MsgEditResult::kStored: break;
-    case MsgEditResult::kFillAllFields: return Refused("the message lacks an addressee, a sender or a BID");
+    case MsgEditResult::kFillAllFields: return Refused("the message has no " + MissingMsgField(m) + " field");
     default: return Refused("the message file could not be written");
   }
   // A held message counts among the active ones already: the editor's rule

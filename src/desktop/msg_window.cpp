@@ -353,7 +353,8 @@ void MsgWindow::OpenEditor(int row, const MsgDB* prefill, const QString& text) {
       r = CreateMsg(ctx_, *db_, m, joined);
     }
     if (r == MsgEditResult::kFillAllFields) {
-      QMessageBox::information(&dialog, "Info", "Fill all fields!!");
+      QMessageBox::information(&dialog, "Info",
+                               QString("Fill all fields!!\n%1 is empty.").arg(QString::fromStdString(MissingMsgField(m))));
     } else if (r == MsgEditResult::kKnownBid) {
       QMessageBox::information(&dialog, "Info", "I already have this BID!!");
     } else if (r != MsgEditResult::kStored) {

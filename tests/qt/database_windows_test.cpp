@@ -135,8 +135,8 @@ TEST_F(DatabaseWindowsTest, TheTextPaneShowsTheMessageAndAnEditedTextIsStored) {
   EXPECT_EQ(text, "R:header\n\nnew text\n");
   ASSERT_TRUE(db->ReadFromFile(1, m, mi));
   EXPECT_EQ(m.Size, static_cast<int32_t>(ToDiskLines(text).size()));
-  // A record without a BID is refused, and its text is left alone.
-  CopyField(m.Bid, "");
+  // A record without a sender is refused, and its text is left alone.
+  CopyField(m.FromStation, "");
   EXPECT_EQ(UpdateMsg(Context(), *db, m, "lost"), MsgEditResult::kFillAllFields);
   ASSERT_TRUE(ReadMsgText(site_.mailDir, 1001, &text));
   EXPECT_EQ(text, "R:header\n\nnew text\n");
