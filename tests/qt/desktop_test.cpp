@@ -14,6 +14,7 @@
 #include <QFontDialog>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressDialog>
@@ -30,11 +31,13 @@
 #include "admin/user_admin.h"
 #include "admin/user_fields.h"
 #include "app/ornbbs.h"
+#include "fwd/fwd_partners.h"
 #include "app/qt/desktop_commands.h"
 #include "desktop/channel_window.h"
 #include "desktop/icons.h"
 #include "desktop/main_window.h"
 #include "desktop/properties_dialog.h"
+#include "desktop/text_file_editor.h"
 #include "desktop/user_editor.h"
 #include "desktop/users_window.h"
 #include "platform/file_names.h"
@@ -131,6 +134,22 @@ class DesktopTest : public ::testing::Test {
   }
 
   ChannelWindow* Channel(int tableIndex) { return window_->channelWindows().value(tableIndex); }
+
+  // The next message box is answered with the button of that text; what it
+  // said lands in *said.
+  void AnswerBox(const QString& button, QString* said) {
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, button, said] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      *said = box->text();
+      for (QAbstractButton* b : box->buttons())
+        if (b->text().remove('&') == button) b->click();
+      poll->deleteLater();
+    });
+    poll->start();
+  }
 
   static void Shot(QWidget* w, const QString& name) {
     const char* dir = std::getenv("ORN_SCREENSHOT_DIR");
@@ -418,6 +437,15 @@ TEST_F(DesktopTest, AYappDownloadShowsItsProgressAndTheSysopsCancelAbortsIt) {
 TEST_F(DesktopTest, TheRepairShowsAGaugeUntilTheFilesAreBack) {
   Start(2000);
   bbs_->cfg().optimize.Killkilled = 1;
+  // It disconnects the stations: asked first, and No leaves all as it is.
+  engine_.Event(0, "*** CONNECTED To Station XX1ABC\r");
+  QString said;
+  AnswerBox("No", &said);
+  window_->action("Database &repair")->trigger();
+  EXPECT_TRUE(said.contains("The station on the air is disconnected.")) << said.toStdString();
+  EXPECT_FALSE(bbs_->optimizer()->iact);
+  EXPECT_EQ(commands_->repairGauge(), nullptr);
+  AnswerBox("Yes", &said);
   window_->action("Database &repair")->trigger();
   QProgressDialog* gauge = commands_->repairGauge();
   ASSERT_NE(gauge, nullptr);
@@ -430,6 +458,34 @@ TEST_F(DesktopTest, TheRepairShowsAGaugeUntilTheFilesAreBack) {
   EXPECT_FALSE(gauge->isVisible());
   EXPECT_FALSE(bbs_->optimizer()->iact);
   EXPECT_EQ(bbs_->client().BbsStrStatus, "Database repair done");
+}
+
+TEST_F(DesktopTest, CommandsThatCannotDoTheirWorkSayWhy) {
+  Start();
+  QString said;
+  // Forwarding off (the default): FWD says where to turn it on.
+  AnswerBox("OK", &said);
+  window_->action("&FWD")->trigger();
+  EXPECT_TRUE(said.contains("Forwarding is off")) << said.toStdString();
+  EXPECT_FALSE(bbs_->partners()->started());
+
+  // A desktop without a program for folders: the path is shown instead.
+  commands_->openUrl = [](const QUrl&) { return false; };
+  said.clear();
+  AnswerBox("OK", &said);
+  window_->action("&BBS Services Paths")->trigger();
+  EXPECT_TRUE(said.contains(QString::fromStdString(dir_.path()))) << said.toStdString();
+}
+
+TEST_F(DesktopTest, TheOwnEditorKeepsTheFilesLineEndsAndCodePage) {
+  Start();
+  // A language file as a Windows editor writes it: CR LF, code page 1252.
+  dir_.Write("test.lng", "caf\xe9\r\nline two\r\n");
+  TextFileEditor editor(QString::fromStdString(dir_ / "test.lng"), bbs_->client().codePages());
+  EXPECT_EQ(editor.text()->toPlainText(), QString::fromUtf8("caf\xc3\xa9\nline two\n"));
+  editor.text()->appendPlainText(QString::fromUtf8("na\xc3\xafve"));
+  ASSERT_TRUE(editor.Save());
+  EXPECT_EQ(dir_.Read("test.lng"), "caf\xe9\r\nline two\r\n\r\nna\xefve");
 }
 
 TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {

@@ -12,11 +12,14 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstring>
 #include <vector>
 
 #include "app/user_follows.h"
 #include "desktop/icons.h"
 #include "desktop/properties_dialog.h"
+#include "desktop/text_file_editor.h"
+#include "fwd/fwd_partners.h"
 #include "store/store.h"
 
 namespace orn {
@@ -28,7 +31,10 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
   window_.addMenuCommand("&File", "&EditText", [this] {
     const QString file = QFileDialog::getOpenFileName(&window_, "EditText", QString::fromStdString(bbs_.cfg().bbspath),
                                                       "All Files (*);;Text Files (*.txt)");
-    if (!file.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    if (file.isEmpty() || openUrl(QUrl::fromLocalFile(file))) return;
+    // No program opens text files on this desktop: the BBS's own editor does.
+    TextFileEditor editor(file, bbs_.client().codePages(), &window_);
+    editor.exec();
   }, nullptr, "Open a text file in the text editor")->setIcon(ToolIcon("\u270E", QColor(0x45, 0x5a, 0x64)));
   window_.addMenuCommand("&Fonts", "&Fonts", [this] { ChooseFont(); }, nullptr,
                          "Choose the font of the monitor and channel windows")
@@ -46,12 +52,30 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
                          [this] { return msgs_ && window_.IsShownInArea(msgs_); }, "Show or hide the message list")
       ->setIcon(ToolIcon("\u2709", QColor(0x15, 0x65, 0xc0)));
   window_.addMenuCommand("&System", "&BBS Services Paths", [this] {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(bbs_.cfg().bbspath)));
+    const QString dir = QString::fromStdString(bbs_.cfg().bbspath);
+    if (openUrl(QUrl::fromLocalFile(dir))) return;
+    QMessageBox box(QMessageBox::Information, "BBS Services Paths",
+                    "No file manager opens folders on this desktop (xdg-open found none).\n"
+                    "The BBS directory is:\n" + dir,
+                    QMessageBox::Ok, &window_);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
   }, nullptr, "Open the BBS directory in the file manager")->setIcon(ToolIcon("\u2302", QColor(0x6a, 0x1b, 0x9a)));
   window_.addMenuCommand(
       "&System", "Database &repair",
       [this] {
         if (!bbs_.optimizer()) return;
+        int stations = 0;
+        for (int i = 1; i < bbs_.client().numberchildren; ++i)
+          if (std::strcmp(bbs_.client().channel(i)->UserCall, "NULL") != 0) ++stations;
+        const QString who = stations == 0   ? QString("No station is connected.")
+                            : stations == 1 ? QString("The station on the air is disconnected.")
+                                            : QString("The %1 stations on the air are disconnected.").arg(stations);
+        if (QMessageBox::question(&window_, "Database repair",
+                                  "The repair closes the ports to new connections until it is done. " + who +
+                                      "\nRepair the database now?",
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+          return;
         bbs_.optimizer()->StartOptimize(true);
         WatchRepair();
       },
@@ -59,7 +83,19 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
       "Repair the database now (drops what the repair options say)")
       ->setIcon(ToolIcon("R", QColor(0xad, 0x14, 0x57)));
   window_.addMenuCommand("&System", "&FWD", [this] {
-    if (bbs_.partners()) bbs_.partners()->CMFwd();
+    FwdPartners* partners = bbs_.partners();
+    if (!partners) return;
+    if (!bbs_.cfg().FwdOk) {
+      QMessageBox::information(&window_, "FWD",
+                               "Forwarding is off: tick \"Forwarding\" on the General page of System > "
+                               "Properties (FWDOK=1 in ORN.INI), then start the cycle again.");
+      return;
+    }
+    if (partners->started()) {
+      QMessageBox::information(&window_, "FWD", "A forwarding cycle is already running.");
+      return;
+    }
+    partners->CMFwd();
   }, nullptr, "Start a forwarding cycle now")->setIcon(ToolIcon("\u21C4", QColor(0x2e, 0x7d, 0x32)));
   window_.addMenuCommand("&System", "&Add New Port",
                          [this] { PropertiesDialog::AddPort(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_); }, nullptr,

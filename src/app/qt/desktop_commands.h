@@ -2,7 +2,10 @@
 // character-set switches, monitor configuration, fonts, views and the like.
 #pragma once
 
+#include <QDesktopServices>
 #include <QPointer>
+#include <QUrl>
+#include <functional>
 
 #include "app/ornbbs.h"
 #include "desktop/main_window.h"
@@ -32,6 +35,9 @@ class DesktopCommands {
   // Shows or hides the channel windows, as View > Channels does.
   void ShowChannels(bool shown);
   QProgressDialog* repairGauge() { return gauge_; }
+  // Hands a file or folder to the desktop's program for it; false when the
+  // desktop has none (tests put their own here).
+  std::function<bool(const QUrl&)> openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
  private:
   void ToggleUsers();
