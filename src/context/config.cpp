@@ -161,7 +161,7 @@ bool WriteSpecifiedPortInfoToIni(IniFile& ini, const Config& c, int port) {
   ok &= ini.WriteInt(S, "LIMITED", a.limitedaccess);
   ok &= ini.WriteInt(S, "TIMEOUT", static_cast<long>(a.timeout));
   ok &= ini.WriteInt(S, "UNPROTOFWD", a.unprotofwd);
-  ok &= ini.WriteString("RADIO", "MSGBEACON", a.msgbeacon);
+  // RADIO MSGBEACON is one text for every port: not a port's to write.
   return ok;
 }
 

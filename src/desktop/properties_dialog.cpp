@@ -118,9 +118,6 @@ void PropertiesDialog::AddPortPage(int port) {
   auto* portnum = Number(page, a.engineport, 255);
   portnum->setObjectName("PORTNUM");
   portnum->setToolTip("The engine's number of this port (Direwolf: the radio channel)");
-  auto* msgbeacon = new QLineEdit(Q(a.msgbeacon), page);
-  msgbeacon->setObjectName("MSGBEACON");
-  msgbeacon->setToolTip("The mail beacon's text; $q gives the calls that have mail");
   auto* paclen = Number(page, a.paclen, 256);
   auto* maxframe = Number(page, a.maxframe, 7);
   auto* timeout = Number(page, static_cast<long>(a.timeout));
@@ -148,7 +145,6 @@ void PropertiesDialog::AddPortPage(int port) {
   form->addRow("Beacon file", beaconRow);
   form->addRow("Beacon every (minutes)", btimeout);
   form->addRow("Mail beacon every (minutes)", mailbeacon);
-  form->addRow("Mail beacon text (MSGBEACON)", msgbeacon);
   for (QCheckBox* box : {enabled, conok, bbsonly, limited, beaconok, mailbeaconok, unprotofwd}) form->addRow(box);
   connect(browse, &QPushButton::clicked, this, [this, btext] {
     const QString file = QFileDialog::getOpenFileName(this, "BeaconFile", Q(cfg_.bbspath), "All Files (*);;Text Files (*.txt)");
@@ -157,9 +153,12 @@ void PropertiesDialog::AddPortPage(int port) {
   tabs_->addTab(page, QString("Port %1").arg(port + 1));
   apply_.push_back([=, this](bool* restart) {
     Auxes& x = cfg_.Ports[static_cast<size_t>(port)];
+    // The channels and their links are made at start: these wait for it.
+    // The rest is read as it is needed, and takes effect at once.
+    *restart |= x.maxchannels != channels->value() || x.engineport != portnum->value() ||
+                x.paclen != paclen->value() || x.maxframe != maxframe->value() || x.enabled != enabled->isChecked();
     x.maxchannels = channels->value();
     x.engineport = portnum->value();
-    x.msgbeacon = Cut(S(msgbeacon), 80);
     x.paclen = paclen->value();
     x.maxframe = maxframe->value();
     x.timeout = static_cast<unsigned long>(timeout->value());
@@ -174,7 +173,6 @@ void PropertiesDialog::AddPortPage(int port) {
     x.beaconeveryok = beaconok->isChecked();
     x.mailbeaconok = mailbeaconok->isChecked();
     x.unprotofwd = unprotofwd->isChecked();
-    *restart = true;
     return WriteSpecifiedPortInfoToIni(ini_, cfg_, port);
   });
 }
@@ -188,6 +186,10 @@ void PropertiesDialog::AddGeneralPage() {
   auto* hier = new QLineEdit(Q(cfg_.MyHier), page);
   auto* pass = new QLineEdit(Q(cfg_.MyPass), page);
   auto* header = new QLineEdit(Q(cfg_.FWDMSGHEADER), page);
+  // One text for the mail beacons of every port (RADIO MSGBEACON).
+  auto* msgbeacon = new QLineEdit(Q(cfg_.maxport > 0 ? cfg_.Ports[0].msgbeacon : std::string()), page);
+  msgbeacon->setObjectName("MSGBEACON");
+  msgbeacon->setToolTip("The mail beacon's text on every port; $q gives the calls that have mail");
   // The routing line is long: the field shows it whole.
   header->setMinimumWidth(header->fontMetrics().horizontalAdvance(header->text() + "MMMM"));
   header->setCursorPosition(0);
@@ -208,6 +210,7 @@ void PropertiesDialog::AddGeneralPage() {
   form->addRow("Hierarchical address", hier);
   form->addRow("Password", pass);
   form->addRow("Forwarding header", header);
+  form->addRow("Mail beacon text (MSGBEACON)", msgbeacon);
   auto* when = new QHBoxLayout;
   for (QSpinBox* b : {day, hour, minute}) when->addWidget(b);
   when->addWidget(details);
@@ -246,10 +249,14 @@ void PropertiesDialog::AddGeneralPage() {
   });
   tabs_->addTab(page, "General");
   apply_.push_back([=, this](bool* restart) {
-    cfg_.MyCall = Cut(UpperAscii(Trim(S(call))), 15);
+    // The call is registered with the engine and the store knows its own
+    // address from the start: these two wait for the next.
+    const std::string newCall = Cut(UpperAscii(Trim(S(call))), 15), newHier = UpperAscii(Trim(S(hier)));
+    *restart |= newCall != cfg_.MyCall || newHier != cfg_.MyHier;
+    cfg_.MyCall = newCall;
     cfg_.MyName = S(name);
     cfg_.MyZip = S(zip);
-    cfg_.MyHier = UpperAscii(Trim(S(hier)));
+    cfg_.MyHier = newHier;
     cfg_.MyPass = S(pass);
     cfg_.FWDMSGHEADER = S(header);
     cfg_.optd = day->value();
@@ -263,8 +270,10 @@ void PropertiesDialog::AddGeneralPage() {
     cfg_.FwdOk = fwd->isChecked();
     cfg_.callvaliditycheck = check->isChecked();
     cfg_.swapbbs = swap->isChecked();
-    *restart = true;
-    return WritePersonalSection(ini_, cfg_);
+    const std::string beacon = Cut(S(msgbeacon), 80);
+    for (int p = 0; p < cfg_.maxport && p < kMaxPorts; ++p) cfg_.Ports[static_cast<size_t>(p)].msgbeacon = beacon;
+    const bool beaconWritten = cfg_.maxport <= 0 || ini_.WriteString("RADIO", "MSGBEACON", beacon);
+    return WritePersonalSection(ini_, cfg_) && beaconWritten;
   });
 }
 
@@ -282,14 +291,20 @@ void PropertiesDialog::AddDirectoriesPage() {
   form->addRow("Binary files", bin);
   form->addRow("Help files", help);
   tabs_->addTab(page, "Directories");
+  // The running BBS keeps the directories it started with (its texts, files
+  // and stations' work are there): new ones are written for the next start.
   apply_.push_back([=, this](bool* restart) {
-    cfg_.bbspath = S(bbs);
-    cfg_.FilePath = cfg_.filepath = S(files);
-    cfg_.MailPath = cfg_.mailpath = S(mail);
-    cfg_.BinPath = cfg_.binpath = S(bin);
-    cfg_.HelpPath = cfg_.helppath = S(help);
+    Config next = cfg_;
+    next.bbspath = S(bbs);
+    next.FilePath = S(files);
+    next.MailPath = S(mail);
+    next.BinPath = S(bin);
+    next.HelpPath = S(help);
+    const bool changed = next.bbspath != cfg_.bbspath || next.FilePath != cfg_.FilePath ||
+                         next.MailPath != cfg_.MailPath || next.BinPath != cfg_.BinPath || next.HelpPath != cfg_.HelpPath;
+    if (!changed) return true;
     *restart = true;
-    return WritePathSection(ini_, cfg_);
+    return WritePathSection(ini_, next);
   });
 }
 
