@@ -68,16 +68,8 @@ TEST(RecordsTest, NewUserIsWrittenAsTheHandBuiltImage) {
       .Text(179, "N")
       .Text(185, "00/00/00")
       .Text(194, "00:00")
-      // The first connect entry; its one-byte flag has no terminator.
-      .Text(1404, "0023")
-      .Text(1409, "<100")
-      .Text(1420, "000")
-      .Text(1426, "1")
-      .Text(1429, "CALL;")
-      .Text(1530, "CONNECTED")
-      .Text(1631, "N")
-      .Text(1713, "N")
-      .Text(4504, "@ALL\r\n@WW\r\n>XX9ORN\r\n<XX7ZZ\r\n")
+      // No connect entry (from offset 1404) and no routing rules (4504): a
+      // new user is no partner until the sysop writes them.
       .Le32(19237, 'D');
   EXPECT_EQ(Diff(dir.Read("USERS.ADB"), user.bytes()), "");
 
@@ -176,11 +168,15 @@ TEST(RecordsTest, UserRecordRoundTripsThroughItsImage) {
   EXPECT_EQ(back.FwdQueue, 12);
   EXPECT_STREQ(back.Hcon[9].expfile, "out.txt");
   EXPECT_EQ(back.Hcon[9].flag, 'Y');
-  EXPECT_EQ(back.Hcon[0].flag, 'N');
+  EXPECT_EQ(back.Hcon[0].flag, '\0');
   EXPECT_STREQ(back.FwdMsgNo[500].ExpDays, "1530/970507");
   EXPECT_EQ(back.FwdMsgNo[500].FwdMsgNumbers, 4242);
   EXPECT_STREQ(back.Favourites, "XX7ZZ");
   EXPECT_EQ(back.FwdKind, 'D');
+  // A connect entry is 310 bytes from offset 1404; its one-byte flag, last,
+  // has no terminator.
+  EXPECT_EQ(out[1404 + 9 * 310 + 309], 'Y');
+  EXPECT_EQ(std::string(out.data() + 1404 + 9 * 310 + 229, 7), std::string("out.txt"));
   // The last slot of the queue sits just before FwdQueue.
   EXPECT_EQ(ReadLeInt32(out.data() + 5105 + 500 * 27 + 4), 4242);
 }

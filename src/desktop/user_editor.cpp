@@ -194,6 +194,7 @@ QWidget* UserEditor::ForwardingPage() {
   rules->setObjectName("FwdDest");
   rules->setTabChangesFocus(true);
   rules->setMinimumHeight(rules->fontMetrics().height() * 6);
+  rules->setPlaceholderText("for example:\n@WW\n@EU\n>XX1ABC\n<XX7ZZ");
   form->addRow("Routing rules", rules);
   form->addRow("", new QLabel("One rule a line: @BBS (the message's @ field has it), >CALL (its To),\n"
                               "<CALL (its From). Partners get new messages by these rules at once.",
@@ -228,7 +229,8 @@ QWidget* UserEditor::EntriesPage() {
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(new QLabel("The entry whose hours (start and end hour, e.g. 0023) hold the current hour is "
                                "used.\nThe script's steps are separated by \";\": the station to connect, then "
-                               "the lines to send; the answers likewise.",
+                               "the lines to send; the answers likewise.\nFor example: hours 0023, size <100, "
+                               "days 000, port 1, script XX8ORN-1, answers CONNECTED, kind N-normal, flag N-none.",
                                page));
   layout->addWidget(table);
   // Rows are numbered as ornctl names them (Hcon[0] to Hcon[9]).

@@ -157,16 +157,9 @@ void TOrnDbase::DBdefaults(UserDB* r, long id) const {
   CopyField(r->OkWithBids, "N");
   CopyField(r->LLoginD, "00/00/00");
   CopyField(r->LLoginT, "00:00");
-  Howtoconnect& h = r->Hcon[0];
-  CopyField(h.hours, "0023");
-  CopyField(h.mlength, "<100");
-  CopyField(h.daysago, "000");
-  CopyField(h.port, "1");
-  CopyField(h.send, "CALL;");
-  CopyField(h.rcv, "CONNECTED");
-  CopyField(h.fwdkind, "N");
-  h.flag = 'N';
-  CopyField(r->FwdDest, "@ALL\r\n@WW\r\n>XX9ORN\r\n<XX7ZZ\r\n");
+  // No routing rules and no connect entry: a sample would become live the
+  // moment the sysop makes the user a forwarding partner. The editor shows
+  // examples where these are empty.
   r->FwdKind = 'D';
 }
 

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -310,6 +311,14 @@ TEST_F(DesktopTest, TheUserEditorSetsUpAPartnerAndTheRoutingFollowsAtOnce) {
   std::unique_ptr<UserEditor> editor(users.EditorFor(row));
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(editor->pages()->count(), 3);
+  // A new user has no rules and no connect entry; the examples are only
+  // shown, never stored.
+  EXPECT_EQ(editor->Value("FwdDest"), "");
+  EXPECT_EQ(editor->Value("Hcon[0].hours"), "");
+  EXPECT_EQ(editor->Value("Hcon[0].send"), "");
+  auto* rules = editor->findChild<QPlainTextEdit*>("FwdDest");
+  ASSERT_NE(rules, nullptr);
+  EXPECT_TRUE(rules->placeholderText().contains("@WW"));
   // A value the checks refuse is named, and nothing is written.
   editor->SetValue("Hcon[1].hours", "2500");
   UserDB u{};
