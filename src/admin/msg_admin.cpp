@@ -1,5 +1,7 @@
 #include "admin/msg_admin.h"
 
+#include "store/callsign.h"
+
 #include <cstring>
 
 #include "platform/text.h"
@@ -41,6 +43,15 @@ std::vector<MsgRow> AllMsgs(const TOrnDbase& db) {
     return true;
   });
   return rows;
+}
+
+bool MailForSysop(const TOrnDbase& db, const std::string& ownCall) {
+  bool mail = false;
+  db.ScanMsgs([&](long, const MsgDB& m) {
+    mail = m.Status[0] == 'N' && CallKey(FieldText(m.ToStation)) == ownCall;
+    return !mail;
+  });
+  return mail;
 }
 
 std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& f) {

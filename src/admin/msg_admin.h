@@ -34,6 +34,9 @@ std::vector<MsgRow> AllMsgs(const TOrnDbase& db);
 struct MsgFilter {
   std::string from, to, type, status;
 };
+// An unread message (status N, not held) to the BBS's own call is waiting:
+// the main window's mail indicator.
+bool MailForSysop(const TOrnDbase& db, const std::string& ownCall);
 std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& filter);
 
 // What the message window needs from the rest of the BBS.

@@ -184,7 +184,8 @@ void ORNBBS::SetupMainWindow() {
 }
 
 void ORNBBS::MessageStored(const MsgDB& m, long position, const MsgOrigin& origin) {
-  if (CallKey(FieldText(m.ToStation)) == cfg_.MyCallOut) view_.SetMailIndicator(true);
+  // A held message waits for the sysop's decision, not for the sysop to read it.
+  if (m.Status[0] == 'N' && CallKey(FieldText(m.ToStation)) == cfg_.MyCallOut) view_.SetMailIndicator(true);
   if (m.Status[0] == 'N' && client_->routeStoredMsg) client_->routeStoredMsg(origin, m);
   view_.RefreshMsgList(position);
   if (origin.logEvent) log_.writelog(origin.logEvent, m.MsgNo, origin.call, origin.logInfo);

@@ -409,6 +409,7 @@ void MainWindow::SetAnimationFrame(int frame) {
 }
 
 void MainWindow::SetMailIndicator(bool mail) { mail_->setText(mail ? "\u2709" : ""); }
+bool MainWindow::mailIndicatorOn() const { return !mail_->text().isEmpty(); }
 
 void MainWindow::SetConnectionIndicator(bool on) { connection_->setText(on ? "\u25CF" : "\u25CB"); }
 

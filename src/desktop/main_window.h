@@ -82,6 +82,7 @@ class MainWindow : public QMainWindow, public MainView {
   QToolBar* toolBar() { return toolBar_; }
   QDockWidget* infoBar() { return infoBar_; }
   QLabel* infoField(int i) { return fields_[i]; }
+  bool mailIndicatorOn() const;
 
   // Asked before the window closes; null closes without asking.
   void setCloseQuestion(std::function<bool()> ask) { ask_ = std::move(ask); }

@@ -31,6 +31,7 @@
 
 #include "admin/user_admin.h"
 #include "admin/user_fields.h"
+#include "admin/msg_admin.h"
 #include "app/ornbbs.h"
 #include "fwd/fwd_partners.h"
 #include "app/qt/desktop_commands.h"
@@ -495,6 +496,34 @@ TEST_F(DesktopTest, TheOwnEditorKeepsTheFilesLineEndsAndCodePage) {
   editor.text()->appendPlainText(QString::fromUtf8("na\xc3\xafve"));
   ASSERT_TRUE(editor.Save());
   EXPECT_EQ(dir_.Read("test.lng"), "caf\xe9\r\nline two\r\n\r\nna\xefve");
+}
+
+TEST_F(DesktopTest, TheMailIndicatorFollowsWhoeverChangesTheSysopsMail) {
+  Start();
+  Register("XX9ORN");
+  auto send = [&](const char* type, const char* status) {
+    MsgAdminContext ctx;
+    ctx.store = bbs_->store();
+    ctx.clock = &clock_;
+    MsgDB m{};
+    CopyField(m.Type, type);
+    CopyField(m.Status, status);
+    CopyField(m.ToStation, "XX9ORN");
+    CopyField(m.FromStation, "XX1ABC");
+    CopyField(m.MsgSubject, "for the sysop");
+    auto db = bbs_->store()->OpenDbase();
+    ASSERT_EQ(CreateMsg(ctx, *db, m, "text"), MsgEditResult::kStored);
+  };
+  // A held message waits for a decision, not for reading.
+  send("P", "H");
+  EXPECT_FALSE(window_->mailIndicatorOn());
+  send("P", "N");
+  EXPECT_TRUE(window_->mailIndicatorOn());
+  // A station that kills it (the sysop on the air under the BBS's call) puts it out.
+  engine_.Event(0, "*** CONNECTED To Station XX9ORN\r");
+  Say(0, "XX9ORN", "K 1002\r");
+  SentToStations();
+  EXPECT_FALSE(window_->mailIndicatorOn());
 }
 
 TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {

@@ -20,6 +20,8 @@
 #include "desktop/properties_dialog.h"
 #include "desktop/text_file_editor.h"
 #include "fwd/fwd_partners.h"
+#include "platform/text.h"
+#include "store/callsign.h"
 #include "store/store.h"
 
 namespace orn {
@@ -134,8 +136,11 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
   window_.onUsersChanged = [this](long) {
     if (users_ && users_->isVisible()) users_->ShowAllU();
   };
-  window_.onMsgsChanged = [this](long) {
+  // Whoever changed a message (a station's K or R, ornctl, a partner), the
+  // list and the mail indicator follow.
+  window_.onMsgsChanged = [this](long position) {
     if (msgs_ && msgs_->isVisible()) msgs_->ShowAllM();
+    ScanMailForSysop(position);
   };
   ApplyLook();
   // The monthly repair starts from the info tick: its gauge shows all the same.
@@ -210,16 +215,17 @@ void DesktopCommands::ShowChannels(bool shown) {
   if (shown) window_.Cascade();
 }
 
-void DesktopCommands::ScanMailForSysop() {
-  // Mail for the sysop: a message to the BBS's own call still unread.
-  bool mail = false;
-  if (msgs_)
-    for (const MsgRow& r : AllMsgs(msgs_->db()))
-      if (bbs_.cfg().MyCallOut == r.record.ToStation && r.record.Status[0] == 'N') {
-        mail = true;
-        break;
-      }
-  window_.SetMailIndicator(mail);
+void DesktopCommands::ScanMailForSysop(long position) {
+  Store* store = bbs_.store();
+  if (!store || (bbs_.optimizer() && bbs_.optimizer()->iact)) return;
+  auto db = store->OpenDbase();
+  // A change to a message for someone else changes nothing here.
+  if (position > 0) {
+    MsgDB m{};
+    MsgDBidx i{};
+    if (db->ReadFromFile(position, m, i) && CallKey(FieldText(m.ToStation)) != bbs_.cfg().MyCallOut) return;
+  }
+  window_.SetMailIndicator(MailForSysop(*db, bbs_.cfg().MyCallOut));
 }
 
 void DesktopCommands::ApplyLook() {

@@ -45,7 +45,9 @@ class DesktopCommands {
   void ChooseFont();
   void MonitorConfig();
   void WatchRepair();
-  void ScanMailForSysop();
+  // The mail indicator again, after a change to the message at `position`
+  // (0: any number of messages).
+  void ScanMailForSysop(long position = 0);
 
   MainWindow& window_;
   ORNBBS& bbs_;
