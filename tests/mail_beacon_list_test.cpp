@@ -109,22 +109,26 @@ TEST_F(MailBeaconListTest, MissingFileMakesEveryOperationANoOp) {
 }
 
 TEST_F(MailBeaconListTest, SysopStatusChanges) {
+  // The counters stay what a recount finds: active is every message but a
+  // killed one, held the held ones.
   MsgCounters c;
   c.activemsg = 10;
   struct Step {
     const char *from, *to;
-    long active;
+    long active, held;
     Recs records;
   } steps[] = {
-      {"Y", "N", 11, {"XX7ZZ:1"}},  // made unread again: listed and active
-      {"N", "N", 11, {"XX7ZZ:1"}},  // no change
-      {"N", "H", 11, {"-"}},        // held: off the list, still active
-      {"H", "N", 12, {"XX7ZZ:1"}},
-      {"N", "K", 11, {"-"}},        // killed: off the list and not active
+      {"Y", "N", 10, 0, {"XX7ZZ:1"}},  // made unread again: listed, active already
+      {"N", "N", 10, 0, {"XX7ZZ:1"}},  // no change
+      {"N", "H", 10, 1, {"-"}},        // held: off the list, still active
+      {"H", "N", 10, 0, {"XX7ZZ:1"}},  // released
+      {"N", "K", 9, 0, {"-"}},         // killed: off the list and not active
+      {"K", "H", 10, 1, {"-"}},        // brought back held
   };
   for (const Step& s : steps) {
     DecideIfWePutTheMsgInMailBeacon(list_, c, s.from, s.to, "XX7ZZ.GRC.EU");
     EXPECT_EQ(c.activemsg, s.active) << s.from << "->" << s.to;
+    EXPECT_EQ(c.heldmsg, s.held) << s.from << "->" << s.to;
     EXPECT_EQ(Records(), s.records) << s.from << "->" << s.to;
   }
 }

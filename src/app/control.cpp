@@ -687,10 +687,6 @@ ControlAnswer Request::MsgStatus(long number, const char* status) {
     case MsgEditResult::kFillAllFields: return Refused("the message has no " + MissingMsgField(m) + " field");
     default: return Refused("the message file could not be written");
   }
-  // A held message counts among the active ones already: the editor's rule
-  // for a message that becomes unread again would count it twice.
-  if (release) --s_.store->counters.activemsg;
-  s_.store->counters.heldmsg += release ? -1 : 1;
   s_.client->mainView().RefreshMsgList(db->mpos);
   if (release) {
     // Released into circulation: it goes to the partners as a new one would.

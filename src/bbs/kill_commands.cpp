@@ -37,6 +37,7 @@ bool KillMsg(TChannel& ch, long position) {
   Store* store = client.store;
   if (store) {
     --store->counters.activemsg;
+    if (oldStatus == "H") --store->counters.heldmsg;
     CountOutOfMailBeacon(store->MsgBeacon(), oldStatus, "K", m.ToStation);
   }
   client.mainView().RefreshMsgList(position);

@@ -90,12 +90,16 @@ std::string UpdatemsgBeacon::FormatMailBeacon() const {
 void DecideIfWePutTheMsgInMailBeacon(UpdatemsgBeacon& list, MsgCounters& counters, const std::string& oldStatus,
                                      const std::string& newStatus, const std::string& call) {
   if (oldStatus == newStatus) return;
+  // The counters as a recount would find them: every message but a killed
+  // one is active, and the held ones are counted apart as well.
+  if (newStatus == "K") --counters.activemsg;
+  if (oldStatus == "K") ++counters.activemsg;
+  if (newStatus == "H") ++counters.heldmsg;
+  if (oldStatus == "H") --counters.heldmsg;
   if (newStatus == "N") {
     list.PutCallInList(call);
-    ++counters.activemsg;
     return;
   }
-  if (newStatus == "K") --counters.activemsg;
   list.RemoveCallFromList(call);
 }
 

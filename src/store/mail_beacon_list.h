@@ -56,8 +56,8 @@ class UpdatemsgBeacon {
 };
 
 // The sysop changed a message's status: a message that becomes unread ("N")
-// is counted in the list and among the active messages; any other change
-// counts it out of the list, and a kill ("K") takes it off the active ones.
+// is counted in the list, any other change counts it out; the active and
+// held counters follow a kill, a hold and their undoing.
 void DecideIfWePutTheMsgInMailBeacon(UpdatemsgBeacon& list, MsgCounters& counters, const std::string& oldStatus,
                                      const std::string& newStatus, const std::string& call);
 
