@@ -18,9 +18,7 @@ std::string Text(const std::string& s) { return s + "\r" + std::string(1, '\0');
 bool IsMonitor(char kind) { return kind == 'I' || kind == 'U' || kind == 'S' || kind == 'T'; }
 
 // The kinds an engine sends a client; anything else is not the TCP API.
-bool IsEngineKind(char kind) {
-  return std::string("CdDIUSTKyYgXRGH").find(kind) != std::string::npos && kind != '\0';
-}
+bool IsEngineKind(char kind) { return kind != '\0' && std::string("CdDIUSTKyYgXRGH").find(kind) != std::string::npos; }
 
 bool IsConnect(char kind) { return kind == 'C' || kind == 'c' || kind == 'v'; }
 
@@ -34,8 +32,7 @@ EngineRelay::Upstream& EngineRelay::Use(int client, int engine) {
   return it->second;
 }
 
-bool EngineRelay::FromClient(int client, ApiFrame& f, int64_t nowMs) {
-  (void)nowMs;
+bool EngineRelay::FromClient(int client, ApiFrame& f) {
   if (ports_.engines() == 0) return false;
   switch (f.kind) {
     case 'G':
@@ -135,8 +132,7 @@ EngineRelay::LinkInfo* EngineRelay::FindLink(Upstream& u, int port, const std::s
   return nullptr;
 }
 
-void EngineRelay::Connected(int client, int engine, int64_t nowMs) {
-  (void)nowMs;
+void EngineRelay::Connected(int client, int engine) {
   auto it = up_.find(Key{client, engine});
   if (it == up_.end()) return;
   Upstream& u = it->second;

@@ -41,11 +41,11 @@ class EngineRelay {
   // A frame from client `client`. True when the relay took it (a radio
   // port's, or one it answers itself); false when it belongs to the virtual
   // engine, with `f`'s port made the virtual engine's.
-  bool FromClient(int client, ApiFrame& f, int64_t nowMs);
+  bool FromClient(int client, ApiFrame& f);
   void ClientGone(int client);
 
   // The host's news about the connection of `client` to `engine`.
-  void Connected(int client, int engine, int64_t nowMs);
+  void Connected(int client, int engine);
   void FromEngine(int client, int engine, const ApiFrame& f);
   void Lost(int client, int engine, const std::string& why, int64_t nowMs);
 

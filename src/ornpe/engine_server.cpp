@@ -157,7 +157,7 @@ void EngineServer::ReadClient(int id) {
       Close(id, "announced more than " + std::to_string(kApiMaxData) + " data bytes");
       break;
     }
-    if (!relay_.FromClient(id, f, clock_.elapsed())) engine_.Receive(id, f);
+    if (!relay_.FromClient(id, f)) engine_.Receive(id, f);
   }
   Flush();
 }
@@ -431,7 +431,7 @@ void EngineServer::OpenUpstream(int client, int engine) {
     auto it = upstreams_.find({client, engine});
     if (it == upstreams_.end() || it->second.serial != serial) return;
     Now();
-    relay_.Connected(client, engine, clock_.elapsed());
+    relay_.Connected(client, engine);
     Flush();
   });
   connect(s, &QTcpSocket::readyRead, this, [this, client, engine, serial] { ReadUpstream(client, engine, serial); });

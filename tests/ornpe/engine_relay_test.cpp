@@ -29,7 +29,7 @@ class EngineRelayTest : public ::testing::Test {
   // A client frame the relay must take.
   void Client(const ApiFrame& f, int client = 1) {
     ApiFrame copy = f;
-    ASSERT_TRUE(relay_.FromClient(client, copy, now_)) << f.kind;
+    ASSERT_TRUE(relay_.FromClient(client, copy)) << f.kind;
   }
   // Frames the relay sent to `engine` for client 1.
   std::vector<ApiFrame> Sent(int engine) {
@@ -46,7 +46,7 @@ class EngineRelayTest : public ::testing::Test {
   }
   // Client 1's connection to `engine` comes up; what it sends is dropped.
   void Up(int engine) {
-    relay_.Connected(1, engine, now_);
+    relay_.Connected(1, engine);
     relay_.TakeActions();
   }
   bool Logged(const std::string& part) const {
@@ -82,7 +82,7 @@ TEST_F(EngineRelayTest, FramesWaitForTheConnectionThenGoWithTheEnginesPortNumber
   EXPECT_EQ(opened[0].engine, 0);
   Client(F(1, 'C', "XX9ORN-1", "XX2BBB"));
   EXPECT_TRUE(Sent(0).empty());
-  relay_.Connected(1, 0, now_);
+  relay_.Connected(1, 0);
   const auto sent = Sent(0);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].kind, 'X');
@@ -98,7 +98,7 @@ TEST_F(EngineRelayTest, FramesWaitForTheConnectionThenGoWithTheEnginesPortNumber
 
   // The virtual port's frames stay with ornpe, numbered for its engine.
   ApiFrame virt = F(3, 'X', "XX9ORN-1");
-  EXPECT_FALSE(relay_.FromClient(1, virt, now_));
+  EXPECT_FALSE(relay_.FromClient(1, virt));
   EXPECT_EQ(virt.port, 0);
   EXPECT_EQ(relay_.FromVirtual(F(0, 'C', "XX1AAA", "XX9ORN-1")).port, 3);
   EXPECT_EQ(relay_.FromVirtual(F(0, 'U', "XX1AAA", "ID", " 1:Fm XX1AAA To ID <UI pid=F0 Len=2 >[12:00:00]\rhi\r\0"s)).data,
@@ -158,11 +158,11 @@ TEST_F(EngineRelayTest, EveryKindPassesBothWays) {
 
 TEST_F(EngineRelayTest, MonitorReachesEveryEngineAndComesBackAfterALoss) {
   ApiFrame m = F(0, 'm');
-  EXPECT_FALSE(relay_.FromClient(1, m, now_));  // the virtual engine toggles too
+  EXPECT_FALSE(relay_.FromClient(1, m));  // the virtual engine toggles too
   const auto opened = relay_.TakeActions();
   ASSERT_EQ(opened.size(), 2u);
-  relay_.Connected(1, 0, now_);
-  relay_.Connected(1, 1, now_);
+  relay_.Connected(1, 0);
+  relay_.Connected(1, 1);
   const auto toggles = relay_.TakeActions();
   ASSERT_EQ(toggles.size(), 2u);
   EXPECT_EQ(toggles[0].frame.kind, 'm');
@@ -171,7 +171,7 @@ TEST_F(EngineRelayTest, MonitorReachesEveryEngineAndComesBackAfterALoss) {
   now_ = 1000;
   relay_.Advance(now_);
   relay_.TakeActions();
-  relay_.Connected(1, 0, now_);
+  relay_.Connected(1, 0);
   const auto again = Sent(0);
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0].kind, 'm');
@@ -229,7 +229,7 @@ TEST_F(EngineRelayTest, AnEngineThatGoesAwayEndsItsLinksAtOnceAndIsAskedAgainLat
   now_ += 30000;
   relay_.Advance(now_);
   relay_.TakeActions();
-  relay_.Connected(1, 0, now_);
+  relay_.Connected(1, 0);
   const auto again = Sent(0);
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0].kind, 'X');
@@ -267,7 +267,7 @@ TEST_F(EngineRelayTest, BadInputFromAnEngineIsLoggedAndDropped) {
   now_ += 1000;
   relay_.Advance(now_);
   relay_.TakeActions();
-  relay_.Connected(1, 0, now_);
+  relay_.Connected(1, 0);
   const auto again = Sent(0);
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0].callFrom, "XX9ORN-1");
