@@ -397,6 +397,7 @@ void EngineServer::RunRelay() {
     const std::vector<RelayAction> actions = relay_.TakeActions();
     const std::vector<EngineOutput> out = relay_.TakeToClients();
     if (actions.empty() && out.empty()) return;
+    std::vector<std::pair<RelayAction, int>> stalled;  // with the connection's serial
     for (const RelayAction& a : actions) {
       switch (a.kind) {
         case RelayAction::Kind::Open:
@@ -410,11 +411,13 @@ void EngineServer::RunRelay() {
           if (it == upstreams_.end() || it->second.socket->state() != QAbstractSocket::ConnectedState) break;
           const std::string bytes = EncodeApiFrame(a.frame);
           it->second.socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+          if (it->second.socket->bytesToWrite() > kMaxBacklog) stalled.push_back({a, it->second.serial});
           break;
         }
       }
     }
     for (const EngineOutput& o : out) ToClient(o);
+    for (const auto& [a, serial] : stalled) UpstreamLost(a.client, a.engine, serial, "it does not read what it is sent");
   }
 }
 
