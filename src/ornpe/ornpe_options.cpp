@@ -71,8 +71,15 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
   while (std::getline(in, line)) {
     ++number;
     const std::string where = "line " + std::to_string(number) + ": ";
+    // A comment runs from ';' or '#' at the start or after a blank to the end of the line.
+    for (size_t i = 0; i < line.size(); ++i) {
+      if ((line[i] == ';' || line[i] == '#') && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+        line.resize(i);
+        break;
+      }
+    }
     line = Trim(line);
-    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line.empty()) continue;
     if (line.front() == '[') {
       if (line.back() != ']') return where + "a section wants [NAME], not " + line;
       const std::string problem = endSection();
