@@ -68,6 +68,62 @@ def start_ornpe(procs, build, work):
     raise SystemExit("ornpe did not start")
 
 
+def start_front(procs, build, work, engine_api, name="front"):
+    """ornpe in front of the engine at engine_api (--engine); its API address."""
+    out = open(os.path.join(work, name + ".out"), "w+")
+    procs.start([os.path.join(build, "ornpe"), "--engine", engine_api, "--listen", "127.0.0.1:0", "--gateway",
+                 "127.0.0.1:0", "--log", os.path.join(work, name + ".log")], stdout=out, stderr=subprocess.DEVNULL)
+    for _ in range(400):
+        out.seek(0)
+        text = out.read()
+        if text.startswith("ornpe ready"):
+            return text.split()[2].split("=", 1)[1]
+        time.sleep(0.05)
+    raise SystemExit("ornpe in front of %s did not start" % engine_api)
+
+
+ECHOES = 200
+
+
+def echo_times(ping_api, echo_api):
+    """Median and 90th percentile round trip, in seconds, of ECHOES lines from a station on
+    ping_api to one registered on echo_api that sends each line back."""
+    with Station(echo_api, "XX4ECH", timeout=30, connect_timeout=30) as e:
+        e.register()
+        echo = threading.Thread(target=echo_pings, args=(e,), daemon=True)
+        echo.start()
+        with Station(ping_api, "XX3PNG", timeout=30, connect_timeout=30) as s:
+            s.connect("XX4ECH")
+            turns = []
+            for i in range(ECHOES):
+                t0 = time.monotonic()
+                s.send("PING %d" % i)
+                s.expect("PING %d\r" % i)
+                turns.append(time.monotonic() - t0)
+            s.send("GO")
+            echo.join(10)
+            s.send_frame("d", s.call, s.remote)
+            s.wait_disconnect()
+    turns.sort()
+    return turns[len(turns) // 2], turns[len(turns) * 9 // 10]
+
+
+def bench_front(procs, build, work):
+    """The time ornpe in front of an engine adds to an answer: a station answers lines over
+    ornpe's virtual engine, once on it directly and once through a second ornpe (--engine)."""
+    name = "the time ornpe in front of an engine adds to an answer"
+    try:
+        _, engine = start_ornpe(procs, build, work)
+        front = start_front(procs, build, work, engine)
+        direct, direct90 = echo_times(engine, engine)
+        relayed, relayed90 = echo_times(engine, front)
+        row(name, "%.2f" % ((relayed - direct) * 1000), "ms",
+            "median of %d round trips, %.2f ms through ornpe against %.2f ms directly (90th percentile %.2f "
+            "against %.2f); goal < 5" % (ECHOES, relayed * 1000, direct * 1000, relayed90 * 1000, direct90 * 1000))
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        row(name, "failed", "", str(e)[:120])
+
+
 def make_bbs(build, d, api, channels, more=(), call=BBS, personal=(), port=()):
     os.makedirs(d, exist_ok=True)
     lines = ["[PERSONAL]", "MYCALL=" + call, "MYHIER=#TST.XX.EU"] + list(personal) + ["[RADIO]", "PORTS=1",
@@ -522,7 +578,7 @@ def echo_pings(s):
             s.send(line)
 
 
-def bench_direwolf(procs, build, work, modem, count):
+def bench_direwolf(procs, build, work, modem, count, with_front=False):
     """Forwarding over two Direwolf engines, from a scripted partner and between two ornbbs,
     against the link's own turnaround and a plain transfer of the same bytes."""
     lab = os.path.join(HERE, "..", "tests", "e2e", "direwolf", "airlab.py")
@@ -533,10 +589,11 @@ def bench_direwolf(procs, build, work, modem, count):
                         "--call-a", "XX8AAA", "--call-b", "XX8BBB"], capture_output=True, text=True)
     names = ("forwarding in through the Direwolf lab at %s baud" % modem,
              "forwarding between two ornbbs through the Direwolf lab at %s baud" % modem)
+    front_name = "forwarding in through the Direwolf lab at %s baud, ornpe in between" % modem
     if r.returncode != 0:
         why = ("the lab needs root and network namespaces" if r.returncode == 77 else
                "the lab did not start: " + (r.stdout + r.stderr).strip().splitlines()[-1:][0])
-        for name in names:
+        for name in names + ((front_name,) if with_front else ()):
             row(name, "not run", "", why)
         return
     netns = os.path.join(state, "b.netns")
@@ -550,6 +607,9 @@ def bench_direwolf(procs, build, work, modem, count):
         msgs = fwd_messages(build, work, count, lambda i: bodies[i])
         runs = [dw_partner_in(procs, build, work, modem, api_a, netns, msgs),
                 dw_two_bbs(procs, build, work, modem, api_a, netns, bodies)]
+        # The same partner and messages, the BBS on ornpe in front of engine A.
+        through = (dw_partner_in(procs, build, work, modem, start_front(procs, build, work, api_a, "front" + modem),
+                                 netns, msgs, suffix="front") if with_front else None)
         # Both put about the same bytes on the link: those of the partner's blocks.
         blocks = (count + 4) // 5
         sent = sum(len(m[0]) + len(m[1]) for m in msgs) + len(b"F> 00\r") * blocks
@@ -568,6 +628,14 @@ def bench_direwolf(procs, build, work, modem, count):
                     "link %.0f B/s, %.2f of it; turnaround %.2f s, so %d blocks allow at most %.2f"
                     % (count, plain / wall * text_bytes / sent, sent / plain, sent / wall, plain / wall, turn,
                        blocks, plain / (plain + blocks * turn)))
+        if with_front:
+            direct = runs[0]
+            if isinstance(through, str) or isinstance(direct, str):
+                row(front_name, "failed", "", through if isinstance(through, str) else "the direct run failed")
+            else:
+                row(front_name, "%.0f" % (through[1] / through[0]), "B/s",
+                    "%.2f of the BBS on Direwolf directly (%.0f B/s) in the same run; goal >= 0.95"
+                    % (direct[0] / through[0], direct[1] / direct[0]))
     finally:
         subprocess.run([sys.executable, "-B", lab, "stop", "--state", state], capture_output=True)
 
@@ -576,9 +644,9 @@ def bench_direwolf(procs, build, work, modem, count):
 DIREWOLF_PORT = ["PACLEN=256", "MAXFRAME=32"]
 
 
-def dw_partner_in(procs, build, work, modem, api_a, netns, msgs):
+def dw_partner_in(procs, build, work, modem, api_a, netns, msgs, suffix=""):
     """The partner on engine B sends msgs to the BBS on engine A: (seconds, text bytes)."""
-    d = os.path.join(work, "dw" + modem)
+    d = os.path.join(work, "dw" + modem + suffix)
     make_bbs(build, d, api_a, 2, port=DIREWOLF_PORT)
     subprocess.run([os.path.join(build, "test_partner"), d, PARTNER, "@" + PARTNER, "", ""], check=True)
     import pickle
@@ -653,6 +721,7 @@ def main():
     procs = Procs()
     try:
         bench_sessions(procs, build, work)
+        bench_front(procs, build, work)
         bench_forwarding(procs, build, work, 50 if quick else 200)
         bench_two_bbs(procs, build, work, 50 if quick else 200)
         bench_import(procs, build, work, 5000 if quick else 20000)
@@ -663,7 +732,7 @@ def main():
             "ms CPU", "ratio %.2f; goal <= 2" % (big / small if small else 0))
         if "--direwolf" in sys.argv:
             for modem, count in (("9600", 10 if quick else 40), ("1200", 5 if quick else 10)):
-                bench_direwolf(procs, build, work, modem, count)
+                bench_direwolf(procs, build, work, modem, count, with_front=modem == "9600")
     finally:
         procs.stop_all()
 

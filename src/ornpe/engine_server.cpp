@@ -32,11 +32,13 @@ std::string Target(const DialTarget& t) {
 
 }  // namespace
 
-EngineServer::EngineServer(const OrnpeOptions& options, Logger log, QObject* parent)
+EngineServer::EngineServer(const OrnpeOptions& options, const PortTable& ports, Logger log, QObject* parent)
     : QObject(parent),
       options_(options),
       log_(std::move(log)),
-      engine_(EngineOptions{options.ports, options.retryMs}, LocalHhMmSs, log_) {
+      engine_(EngineOptions{options.ports, options.retryMs}, LocalHhMmSs, log_),
+      ports_(ports),
+      relay_(ports, log_) {
   clock_.start();
   connect(&api_, &QTcpServer::newConnection, this, [this] { Accept(api_); });
   connect(&gateway_, &QTcpServer::newConnection, this, [this] { Accept(gateway_); });
@@ -68,6 +70,11 @@ EngineServer::~EngineServer() {
     d.socket->abort();
     delete d.socket;
   }
+  for (auto& [key, u] : upstreams_) {
+    u.socket->disconnect(this);
+    u.socket->abort();
+    delete u.socket;
+  }
 }
 
 std::string EngineServer::Listen() {
@@ -93,7 +100,10 @@ std::string EngineServer::Address(const QTcpServer& server) {
   return host + ":" + std::to_string(server.serverPort());
 }
 
-void EngineServer::Now() { engine_.Advance(clock_.elapsed()); }
+void EngineServer::Now() {
+  engine_.Advance(clock_.elapsed());
+  relay_.Advance(clock_.elapsed());
+}
 
 const char* EngineServer::Kind(const Conn& c) const {
   if (!c.session) return "client ";
@@ -147,7 +157,7 @@ void EngineServer::ReadClient(int id) {
       Close(id, "announced more than " + std::to_string(kApiMaxData) + " data bytes");
       break;
     }
-    engine_.Receive(id, f);
+    if (!relay_.FromClient(id, f)) engine_.Receive(id, f);
   }
   Flush();
 }
@@ -200,6 +210,7 @@ void EngineServer::Dropped(int id) {
   // stations a vanished client was linked to hear a disconnect at once: on
   // one machine nothing is gained by making a BBS wait for it.
   engine_.Close(id, true);
+  if (!c.session) relay_.ClientGone(id);
   log_(Kind(c) + std::to_string(id) + " gone");
   c.socket->deleteLater();
   conns_.erase(it);
@@ -208,7 +219,10 @@ void EngineServer::Dropped(int id) {
 
 void EngineServer::Flush() {
   Deliver();
-  const int64_t due = engine_.NextDeadline();
+  RunRelay();
+  const int64_t ours = engine_.NextDeadline();
+  const int64_t relays = relay_.NextDeadline();
+  const int64_t due = ours < 0 ? relays : relays < 0 ? ours : std::min(ours, relays);
   if (due < 0) {
     ticker_.stop();
   } else {
@@ -234,9 +248,7 @@ void EngineServer::Deliver() {
         ServiceSession(o.endpoint);
         continue;
       }
-      const std::string bytes = EncodeApiFrame(o.frame);
-      c.socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-      if (c.socket->bytesToWrite() > kMaxBacklog) Close(o.endpoint, "does not read what it is sent");
+      ToClient({o.endpoint, relay_.FromVirtual(o.frame)});
     }
     for (const HeldCall& h : held) Dial(h);
   }
@@ -370,6 +382,120 @@ void EngineServer::ToDialled(const EngineOutput& o) {
     d->closing = true;
     d->socket->disconnectFromHost();  // after what is written
   }
+}
+
+void EngineServer::ToClient(const EngineOutput& o) {
+  auto it = conns_.find(o.endpoint);
+  if (it == conns_.end() || it->second.closing || it->second.session) return;
+  const std::string bytes = EncodeApiFrame(o.frame);
+  it->second.socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  if (it->second.socket->bytesToWrite() > kMaxBacklog) Close(o.endpoint, "does not read what it is sent");
+}
+
+void EngineServer::RunRelay() {
+  for (;;) {
+    const std::vector<RelayAction> actions = relay_.TakeActions();
+    const std::vector<EngineOutput> out = relay_.TakeToClients();
+    if (actions.empty() && out.empty()) return;
+    std::vector<std::pair<RelayAction, int>> stalled;  // with the connection's serial
+    for (const RelayAction& a : actions) {
+      switch (a.kind) {
+        case RelayAction::Kind::Open:
+          OpenUpstream(a.client, a.engine);
+          break;
+        case RelayAction::Kind::Close:
+          DropUpstream(a.client, a.engine);
+          break;
+        case RelayAction::Kind::Send: {
+          auto it = upstreams_.find({a.client, a.engine});
+          if (it == upstreams_.end() || it->second.socket->state() != QAbstractSocket::ConnectedState) break;
+          const std::string bytes = EncodeApiFrame(a.frame);
+          it->second.socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+          if (it->second.socket->bytesToWrite() > kMaxBacklog) stalled.push_back({a, it->second.serial});
+          break;
+        }
+      }
+    }
+    for (const EngineOutput& o : out) ToClient(o);
+    for (const auto& [a, serial] : stalled) UpstreamLost(a.client, a.engine, serial, "it does not read what it is sent");
+  }
+}
+
+void EngineServer::OpenUpstream(int client, int engine) {
+  DropUpstream(client, engine);
+  const EngineTarget& target = options_.engines[static_cast<size_t>(engine)];
+  const int serial = nextUpstream_++;
+  Upstream& u = upstreams_[{client, engine}];
+  u.socket = new QTcpSocket;
+  u.serial = serial;
+  QTcpSocket* s = u.socket;
+  s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  connect(s, &QTcpSocket::connected, this, [this, client, engine, serial] {
+    auto it = upstreams_.find({client, engine});
+    if (it == upstreams_.end() || it->second.serial != serial) return;
+    Now();
+    relay_.Connected(client, engine);
+    Flush();
+  });
+  connect(s, &QTcpSocket::readyRead, this, [this, client, engine, serial] { ReadUpstream(client, engine, serial); });
+  // Queued: these may come from inside a write.
+  connect(
+      s, &QTcpSocket::errorOccurred, this,
+      [this, client, engine, serial, s] { UpstreamLost(client, engine, serial, s->errorString().toStdString()); },
+      Qt::QueuedConnection);
+  connect(
+      s, &QTcpSocket::disconnected, this,
+      [this, client, engine, serial] { UpstreamLost(client, engine, serial, "the engine closed the connection"); },
+      Qt::QueuedConnection);
+  // An engine that takes the connection but never completes it counts as away.
+  QTimer::singleShot(options_.retryMs, this, [this, client, engine, serial] {
+    auto it = upstreams_.find({client, engine});
+    if (it != upstreams_.end() && it->second.serial == serial &&
+        it->second.socket->state() != QAbstractSocket::ConnectedState) {
+      UpstreamLost(client, engine, serial, "no answer");
+    }
+  });
+  s->connectToHost(QString::fromStdString(target.host), target.port);
+}
+
+void EngineServer::ReadUpstream(int client, int engine, int serial) {
+  auto it = upstreams_.find({client, engine});
+  if (it == upstreams_.end() || it->second.serial != serial) return;
+  Upstream& u = it->second;
+  const QByteArray bytes = u.socket->readAll();
+  u.reader.Feed(bytes.constData(), static_cast<size_t>(bytes.size()));
+  Now();
+  ApiFrame f;
+  for (;;) {
+    const auto r = u.reader.Next(&f);
+    if (r == ApiFrameReader::Result::NeedMore) break;
+    if (r == ApiFrameReader::Result::Broken) {
+      UpstreamLost(client, engine, serial,
+                   "it sent garbage: a frame of more than " + std::to_string(kApiMaxData) + " data bytes");
+      return;
+    }
+    relay_.FromEngine(client, engine, f);
+  }
+  Flush();
+}
+
+void EngineServer::UpstreamLost(int client, int engine, int serial, const std::string& why) {
+  auto it = upstreams_.find({client, engine});
+  if (it == upstreams_.end() || it->second.serial != serial) return;
+  DropUpstream(client, engine);
+  Now();
+  relay_.Lost(client, engine, why, clock_.elapsed());
+  Flush();
+}
+
+void EngineServer::DropUpstream(int client, int engine) {
+  auto it = upstreams_.find({client, engine});
+  if (it == upstreams_.end()) return;
+  QTcpSocket* s = it->second.socket;
+  s->disconnect(this);
+  s->abort();
+  s->deleteLater();
+  upstreams_.erase(it);
 }
 
 void EngineServer::Forget(int serial) {

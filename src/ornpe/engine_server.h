@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/api_frame.h"
+#include "ornpe/engine_relay.h"
 #include "ornpe/gateway_session.h"
 #include "ornpe/ornpe_options.h"
 #include "ornpe/telnet_stream.h"
@@ -28,7 +29,9 @@ class EngineServer : public QObject {
  public:
   using Logger = std::function<void(const std::string&)>;
 
-  EngineServer(const OrnpeOptions& options, Logger log, QObject* parent = nullptr);
+  // `ports` numbers the real engines' radio ports; the server keeps a
+  // reference, and the host fills in the virtual ports' texts after Listen.
+  EngineServer(const OrnpeOptions& options, const PortTable& ports, Logger log, QObject* parent = nullptr);
   ~EngineServer() override;
 
   // Opens the listening sockets. Returns "" or what failed.
@@ -50,6 +53,12 @@ class EngineServer : public QObject {
     int endpoint = 0;
   };
   // One link of a dial station and the TCP connection behind it.
+  // A client's connection to a real engine.
+  struct Upstream {
+    QTcpSocket* socket = nullptr;
+    ApiFrameReader reader;
+    int serial = 0;
+  };
   struct Dialled {
     QTcpSocket* socket = nullptr;
     HeldCall call;
@@ -82,9 +91,22 @@ class EngineServer : public QObject {
   const DialStation* Station(int endpoint) const;
   void Forget(int serial);
 
+  // The relay's wishes: connections to open and close, frames to send, and
+  // frames for clients.
+  void RunRelay();
+  void OpenUpstream(int client, int engine);
+  void ReadUpstream(int client, int engine, int serial);
+  void UpstreamLost(int client, int engine, int serial, const std::string& why);
+  void DropUpstream(int client, int engine);
+  void ToClient(const EngineOutput& o);
+
   OrnpeOptions options_;
   Logger log_;
   VirtualEngine engine_;
+  const PortTable& ports_;
+  EngineRelay relay_;
+  std::map<std::pair<int, int>, Upstream> upstreams_;  // client, engine
+  int nextUpstream_ = 1;
   QTcpServer api_;
   QTcpServer gateway_;
   QTcpServer bbsGateway_;

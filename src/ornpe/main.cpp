@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
+
+#include "link/engine_session.h"
+#include "ornpe/engine_probe.h"
 #include "ornpe/engine_server.h"
 #include "ornpe/ornpe_options.h"
 
@@ -30,6 +34,38 @@ std::string Stamp() {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;
+}
+
+// Sleeps for `ms` unless a signal comes first; false then.
+bool Pause(int64_t ms) {
+  pollfd p{g_signalPipe[0], POLLIN, 0};
+  return ::poll(&p, 1, static_cast<int>(ms)) == 0;
+}
+
+std::string Where(const orn::EngineTarget& e) {
+  const std::string host = e.host.find(':') != std::string::npos ? "[" + e.host + "]" : e.host;
+  return host + ":" + std::to_string(e.port);
+}
+
+// ornpe's port numbers depend on every engine's list: it waits for each
+// engine in turn, asking again with a growing pause. False when a signal
+// ended the wait.
+template <typename Log>
+bool LearnEnginePorts(const orn::OrnpeOptions& options, orn::PortTable* table, Log log) {
+  for (const orn::EngineTarget& e : options.engines) {
+    int64_t pause = orn::EngineRelay::kFirstPauseMs;
+    std::string text;
+    std::string why;
+    while (!orn::AskPortList(e.host, e.port, 5000, &text, &why)) {
+      log("engine " + Where(e) + ": " + why + "; asking again in " + std::to_string(pause / 1000) + " s");
+      if (!Pause(pause)) return false;
+      pause = std::min(pause * 2, orn::EngineRelay::kMaxPauseMs);
+    }
+    const std::vector<orn::EnginePort> ports = orn::ParsePortList(text);
+    log("engine " + Where(e) + ": " + std::to_string(ports.size()) + " radio port(s): " + text);
+    table->AddEngine(Where(e), ports);
+  }
+  return true;
 }
 
 }  // namespace
@@ -76,19 +112,38 @@ int main(int argc, char** argv) {
   ::sigaction(SIGINT, &sa, nullptr);
 
   int rc = 0;
+  orn::PortTable ports;
+  if (!LearnEnginePorts(options, &ports, log)) {
+    log("ornpe: stopped before the engines answered");
+    if (logFile != stderr) std::fclose(logFile);
+    return 1;
+  }
   {
-    orn::EngineServer server(options, log);
+    orn::EngineServer server(options, ports, log);
     const std::string failed = server.Listen();
     if (!failed.empty()) {
       std::fprintf(stderr, "ornpe: cannot listen: %s\n", failed.c_str());
       rc = 1;
     } else {
       const std::string bbsGateway = options.bbsGateway ? " bbs-gateway=" + server.bbsGatewayAddress() : "";
+      std::vector<std::string> own;
+      for (int p = 0; p < options.ports; ++p) {
+        std::string text = "ornpe virtual radio";
+        if (p == 0) {
+          text += ", station gateway " + server.gatewayAddress();
+          if (options.bbsGateway) text += ", BBS gateway " + server.bbsGatewayAddress();
+        }
+        for (const orn::DialTarget& d : options.dials) text += ", dial " + d.call;
+        own.push_back(text);
+      }
+      ports.SetVirtual(own);
+      for (const std::string& line : ports.Lines()) log("ornpe: " + line);
+      const std::string portList = options.engines.empty() ? "" : " ports=" + ports.Summary();
       log("ornpe: " + std::to_string(options.ports) + " virtual port(s), API " + server.apiAddress() +
           ", gateway " + server.gatewayAddress() +
           (options.bbsGateway ? ", BBS gateway " + server.bbsGatewayAddress() : ""));
-      std::printf("ornpe ready api=%s gateway=%s%s\n", server.apiAddress().c_str(), server.gatewayAddress().c_str(),
-                  bbsGateway.c_str());
+      std::printf("ornpe ready api=%s gateway=%s%s%s\n", server.apiAddress().c_str(),
+                  server.gatewayAddress().c_str(), bbsGateway.c_str(), portList.c_str());
       std::fflush(stdout);
       app.exec();
       log("ornpe: stopped");

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "ornpe/air_call.h"
 #include "ornpe/virtual_engine.h"
@@ -40,7 +42,90 @@ std::string ParseDial(const std::string& text, DialTarget* out) {
   return {};
 }
 
+bool Yes(const std::string& v) {
+  const std::string l = UpperAscii(v);
+  return l == "1" || l == "YES" || l == "TRUE" || l == "ON";
+}
+
 }  // namespace
+
+std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) {
+  std::istringstream in(text);
+  std::string line;
+  std::string section;
+  std::string dialCall;
+  int number = 0;
+  // A dial section's address waits for its raw key, which may follow it.
+  std::string dialAddress;
+  bool dialRaw = false;
+  auto endSection = [&]() -> std::string {
+    if (UpperAscii(section).rfind("DIAL", 0) == 0) {
+      if (dialAddress.empty()) return "[" + section + "] has no address";
+      args->push_back("--dial");
+      args->push_back(dialCall + "=" + dialAddress + (dialRaw ? ",raw" : ""));
+    }
+    dialAddress.clear();
+    dialRaw = false;
+    return {};
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    const std::string where = "line " + std::to_string(number) + ": ";
+    // A comment runs from ';' or '#' at the start or after a blank to the end of the line.
+    for (size_t i = 0; i < line.size(); ++i) {
+      if ((line[i] == ';' || line[i] == '#') && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+        line.resize(i);
+        break;
+      }
+    }
+    line = Trim(line);
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      if (line.back() != ']') return where + "a section wants [NAME], not " + line;
+      const std::string problem = endSection();
+      if (!problem.empty()) return where + problem;
+      section = Trim(line.substr(1, line.size() - 2));
+      const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
+      if (kind == "DIAL") {
+        dialCall = Trim(section.substr(4));
+        if (dialCall.empty()) return where + "[dial CALL] wants the callsign";
+      } else if (kind != "ORNPE" && kind != "GATEWAY" && kind != "BBS-GATEWAY" && kind != "ENGINE") {
+        return where + "unknown section [" + section + "]";
+      }
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) return where + "wants KEY=VALUE, not " + line;
+    const std::string key = UpperAscii(Trim(line.substr(0, eq)));
+    const std::string value = Trim(line.substr(eq + 1));
+    const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
+    std::string option;
+    if (kind == "ORNPE" && (key == "LISTEN" || key == "PORTS" || key == "RETRY-MS" || key == "BBS" || key == "LOG")) {
+      option = "--" + key;
+      for (char& c : option) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    } else if (kind == "GATEWAY" && key == "LISTEN") {
+      option = "--gateway";
+    } else if (kind == "GATEWAY" && key == "BBS") {
+      option = "--bbs";
+    } else if (kind == "BBS-GATEWAY" && key == "LISTEN") {
+      option = "--bbs-gateway";
+    } else if (kind == "ENGINE" && key == "ADDRESS") {
+      option = "--engine";
+    } else if (kind == "DIAL" && key == "ADDRESS") {
+      dialAddress = value;
+      continue;
+    } else if (kind == "DIAL" && key == "RAW") {
+      dialRaw = Yes(value);
+      continue;
+    } else {
+      return where + "unknown key " + Trim(line.substr(0, eq)) + (section.empty() ? "" : " in [" + section + "]");
+    }
+    args->push_back(option);
+    args->push_back(value);
+  }
+  const std::string problem = endSection();
+  return problem.empty() ? problem : "at the end: " + problem;
+}
 
 bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port) {
   const size_t colon = text.rfind(':');
@@ -67,7 +152,7 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
       continue;
     }
     const bool takesValue = a == "--listen" || a == "--gateway" || a == "--bbs-gateway" || a == "--dial" ||
-                            a == "--ports" || a == "--retry-ms" || a == "--bbs" || a == "--log";
+                            a == "--ports" || a == "--retry-ms" || a == "--bbs" || a == "--log" || a == "--engine" || a == "--config";
     if (!takesValue) return "unknown option " + a;
     if (i + 1 >= args.size()) return a + " needs a value";
     const std::string& v = args[++i];
@@ -89,6 +174,19 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
         if (other.call == d.call) return "--dial " + d.call + " is given twice";
       }
       out->dials.push_back(d);
+    } else if (a == "--engine") {
+      EngineTarget e;
+      if (!ParseHostPort(v, &e.host, &e.port) || e.port == 0) return "--engine wants HOST:PORT, not " + v;
+      out->engines.push_back(e);
+    } else if (a == "--config") {
+      std::ifstream file(v, std::ios::binary);
+      if (!file) return "--config: cannot read " + v;
+      std::ostringstream text;
+      text << file.rdbuf();
+      std::vector<std::string> more;
+      std::string problem = ConfigArgs(text.str(), &more);
+      if (problem.empty()) problem = ParseOrnpeOptions(more, out);
+      if (!problem.empty()) return v + ": " + problem;
     } else if (a == "--ports") {
       if (!ParseNumber(v, 1, VirtualEngine::kMaxPorts, &n)) {
         return "--ports wants a number from 1 to " + std::to_string(VirtualEngine::kMaxPorts);
@@ -112,7 +210,8 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
 std::string OrnpeUsage() {
   return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--bbs-gateway HOST:PORT]\n"
          "             [--dial CALL=HOST:PORT[,raw]]... [--ports N] [--retry-ms MS]\n"
-         "             [--bbs CALL] [--log FILE] [--help]\n"
+         "             [--bbs CALL] [--log FILE] [--engine HOST:PORT]... [--config FILE]\n"
+         "             [--help]\n"
          "A virtual packet engine: the engine TCP API with N virtual radio ports, and a\n"
          "station gateway where a terminal (telnet, nc) connects to the BBS as a station.\n"
          "  --listen HOST:PORT   engine TCP API (default 127.0.0.1:8000)\n"
@@ -124,6 +223,12 @@ std::string OrnpeUsage() {
          "                       CALL is a station on every port; a connect to it opens a\n"
          "                       TCP connection to HOST:PORT (telnet, or ,raw for bytes as\n"
          "                       they are). Repeatable\n"
+         "  --engine HOST:PORT   a real packet engine (Direwolf, a soundmodem, LinBPQ): its\n"
+         "                       radio ports become ornpe's first ports, in --engine order,\n"
+         "                       and ornpe's own ports follow them. Repeatable\n"
+         "  --config FILE        the same settings from an ini file: [ornpe] listen, ports,\n"
+         "                       retry-ms, bbs, log; [gateway] listen, bbs; [bbs-gateway]\n"
+         "                       listen; [engine NAME] address; [dial CALL] address, raw\n"
          "  --ports N            virtual radio ports, 1 to 16 (default 1)\n"
          "  --retry-ms MS        an unanswered connect gives up (RETRYOUT) after MS ms (default 5000)\n"
          "  --bbs CALL           the callsign gateway stations connect to (default: the\n"

@@ -16,6 +16,12 @@ struct DialTarget {
   bool raw = false;  // no telnet at all: bytes pass exactly as they are
 };
 
+// A real packet engine whose radio ports ornpe passes on.
+struct EngineTarget {
+  std::string host;
+  uint16_t port = 0;
+};
+
 struct OrnpeOptions {
   std::string apiHost = "127.0.0.1";
   uint16_t apiPort = 8000;
@@ -25,6 +31,7 @@ struct OrnpeOptions {
   std::string bbsGatewayHost;
   uint16_t bbsGatewayPort = 0;
   std::vector<DialTarget> dials;
+  std::vector<EngineTarget> engines;  // their ports come first, in this order
   int ports = 1;
   int64_t retryMs = 5000;
   std::string bbs;      // "" = the oldest registration on port 0
@@ -35,6 +42,12 @@ struct OrnpeOptions {
 // Fills `out` from the arguments (without the program name). Returns "" or
 // what is wrong.
 std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions* out);
+
+// The arguments an ini file stands for: [ornpe] listen, ports, retry-ms,
+// bbs, log; [gateway] listen, bbs; [bbs-gateway] listen; [engine NAME]
+// address (one section per engine, in order); [dial CALL] address, raw.
+// Returns "" or what is wrong, with the line.
+std::string ConfigArgs(const std::string& text, std::vector<std::string>* args);
 
 // "HOST:PORT", "[v6addr]:PORT"; port 0 lets the system choose.
 bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port);

@@ -61,10 +61,76 @@ TEST(OrnpeOptionsTest, BadValuesAreRefused) {
       {"--dial", "=h:23"},         {"--dial", "bad call=h:23"},  {"--dial", "XX5FBB=h"},
       {"--dial", "XX5FBB=h:0"},    {"--dial", "XX5FBB=h:23,"},   {"--dial", "XX5FBB=h:23,telnet"},
       {"--dial", "XX5FBB=h:23", "--dial", "xx5fbb=h:24"},
+      {"--engine", "h"},           {"--engine", "h:0"},          {"--config", "/nonexistent/ornpe.ini"},
   };
   for (const auto& args : bad) {
     OrnpeOptions o;
     EXPECT_NE(ParseOrnpeOptions(args, &o), "") << args[0] << " " << (args.size() > 1 ? args[1] : "");
+  }
+}
+
+TEST(OrnpeOptionsTest, EnginesKeepTheirOrder) {
+  OrnpeOptions o;
+  EXPECT_EQ(ParseOrnpeOptions({"--engine", "127.0.0.1:8001", "--ports", "2", "--engine", "[::1]:8010"}, &o), "");
+  ASSERT_EQ(o.engines.size(), 2u);
+  EXPECT_EQ(o.engines[0].host, "127.0.0.1");
+  EXPECT_EQ(o.engines[0].port, 8001);
+  EXPECT_EQ(o.engines[1].host, "::1");
+  EXPECT_EQ(o.engines[1].port, 8010);
+}
+
+TEST(OrnpeOptionsTest, ConfigFileStandsForTheFlags) {
+  const std::string ini =
+      "; ornpe for the service\r\n"
+      "[ornpe]\r\n"
+      "listen = 127.0.0.1:8100   ; the BBS's ENGINEPORT\r\n"
+      "# a comment of another kind\n"
+      "ports=2\n"
+      "Retry-MS=800\n"
+      "log=/var/log/ornpe.log\n"
+      "[engine direwolf]        ; first, so its ports come first\n"
+      "address=127.0.0.1:8001\n"
+      "[gateway]\n"
+      "listen=0.0.0.0:6300\n"
+      "bbs=xx9orn-1\n"
+      "[bbs-gateway]\n"
+      "listen=0.0.0.0:6310\n"
+      "[dial XX5FBB]\n"
+      "raw=yes\n"
+      "address=fbb.example.net:6300\n"
+      "[engine soundmodem]\n"
+      "address=127.0.0.1:8002\n";
+  std::vector<std::string> args;
+  ASSERT_EQ(ConfigArgs(ini, &args), "");
+  OrnpeOptions o;
+  ASSERT_EQ(ParseOrnpeOptions(args, &o), "");
+  EXPECT_EQ(o.apiPort, 8100);
+  EXPECT_EQ(o.ports, 2);
+  EXPECT_EQ(o.retryMs, 800);
+  EXPECT_EQ(o.logFile, "/var/log/ornpe.log");
+  EXPECT_EQ(o.gatewayHost, "0.0.0.0");
+  EXPECT_EQ(o.bbs, "XX9ORN-1");
+  EXPECT_EQ(o.bbsGatewayPort, 6310);
+  ASSERT_EQ(o.dials.size(), 1u);
+  EXPECT_EQ(o.dials[0].call, "XX5FBB");
+  EXPECT_EQ(o.dials[0].host, "fbb.example.net");
+  EXPECT_TRUE(o.dials[0].raw);
+  ASSERT_EQ(o.engines.size(), 2u);
+  EXPECT_EQ(o.engines[0].port, 8001);
+  EXPECT_EQ(o.engines[1].port, 8002);
+
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"[radio]\n", "line 1: unknown section [radio]"},
+      {"[ornpe]\nspeed=9600\n", "line 2: unknown key speed in [ornpe]"},
+      {"listen=1:2\n", "line 1: unknown key listen"},
+      {"[ornpe\n", "line 1: a section wants [NAME], not [ornpe"},
+      {"[ornpe]\nlisten\n", "line 2: wants KEY=VALUE, not listen"},
+      {"[dial XX5FBB]\nraw=1\n[ornpe]\n", "line 3: [dial XX5FBB] has no address"},
+      {"[dial]\n", "line 1: [dial CALL] wants the callsign"},
+  };
+  for (const auto& [text, why] : bad) {
+    std::vector<std::string> ignored;
+    EXPECT_EQ(ConfigArgs(text, &ignored), why) << text;
   }
 }
 

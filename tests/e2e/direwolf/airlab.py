@@ -2,6 +2,7 @@
 """Two real Direwolf engines that hear each other over a simulated radio channel.
 
     airlab.py start --state DIR --port-a N [--modem 1200|9600] [--call-a C] [--call-b C]
+    airlab.py restart-a --state DIR
     airlab.py stop --state DIR
 
 Engine A runs here with its packet-engine TCP API on 127.0.0.1:N; engine B runs in
@@ -11,7 +12,8 @@ in real time into the other's receive pipe by relay.py: pipes cross network
 namespaces, TCP does not, which is why B can have a port 8000 of its own.
 
 start prints "ready" once both engines answer on their API and exits 0, leaving them
-running; it exits 77 when this machine cannot run the lab (not root, no network
+running; restart-a ends engine A and starts it again (a sysop restarting Direwolf), and
+prints "ready" once it answers again; it exits 77 when this machine cannot run the lab (not root, no network
 namespaces), 1 on any other failure. stop ends whatever start started.
 Needs root, Debian's direwolf, util-linux (unshare) and iproute2.
 """
@@ -98,25 +100,13 @@ def start(a):
     write(p("home/.asoundrc"), ASOUNDRC.format(relay=relay, a_rx=p("a.rx"), b_rx=p("b.rx"), rate=rate))
     write(p("a.conf"), CONF.format(pcm="dwtxA", rate=rate, call=a.call_a, modem=a.modem, port=a.port_a))
     write(p("b.conf"), CONF.format(pcm="dwtxB", rate=rate, call=a.call_b, modem=a.modem, port=B_PORT))
-    env = dict(os.environ, HOME=p("home"))
-    env.pop("XDG_CONFIG_HOME", None)
-    opts = ["-t", "0", "-q", "hd"]
     commands = {
-        "a": [dw, "-c", p("a.conf")] + opts,
+        "a": [dw, "-c", p("a.conf")] + OPTS,
         # B gets a network namespace of its own, with its loopback up.
         "b": ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh",
-              dw, "-c", p("b.conf")] + opts,
+              dw, "-c", p("b.conf")] + OPTS,
     }
-    procs = {}
-    for role, argv in commands.items():
-        # The receive pipe is opened read-write: no open waits for the relay, and the
-        # engine never reads an end of file between transmissions.
-        rx = os.open(p(role + ".rx"), os.O_RDWR)
-        with open(p("dw-%s.log" % role), "wb") as log:
-            # A session of its own: stop ends the engine and the relay ALSA started for it.
-            procs[role] = subprocess.Popen(argv, stdin=rx, stdout=log, stderr=subprocess.STDOUT,
-                                           cwd=state, env=env, start_new_session=True)
-        os.close(rx)
+    procs = {role: launch(state, role, argv) for role, argv in commands.items()}
     write(p("pids"), "".join("%d\n" % pr.pid for pr in procs.values()))
     b_netns = "/proc/%d/ns/net" % procs["b"].pid
     deadline = time.monotonic() + 30
@@ -136,6 +126,59 @@ def start(a):
         os.unlink(p("b.netns"))
     os.symlink(b_netns, p("b.netns"))
     print("ready a=127.0.0.1:%d b-netns=%s" % (a.port_a, p("b.netns")), flush=True)
+
+
+OPTS = ["-t", "0", "-q", "hd"]
+
+
+def launch(state, role, argv, mode="wb"):
+    p = lambda name: os.path.join(state, name)  # noqa: E731
+    env = dict(os.environ, HOME=p("home"))
+    env.pop("XDG_CONFIG_HOME", None)
+    # The receive pipe is opened read-write: no open waits for the relay, and the
+    # engine never reads an end of file between transmissions.
+    rx = os.open(p(role + ".rx"), os.O_RDWR)
+    with open(p("dw-%s.log" % role), mode) as log:
+        # A session of its own: stop ends the engine and the relay ALSA started for it.
+        proc = subprocess.Popen(argv, stdin=rx, stdout=log, stderr=subprocess.STDOUT,
+                                cwd=state, env=env, start_new_session=True)
+    os.close(rx)
+    return proc
+
+
+def end_group(group):
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(group, sig)
+        except ProcessLookupError:
+            return
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline and alive(group):
+            time.sleep(0.05)
+
+
+def restart_a(state):
+    p = lambda name: os.path.join(state, name)  # noqa: E731
+    with open(p("pids")) as f:
+        groups = [int(line) for line in f if line.strip().isdigit()]
+    with open(p("a.conf")) as f:
+        port = int(next(line.split()[1] for line in f if line.startswith("AGWPORT")))
+    # B's relay keeps writing into A's receive pipe: a pipe without a reader would
+    # end it (and B's transmitter with it), so this end holds the pipe meanwhile.
+    hold = os.open(p("a.rx"), os.O_RDWR)
+    try:
+        end_group(groups[0])
+        proc = launch(state, "a", [shutil.which("direwolf"), "-c", p("a.conf")] + OPTS, mode="ab")
+    finally:
+        os.close(hold)
+    groups[0] = proc.pid
+    write(p("pids"), "".join("%d\n" % g for g in groups))
+    deadline = time.monotonic() + 30
+    while not answers(port):
+        if proc.poll() is not None or time.monotonic() > deadline:
+            raise LabError("engine A did not come back:\n%s" % tail(p("dw-a.log")))
+        time.sleep(0.2)
+    print("ready a=127.0.0.1:%d" % port, flush=True)
 
 
 def tail(path, n=15):
@@ -178,7 +221,7 @@ def alive(group):
 
 def main(argv):
     ap = argparse.ArgumentParser(prog="airlab.py")
-    ap.add_argument("command", choices=("start", "stop"))
+    ap.add_argument("command", choices=("start", "restart-a", "stop"))
     ap.add_argument("--state", required=True)
     ap.add_argument("--port-a", type=int, default=8000)
     ap.add_argument("--modem", choices=sorted(RATES), default="1200")
@@ -187,6 +230,13 @@ def main(argv):
     a = ap.parse_args(argv)
     if a.command == "stop":
         stop(os.path.abspath(a.state))
+        return 0
+    if a.command == "restart-a":
+        try:
+            restart_a(os.path.abspath(a.state))
+        except LabError as e:
+            print("airlab: %s" % e, file=sys.stderr)
+            return 1
         return 0
     try:
         start(a)
