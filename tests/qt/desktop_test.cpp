@@ -405,6 +405,18 @@ TEST_F(DesktopTest, FontsAndColoursReachTheWindowsAtOnce) {
   fonts.setOption(QFontDialog::DontUseNativeDialog);
   fonts.show();
   Shot(&fonts, "fonts_dialog");
+  // Italic and underline chosen there come back at the next start.
+  QFont chosen = window_->look().font;
+  chosen.setItalic(true);
+  chosen.setUnderline(true);
+  fonts.setCurrentFont(chosen);
+  StoreFont(fonts.currentFont(), &cfg.fonts);
+  ASSERT_TRUE(SaveFonts(bbs_->ini(), cfg));
+  Config next;
+  LoadFonts(IniFile(dir_ / "ORN.INI"), next);
+  EXPECT_TRUE(LookOf(next).font.italic());
+  EXPECT_TRUE(LookOf(next).font.underline());
+  EXPECT_EQ(LookOf(next).font.pointSize(), 15);
 }
 
 TEST_F(DesktopTest, AYappDownloadShowsItsProgressAndTheSysopsCancelAbortsIt) {
