@@ -133,6 +133,12 @@ TEST_F(ConnectionEventsTest, AConnectWithoutTerminalModeTurnsItOnAndAFailureClea
   engine_.Event(0, "*** DISCONNECTED RETRYOUT With XX5DST\r");
   EXPECT_STREQ(Ch(1).UserCall, "NULL");
   EXPECT_EQ(view_.channel(1).labels["Action:"], "");
+  // A connect that comes up clears it as well.
+  Ch(1).ConnectTo("xx5dst");
+  EXPECT_EQ(view_.channel(1).labels["Action:"], "Connecting XX5DST");
+  engine_.Event(0, "*** CONNECTED With Station XX5DST\r");
+  EXPECT_STREQ(Ch(1).UserCall, "XX5DST");
+  EXPECT_EQ(view_.channel(1).labels["Action:"], "");
 }
 
 TEST_F(ConnectionEventsTest, ConnectingToAStationAlreadyOnThePortIsRefused) {

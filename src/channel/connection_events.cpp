@@ -71,6 +71,8 @@ void MDIClient::InsertToChannelAndCheckConDisc(int port, const char* s, int size
       TChannel& ch = *ptrchild[index];
       ch.InitChannel();
       ch.heconnected = false;
+      // The link is up: no longer "Connecting".
+      ch.view().SetLabel("Action:", "");
     }
   } else if (StartsWith(text, "*** CONNECTED To Station")) {
     const std::string call = EventCall(text, 25);
