@@ -90,8 +90,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(mdi_);
 
   // The menus in their fixed order; the commands of the BBS come later.
-  for (const char* m : {"&File", "&Fonts", "&System", "&View", "&Window", "&Help"}) Menu(m);
+  // Each menu its own Alt key: Fonts takes O, File keeps F.
+  for (const char* m : {"&File", "F&onts", "&System", "&View", "&Window", "&Help"}) Menu(m);
   QAction* exit = Tail(Menu("&File")->addAction("E&xit", this, &QWidget::close));
+  exit->setShortcut(QKeySequence::Quit);
   exit->setStatusTip("Quit the BBS server");
   exit->setIcon(ToolIcon("\u2715", QColor(0x8e, 0x24, 0x24)));
 
@@ -141,7 +143,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   window->addAction("Restore a&ll", this, [this] { RestoreAll(); })->setStatusTip("Restore every window");
 
   QMenu* help = Menu("&Help");
-  Tail(help->addAction("&Contents", this, [this] { ShowManual(); }))->setStatusTip("The sysop's manual");
+  QAction* contents = Tail(help->addAction("&Contents", this, [this] { ShowManual(); }));
+  contents->setStatusTip("The sysop's manual");
+  contents->setShortcut(QKeySequence::HelpContents);
   about_ = Tail(help->addAction("About", this, [this] { ShowAbout(); }));
   about_->setStatusTip("Program information");
   aboutTimer_ = new QTimer(this);

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QSet>
 #include <QPlainTextEdit>
 #include <QPainter>
 #include <QProgressDialog>
@@ -181,7 +182,13 @@ QStringList MenuTitles(QMainWindow& w) {
 
 TEST_F(DesktopTest, TheMainWindowHasItsPartsAndTheChannelsWaitHidden) {
   Start(2000);
-  EXPECT_EQ(MenuTitles(*window_), QStringList({"&File", "&Fonts", "&System", "&View", "&Window", "&Help"}));
+  EXPECT_EQ(MenuTitles(*window_), QStringList({"&File", "F&onts", "&System", "&View", "&Window", "&Help"}));
+  // No two menus share an Alt key; the manual is on F1.
+  QSet<QChar> keys;
+  for (const QString& t : MenuTitles(*window_)) keys.insert(t.at(t.indexOf('&') + 1).toLower());
+  EXPECT_EQ(keys.size(), 6);
+  EXPECT_EQ(window_->action("&Contents")->shortcut(), QKeySequence(QKeySequence::HelpContents));
+  EXPECT_EQ(window_->action("&Users Data Base")->shortcut(), QKeySequence("Ctrl+U"));
   EXPECT_TRUE(window_->windowTitle().startsWith("XX9ORN-1")) << window_->windowTitle().toStdString();
 
   QStringList buttons;

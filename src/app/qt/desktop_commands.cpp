@@ -38,7 +38,7 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
     TextFileEditor editor(file, bbs_.client().codePages(), &window_);
     editor.exec();
   }, nullptr, "Open a text file in the text editor")->setIcon(ToolIcon("\u270E", QColor(0x45, 0x5a, 0x64)));
-  window_.addMenuCommand("&Fonts", "&Fonts", [this] { ChooseFont(); }, nullptr,
+  window_.addMenuCommand("F&onts", "&Fonts", [this] { ChooseFont(); }, nullptr,
                          "Choose the font of the monitor and channel windows")
       ->setIcon(ToolIcon("A", QColor(0x5d, 0x40, 0x37)));
 
@@ -50,9 +50,11 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
   window_.addMenuCommand("&System", "&Users Data Base", [this] { ToggleUsers(); },
                          [this] { return users_ && window_.IsShownInArea(users_); }, "Show or hide the user list")
       ->setIcon(ToolIcon("U", QColor(0x00, 0x69, 0x5c)));
+  window_.action("&Users Data Base")->setShortcut(QKeySequence("Ctrl+U"));
   window_.addMenuCommand("&System", "&Messages Data Base", [this] { ToggleMsgs(); },
                          [this] { return msgs_ && window_.IsShownInArea(msgs_); }, "Show or hide the message list")
       ->setIcon(ToolIcon("\u2709", QColor(0x15, 0x65, 0xc0)));
+  window_.action("&Messages Data Base")->setShortcut(QKeySequence("Ctrl+M"));
   window_.addMenuCommand("&System", "&BBS Services Paths", [this] {
     const QString dir = QString::fromStdString(bbs_.cfg().bbspath);
     if (openUrl(QUrl::fromLocalFile(dir))) return;
