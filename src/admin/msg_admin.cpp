@@ -142,6 +142,27 @@ MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& 
   return MsgEditResult::kStored;
 }
 
+HoldResult HoldMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number, bool hold) {
+  if (!Find(db, number)) return HoldResult::kNotFound;
+  MsgDB m = db.msgdb;
+  const char old = m.Status[0];
+  if (!hold && old != 'H') return HoldResult::kNotHeld;
+  if (hold && old == 'K') return HoldResult::kKilled;
+  if (hold && old == 'H') return HoldResult::kAlready;
+  CopyField(m.Status, hold ? "H" : "N");
+  switch (UpdateMsg(ctx, db, m)) {
+    case MsgEditResult::kStored: break;
+    case MsgEditResult::kFillAllFields: return HoldResult::kFillAllFields;
+    default: return HoldResult::kNotStored;
+  }
+  if (hold) {
+    if (ctx.RemFwd) ctx.RemFwd(number);
+  } else if (ctx.Route) {
+    ctx.Route(m);
+  }
+  return HoldResult::kDone;
+}
+
 MsgEditResult UpdateMsg(const MsgAdminContext& ctx, TOrnDbase& db, const MsgDB& edited, const std::string& text) {
   if (!MissingMsgField(edited).empty()) return MsgEditResult::kFillAllFields;
   if (!ctx.store || !Find(db, edited.MsgNo)) return MsgEditResult::kNotFound;

@@ -46,6 +46,7 @@ struct MsgAdminContext {
   std::string ownCall;             // without SSID
   std::function<std::string()> routingHeader;  // FWDHEADER, expanded now
   std::function<void(long number)> RemFwd;  // out of the partners' queues
+  std::function<void(const MsgDB&)> Route;  // into the partners' queues, as a new message
   // For exchange files: the stations' code page when texts are converted
   // (null: they are not).
   const CodePages* stationCodePage = nullptr;
@@ -59,6 +60,13 @@ enum class MsgEditResult { kStored, kFillAllFields, kKnownBid, kNotFound, kNotSt
 // The name of the first field a message must have and lacks ("To", "From"),
 // or empty.
 std::string MissingMsgField(const MsgDB& m);
+
+enum class HoldResult { kDone, kAlready, kNotHeld, kKilled, kNotFound, kFillAllFields, kNotStored };
+
+// Holds message `number` (out of the partners' queues) or releases a held
+// one (routed to the partners as a new message would be): the sysop's hold
+// and release, from the desktop or ornctl alike.
+HoldResult HoldMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number, bool hold);
 
 // Writes the edited fields of an existing message back (its number and
 // position stay); a change of status updates the mail-beacon list and the

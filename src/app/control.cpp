@@ -278,6 +278,9 @@ MsgAdminContext Request::MsgContext() const {
     if (partners) partners->RemFwd(n);
   };
   MDIClient* client = s_.client;
+  ctx.Route = [client](const MsgDB& m) {
+    if (client && client->routeStoredMsg) client->routeStoredMsg(MsgOrigin{}, m);
+  };
   const std::string header = s_.cfg->FWDMSGHEADER;
   ctx.routingHeader = [client, header] {
     TChannel* monitor = client->channel(0);
@@ -672,29 +675,19 @@ ControlAnswer Request::MsgRead(long number) {
 
 ControlAnswer Request::MsgStatus(long number, const char* status) {
   auto db = Db();
-  const std::vector<MsgRow> rows = SearchMsgs(*db, MsgSearch::kMsgNo, std::to_string(number), "");
-  if (rows.empty()) return Refused("no such message: " + std::to_string(number));
-  MsgDB m = rows[0].record;
-  const std::string old = FieldText(m.Status);
-  const bool release = std::string(status) == "N";
-  if (release && old != "H") return Refused("message " + std::to_string(number) + " is not held");
-  if (!release && old == "K") return Refused("message " + std::to_string(number) + " is killed");
-  if (old == status) return Done("message " + std::to_string(number) + " is already held\n");
-  CopyField(m.Status, status);
-  const MsgAdminContext ctx = MsgContext();
-  switch (UpdateMsg(ctx, *db, m)) {
-    case MsgEditResult::kStored: break;
-    case MsgEditResult::kFillAllFields: return Refused("the message has no " + MissingMsgField(m) + " field");
-    default: return Refused("the message file could not be written");
+  const bool hold = std::string(status) == "H";
+  const std::string n = std::to_string(number);
+  switch (HoldMsg(MsgContext(), *db, number, hold)) {
+    case HoldResult::kDone: break;
+    case HoldResult::kAlready: return Done("message " + n + " is already held\n");
+    case HoldResult::kNotHeld: return Refused("message " + n + " is not held");
+    case HoldResult::kKilled: return Refused("message " + n + " is killed");
+    case HoldResult::kNotFound: return Refused("no such message: " + n);
+    case HoldResult::kFillAllFields: return Refused("the message has no " + MissingMsgField(db->msgdb) + " field");
+    case HoldResult::kNotStored: return Refused("the message file could not be written");
   }
   s_.client->mainView().RefreshMsgList(db->mpos);
-  if (release) {
-    // Released into circulation: it goes to the partners as a new one would.
-    if (s_.client->routeStoredMsg) s_.client->routeStoredMsg(MsgOrigin{}, m);
-  } else if (ctx.RemFwd) {
-    ctx.RemFwd(number);
-  }
-  return Done(std::string(release ? "released " : "held ") + std::to_string(number) + "\n");
+  return Done(std::string(hold ? "held " : "released ") + n + "\n");
 }
 
 ControlAnswer Request::MsgSend() {

@@ -7,6 +7,10 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QShortcut>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -54,6 +58,19 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   list_->setWordWrap(false);
   list_->setIconSize(QSize(16, 16));
+  // A click on a column's title sorts by it; Home and End go to the first
+  // and the last message.
+  list_->setSortingEnabled(true);
+  list_->sortByColumn(0, Qt::AscendingOrder);
+  auto* home = new QShortcut(QKeySequence(Qt::Key_Home), list_, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(home, &QShortcut::activated, this, [this] {
+    if (list_->rowCount() > 0) list_->setCurrentCell(0, list_->currentColumn() < 0 ? 0 : list_->currentColumn());
+  });
+  auto* end = new QShortcut(QKeySequence(Qt::Key_End), list_, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(end, &QShortcut::activated, this, [this] {
+    if (list_->rowCount() > 0)
+      list_->setCurrentCell(list_->rowCount() - 1, list_->currentColumn() < 0 ? 0 : list_->currentColumn());
+  });
   list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
   text_ = new QPlainTextEdit(this);
@@ -76,6 +93,9 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
   auto* create = new QPushButton("Create New Msg..", this);
   auto* edit = new QPushButton("Edit a Msg..", this);
   auto* search = new QPushButton("Search for Msg..", this);
+  found_ = new QLabel(this);
+  found_->setObjectName("found");
+  row->addWidget(found_);
   row->addWidget(how_);
   row->addWidget(what_, 1);
   row->addWidget(search);
@@ -94,6 +114,8 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
     QAction* reply = menu.addAction("&Reply");
     QAction* edit = menu.addAction("&Edit");
     QAction* kill = menu.addAction("&Kill");
+    QAction* hold = menu.addAction("&Hold");
+    QAction* release = menu.addAction("Re&lease");
     QAction* all = menu.addAction("&List All");
     QAction* import = menu.addAction("&Import");
     QAction* exportAction = menu.addAction("E&xport");
@@ -101,7 +123,15 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
     reply->setEnabled(r >= 0 && CanReply(r));
     edit->setEnabled(r >= 0);
     kill->setEnabled(r >= 0);
+    const QTableWidgetItem* statusItem = r >= 0 ? list_->item(r, 2) : nullptr;
+    const QString status = statusItem ? statusItem->text() : QString();
+    hold->setEnabled(r >= 0 && status != "H" && status != "K");
+    release->setEnabled(r >= 0 && status == "H");
     QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(at));
+    if (chosen == hold || chosen == release) {
+      HoldRow(r, chosen == hold);
+      return;
+    }
     if (chosen == all) {
       ShowAllM();
     } else if (chosen == import) {
@@ -117,13 +147,25 @@ MsgWindow::MsgWindow(MsgAdminContext context, std::unique_ptr<TOrnDbase> db, con
       if (!Find(NumberAt(r), &original) || !PrepareReply(original, ctx_.ownCall, &answer)) return;
       std::string text;
       if (ctx_.store) ReadMsgText(ctx_.store->site().mailDir, original.MsgNo, &text);
-      OpenEditor(-1, &answer, QString::fromStdString(cp_.AnsiToUtf8(text)));
+      OpenEditor(-1, &answer, QuotedReply(QString::fromStdString(cp_.AnsiToUtf8(text))));
     }
   });
   ShowAllM();
 }
 
 QString MsgWindow::Text(const char* field) const { return QString::fromStdString(cp_.AnsiToUtf8(field)); }
+
+QString MsgWindow::ReadableDate(const char* stored) {
+  // "HHMM/YYMMDD" as the records keep it; anything else is shown as it is.
+  const QString d = QString::fromLatin1(stored);
+  static const QRegularExpression form("^(\\d\\d)(\\d\\d)/(\\d\\d)(\\d\\d)(\\d\\d)$");
+  const QRegularExpressionMatch m = form.match(d);
+  if (!m.hasMatch()) return d;
+  const int yy = m.captured(3).toInt();
+  return QString("%1-%2-%3 %4:%5")
+      .arg(yy < 80 ? 2000 + yy : 1900 + yy)
+      .arg(m.captured(4), m.captured(5), m.captured(1), m.captured(2));
+}
 
 bool MsgWindow::Find(long number, MsgDB* m) {
   if (!number) return false;
@@ -171,6 +213,8 @@ long MsgWindow::NumberAt(int row) const {
 void MsgWindow::Show(const std::vector<MsgRow>& rows) {
   const long current = NumberAt(list_->currentRow());
   list_->setUpdatesEnabled(false);
+  const bool sorted = list_->isSortingEnabled();
+  list_->setSortingEnabled(false);
   list_->clearContents();
   list_->setRowCount(static_cast<int>(rows.size()));
   int r = 0, again = -1;
@@ -180,9 +224,15 @@ void MsgWindow::Show(const std::vector<MsgRow>& rows) {
     const MsgDB& m = row.record;
     const QString cells[] = {QString::number(m.MsgNo), Text(m.Type),      Text(m.Status),
                              QString::number(m.Size),  Text(m.ToStation), Text(m.FromStation),
-                             Text(m.AtBbs),            Text(m.MsgDate),   Text(m.MsgSubject)};
+                             Text(m.AtBbs),            ReadableDate(m.MsgDate), Text(m.MsgSubject)};
     for (int c = 0; c < 9; ++c) {
-      auto* item = new QTableWidgetItem(cells[c]);
+      auto* item = new QTableWidgetItem;
+      // Numbers sort as numbers.
+      if (c == 0 || c == 3) {
+        item->setData(Qt::DisplayRole, c == 0 ? static_cast<qlonglong>(m.MsgNo) : static_cast<qlonglong>(m.Size));
+      } else {
+        item->setText(cells[c]);
+      }
       if (listColour_.isValid()) item->setForeground(listColour_);
       list_->setItem(r, c, item);
     }
@@ -192,11 +242,15 @@ void MsgWindow::Show(const std::vector<MsgRow>& rows) {
     if (m.MsgNo == current) again = r;
     ++r;
   }
+  list_->setSortingEnabled(sorted);
   list_->resizeColumnsToContents();
   // A little air, so that no call or date is cut at the column's edge.
   for (int c = 0; c + 1 < list_->columnCount(); ++c) list_->setColumnWidth(c, list_->columnWidth(c) + 10);
   list_->setUpdatesEnabled(true);
+  found_->setText(rows.size() == 1 ? QString("1 message") : QString("%1 messages").arg(rows.size()));
   if (again >= 0) {
+    for (int r2 = 0; r2 < list_->rowCount(); ++r2)
+      if (NumberAt(r2) == current) again = r2;
     list_->setCurrentCell(again, 0);
   } else {
     ShowText(-1);
@@ -276,6 +330,24 @@ void MsgWindow::ImportStep() {
   } else {
     QMessageBox::information(this, "Import", "File Saved.. (" + counts + ")");
   }
+}
+
+QString MsgWindow::QuotedReply(const QString& text) {
+  // The original below a line for the answer, each of its lines after "> ".
+  QStringList lines = text.split('\n');
+  while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  QString quoted = "\n\n";
+  for (const QString& line : lines) quoted += (line.isEmpty() ? QString(">") : "> " + line) + "\n";
+  return quoted;
+}
+
+void MsgWindow::HoldRow(int row, bool hold) {
+  const long number = NumberAt(row);
+  if (!number) return;
+  const HoldResult r = HoldMsg(ctx_, *db_, number, hold);
+  if (r == HoldResult::kNotStored) QMessageBox::warning(this, "Error..", "The message could not be stored.");
+  Search();
+  MailMayHaveChanged();
 }
 
 void MsgWindow::KillRow(int row) {

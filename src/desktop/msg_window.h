@@ -16,6 +16,8 @@
 #include "desktop/window_look.h"
 #include "platform/code_pages.h"
 
+class QLabel;
+
 namespace orn {
 
 class MsgWindow : public QWidget {
@@ -31,6 +33,13 @@ class MsgWindow : public QWidget {
   // The editor for a new message, or for the record in `row`.
   void OpenEditor(int row, const MsgDB* prefill = nullptr, const QString& text = {});
   void KillRow(int row);
+  // The pop-up menu's Hold and Release.
+  void HoldRow(int row, bool hold);
+  // A reply's text: the original quoted under room for the answer.
+  static QString QuotedReply(const QString& text);
+  // A record's "HHMM/YYMMDD" as "YYYY-MM-DD HH:MM".
+  static QString ReadableDate(const char* stored);
+  QLabel* foundLabel() { return found_; }
   // The pop-up menu's exchange-file commands.
   void Export();
   void Import();
@@ -68,6 +77,7 @@ class MsgWindow : public QWidget {
   MsgAdminContext ctx_;
   std::unique_ptr<TOrnDbase> db_;
   const CodePages& cp_;
+  QLabel* found_ = nullptr;
   QTableWidget* list_;
   QPlainTextEdit* text_;
   QColor listColour_;

@@ -3,9 +3,12 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QTimer>
 #include <optional>
+#include <vector>
 
 #include "admin/msg_admin.h"
 #include "desktop/msg_window.h"
@@ -13,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
+#include "store/counters.h"
 #include "store/msg_text.h"
 #include "store/store.h"
 #include "support/test_dir.h"
@@ -70,6 +74,47 @@ TEST_F(DatabaseWindowsTest, TheMessageListShowsTheStoreAndFollowsAKill) {
   window.Search();
   ASSERT_EQ(window.list()->rowCount(), 1);
   EXPECT_EQ(window.list()->item(0, 0)->text(), "1002");
+}
+
+TEST_F(DatabaseWindowsTest, TheListSortsCountsHoldsAndReleasesAndRepliesQuote) {
+  auto db = store_->OpenDbase();
+  std::vector<long> routed, unqueued;
+  MsgAdminContext ctx = Context();
+  ctx.Route = [&](const MsgDB& m) { routed.push_back(m.MsgNo); };
+  ctx.RemFwd = [&](long n) { unqueued.push_back(n); };
+  for (int size : {300, 20, 4000}) {
+    MsgDB m{};
+    CopyField(m.Type, "P");
+    CopyField(m.ToStation, "XX9ORN");
+    CopyField(m.FromStation, "XX1ABC");
+    CopyField(m.MsgSubject, "Hi");
+    ASSERT_EQ(CreateMsg(ctx, *db, m, std::string(static_cast<size_t>(size), 'x')), MsgEditResult::kStored);
+  }
+  MsgWindow window(ctx, store_->OpenDbase(), cp_);
+  QTableWidget& list = *window.list();
+  EXPECT_EQ(window.foundLabel()->text(), "3 messages");
+  // Dates as people read them; sizes sort as numbers, not as text.
+  EXPECT_EQ(list.item(0, 7)->text(), "2026-12-10 09:00");
+  list.sortByColumn(3, Qt::AscendingOrder);
+  EXPECT_EQ(list.item(0, 0)->text(), "1002");
+  EXPECT_EQ(list.item(2, 0)->text(), "1003");
+  list.sortByColumn(0, Qt::AscendingOrder);
+
+  // Hold takes it out of the partners' queues and counts it; release
+  // routes it as new.
+  window.HoldRow(1, true);
+  EXPECT_EQ(list.item(1, 2)->text(), "H");
+  EXPECT_EQ(unqueued, std::vector<long>{1002});
+  EXPECT_EQ(store_->counters.heldmsg, 1);
+  window.HoldRow(1, false);
+  EXPECT_EQ(list.item(1, 2)->text(), "N");
+  EXPECT_EQ(routed, std::vector<long>{1002});
+  EXPECT_EQ(store_->counters.heldmsg, 0);
+  const MsgCounters counted = RecountMessages(site_);
+  EXPECT_EQ(counted.activemsg, store_->counters.activemsg);
+
+  EXPECT_EQ(MsgWindow::QuotedReply("Hello,\n\nhow are you?\n"), "\n\n> Hello,\n>\n> how are you?\n");
+  EXPECT_EQ(MsgWindow::ReadableDate("garbage"), "garbage");
 }
 
 // The menu's import runs between the event loop's other work (the

@@ -189,6 +189,9 @@ MsgWindow* DesktopCommands::msgs() {
     ctx.RemFwd = [this](long n) {
       if (bbs_.partners()) bbs_.partners()->RemFwd(n);
     };
+    ctx.Route = [this](const MsgDB& m) {
+      if (bbs_.client().routeStoredMsg) bbs_.client().routeStoredMsg(MsgOrigin{}, m);
+    };
     ctx.routingHeader = [this] {
       TChannel* monitor = bbs_.client().channel(0);
       return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();
