@@ -2,12 +2,14 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "platform/text.h"
+#include "store/callsign.h"
 
 namespace orn {
 namespace {
@@ -59,12 +61,26 @@ UsersWindow::UsersWindow(std::unique_ptr<TOrnDbase> db, std::string bbsDir, cons
   auto* search = new QPushButton("Search for User..", this);
   auto* edit = new QPushButton("Edit a User..", this);
   auto* all = new QPushButton("List All", this);
+  auto* add = new QPushButton("New User..", this);
   row->addWidget(how_);
   row->addWidget(what_, 1);
   row->addWidget(search);
   row->addWidget(edit);
   row->addWidget(all);
+  row->addWidget(add);
   layout->addLayout(row);
+  connect(add, &QPushButton::clicked, this, [this] {
+    bool ok = false;
+    const QString call = QInputDialog::getText(this, "New User", "Callsign:", QLineEdit::Normal, QString(), &ok);
+    if (!ok || call.trimmed().isEmpty()) return;
+    QString why;
+    const int r = AddUser(call, &why);
+    if (r < 0) {
+      QMessageBox::information(this, "New User", why);
+      return;
+    }
+    OpenEditor(r);
+  });
   connect(search, &QPushButton::clicked, this, &UsersWindow::Search);
   connect(what_, &QLineEdit::returnPressed, this, &UsersWindow::Search);
   connect(edit, &QPushButton::clicked, this, [this] { OpenEditor(list_->currentRow()); });
@@ -114,6 +130,33 @@ void UsersWindow::KillRow(int row) {
   }
   if (onUserWritten) onUserWritten(position, cp_.Utf8ToAnsi(call ? call->text().toStdString() : ""), {{"Type", "K"}});
   Refresh();
+}
+
+int UsersWindow::AddUser(const QString& typed, QString* why) {
+  const std::string call = UpperAscii(Trim(cp_.Utf8ToAnsi(typed.toStdString())));
+  const std::string key = call.substr(0, call.find('-'));
+  if (!CallIsValid(key)) {
+    *why = "Not a callsign: " + typed;
+    return -1;
+  }
+  if (db_->FindUser(key)) {
+    *why = QString::fromStdString(key) + " is already a user.";
+    return -1;
+  }
+  const long position = db_->AppendUser(key);
+  if (!position) {
+    *why = "The user could not be stored.";
+    return -1;
+  }
+  if (onUserWritten) onUserWritten(0, key, {});
+  what_->clear();
+  ShowAllU();
+  for (int r = 0; r < list_->rowCount(); ++r)
+    if (list_->item(r, 0)->text().toLong() == position) {
+      list_->setCurrentCell(r, 0);
+      return r;
+    }
+  return -1;
 }
 
 void UsersWindow::Refresh() {

@@ -31,6 +31,9 @@ class UsersWindow : public QWidget {
   void Search();
   // Sets the user in `row` to type K (the repair removes it).
   void KillRow(int row);
+  // "New User..": a record for `call` (as ornctl's user add makes it); its
+  // row, or -1 with the reason in *why.
+  int AddUser(const QString& call, QString* why);
   void SetLook(const WindowLook& look);
 
   // A record was written (the editor's Update or KILL, the list's Kill):

@@ -209,5 +209,22 @@ TEST_F(DatabaseWindowsTest, TheUserListSearchesByCallsign) {
   EXPECT_EQ(window.list()->item(0, 1)->text(), "XX2BBB");
 }
 
+TEST_F(DatabaseWindowsTest, NewUserMakesARecordOnceForACallsign) {
+  UsersWindow window(store_->OpenDbase(), dir_.path(), cp_);
+  std::vector<std::string> written;
+  window.onUserWritten = [&](long, const std::string& call, const UserChanges&) { written.push_back(call); };
+  QString why;
+  const int row = window.AddUser(" xx3new-7 ", &why);
+  ASSERT_GE(row, 0) << why.toStdString();
+  EXPECT_EQ(window.list()->item(row, 1)->text(), "XX3NEW");
+  EXPECT_EQ(window.list()->currentRow(), row);
+  EXPECT_EQ(written, std::vector<std::string>{"XX3NEW"});
+  EXPECT_EQ(window.AddUser("XX3NEW", &why), -1);
+  EXPECT_EQ(why, "XX3NEW is already a user.");
+  EXPECT_EQ(window.AddUser("hello!", &why), -1);
+  EXPECT_EQ(why, "Not a callsign: hello!");
+  EXPECT_EQ(window.list()->rowCount(), 1);
+}
+
 }  // namespace
 }  // namespace orn
