@@ -33,6 +33,7 @@ struct TransferProgress {
   std::string header;  // the file (name and size), or what the transfer awaits
   std::string state;   // the protocol step, by name
   long long bytes = 0;
+  long long total = -1;  // the file's size once known, else -1
   int port = 0;        // port number + 1
   int channel = 0;
   std::string call;

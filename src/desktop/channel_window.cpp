@@ -7,9 +7,11 @@
 #include <QInputDialog>
 #include <QLocale>
 #include <QMdiSubWindow>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace orn {
 namespace {
@@ -166,6 +168,11 @@ void ChannelWindow::ShowTransfer(const TransferProgress& p) {
       transferLines_[i]->setMinimumWidth(260);
       form->addRow(labels[i], transferLines_[i]);
     }
+    transferBar_ = new QProgressBar(transfer_);
+    transferBar_->setObjectName("yappBar");
+    transferBar_->setRange(0, 0);  // busy until the size is known
+    form->addRow(transferBar_);
+    transferClock_.start();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, transfer_);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, [this] {
@@ -179,7 +186,17 @@ void ChannelWindow::ShowTransfer(const TransferProgress& p) {
   }
   transfer_->setWindowTitle(QString("YAPP %1 - PC(%2-%3)").arg(QString::fromStdString(p.call)).arg(p.port).arg(p.channel));
   transferLines_[0]->setText(QString::fromStdString(p.header));
-  transferLines_[1]->setText(QLocale().toString(p.bytes));
+  // Bytes, share and rate as a file manager shows a copy.
+  QString bytes = QLocale().toString(p.bytes);
+  if (p.total >= 0) {
+    const int percent = p.total > 0 ? static_cast<int>(std::min<long long>(100, p.bytes * 100 / p.total)) : 100;
+    bytes += QString(" of %1 (%2 %)").arg(QLocale().toString(p.total)).arg(percent);
+    transferBar_->setRange(0, 100);
+    transferBar_->setValue(percent);
+  }
+  const qint64 ms = transferClock_.elapsed();
+  if (ms >= 1000 && p.bytes > 0) bytes += QString(", %1 B/s").arg(QLocale().toString(p.bytes * 1000 / ms));
+  transferLines_[1]->setText(bytes);
   transferLines_[2]->setText(QString::fromStdString(p.state));
   transferLines_[3]->setText(QString("%1 on port %2, channel %3").arg(QString::fromStdString(p.call)).arg(p.port).arg(p.channel));
 }

@@ -3,6 +3,8 @@
 // of the channel table uses it as the monitor window, without the buttons.
 #pragma once
 
+#include <QElapsedTimer>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +17,8 @@
 
 class QLabel;
 class QMdiSubWindow;
+
+class QProgressBar;
 
 namespace orn {
 
@@ -51,6 +55,8 @@ class ChannelWindow : public QWidget, public ChannelView {
   QPushButton* connect_ = nullptr;
   QDialog* transfer_ = nullptr;
   QLabel* transferLines_[4] = {};
+  QProgressBar* transferBar_ = nullptr;
+  QElapsedTimer transferClock_;
   WindowLook look_;
   QMdiSubWindow* sub_ = nullptr;
   QTextEdit* input_;

@@ -129,6 +129,7 @@ void TYappXfer::Progress(const std::string& stateText) {
   p.header = xferhdr;
   p.state = stateText;
   p.bytes = xfercnt;
+  p.total = total_;
   host_->ShowProgress(p);
 }
 
@@ -186,6 +187,7 @@ bool TYappXfer::Proceed() {
     return false;
   }
   size_ = static_cast<unsigned long long>(st.st_size);
+  total_ = static_cast<long long>(size_);
   dosDateTime_ = DosDateTime(host_->Local(static_cast<int64_t>(st.st_mtime)));
   host_->SetService(kServiceYappSend);
   state = kSendInit;
@@ -279,6 +281,9 @@ void TYappXfer::RcvHdr() {
       }
       xferhdr = Printable(Cut(h.name, 80));
       if (!h.size.empty()) xferhdr += " " + h.size;
+      total_ = -1;
+      if (!h.size.empty() && h.size.size() <= 12 && h.size.find_first_not_of("0123456789") == std::string::npos)
+        total_ = std::stoll(h.size);
       // A header with the file's date comes from a sender that speaks
       // YAPP-C: it is asked for checksums. Any other gets plain YAPP.
       hasDate_ = h.hasDate;

@@ -169,6 +169,7 @@ class TYappXfer : public TFileOperations {
   std::string path_;      // the file in the binary area
   std::string partPath_;  // the upload while it grows; empty when there is none
   unsigned long long size_ = 0;
+  long long total_ = -1;  // the file's size for the progress, once known
   bool overrun_ = false;  // input was lost: the stream cannot be trusted
   bool waiting_ = false;  // send-init is out, an answer is awaited
   bool hdrSent_ = false;

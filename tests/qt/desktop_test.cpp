@@ -15,7 +15,9 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QSet>
 #include <QPlainTextEdit>
 #include <QPainter>
@@ -448,6 +450,14 @@ TEST_F(DesktopTest, AYappDownloadShowsItsProgressAndTheSysopsCancelAbortsIt) {
     timers_.FireAll();
   }
   ASSERT_NE(w->transferWindow(), nullptr);
+  // A bar and the share of the file once its size is known.
+  auto* bar = w->transferWindow()->findChild<QProgressBar*>("yappBar");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->maximum(), 100);
+  EXPECT_GT(bar->value(), 0);
+  bool shared = false;
+  for (QLabel* l : w->transferWindow()->findChildren<QLabel*>()) shared |= l->text().contains(" of 600 (");
+  EXPECT_TRUE(shared);
   Shot(w->transferWindow(), "yapp_progress");
 
   auto* buttons = w->transferWindow()->findChild<QDialogButtonBox*>();
