@@ -171,6 +171,7 @@ void TFwd::DispatchFields(const std::string& s) {
       const size_t held = part.Held(f.size);
       if (held > kB1Head) {
         p.resume = static_cast<long>(held);
+        Parent->client().log().writelog(65, p.resume, Parent->UserCallOnly, "FWD Resume " + f.bid);
         answer += '!';
         answer += std::to_string(held);
         continue;

@@ -252,6 +252,7 @@ void TFwd::WaitAckCompressed() {
       for (unsigned char c : head) checksum += c;
       SendText(HeaderPacket(title, static_cast<long>(from)) + DataPacket(head));
       opos = static_cast<long>(from) + 1;
+      client.log().writelog(65, p.resume, Parent->UserCallOnly, "FWD Send resumed " + p.bid);
     }
   }
   SetState(fwdstate::kSendCompressed);

@@ -115,6 +115,10 @@ bool TFwd::B1() const { return Parent->sfwd.binaryok && Parent->sfwd.b1ok; }
 
 B1Partial TFwd::Partial(const std::string& bid) const { return B1Partial(TempDir(), Parent->UserCallOnly, bid); }
 
+void TFwd::LogB1() {
+  if (Parent->sfwd.fbbok && B1()) Parent->client().log().writelog(65, 0, Parent->UserCallOnly, "FWD B1");
+}
+
 void TFwd::SweepPartials() {
   Store* store = Parent->client().store;
   if (!store) return;
@@ -131,6 +135,7 @@ void TFwd::Start() {
 bool TFwd::StartCalled(const std::string& sid, const std::string& rest) {
   if (!ToggleSfwd(sid.c_str(), Parent)) return false;
   SweepPartials();
+  LogB1();
   Parent->Service = 9;
   waittoremovefwd = false;
   // Our SID went out at the head of the greeting: the first block does not
@@ -276,6 +281,7 @@ void TFwd::SidDecode() {
     return;
   }
   cmd[0] = '\0';
+  LogB1();
   if (Parent->sfwd.fbbok) {
     DecideWhatToDo();
   } else {

@@ -159,6 +159,8 @@ class TFwd : public TFileOperations, public CompressOwner {
   bool B1() const;
   // The partial messages that are too old, or arrived whole, go.
   void SweepPartials();
+  // The sysop sees in the log which exchanges can resume.
+  void LogB1();
   // The partial message of the partner's proposal `bid`.
   B1Partial Partial(const std::string& bid) const;
   // B1 receiving: the stream in the partial file checked and handed to the

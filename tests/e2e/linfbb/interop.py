@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """ornbbs and LinFBB forward with each other, both ways, in each mode given.
 
-    interop.py BUILD MODE...      (inside netns.sh; MODE: b0, fbb, mbl)
+    interop.py BUILD MODE...      (inside netns.sh; MODE: b1, b0, fbb, mbl)
 
 Per mode: LinFBB (xfbbd) with ornbbs as its partner XX9ORN, ornbbs on ornpe
 with LinFBB as its partner XX8FBB. ornbbs reaches LinFBB through
@@ -77,13 +77,16 @@ def by_bid(msgs, bid):
 
 
 class Run:
-    def __init__(self, build, mode, work):
+    # fbb_port: where ornpe dials LinFBB; orn_port: where LinFBB calls ornbbs
+    # (ornpe's BBS gateway), unless something stands between them.
+    def __init__(self, build, mode, work, fbb_port=FBB_TELNET, orn_port=BBS_GATEWAY):
         self.build, self.mode, self.work = build, mode, work
+        self.fbb_port = fbb_port
         self.procs = []
         self.registered = False
         self.bbs = os.path.join(work, "orn")
         self.lin = LinFbb(os.path.join(work, "fbb"), call=FBB, telnet_port=FBB_TELNET, partner=ORN,
-                          partner_password="ornpw", partner_addr=("127.0.0.1", BBS_GATEWAY), mode=mode)
+                          partner_password="ornpw", partner_addr=("127.0.0.1", orn_port), mode=mode)
 
     def start(self):
         self.lin.configure()
@@ -93,7 +96,7 @@ class Run:
         self.procs.append(subprocess.Popen(
             [os.path.join(self.build, "ornpe"), "--listen", "127.0.0.1:%d" % API,
              "--gateway", "127.0.0.1:%d" % GATEWAY, "--bbs-gateway", "127.0.0.1:%d" % BBS_GATEWAY,
-             "--bbs", ORN, "--dial", "%s=127.0.0.1:%d,raw" % (FBB, FBB_TELNET)],
+             "--bbs", ORN, "--dial", "%s=127.0.0.1:%d,raw" % (FBB, self.fbb_port)],
             stdout=open(out, "wb"), stderr=log))
         wait("ornpe", lambda: b"ornpe ready" in open(out, "rb").read(), 10)
 
