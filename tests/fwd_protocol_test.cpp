@@ -155,6 +155,7 @@ TEST(ProposalTest, Answers) {
       // The letters of LinBPQ and other FBB peers.
       {"FS YNL\r", 3, true, "+-=", {}},
       {"FS RE\r", 2, true, "--", {}},
+      {"FS H\r", 1, true, "+", {}},
       // B1 resume: an offset per answer, "!" or "A" before the digits.
       {"FS +!1234-\r", 3, true, "++-", {0, 1234, 0}},
       {"FS A250\r", 1, true, "+", {250}},

@@ -1459,5 +1459,19 @@ TEST_F(FwdB1Test, OurMessagesGoWithTheirCrcAndFromThePartnersOffset) {
     Restart();
   }
 }
+
+TEST_F(FwdB1Test, AMessageThePartnerFindsFaultWithStaysQueued) {
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", "Text.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "P"); });
+  Start();
+  Partner(kB1Sid + std::string("FF\r"));
+  EXPECT_EQ(Partner("FS A10\r"), "");
+  RunSession();
+  // LinFBB's words when it will not take up a transfer where it broke.
+  EXPECT_EQ(Partner("*** Checksum error (Binary file has been changed.)\r"), "");
+  EXPECT_TRUE(Disconnected());
+  HangUp();
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+}
 }  // namespace
 }  // namespace orn

@@ -59,6 +59,14 @@ std::string StoredLines(const std::string& raw) {
 void TFwd::DecodeProposal() {
   char* cmd = Parent->cmd;
   if (!cmd[0]) return;
+  // A partner that found fault with what we sent says so in a line of
+  // "***" (a checksum, a changed file) instead of going on: what we sent
+  // has not arrived and stays queued.
+  if (waittoremovefwd && cmd[0] == '*' && !Parent->sparecmd[0]) {
+    waittoremovefwd = false;
+    Fail("Partner: " + std::string(cmd, std::strcspn(cmd, "\r")) + "\r");
+    return;
+  }
   if (waittoremovefwd) {
     waittoremovefwd = false;
     RemoveFwd();

@@ -185,7 +185,7 @@ bool ParseAnswerLine(const std::string& raw, int proposals, std::string* flags, 
     long offset = 0;
     char flag;
     switch (c) {
-      case '+': case 'Y': flag = '+'; break;
+      case '+': case 'Y': case 'H': flag = '+'; break;
       case '-': case 'N': case 'R': case 'E': flag = '-'; break;
       case '=': case 'L': flag = '='; break;
       case '!': case 'A': {

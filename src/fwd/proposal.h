@@ -65,7 +65,8 @@ bool ParseProposalLine(const std::string& line, ProposalFields* f);
 int ParseChecksumLine(const std::string& line);
 
 // An answer line "FS " followed by one answer per proposal (optionally
-// ending in CR): "+" or "Y" accepted, "-", "N", "R" or "E" refused, "=" or
+// ending in CR): "+", "Y" or "H" (taken, to be held there) accepted, "-",
+// "N", "R" or "E" refused, "=" or
 // "L" deferred, as FBB peers write them, go to *flags as "+", "-" and "=".
 // "!" or "A" with a decimal offset accepts from that offset on (a B1
 // resume): "+" in *flags and the offset in *offsets (0 for the others); a

@@ -79,9 +79,10 @@ def by_bid(msgs, bid):
 class Run:
     # fbb_port: where ornpe dials LinFBB; orn_port: where LinFBB calls ornbbs
     # (ornpe's BBS gateway), unless something stands between them.
-    def __init__(self, build, mode, work, fbb_port=FBB_TELNET, orn_port=BBS_GATEWAY):
+    # fwd_ahead: minutes until ornbbs's hourly forwarding minute.
+    def __init__(self, build, mode, work, fbb_port=FBB_TELNET, orn_port=BBS_GATEWAY, fwd_ahead=1):
         self.build, self.mode, self.work = build, mode, work
-        self.fbb_port = fbb_port
+        self.fbb_port, self.fwd_ahead = fbb_port, fwd_ahead
         self.procs = []
         self.registered = False
         self.bbs = os.path.join(work, "orn")
@@ -101,8 +102,8 @@ class Run:
         wait("ornpe", lambda: b"ornpe ready" in open(out, "rb").read(), 10)
 
         os.makedirs(self.bbs)
-        # The forwarding minute is the next one: ornbbs calls within a minute.
-        minute = time.localtime(time.time() + 60).tm_min
+        # The forwarding minute is the next one unless told: ornbbs calls within a minute.
+        minute = time.localtime(time.time() + 60 * self.fwd_ahead).tm_min
         ini = ["[PERSONAL]", "MYCALL=" + ORN, "MYHIER=#TST.YY.EU", "FWDOK=1", "FWDMIN=%d" % minute,
                "BIDGENERATION=1", "[RADIO]", "PORTS=1", "ENGINEPORT=%d" % API, "[PORT0]", "CHANNELS=3",
                "BBSONLY=0", "LIMITED=0", "TIMEOUT=0", "[LOG]", "LOGOK=1", "LOGOTHER=1"]
