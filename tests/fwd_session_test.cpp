@@ -1473,5 +1473,59 @@ TEST_F(FwdB1Test, AMessageThePartnerFindsFaultWithStaysQueued) {
   HangUp();
   EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
 }
+
+// LinFBB's telnet stream doubles each 0xFF; ornpe's gateway undoes it.
+std::string Undoubled(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    out += bytes[i];
+    if (bytes[i] == '\xff' && i + 1 < bytes.size() && bytes[i + 1] == '\xff') ++i;
+  }
+  return out;
+}
+
+TEST_F(FwdB1Test, LinFbbsRecordedTransferCutAndResumedInFramesOfAnySize) {
+  // Recorded with ornbbs as LinFBB's partner: our answers are the recorded
+  // ones, in whatever frames LinFBB's bytes come.
+  const std::vector<std::string> files = {"b1_from_linfbb_cut.txt", "b1_from_linfbb_resumed.txt"};
+  for (size_t piece : {size_t{1}, size_t{5}, size_t{128}, size_t{256}, size_t{1000}}) {
+    SCOPED_TRACE(piece);
+    AddPartner();
+    Start();
+    for (const std::string& file : files) {
+      SCOPED_TRACE(file);
+      const std::vector<Turn> turns = ReadTranscript(file);
+      size_t i = 0;
+      while (i < turns.size() && !(turns[i].linfbb && turns[i].bytes.find('[') != std::string::npos)) ++i;
+      ASSERT_LT(i, turns.size());
+      // The login before LinFBB's SID is the gateway's and ours.
+      for (; i < turns.size(); ++i) {
+        if (!turns[i].linfbb) continue;
+        std::string bytes = Undoubled(turns[i].bytes);
+        if (bytes.find('[') != std::string::npos && bytes.find('[') < bytes.find('\r')) bytes.erase(0, bytes.find('['));
+        std::string want = i + 1 < turns.size() ? turns[i + 1].bytes : "";
+        if (want.rfind("*** DISCONNECTED", 0) == 0) want.clear();  // the gateway's, not ours
+        std::string got = Partner(bytes, piece);
+        got += RunSession();
+        EXPECT_EQ(got, want) << i;
+      }
+      HangUp();
+      if (file == files[0]) {
+        // What arrived of it waits for the next session.
+        EXPECT_EQ(ListDir(dir_ / "temp"), std::vector<std::string>{"XX2BBB_LONG_XX8FBB.b1p"});
+        EXPECT_EQ(MsgCount(), 0);
+        Reconnect();
+      }
+    }
+    EXPECT_EQ(MsgCount(), 1);
+    EXPECT_STREQ(Record(1).MsgSubject, "Long from LinFBB");
+    EXPECT_STREQ(Record(1).Bid, "LONG_XX8FBB");
+    const std::string text = StoredText();
+    EXPECT_NE(text.find("R:"), std::string::npos);
+    EXPECT_GT(text.size(), 19000u);
+    EXPECT_TRUE(ListDir(dir_ / "temp").empty());
+    Restart();
+  }
+}
 }  // namespace
 }  // namespace orn

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """B1 with LinFBB: a transfer cut in the middle goes on at the next session.
 
-    resume.py BUILD       (inside netns.sh)
+    resume.py BUILD [--transcripts DIR]      (inside netns.sh)
 
 ornbbs and LinFBB (forward.sys N 7) as in interop.py, with a relay on each
 TCP path between them that cuts its first connection once the caller has sent
@@ -27,6 +27,7 @@ sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.path.insert(0, HERE)
 from interop import FBB, FBB_TELNET, BBS_GATEWAY, Failure, Run, by_bid, orn_messages, wait  # noqa: E402
+from wire import write_transcript  # noqa: E402
 
 RELAY_TO_FBB, RELAY_TO_ORN = 6303, 6304
 CUT = 5000  # bytes from the caller: past the proposals, about half the message's stream
@@ -36,9 +37,12 @@ class CutRelay:
     """Relays TCP connections from a port to another; the first is cut once
     the caller has sent `cut` bytes. Every connection's bytes are kept."""
 
-    def __init__(self, port, target, cut):
+    # caller_is_fbb: whether LinFBB calls through this relay (for the
+    # transcripts: '<' LinFBB's bytes, '>' its partner's).
+    def __init__(self, port, target, cut, caller_is_fbb):
         self.target, self.cut = target, cut
-        self.sessions = []  # [caller's bytes, answerer's bytes, cut?]
+        self.marks = "<>" if caller_is_fbb else "><"
+        self.sessions = []  # [caller's bytes, answerer's bytes, cut?, [(mark, bytes)] in order]
         self.lock = threading.Lock()
         self.server = socket.socket()
         self.server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -54,7 +58,7 @@ class CutRelay:
                 return
             answerer = socket.create_connection(("127.0.0.1", self.target))
             with self.lock:
-                session = [bytearray(), bytearray(), False]
+                session = [bytearray(), bytearray(), False, []]
                 limit = self.cut if not self.sessions else None
                 self.sessions.append(session)
             threading.Thread(target=self._pump, args=(caller, answerer, session, 0, limit), daemon=True).start()
@@ -66,14 +70,16 @@ class CutRelay:
                 data = src.recv(4096)
                 if not data:
                     break
-                if limit is not None and len(session[side]) + len(data) >= limit:
+                cut = limit is not None and len(session[side]) + len(data) >= limit
+                if cut:
                     data = data[:limit - len(session[side])]
+                with self.lock:
                     session[side] += data
-                    dst.sendall(data)
+                    session[3].append((self.marks[side], bytes(data)))
+                dst.sendall(data)
+                if cut:
                     session[2] = True
                     break
-                session[side] += data
-                dst.sendall(data)
         except OSError:
             pass
         for s in (src, dst):
@@ -223,11 +229,29 @@ def fbb_sends(run, relay):
     return offset, second
 
 
+def save_transcripts(outdir, to_orn):
+    """LinFBB's B1 sending to ornbbs, cut and resumed, for the unit tests."""
+    common = ["LinFBB 7.0.11, forward.sys N 7 (b1 mode). xfbbd (XX8FBB) calls XX9ORN (ornbbs on ornpe's BBS",
+              "gateway) over TCP, a telnet stream: 0xFF in the blocks comes doubled, text lines end in CR LF.",
+              "'<' lines: bytes xfbbd sent; '>' lines: ornbbs's. Written by tests/e2e/linfbb/resume.py."]
+    notes = {"b1_from_linfbb_cut.txt": "The link is cut after xfbbd has sent %d bytes: ornbbs keeps what arrived."
+             % CUT,
+             "b1_from_linfbb_resumed.txt": "The next session: ornbbs asks for the rest (FS !offset), xfbbd sends "
+             "the header with the offset, the CRC and length word, and the rest."}
+    for (name, note), session in zip(notes.items(), to_orn.sessions):
+        write_transcript(os.path.join(outdir, name), session[3], common + [note])
+
+
 def main(argv):
+    transcripts = None
+    if "--transcripts" in argv:
+        i = argv.index("--transcripts")
+        transcripts = os.path.abspath(argv[i + 1])
+        del argv[i:i + 2]
     build = os.path.abspath(argv[1])
     work = tempfile.mkdtemp(prefix="ornresume.")
-    to_fbb = CutRelay(RELAY_TO_FBB, FBB_TELNET, CUT)
-    to_orn = CutRelay(RELAY_TO_ORN, BBS_GATEWAY, CUT)
+    to_fbb = CutRelay(RELAY_TO_FBB, FBB_TELNET, CUT, caller_is_fbb=False)
+    to_orn = CutRelay(RELAY_TO_ORN, BBS_GATEWAY, CUT, caller_is_fbb=True)
     run = Run(build, "b1", work, fbb_port=RELAY_TO_FBB, orn_port=RELAY_TO_ORN, fwd_ahead=30)
     try:
         run.start()
@@ -236,9 +260,11 @@ def main(argv):
         log = open(os.path.join(run.bbs, "BBS.LOG"), "rb").read().decode("latin-1")
         if "<FWD B1>" not in log:
             raise Failure("our log does not say B1")
-        fbblog = "".join(open(f, "rb").read().decode("latin-1")
-                         for f in glob.glob(os.path.join(run.lin.data, "log", "fbblog*")))
-        print("LinFBB's log:\n" + fbblog[-1500:], flush=True)
+        # LinFBB answers in B1's letters ("Y", "A" with an offset) only in B1.
+        if not re.search(rb"FS [YA]", bytes(to_fbb.sessions[0][1])):
+            raise Failure("LinFBB's answer is not B1's: %r" % bytes(to_fbb.sessions[0][1])[:300])
+        if transcripts:
+            save_transcripts(transcripts, to_orn)
         print("resume: ok", flush=True)
         shutil.rmtree(work, ignore_errors=True)
         return 0
