@@ -1527,5 +1527,31 @@ TEST_F(FwdB1Test, LinFbbsRecordedTransferCutAndResumedInFramesOfAnySize) {
     Restart();
   }
 }
+
+TEST_F(FwdB1Test, APartnerThatUsesB1WithoutOfferingItIsUnderstood) {
+  // LinFBB with B0 in its forward.sys announces "B" only, yet uses B1 with a
+  // partner that offers it: CRC in front, answers in B1's letters.
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", "Text for LinFBB.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "P"); });
+  Start();
+  const std::string text = LongText(2000);
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal(kBid, text.size())})), "FS +\r");
+  std::string out = Partner(B1Blocks("Its B1", B1Stream(Compressed(text))), 250);
+  out += RunSession();
+  EXPECT_EQ(MsgText(1002).substr(MsgText(1002).find('\n') + 1), FromDiskLines(text));
+  EXPECT_EQ(out.rfind("FA P XX7ZZ", 0), 0u) << out;
+  EXPECT_EQ(Partner("FS Y\r"), "");
+  const SentB1 got = ReadB1(RunSession());
+  EXPECT_TRUE(got.checksumOk);
+  EXPECT_TRUE(B1StreamOk(got.data));
+  // A B0 stream is still B0, and B0 answers get B0.
+  Partner("FF\r");
+  HangUp();
+  Reconnect();
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("78_XX1AAA", kBody.size())})), "FS +\r");
+  out = Partner(BlockStream("Its B0", Compressed(kBody)));
+  out += RunSession();
+  EXPECT_EQ(MsgText(1003).substr(MsgText(1003).find('\n') + 1), FromDiskLines(kBody));
+}
 }  // namespace
 }  // namespace orn

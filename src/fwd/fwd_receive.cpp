@@ -286,6 +286,14 @@ void TFwd::DropPartial(const std::string& shown) {
   Fail(shown);
 }
 
+void TFwd::SniffB1() {
+  unB1_.clear();
+  std::string stream;
+  if (B1() || !Parent->sfwd.binaryok || !ReadWholeFile(cfile, &stream) || !B1StreamOk(stream)) return;
+  if (LzhufTextLength(stream.substr(2)) > lzhuf::kMaxTextLength) return;
+  if (WriteFileReplacing(cfile, stream.substr(2))) unB1_ = std::move(stream);
+}
+
 bool TFwd::TakeB1Stream() {
   std::string stream;
   const bool read = partial_->Read(&stream);
@@ -358,13 +366,27 @@ void TFwd::RcvEnd() {
     return;
   }
   if (partial_ && !TakeB1Stream()) return;
+  if (!partial_) SniffB1();
   ProceedWithFwd();
 }
 
 void TFwd::ProceedWithFwd() {
   if (State() == fwdstate::kDecompressing) {
     if (donotrcvdde.load(std::memory_order_acquire)) return;
-    if (!CoderDone()) {
+    const bool done = CoderDone();
+    if (!done && !unB1_.empty()) {
+      // Taken for B1 by its CRC, but it expands only as B0: the match was
+      // chance.
+      const std::string stream = std::move(unB1_);
+      unB1_.clear();
+      if (WriteFileReplacing(cfile, stream)) {
+        SetState(fwdstate::kRcvData);
+        ProceedWithFwd();
+        return;
+      }
+    }
+    unB1_.clear();
+    if (!done) {
       // A damaged message (its length and its code disagree) is not stored
       // in part: the link goes, and the message stays with the partner.
       const std::string why = coderError_.substr(coderError_.rfind(": ") == std::string::npos ? 0 : coderError_.rfind(": ") + 2);

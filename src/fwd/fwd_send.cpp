@@ -125,11 +125,13 @@ void TFwd::AckWait() {
   }
   std::string flags;
   std::vector<long> offsets;
-  // Only a B1 partner may ask for the rest of a message.
-  if (!ParseAnswerLine(line, proposallen, &flags, B1() ? &offsets : nullptr)) {
+  if (!ParseAnswerLine(line, proposallen, &flags, &offsets)) {
     Fail("Ack <> +-=.\r");
     return;
   }
+  b1Answers_ = line.find_first_of("YNLA", 3) != std::string::npos;
+  // Only a B1 partner may ask for the rest of a message.
+  if (!B1() && !b1Answers_) offsets.assign(offsets.size(), 0);
   bool any = false, refused = false;
   for (size_t i = 0; i < flags.size(); ++i) {
     fwdproposal[i].flag = flags[i];
@@ -237,7 +239,7 @@ void TFwd::WaitAckCompressed() {
   if (client.cfg().OEMANSI) title = client.codePages().AnsiToOem(title);
   checksum = 0;
   opos = 1;
-  if (!B1()) {
+  if (!B1() && !b1Answers_) {
     SendText(HeaderPacket(title));
   } else {
     sendData_ = B1Stream(sendData_);

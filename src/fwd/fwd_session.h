@@ -166,6 +166,9 @@ class TFwd : public TFileOperations, public CompressOwner {
   // B1 receiving: the stream in the partial file checked and handed to the
   // expander; false when the session has ended on it.
   bool TakeB1Stream();
+  // B0 receiving: a stream that carries a matching CRC in front came in B1
+  // all the same; the expander gets it without.
+  void SniffB1();
   // Ends a B1 transfer that cannot go on from what we hold: the partial data
   // is dropped, so the message is asked for whole next time.
   void DropPartial(const std::string& shown);
@@ -264,6 +267,12 @@ class TFwd : public TFileOperations, public CompressOwner {
   // come in a packet of their own.
   std::unique_ptr<B1Partial> partial_;
   bool restartHead_ = false;
+  // LinFBB uses B1 with whoever offers it, whatever its own SID says: its
+  // answers in B1's letters ("Y", "N", "L", "A") tell, and so does a stream
+  // whose CRC matches. unB1_ holds such a stream as it came, in case the
+  // match was chance and it expands only as B0.
+  bool b1Answers_ = false;
+  std::string unB1_;
   bool inReceive_ = false;  // the packet loop is running further up
   // Messages the partner deferred ("=") in this session: not offered again
   // until the next one.
