@@ -2,6 +2,7 @@
 """B1 with LinFBB: a transfer cut in the middle goes on at the next session.
 
     resume.py BUILD [--transcripts DIR]      (inside netns.sh)
+    resume.py BUILD --bench                  (tools/bench's rows)
 
 ornbbs and LinFBB (forward.sys N 7) as in interop.py, with a relay on each
 TCP path between them that cuts its first connection once the caller has sent
@@ -39,8 +40,10 @@ class CutRelay:
 
     # caller_is_fbb: whether LinFBB calls through this relay (for the
     # transcripts: '<' LinFBB's bytes, '>' its partner's).
+    # cut: bytes after which the first connection goes, or {connection index: bytes}.
     def __init__(self, port, target, cut, caller_is_fbb):
-        self.target, self.cut = target, cut
+        self.target = target
+        self.cuts = cut if isinstance(cut, dict) else {0: cut}
         self.marks = "<>" if caller_is_fbb else "><"
         self.sessions = []  # [caller's bytes, answerer's bytes, cut?, [(mark, bytes)] in order]
         self.lock = threading.Lock()
@@ -59,7 +62,7 @@ class CutRelay:
             answerer = socket.create_connection(("127.0.0.1", self.target))
             with self.lock:
                 session = [bytearray(), bytearray(), False, []]
-                limit = self.cut if not self.sessions else None
+                limit = self.cuts.get(len(self.sessions))
                 self.sessions.append(session)
             threading.Thread(target=self._pump, args=(caller, answerer, session, 0, limit), daemon=True).start()
             threading.Thread(target=self._pump, args=(answerer, caller, session, 1, None), daemon=True).start()
@@ -242,7 +245,50 @@ def save_transcripts(outdir, to_orn):
         write_transcript(os.path.join(outdir, name), session[3], common + [note])
 
 
+def after_answer(session):
+    """LinFBB's bytes after ornbbs's FS answer: the blocks of the message."""
+    raw = bytes(session[0])
+    return len(raw) - raw.index(b"\x01", raw.index(b"F> "))
+
+
+def bench(build):
+    """tools/bench rows: the bytes a 20 KB message costs again after a cut at
+    90 % of its transfer, with B1 (the rest) and B0 (all of it again)."""
+    work = tempfile.mkdtemp(prefix="ornresume.")
+    to_orn = CutRelay(RELAY_TO_ORN, BBS_GATEWAY, {}, caller_is_fbb=True)
+    run = Run(build, "b1", work, orn_port=RELAY_TO_ORN, fwd_ahead=30)
+    try:
+        run.start()
+        # A first message goes whole: what a B0 partner sends again.
+        run.lin.send("P", "XX9ABC", run.lin.partner, "Whole", big_text(3), bid="WHOLE_XX8FBB")
+        run.lin.forward_now()
+        wait("the whole message", lambda: by_bid(orn_messages(run.bbs), "WHOLE_XX8FBB"), 120)
+        run.links_released()
+        whole = after_answer(to_orn.sessions[0])
+        login = len(to_orn.sessions[0][0]) - whole
+        to_orn.cuts[1] = login + whole * 9 // 10
+        run.lin.send("P", "XX9ABC", run.lin.partner, "Cut", big_text(4), bid="CUT_XX8FBB")
+        run.lin.forward_now()
+        wait("the cut session", lambda: to_orn.count() >= 2 and to_orn.sessions[1][2], 120)
+        run.links_released()
+        run.lin.forward_now()
+        wait("the resumed message", lambda: by_bid(orn_messages(run.bbs), "CUT_XX8FBB"), 120)
+        again = after_answer(to_orn.sessions[2])
+        note = "LinFBB to ornbbs, 20 KB text, %d bytes of blocks" % whole
+        print("B1 resume: bytes sent again after a cut at 90 %%\t%d\tbytes\t%s" % (again, note), flush=True)
+        print("B0: bytes sent again after a cut at 90 %%\t%d\tbytes\tthe whole message" % whole, flush=True)
+        shutil.rmtree(work, ignore_errors=True)
+        return 0
+    except Exception as e:  # noqa: BLE001
+        print("B1 resume\tfailed\t\t%s (files in %s)" % (e, work), flush=True)
+        return 1
+    finally:
+        run.stop()
+
+
 def main(argv):
+    if "--bench" in argv:
+        return bench(os.path.abspath(argv[1]))
     transcripts = None
     if "--transcripts" in argv:
         i = argv.index("--transcripts")
