@@ -260,6 +260,7 @@ TEST(BlockPacketTest, B1StreamsAndResumedHeaders) {
       {HeaderPacket("Test", 987654).substr(2), 987654},
       {std::string("Private from LinFBB\0     0\0", 27), 0},
       {std::string("T\0  1500\0", 9), 1500},
+      {std::string("T\0" "001500\0", 9), 1500},  // LinBPQ's B2 form
       {"T", 0},
       {std::string("T\0 12x\0", 7), -1},
       {std::string("T\0 1 2\0", 7), -1},

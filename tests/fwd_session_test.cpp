@@ -1197,15 +1197,25 @@ std::string LongText(size_t size, unsigned seed = 7) {
 // What a B1 partner sends for a text from `offset` on: the header, for a
 // resumed transfer the CRC and length word in a packet of their own, the
 // stream in packets of 250 and the end packet.
-std::string B1Blocks(const std::string& title, const std::string& stream, size_t offset = 0) {
+// `joined`: the CRC and length word open the first packet of the rest
+// instead of standing alone.
+std::string B1Blocks(const std::string& title, const std::string& stream, size_t offset = 0, bool joined = false) {
   std::string out = HeaderPacket(title, static_cast<long>(offset));
   unsigned long sum = 0;
   auto data = [&](const std::string& part) {
     for (unsigned char c : part) sum += c;
     out += DataPacket(part);
   };
-  if (offset) data(stream.substr(0, kB1Head));
-  for (size_t at = offset; at < stream.size(); at += kBlockData) data(stream.substr(at, kBlockData));
+  std::string head = offset ? stream.substr(0, kB1Head) : "";
+  if (!joined && !head.empty()) {
+    data(head);
+    head.clear();
+  }
+  for (size_t at = offset; at < stream.size(); at += kBlockData) {
+    data(head + stream.substr(at, kBlockData - head.size()));
+    at -= head.size();
+    head.clear();
+  }
   return out + EndPacket(sum);
 }
 
@@ -1325,6 +1335,21 @@ TEST_F(FwdB1Test, ABrokenTransferGoesOnFromWhatArrived) {
   EXPECT_EQ(StoredText(), FromDiskLines(text));
   EXPECT_STREQ(Record(1).Bid, kBid);
   EXPECT_EQ(Held(), -1);
+}
+
+TEST_F(FwdB1Test, TheCrcAndLengthMayOpenTheFirstPacketOfTheRest) {
+  const std::string text = LongText(6000);
+  const std::string stream = B1Stream(Compressed(text));
+  AddPartner();
+  Start();
+  BrokenTransfer(text, stream.size() / 2);
+  const long held = Held();
+  Reconnect();
+  EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})), "FS !" + std::to_string(held) + "\r");
+  std::string out = Partner(B1Blocks("Long one", stream, static_cast<size_t>(held), true), 256);
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_EQ(StoredText(), FromDiskLines(text));
 }
 
 TEST_F(FwdB1Test, WhatCannotGoOnIsDroppedAndAskedForWhole) {

@@ -318,16 +318,23 @@ bool TFwd::TakeB1Stream() {
 void TFwd::RcvData() {
   const std::string& d = reader_.data();
   for (unsigned char c : d) checksum += c;
+  std::string rest;
   if (restartHead_) {
     // A resumed transfer repeats the stream's CRC and length word first: the
-    // same as we hold, or the message has changed since.
+    // same as we hold, or the message has changed since. They come in a
+    // packet of their own; a sender that goes on in the same packet is
+    // understood too.
     restartHead_ = false;
     std::string held;
-    if (d.size() != kB1Head || !partial_->Read(&held) || held.compare(0, kB1Head, d) != 0)
+    if (d.size() < kB1Head || !partial_->Read(&held) || held.compare(0, kB1Head, d, 0, kB1Head) != 0) {
       DropPartial("Resumed message changed.\r");
-    return;
+      return;
+    }
+    rest = d.substr(kB1Head);
+    if (rest.empty()) return;
   }
-  receivedBytes_ += d.size();
+  const std::string& bytes = rest.empty() ? d : rest;
+  receivedBytes_ += bytes.size();
   if (receivedBytes_ > kMaxReceived + (partial_ ? 2 : 0)) {
     if (partial_) {
       DropPartial("Message too long.\r");
@@ -338,7 +345,7 @@ void TFwd::RcvData() {
     return;
   }
   // A partial message must hold what arrived even when the link goes next.
-  if (!infile || std::fwrite(d.data(), 1, d.size(), infile) != d.size() ||
+  if (!infile || std::fwrite(bytes.data(), 1, bytes.size(), infile) != bytes.size() ||
       (partial_ && std::fflush(infile) != 0)) {
     closefile(infile);
     Fail("Can't write " + cfile + ".\r");
