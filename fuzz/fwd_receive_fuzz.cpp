@@ -74,10 +74,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   bbs_->Connected(kPartner);
-  std::string opening = "[FBB-7.00-ABFHMR$]\r";
+  // B1 too: partial messages, resumes and the CRC.
+  std::string opening = data[0] & 2 ? "[FBB-7.0.11-AB1FHMR$]\r" : "[FBB-7.00-ABFHMR$]\r";
   if (data[0] & 1) {
-    // A BID of its own for every run, so the proposal is always accepted.
-    const std::string line = "FB P XX1AAA XX9ORN XX3CCC " + std::to_string(++runs_) + "_XX1AAA 100\r";
+    // A BID of its own for every run, so the proposal is always accepted;
+    // with bit 2 one of a few, so that what a cut run left is taken up.
+    const std::string bid = data[0] & 4 ? std::to_string(data[0] >> 3) : std::to_string(++runs_);
+    const std::string line = "FB P XX1AAA XX9ORN XX3CCC " + bid + "_XX1AAA 100\r";
     opening += line + "F> " + ProposalChecksum(line) + "\r";
   }
   bbs_->Push('D', kPartner, opening);

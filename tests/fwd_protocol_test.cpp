@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "context/prompts.h"
 #include "fwd/block_packets.h"
@@ -21,13 +22,17 @@ TEST(SidTest, AbilityLetters) {
   struct Case {
     const char* line;
     bool accepted;
-    SFwd want;  // fbb, ascii, binary, bid, hier, route, mid, fbbonly
+    SFwd want;  // fbb, ascii, binary, bid, hier, route, mid, fbbonly, b1
   } cases[] = {
-      {kSystemId, true, {true, false, true, true, true, true, true, false}},
+      {kSystemId, true, {true, false, true, true, true, true, true, false, true}},
       {"[X-1-FA$]", true, {true, true, false, true, false, false, false, false}},
       {"[X-1-F$]", true, {true, true, false, true, false, false, false, true}},
       {"[X-1-FB$]", true, {true, false, true, true, false, false, false, false}},
-      {"[FBB-7.00-AB1FHMRX$]", true, {true, false, true, true, true, true, true, false}},
+      {"[FBB-7.00-AB1FHMRX$]", true, {true, false, true, true, true, true, true, false, true}},
+      {"[BPQ-6.0.24.1-B1FWIHJM$]", true, {true, false, true, true, true, false, true, false, true}},
+      // "1" without "B" means nothing; the version's digits do not count.
+      {"[X-1-F1$]", true, {true, true, false, true, false, false, false, true, false}},
+      {"[FBB-7.0.11-ABFHMR$]", true, {true, false, true, true, true, true, true, false, false}},
       // Without F: the plain dialogue; A and B are taken as they come.
       {"[X-1-AB$]", true, {false, true, true, true, false, false, false, false}},
       {"[X-1-AB]", false, {}},
@@ -51,6 +56,7 @@ TEST(SidTest, AbilityLetters) {
     EXPECT_EQ(f.routeok, c.want.routeok) << c.line;
     EXPECT_EQ(f.midok, c.want.midok) << c.line;
     EXPECT_EQ(f.fbbonly, c.want.fbbonly) << c.line;
+    EXPECT_EQ(f.b1ok, c.want.b1ok) << c.line;
   }
 }
 
@@ -138,20 +144,40 @@ TEST(ProposalTest, Answers) {
     int proposals;
     bool ok;
     const char* flags;
+    std::vector<long> offsets;  // empty: no B1 resume taken
   } cases[] = {
-      {"FS +-=\r", 3, true, "+-="},
-      {"FS +\r", 5, true, "+"},  // the rest stay unanswered
-      {"FS ++\r", 1, false, ""},
-      {"FS +x\r", 2, false, ""},
-      {"FS Y\r", 1, false, ""},
-      {"F> +\r", 1, false, ""},
-      {"FS \r", 1, true, ""},
+      {"FS +-=\r", 3, true, "+-=", {}},
+      {"FS +\r", 5, true, "+", {}},  // the rest stay unanswered
+      {"FS ++\r", 1, false, "", {}},
+      {"FS +x\r", 2, false, "", {}},
+      {"F> +\r", 1, false, "", {}},
+      {"FS \r", 1, true, "", {}},
+      // The letters of LinBPQ and other FBB peers.
+      {"FS YNL\r", 3, true, "+-=", {}},
+      {"FS RE\r", 2, true, "--", {}},
+      {"FS H\r", 1, true, "+", {}},
+      // B1 resume: an offset per answer, "!" or "A" before the digits.
+      {"FS +!1234-\r", 3, true, "++-", {0, 1234, 0}},
+      {"FS A250\r", 1, true, "+", {250}},
+      {"FS !\r", 1, false, "", {0}},
+      {"FS !12!13\r", 1, false, "", {0}},
+      {"FS !99999999999\r", 1, false, "", {0}},
   };
   for (const Case& c : cases) {
     std::string flags = "?";
-    EXPECT_EQ(ParseAnswerLine(c.line, c.proposals, &flags), c.ok) << c.line;
+    std::vector<long> offsets;
+    EXPECT_EQ(ParseAnswerLine(c.line, c.proposals, &flags, &offsets), c.ok) << c.line;
     if (c.ok) {
       EXPECT_EQ(flags, c.flags) << c.line;
+      if (!c.offsets.empty()) {
+        EXPECT_EQ(offsets, c.offsets) << c.line;
+      }
+    }
+    // Without B1 an offset is no answer.
+    if (c.offsets.empty()) {
+      EXPECT_EQ(ParseAnswerLine(c.line, c.proposals, &flags), c.ok) << c.line;
+    } else {
+      EXPECT_FALSE(ParseAnswerLine(c.line, c.proposals, &flags)) << c.line;
     }
   }
 }
@@ -207,6 +233,40 @@ TEST(BlockPacketTest, WhatThisSideSends) {
     EXPECT_TRUE(CheckSumOk(c.size * 'a', r.checksum())) << c.size;
     EXPECT_EQ(r.Next(), PacketReader::Kind::kNone);
   }
+}
+
+TEST(BlockPacketTest, B1StreamsAndResumedHeaders) {
+  // CRC-16/XMODEM's check value, and the stream with it in front, low byte
+  // first.
+  EXPECT_EQ(Crc16Xmodem("123456789"), 0x31C3);
+  EXPECT_EQ(B1Stream("123456789"), Bytes({0xC3, 0x31}) + "123456789");
+  const std::string stream = B1Stream(Bytes({5, 0, 0, 0}) + "codes");
+  EXPECT_TRUE(B1StreamOk(stream));
+  for (size_t i = 0; i < stream.size(); ++i) {
+    std::string bad = stream;
+    bad[i] = static_cast<char>(bad[i] ^ 0x10);
+    EXPECT_FALSE(B1StreamOk(bad)) << i;
+  }
+  EXPECT_FALSE(B1StreamOk(stream.substr(0, 5)));
+
+  // The offset field as FBB peers write it: six characters, right-aligned.
+  EXPECT_EQ(HeaderPacket("Test", 0), HeaderPacket("Test"));
+  EXPECT_EQ(HeaderPacket("Test", 1234), Bytes({1, 0x0C}) + "Test" + Bytes({0}) + "  1234" + Bytes({0}));
+  struct Case {
+    std::string header;  // after the length byte
+    long offset;
+  } cases[] = {
+      {HeaderPacket("Test").substr(2), 0},
+      {HeaderPacket("Test", 987654).substr(2), 987654},
+      {std::string("Private from LinFBB\0     0\0", 27), 0},
+      {std::string("T\0  1500\0", 9), 1500},
+      {std::string("T\0" "001500\0", 9), 1500},  // LinBPQ's B2 form
+      {"T", 0},
+      {std::string("T\0 12x\0", 7), -1},
+      {std::string("T\0 1 2\0", 7), -1},
+      {std::string("T\09999999999\0", 13), -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HeaderOffset(c.header), c.offset) << c.header;
 }
 
 TEST(BlockPacketTest, ReadingPacketsInAnyPieces) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "channel/channel.h"
 #include "channel/mdi_client.h"
 #include "context/prompts.h"
+#include "fwd/b1_partial.h"
 #include "fwd/block_packets.h"
 #include "fwd/fwd_session.h"
 #include "fwd/lzhuf.h"
@@ -1176,5 +1178,405 @@ TEST_F(FwdPlainTest, LinFbbCallsAndIsAnsweredAsRecorded) {
   }
 }
 
+
+// B1: both SIDs have "B1". The compressed stream carries its CRC in front,
+// and a transfer the link broke goes on from what arrived.
+const char* const kB1Sid = "[FBB-7.0.11-AB1FHMR$]\r";
+
+// A text that compresses badly, so that its stream spans many packets.
+std::string LongText(size_t size, unsigned seed = 7) {
+  std::string text = kBody;
+  while (text.size() < size) {
+    seed = seed * 1103515245 + 12345;
+    text += static_cast<char>('a' + (seed >> 16) % 26);
+    if (seed % 61 == 0) text += "\r\n";
+  }
+  return text + "\r\n";
+}
+
+// What a B1 partner sends for a text from `offset` on: the header, for a
+// resumed transfer the CRC and length word in a packet of their own, the
+// stream in packets of 250 and the end packet.
+// `joined`: the CRC and length word open the first packet of the rest
+// instead of standing alone.
+std::string B1Blocks(const std::string& title, const std::string& stream, size_t offset = 0, bool joined = false) {
+  std::string out = HeaderPacket(title, static_cast<long>(offset));
+  unsigned long sum = 0;
+  auto data = [&](const std::string& part) {
+    for (unsigned char c : part) sum += c;
+    out += DataPacket(part);
+  };
+  std::string head = offset ? stream.substr(0, kB1Head) : "";
+  if (!joined && !head.empty()) {
+    data(head);
+    head.clear();
+  }
+  for (size_t at = offset; at < stream.size(); at += kBlockData) {
+    data(head + stream.substr(at, kBlockData - head.size()));
+    at -= head.size();
+    head.clear();
+  }
+  return out + EndPacket(sum);
+}
+
+// What we sent of one compressed message: the header's offset and the data
+// after any resumed transfer's repeated CRC and length word.
+struct SentB1 {
+  long offset = -1;
+  std::string head, data;
+  bool checksumOk = false;
+};
+
+SentB1 ReadB1(const std::string& bytes) {
+  PacketReader r;
+  EXPECT_TRUE(r.Put(bytes.data(), bytes.size()));
+  SentB1 got;
+  unsigned long sum = 0;
+  for (PacketReader::Kind k; (k = r.Next()) != PacketReader::Kind::kNone;) {
+    if (k == PacketReader::Kind::kHeader) got.offset = HeaderOffset(r.data());
+    if (k == PacketReader::Kind::kData) {
+      for (unsigned char c : r.data()) sum += c;
+      if (got.offset > 0 && got.head.empty()) {
+        got.head = r.data();
+      } else {
+        got.data += r.data();
+      }
+    }
+    if (k == PacketReader::Kind::kEnd) got.checksumOk = CheckSumOk(sum, r.checksum());
+  }
+  return got;
+}
+
+class FwdB1Test : public FwdSessionTest {
+ protected:
+  static constexpr const char* kBid = "77_XX1AAA";
+
+  std::string PartialFile() { return dir_ / ("temp/" + std::string(kPartner) + "_" + kBid + ".b1p"); }
+  // The stream bytes the partial file holds; -1 without one.
+  long Held() {
+    std::string file;
+    if (!ReadWholeFile(PartialFile(), &file)) return -1;
+    return static_cast<long>(file.size() - file.find('\n') - 1);
+  }
+  void HangUp() {
+    engine_.Event(0, std::string("*** DISCONNECTED From Station ") + kPartner + "\r");
+    EXPECT_FALSE(Ch(1).Fwd);
+  }
+  void Reconnect() {
+    ASSERT_EQ(Connects(0, kPartner), 1);
+    Sent();
+  }
+  // A first session that breaks off after `wire` bytes of the blocks.
+  void BrokenTransfer(const std::string& text, size_t wire) {
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})), "FS +\r");
+    Partner(B1Blocks("Long one", B1Stream(Compressed(text))).substr(0, wire), 100);
+    HangUp();
+  }
+  std::string StoredText() {
+    const std::string stored = MsgText(1001);
+    return stored.substr(stored.find('\n') + 1);
+  }
+};
+
+TEST_F(FwdB1Test, AWholeMessageInFramesOfAnySize) {
+  const std::string text = LongText(3000);
+  for (size_t piece : {size_t{1}, size_t{2}, size_t{7}, size_t{97}, size_t{250}, size_t{253}, size_t{0}}) {
+    SCOPED_TRACE(piece);
+    AddPartner();
+    Start();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())}), piece), "FS +\r");
+    std::string out = Partner(B1Blocks("Greetings", B1Stream(Compressed(text))), piece);
+    out += RunSession();
+    EXPECT_EQ(out, "FF\r");
+    EXPECT_STREQ(Record(1).MsgSubject, "Greetings");
+    EXPECT_EQ(StoredText(), FromDiskLines(text));
+    EXPECT_EQ(Held(), -1);
+    Restart();
+  }
+}
+
+TEST_F(FwdB1Test, AWrongCrcStoresNothingAndKeepsNothing) {
+  AddPartner();
+  Start();
+  EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, kBody.size())})), "FS +\r");
+  std::string stream = B1Stream(Compressed(kBody));
+  stream[0] = static_cast<char>(stream[0] ^ 1);
+  // The end packet's checksum is right: only the CRC tells.
+  std::string out = Partner(B1Blocks("t", stream));
+  out += RunSession();
+  EXPECT_EQ(out, "\rChecksum..\r");
+  EXPECT_TRUE(Disconnected());
+  EXPECT_EQ(MsgCount(), 0);
+  EXPECT_EQ(Held(), -1);
+  HangUp();
+  // Next time the message is asked for whole.
+  Reconnect();
+  EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, kBody.size())})), "FS +\r");
+}
+
+TEST_F(FwdB1Test, ABrokenTransferGoesOnFromWhatArrived) {
+  const std::string text = LongText(20000);
+  const std::string stream = B1Stream(Compressed(text));
+  ASSERT_GT(stream.size(), 5000u);
+  AddPartner();
+  Start();
+  BrokenTransfer(text, stream.size() * 9 / 10);
+  EXPECT_EQ(MsgCount(), 0);
+  // Whole packets only, as they came.
+  const long held = Held();
+  ASSERT_GT(held, static_cast<long>(stream.size() / 2));
+  EXPECT_EQ(held % kBlockData, 0);
+
+  Reconnect();
+  EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})), "FS !" + std::to_string(held) + "\r");
+  std::string out = Partner(B1Blocks("Long one", stream, static_cast<size_t>(held)), 61);
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_EQ(StoredText(), FromDiskLines(text));
+  EXPECT_STREQ(Record(1).Bid, kBid);
+  EXPECT_EQ(Held(), -1);
+}
+
+TEST_F(FwdB1Test, TheCrcAndLengthMayOpenTheFirstPacketOfTheRest) {
+  const std::string text = LongText(6000);
+  const std::string stream = B1Stream(Compressed(text));
+  AddPartner();
+  Start();
+  BrokenTransfer(text, stream.size() / 2);
+  const long held = Held();
+  Reconnect();
+  EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})), "FS !" + std::to_string(held) + "\r");
+  std::string out = Partner(B1Blocks("Long one", stream, static_cast<size_t>(held), true), 256);
+  out += RunSession();
+  EXPECT_EQ(out, "FF\r");
+  EXPECT_EQ(StoredText(), FromDiskLines(text));
+}
+
+TEST_F(FwdB1Test, WhatCannotGoOnIsDroppedAndAskedForWhole) {
+  const std::string text = LongText(6000);
+  const std::string stream = B1Stream(Compressed(text));
+  const std::string other = B1Stream(Compressed(LongText(6000, 9)));
+  struct Case {
+    const char* name;
+    long size;                      // the size in the second proposal; 0: the same
+    std::function<std::string(size_t held)> blocks;  // the partner's answer to our "!"
+    std::string reply;
+  } cases[] = {
+      {"offset not held", 0, [&](size_t held) { return B1Blocks("t", stream, held - kBlockData); }, ""},
+      {"offset beyond the message", 0,
+       [&](size_t) {
+         return HeaderPacket("t", static_cast<long>(stream.size() + 10)) + DataPacket(stream.substr(0, kB1Head));
+       },
+       ""},
+      {"another CRC and length", 0, [&](size_t held) { return B1Blocks("t", other, held); }, ""},
+      // Same CRC and length word in front, other bytes after: the CRC of the
+      // whole tells.
+      {"CRC fails after the resume", 0,
+       [&](size_t held) { return B1Blocks("t", stream.substr(0, held) + other.substr(held), held); }, "\rChecksum..\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddPartner();
+    Start();
+    BrokenTransfer(text, stream.size() / 2);
+    const long held = Held();
+    ASSERT_GT(held, 0);
+    Reconnect();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})), "FS !" + std::to_string(held) + "\r");
+    std::string out = Partner(c.blocks(static_cast<size_t>(held)), 256);
+    out += RunSession();
+    EXPECT_EQ(out, c.reply);
+    EXPECT_TRUE(Disconnected());
+    EXPECT_EQ(MsgCount(), 0);
+    EXPECT_EQ(Held(), -1);
+    HangUp();
+    Reconnect();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})), "FS +\r");
+    HangUp();
+    Restart();
+  }
+}
+
+TEST_F(FwdB1Test, APartnerMayResendWholeOrChangeTheSize) {
+  const std::string text = LongText(6000);
+  const std::string stream = B1Stream(Compressed(text));
+  for (bool changedSize : {false, true}) {
+    SCOPED_TRACE(changedSize);
+    AddPartner();
+    Start();
+    BrokenTransfer(text, stream.size() / 2);
+    const long held = Held();
+    Reconnect();
+    // A message of another size is another message: asked for whole, and
+    // what we held of it is gone.
+    const size_t size = changedSize ? text.size() + 1 : text.size();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, size)})),
+              changedSize ? std::string("FS +\r") : "FS !" + std::to_string(held) + "\r");
+    if (changedSize) {
+      EXPECT_EQ(Held(), -1);
+    }
+    // The partner sends it whole all the same.
+    std::string out = Partner(B1Blocks("t", stream), 250);
+    out += RunSession();
+    EXPECT_EQ(out, "FF\r");
+    EXPECT_EQ(StoredText(), FromDiskLines(text));
+    EXPECT_EQ(Held(), -1);
+    HangUp();
+    Restart();
+  }
+}
+
+TEST_F(FwdB1Test, OldPartialsAndThoseThatCameWholeGo) {
+  std::filesystem::create_directories(dir_ / "temp");
+  auto partial = [&](const std::string& bid) {
+    const std::string path = dir_ / ("temp/" + std::string(kPartner) + "_" + bid + ".b1p");
+    EXPECT_TRUE(WriteFileReplacing(path, "ORNB1 " + bid + " 100\n" + std::string(500, 'x')));
+    return path;
+  };
+  const std::string old = partial("OLD_XX1AAA"), known = partial("KNOWN_XX1AAA"), fresh = partial("NEW_XX1AAA");
+  std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 8));
+  const std::string stray = dir_ / "temp/stray.b1p";
+  EXPECT_TRUE(WriteFileReplacing(stray, "not ours"));
+  AddPartner();
+  Start();
+  Client().store->Bids.InsertInBidArray("KNOWN_XX1AAA");
+  Partner(kB1Sid);
+  EXPECT_FALSE(FileExists(old));
+  EXPECT_FALSE(FileExists(known));
+  EXPECT_FALSE(FileExists(stray));
+  EXPECT_TRUE(FileExists(fresh));
+  // A BID cannot lead out of temp/.
+  EXPECT_EQ(B1Partial(dir_ / "temp", "XX2BBB", "../../X/Y").path(), dir_ / "temp/XX2BBB_%2E%2E%2F%2E%2E%2FX%2FY.b1p");
+}
+
+TEST_F(FwdB1Test, OurMessagesGoWithTheirCrcAndFromThePartnersOffset) {
+  const std::string body = FromDiskLines(LongText(8000));
+  struct Case {
+    const char* answer;
+    long offset;  // what the header must say
+  } cases[] = {{"FS +\r", 0}, {"FS Y\r", 0}, {"FS !1000\r", 1000}, {"FS A2500\r", 2500}, {"FS !999999\r", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", body.c_str()});
+    AddPartner([](UserDB& u) { Queue(u, 0, 1001, "P"); });
+    Start();
+    const std::string block = Partner(kB1Sid + std::string("FF\r"));
+    EXPECT_EQ(block.rfind("FA P XX7ZZ XX3CCC XX3CCC XX9ORN_1001 ", 0), 0u) << block;
+    EXPECT_EQ(Partner(c.answer), "");
+    const SentB1 got = ReadB1(RunSession());
+    EXPECT_TRUE(got.checksumOk);
+    EXPECT_EQ(got.offset, c.offset);
+    std::string stream = got.data;
+    if (c.offset > 0) {
+      // The partner compares the CRC and length word with its own, then
+      // joins the rest to what it holds.
+      ASSERT_EQ(got.head.size(), kB1Head);
+      std::string whole = B1Stream(Compressed(ToDiskLines(body)));
+      EXPECT_EQ(got.head, whole.substr(0, kB1Head));
+      stream = whole.substr(0, static_cast<size_t>(c.offset)) + got.data;
+    }
+    EXPECT_TRUE(B1StreamOk(stream));
+    std::string expanded;
+    EXPECT_EQ(LzhufDecode(stream.substr(2), &expanded), LzhufError::kNone);
+    EXPECT_EQ(expanded, ToDiskLines(body));
+    EXPECT_EQ(Partner("FF\r"), "FQ\r");
+    HangUp();
+    Restart();
+  }
+}
+
+TEST_F(FwdB1Test, AMessageThePartnerFindsFaultWithStaysQueued) {
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", "Text.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "P"); });
+  Start();
+  Partner(kB1Sid + std::string("FF\r"));
+  EXPECT_EQ(Partner("FS A10\r"), "");
+  RunSession();
+  // LinFBB's words when it will not take up a transfer where it broke.
+  EXPECT_EQ(Partner("*** Checksum error (Binary file has been changed.)\r"), "");
+  EXPECT_TRUE(Disconnected());
+  HangUp();
+  EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+}
+
+// LinFBB's telnet stream doubles each 0xFF; ornpe's gateway undoes it.
+std::string Undoubled(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    out += bytes[i];
+    if (bytes[i] == '\xff' && i + 1 < bytes.size() && bytes[i + 1] == '\xff') ++i;
+  }
+  return out;
+}
+
+TEST_F(FwdB1Test, LinFbbsRecordedTransferCutAndResumedInFramesOfAnySize) {
+  // Recorded with ornbbs as LinFBB's partner: our answers are the recorded
+  // ones, in whatever frames LinFBB's bytes come.
+  const std::vector<std::string> files = {"b1_from_linfbb_cut.txt", "b1_from_linfbb_resumed.txt"};
+  for (size_t piece : {size_t{1}, size_t{5}, size_t{128}, size_t{256}, size_t{1000}}) {
+    SCOPED_TRACE(piece);
+    AddPartner();
+    Start();
+    for (const std::string& file : files) {
+      SCOPED_TRACE(file);
+      const std::vector<Turn> turns = ReadTranscript(file);
+      size_t i = 0;
+      while (i < turns.size() && !(turns[i].linfbb && turns[i].bytes.find('[') != std::string::npos)) ++i;
+      ASSERT_LT(i, turns.size());
+      // The login before LinFBB's SID is the gateway's and ours.
+      for (; i < turns.size(); ++i) {
+        if (!turns[i].linfbb) continue;
+        std::string bytes = Undoubled(turns[i].bytes);
+        if (bytes.find('[') != std::string::npos && bytes.find('[') < bytes.find('\r')) bytes.erase(0, bytes.find('['));
+        std::string want = i + 1 < turns.size() ? turns[i + 1].bytes : "";
+        if (want.rfind("*** DISCONNECTED", 0) == 0) want.clear();  // the gateway's, not ours
+        std::string got = Partner(bytes, piece);
+        got += RunSession();
+        EXPECT_EQ(got, want) << i;
+      }
+      HangUp();
+      if (file == files[0]) {
+        // What arrived of it waits for the next session.
+        EXPECT_EQ(ListDir(dir_ / "temp"), std::vector<std::string>{"XX2BBB_LONG_XX8FBB.b1p"});
+        EXPECT_EQ(MsgCount(), 0);
+        Reconnect();
+      }
+    }
+    EXPECT_EQ(MsgCount(), 1);
+    EXPECT_STREQ(Record(1).MsgSubject, "Long from LinFBB");
+    EXPECT_STREQ(Record(1).Bid, "LONG_XX8FBB");
+    const std::string text = StoredText();
+    EXPECT_NE(text.find("R:"), std::string::npos);
+    EXPECT_GT(text.size(), 19000u);
+    EXPECT_TRUE(ListDir(dir_ / "temp").empty());
+    Restart();
+  }
+}
+
+TEST_F(FwdB1Test, APartnerThatUsesB1WithoutOfferingItIsUnderstood) {
+  // LinFBB with B0 in its forward.sys announces "B" only, yet uses B1 with a
+  // partner that offers it: CRC in front, answers in B1's letters.
+  AddMsg({"P", "N", "XX3CCC", "XX7ZZ", "XX3CCC", "Personal", "Text for LinFBB.\n"});
+  AddPartner([](UserDB& u) { Queue(u, 0, 1001, "P"); });
+  Start();
+  const std::string text = LongText(2000);
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal(kBid, text.size())})), "FS +\r");
+  std::string out = Partner(B1Blocks("Its B1", B1Stream(Compressed(text))), 250);
+  out += RunSession();
+  EXPECT_EQ(MsgText(1002).substr(MsgText(1002).find('\n') + 1), FromDiskLines(text));
+  EXPECT_EQ(out.rfind("FA P XX7ZZ", 0), 0u) << out;
+  EXPECT_EQ(Partner("FS Y\r"), "");
+  const SentB1 got = ReadB1(RunSession());
+  EXPECT_TRUE(got.checksumOk);
+  EXPECT_TRUE(B1StreamOk(got.data));
+  // A B0 stream is still B0, and B0 answers get B0.
+  Partner("FF\r");
+  HangUp();
+  Reconnect();
+  EXPECT_EQ(Partner(kPartnerSid + Block({Proposal("78_XX1AAA", kBody.size())})), "FS +\r");
+  out = Partner(BlockStream("Its B0", Compressed(kBody)));
+  out += RunSession();
+  EXPECT_EQ(MsgText(1003).substr(MsgText(1003).find('\n') + 1), FromDiskLines(kBody));
+}
 }  // namespace
 }  // namespace orn

@@ -31,7 +31,7 @@ TEST_F(LoginTest, ANewStationIsRegisteredAndGreetedAsNew) {
   EXPECT_EQ(u.Count, 1);
   EXPECT_STREQ(u.LLoginD, "26/12/10");
   EXPECT_STREQ(u.LLoginT, "12:00");
-  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-AB1FHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
   EXPECT_EQ(view_.channel(1).labels["Name:"], "Noname");
   EXPECT_FALSE(Ch(1).passwordwait);
 }
@@ -58,7 +58,7 @@ TEST_F(LoginTest, ANewStationTheUserFileCannotTakeIsToldAndLetGo) {
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
   EXPECT_EQ(Ch(1).tdb->upos, 2);
   EXPECT_STREQ(User(2).Call, "XX1ABC");
-  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-AB1FHMR$]\r[newuser XX1ABC]\r") + kRestrictedPrompt);
 }
 
 TEST_F(LoginTest, TheRecordIsUpdatedAtEveryLogin) {
@@ -166,7 +166,7 @@ TEST_F(LoginTest, APasswordIsChallengedAndItsAnswerCheckedExactly) {
   });
   StartWith(kOpenPort);
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
-  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[regularuser]\r") + kFullPrompt + "Enter Password : 1    ");
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-AB1FHMR$]\r[regularuser]\r") + kFullPrompt + "Enter Password : 1    ");
   EXPECT_STREQ(Ch(1).Passwordcompare, "x");
   ASSERT_TRUE(Ch(1).passwordwait);
   Type("XX1ABC", " x");  // the blank counts
@@ -234,7 +234,7 @@ TEST_F(LoginTest, AnEmptyEnglishFileIsToldToTheSysopOnceAndOtherLanguagesServe) 
   // A station with a language file of its own is served as ever.
   ASSERT_EQ(Connects(0, "XX2DEF"), 1);
   EXPECT_TRUE(Disconnects().empty());
-  EXPECT_NE(Sent().find("[ORN-7.10-ABFHMR$]"), std::string::npos);
+  EXPECT_NE(Sent().find("[ORN-7.10-AB1FHMR$]"), std::string::npos);
 }
 
 TEST_F(LoginTest, MailWaitingIsAnnounced) {
@@ -242,7 +242,7 @@ TEST_F(LoginTest, MailWaitingIsAnnounced) {
   ASSERT_NE(bbs_->store()->MsgBeacon(), nullptr);
   bbs_->store()->MsgBeacon()->PutCallInList("XX1ABC");
   ASSERT_EQ(Connects(0, "XX1ABC"), 1);
-  EXPECT_EQ(Sent(), std::string("[ORN-7.10-ABFHMR$]\r[newuser XX1ABC]\r") + Marked("youhavemail") +
+  EXPECT_EQ(Sent(), std::string("[ORN-7.10-AB1FHMR$]\r[newuser XX1ABC]\r") + Marked("youhavemail") +
                         kRestrictedPrompt);
 }
 

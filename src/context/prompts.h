@@ -7,6 +7,8 @@ constexpr const char* kFullPrompt = "(A,B,C,D,F,G,G?,H,I,J,K,L,M,N,R,S,T,U,V,W,X
 // Also the mark of a restricted session.
 constexpr const char* kRestrictedPrompt = "(B,H,F,G,G?,KM,LM,RM,S,SP,T,V)>\r";
 constexpr const char* kExpertPrompt = ">\r";
-constexpr const char* kSystemId = "[ORN-7.10-ABFHMR$]";
+// Other BBSes read its letters: "B1" asks for compressed blocks with a CRC
+// that resume after a broken link; partners offering only "B" still get B0.
+constexpr const char* kSystemId = "[ORN-7.10-AB1FHMR$]";
 
 }  // namespace orn

@@ -16,6 +16,59 @@ std::string HeaderPacket(const std::string& title) {
   return p + body;
 }
 
+std::string HeaderPacket(const std::string& title, long offset) {
+  if (offset <= 0) return HeaderPacket(title);
+  std::string p = HeaderPacket(title);
+  // Title, NUL, six characters of offset, NUL: the length byte stays.
+  const std::string digits = std::to_string(offset);
+  std::string field = std::string(digits.size() < 6 ? 6 - digits.size() : 0, ' ') + digits;
+  field = field.substr(field.size() - 6);
+  p.replace(p.size() - 7, 6, field);
+  return p;
+}
+
+long HeaderOffset(const std::string& header) {
+  const size_t nul = header.find('\0');
+  if (nul == std::string::npos) return 0;
+  const size_t end = header.find('\0', nul + 1);
+  const std::string field = header.substr(nul + 1, end == std::string::npos ? std::string::npos : end - nul - 1);
+  long value = 0;
+  bool digits = false;
+  for (char c : field) {
+    if (c == ' ' && !digits) continue;
+    if (c < '0' || c > '9') return -1;
+    if (value > 100000000) return -1;
+    value = value * 10 + (c - '0');
+    digits = true;
+  }
+  return value;
+}
+
+uint16_t Crc16Xmodem(const std::string& bytes, size_t from) {
+  uint16_t crc = 0;
+  for (size_t i = from; i < bytes.size(); ++i) {
+    crc ^= static_cast<uint16_t>(static_cast<unsigned char>(bytes[i]) << 8);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+std::string B1Stream(const std::string& compressed) {
+  const uint16_t crc = Crc16Xmodem(compressed);
+  std::string out;
+  out += static_cast<char>(crc & 0xFF);
+  out += static_cast<char>(crc >> 8);
+  return out + compressed;
+}
+
+bool B1StreamOk(const std::string& stream) {
+  if (stream.size() < kB1Head) return false;
+  const uint16_t want = static_cast<uint16_t>(static_cast<unsigned char>(stream[0]) |
+                                              static_cast<unsigned char>(stream[1]) << 8);
+  return Crc16Xmodem(stream, 2) == want;
+}
+
 std::string DataPacket(const std::string& bytes) {
   std::string p;
   p += static_cast<char>(kStx);

@@ -17,12 +17,28 @@ constexpr size_t kBlockData = 250;
 
 // The header this side sends for a title (at most 119 characters are used).
 std::string HeaderPacket(const std::string& title);
+// The header of a transfer that goes on from `offset` bytes into the stream
+// (B1 resume): the offset as six right-aligned digits, as FBB peers write it.
+// Offset 0 gives the header above.
+std::string HeaderPacket(const std::string& title, long offset);
+// The offset field of a received header's bytes (after its length byte):
+// 0 when absent or blank, -1 when it is no number.
+long HeaderOffset(const std::string& header);
 // A data packet of 1 to 256 bytes.
 std::string DataPacket(const std::string& bytes);
 // The end packet for a running byte sum of the data.
 std::string EndPacket(unsigned long sum);
 // Whether the checksum byte b closes the data whose byte sum is A.
 bool CheckSumOk(unsigned long A, unsigned char b);
+
+// B1: the compressed file travels with a CRC-16/XMODEM of all its bytes
+// (length word and code) in front, least significant byte first. The CRC and
+// the length word, six bytes, open every resumed transfer too.
+constexpr size_t kB1Head = 6;
+uint16_t Crc16Xmodem(const std::string& bytes, size_t from = 0);
+std::string B1Stream(const std::string& compressed);
+// Whether a received B1 stream is whole: its CRC matches what follows it.
+bool B1StreamOk(const std::string& stream);
 
 // The packets of a whole compressed file: header, data packets, end packet.
 std::string BlockStream(const std::string& title, const std::string& compressed);

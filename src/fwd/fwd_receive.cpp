@@ -59,6 +59,14 @@ std::string StoredLines(const std::string& raw) {
 void TFwd::DecodeProposal() {
   char* cmd = Parent->cmd;
   if (!cmd[0]) return;
+  // A partner that found fault with what we sent says so in a line of
+  // "***" (a checksum, a changed file) instead of going on: what we sent
+  // has not arrived and stays queued.
+  if (waittoremovefwd && cmd[0] == '*' && !Parent->sparecmd[0]) {
+    waittoremovefwd = false;
+    Fail("Partner: " + std::string(cmd, std::strcspn(cmd, "\r")) + "\r");
+    return;
+  }
   if (waittoremovefwd) {
     waittoremovefwd = false;
     RemoveFwd();
@@ -165,6 +173,19 @@ void TFwd::DispatchFields(const std::string& s) {
     p.bid = f.bid;
     p.flag = ok ? '+' : '-';
     any |= ok;
+    if (ok && B1()) {
+      // What a broken transfer left of it: the partner goes on from there.
+      B1Partial part = Partial(f.bid);
+      const size_t held = part.Held(f.size);
+      if (held > kB1Head) {
+        p.resume = static_cast<long>(held);
+        Parent->client().log().writelog(65, p.resume, Parent->UserCallOnly, "FWD Resume " + f.bid);
+        answer += '!';
+        answer += std::to_string(held);
+        continue;
+      }
+      part.Remove();
+    }
     answer += p.flag;
   }
   SendText(answer + "\r");
@@ -208,23 +229,47 @@ void TFwd::RcvHdr() {
     return;
   }
   const std::string& h = reader_.data();
-  // We never ask to resume ("!" in our answer): a header that starts past the
+  FwdProposal& p = fwdproposal[proposalno];
+  const long offset = HeaderOffset(h);
+  // Without B1 we never ask to resume: a header that starts past the
   // beginning would give us the end of a message only. The link goes and the
   // message stays with the partner, to come whole another time.
-  const size_t nul = h.find('\0');
-  if (nul != std::string::npos && std::strtol(h.c_str() + nul + 1, nullptr, 10) != 0) {
+  if (offset < 0 || (offset > 0 && !B1())) {
     Fail("Resume not offered.\r");
     return;
   }
+  const size_t nul = h.find('\0');
   std::string title = h.substr(0, std::min<size_t>(nul, kProposalWidth - 1));
   MDIClient& client = Parent->client();
   if (client.cfg().OEMANSI) title = client.codePages().OemToAnsi(title);
-  fwdproposal[proposalno].subject = title;
+  p.subject = title;
   checksum = 0;
-  receivedBytes_ = 0;
-  cfile = TempFile(".acc");
+  receivedBytes_ = static_cast<size_t>(offset);
   closefile(infile);
-  infile = std::fopen(cfile.c_str(), "wb");
+  restartHead_ = false;
+  partial_.reset();
+  if (B1()) {
+    ProposalFields f;
+    ParseProposalLine(p.proposal, &f);
+    partial_ = std::make_unique<B1Partial>(Partial(p.bid));
+    if (offset > 0) {
+      // Only from where we hold it: anything else would join pieces of two
+      // different streams.
+      if (offset != p.resume || partial_->Held(f.size) != static_cast<size_t>(offset)) {
+        DropPartial("Resume offset " + std::to_string(offset) + " not held.\r");
+        return;
+      }
+      restartHead_ = true;
+    } else if (!partial_->Begin(f.size)) {
+      Fail("Can't create " + partial_->path() + ".\r");
+      return;
+    }
+    cfile = partial_->path();
+    infile = std::fopen(cfile.c_str(), "ab");
+  } else {
+    cfile = TempFile(".acc");
+    infile = std::fopen(cfile.c_str(), "wb");
+  }
   if (!infile) {
     Fail("Can't create " + cfile + ".\r");
     return;
@@ -234,16 +279,74 @@ void TFwd::RcvHdr() {
   SetState(fwdstate::kRcvData);
 }
 
+void TFwd::DropPartial(const std::string& shown) {
+  closefile(infile);
+  if (partial_) partial_->Remove();
+  partial_.reset();
+  Fail(shown);
+}
+
+void TFwd::SniffB1() {
+  unB1_.clear();
+  std::string stream;
+  if (B1() || !Parent->sfwd.binaryok || !ReadWholeFile(cfile, &stream) || !B1StreamOk(stream)) return;
+  if (LzhufTextLength(stream.substr(2)) > lzhuf::kMaxTextLength) return;
+  if (WriteFileReplacing(cfile, stream.substr(2))) unB1_ = std::move(stream);
+}
+
+bool TFwd::TakeB1Stream() {
+  std::string stream;
+  const bool read = partial_->Read(&stream);
+  if (!read || !B1StreamOk(stream)) {
+    Parent->client().log().writelog(65, 0, Parent->UserCallOnly,
+                                    "FWD Rcv " + fwdproposal[proposalno].bid + " not stored: CRC error");
+    SendText("\rChecksum..\r");
+    DropPartial(read ? "CRC error.\r" : "Can't read " + partial_->path() + ".\r");
+    return false;
+  }
+  // The whole stream is checked; the expander takes it without its CRC.
+  cfile = TempFile(".acc");
+  if (!WriteFileReplacing(cfile, stream.substr(2))) {
+    Fail("Can't write " + cfile + ".\r");
+    return false;
+  }
+  partial_->Remove();
+  partial_.reset();
+  return true;
+}
+
 void TFwd::RcvData() {
   const std::string& d = reader_.data();
   for (unsigned char c : d) checksum += c;
-  receivedBytes_ += d.size();
-  if (receivedBytes_ > kMaxReceived) {
+  std::string rest;
+  if (restartHead_) {
+    // A resumed transfer repeats the stream's CRC and length word first: the
+    // same as we hold, or the message has changed since. They come in a
+    // packet of their own; a sender that goes on in the same packet is
+    // understood too.
+    restartHead_ = false;
+    std::string held;
+    if (d.size() < kB1Head || !partial_->Read(&held) || held.compare(0, kB1Head, d, 0, kB1Head) != 0) {
+      DropPartial("Resumed message changed.\r");
+      return;
+    }
+    rest = d.substr(kB1Head);
+    if (rest.empty()) return;
+  }
+  const std::string& bytes = rest.empty() ? d : rest;
+  receivedBytes_ += bytes.size();
+  if (receivedBytes_ > kMaxReceived + (partial_ ? 2 : 0)) {
+    if (partial_) {
+      DropPartial("Message too long.\r");
+      return;
+    }
     closefile(infile);
     Fail("Message too long.\r");
     return;
   }
-  if (!infile || std::fwrite(d.data(), 1, d.size(), infile) != d.size()) {
+  // A partial message must hold what arrived even when the link goes next.
+  if (!infile || std::fwrite(bytes.data(), 1, bytes.size(), infile) != bytes.size() ||
+      (partial_ && std::fflush(infile) != 0)) {
     closefile(infile);
     Fail("Can't write " + cfile + ".\r");
   }
@@ -251,9 +354,14 @@ void TFwd::RcvData() {
 
 void TFwd::RcvEnd() {
   terminate = true;
-  if (!CheckSumOk(checksum, reader_.checksum())) {
-    closefile(infile);
+  if (restartHead_ || !CheckSumOk(checksum, reader_.checksum())) {
     SendText("\rChecksum..\r");
+    // What we hold may be as wrong as the checksum: the next time whole.
+    if (partial_) {
+      DropPartial("Checksum error.\r");
+      return;
+    }
+    closefile(infile);
     Fail("Checksum error.\r");
     return;
   }
@@ -264,13 +372,28 @@ void TFwd::RcvEnd() {
     Fail("Can't write " + cfile + ".\r");
     return;
   }
+  if (partial_ && !TakeB1Stream()) return;
+  if (!partial_) SniffB1();
   ProceedWithFwd();
 }
 
 void TFwd::ProceedWithFwd() {
   if (State() == fwdstate::kDecompressing) {
     if (donotrcvdde.load(std::memory_order_acquire)) return;
-    if (!CoderDone()) {
+    const bool done = CoderDone();
+    if (!done && !unB1_.empty()) {
+      // Taken for B1 by its CRC, but it expands only as B0: the match was
+      // chance.
+      const std::string stream = std::move(unB1_);
+      unB1_.clear();
+      if (WriteFileReplacing(cfile, stream)) {
+        SetState(fwdstate::kRcvData);
+        ProceedWithFwd();
+        return;
+      }
+    }
+    unB1_.clear();
+    if (!done) {
       // A damaged message (its length and its code disagree) is not stored
       // in part: the link goes, and the message stays with the partner.
       const std::string why = coderError_.substr(coderError_.rfind(": ") == std::string::npos ? 0 : coderError_.rfind(": ") + 2);

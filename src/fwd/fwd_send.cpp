@@ -3,6 +3,7 @@
 // again, the removal of the delivered messages from its queue.
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "channel/channel.h"
 #include "fwd/fwd_rules.h"
@@ -118,18 +119,23 @@ void TFwd::AckWait() {
   }
   const size_t cr = text.find('\r');
   const std::string line = text.substr(0, cr);
-  if (line.size() < 3 || static_cast<int>(line.size() - 3) > proposallen) {
+  if (line.size() < 3) {
     Fail("Strlen proposal.\r");
     return;
   }
   std::string flags;
-  if (!ParseAnswerLine(line, proposallen, &flags)) {
+  std::vector<long> offsets;
+  if (!ParseAnswerLine(line, proposallen, &flags, &offsets)) {
     Fail("Ack <> +-=.\r");
     return;
   }
+  b1Answers_ = line.find_first_of("YNLA", 3) != std::string::npos;
+  // Only a B1 partner may ask for the rest of a message.
+  if (!B1() && !b1Answers_) offsets.assign(offsets.size(), 0);
   bool any = false, refused = false;
   for (size_t i = 0; i < flags.size(); ++i) {
     fwdproposal[i].flag = flags[i];
+    fwdproposal[i].resume = i < offsets.size() ? offsets[i] : 0;
     if (flags[i] == '+' || flags[i] == '=') any = true;
     if (flags[i] == '=') deferred_.insert(fwdproposal[i].msgno);
     if (flags[i] == '-') refused = true;
@@ -228,11 +234,29 @@ void TFwd::WaitAckCompressed() {
     return;
   }
   MDIClient& client = Parent->client();
-  std::string title = fwdproposal[proposalno].subject;
+  const FwdProposal& p = fwdproposal[proposalno];
+  std::string title = p.subject;
   if (client.cfg().OEMANSI) title = client.codePages().AnsiToOem(title);
-  SendText(HeaderPacket(title));
-  opos = 1;
   checksum = 0;
+  opos = 1;
+  if (!B1() && !b1Answers_) {
+    SendText(HeaderPacket(title));
+  } else {
+    sendData_ = B1Stream(sendData_);
+    // The partner holds the stream up to its offset: it gets the CRC and
+    // length word to compare with its own, then the rest. An offset we
+    // cannot go on from gets the whole message.
+    const size_t from = p.resume > static_cast<long>(kB1Head) ? static_cast<size_t>(p.resume) : 0;
+    if (from == 0 || from >= sendData_.size()) {
+      SendText(HeaderPacket(title));
+    } else {
+      const std::string head = sendData_.substr(0, kB1Head);
+      for (unsigned char c : head) checksum += c;
+      SendText(HeaderPacket(title, static_cast<long>(from)) + DataPacket(head));
+      opos = static_cast<long>(from) + 1;
+      client.log().writelog(65, p.resume, Parent->UserCallOnly, "FWD Send resumed " + p.bid);
+    }
+  }
   SetState(fwdstate::kSendCompressed);
 }
 

@@ -9,6 +9,7 @@
 #include "context/prompts.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
+#include "store/store.h"
 
 namespace orn {
 
@@ -45,7 +46,9 @@ TFwd::~TFwd() {
   closefile(outfile);
   closefile(sparefile);
   // The work files hold one message at a time and no later session takes
-  // up where this one stopped: however it ended, they go with it.
+  // up where this one stopped: however it ended, they go with it. What a B1
+  // transfer received is in its partial file (closed above), for the next
+  // session to go on from.
   for (const char* ext : {".acc", ".aca", ".aam"}) TFileOperations::filedelete(TempFile(ext));
 }
 
@@ -106,7 +109,24 @@ std::string TFwd::TempFile(const char* ext) const {
   return ResolveCase(JoinPath(JoinPath(Parent->client().cfg().bbspath, "TEMP"), name));
 }
 
+std::string TFwd::TempDir() const { return ResolveCase(JoinPath(Parent->client().cfg().bbspath, "TEMP")); }
+
+bool TFwd::B1() const { return Parent->sfwd.binaryok && Parent->sfwd.b1ok; }
+
+B1Partial TFwd::Partial(const std::string& bid) const { return B1Partial(TempDir(), Parent->UserCallOnly, bid); }
+
+void TFwd::LogB1() {
+  if (Parent->sfwd.fbbok && B1()) Parent->client().log().writelog(65, 0, Parent->UserCallOnly, "FWD B1");
+}
+
+void TFwd::SweepPartials() {
+  Store* store = Parent->client().store;
+  if (!store) return;
+  B1Partial::Sweep(TempDir(), [store](const std::string& bid) { return store->Bids.WeHaveThebid(bid); });
+}
+
 void TFwd::Start() {
+  SweepPartials();
   Parent->Service = 9;
   SetState(fwdstate::kSidDecode);
   Arm();
@@ -114,6 +134,8 @@ void TFwd::Start() {
 
 bool TFwd::StartCalled(const std::string& sid, const std::string& rest) {
   if (!ToggleSfwd(sid.c_str(), Parent)) return false;
+  SweepPartials();
+  LogB1();
   Parent->Service = 9;
   waittoremovefwd = false;
   // Our SID went out at the head of the greeting: the first block does not
@@ -259,6 +281,7 @@ void TFwd::SidDecode() {
     return;
   }
   cmd[0] = '\0';
+  LogB1();
   if (Parent->sfwd.fbbok) {
     DecideWhatToDo();
   } else {

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "fwd/b1_partial.h"
 #include "fwd/block_packets.h"
 #include "fwd/compress.h"
 #include "fwd/proposal.h"
@@ -39,6 +40,9 @@ struct FwdProposal {
   long fpos = 0;   // record position of the message (sending side)
   long upos = -1;  // slot in the partner's queue (sending side)
   long msgno = 0;  // message number (sending side)
+  // B1: where the transfer starts in the stream; sending, the partner's "!"
+  // offset; receiving, the bytes we hold and asked the rest of.
+  long resume = 0;
 };
 
 // The states, as kept in the channel's whattodo.
@@ -150,6 +154,24 @@ class TFwd : public TFileOperations, public CompressOwner {
   void SetState(int state);
   int State() const;
   std::string TempFile(const char* ext) const;
+  std::string TempDir() const;
+  // Both sides offer B1: blocks with a CRC, transfers that resume.
+  bool B1() const;
+  // The partial messages that are too old, or arrived whole, go.
+  void SweepPartials();
+  // The sysop sees in the log which exchanges can resume.
+  void LogB1();
+  // The partial message of the partner's proposal `bid`.
+  B1Partial Partial(const std::string& bid) const;
+  // B1 receiving: the stream in the partial file checked and handed to the
+  // expander; false when the session has ended on it.
+  bool TakeB1Stream();
+  // B0 receiving: a stream that carries a matching CRC in front came in B1
+  // all the same; the expander gets it without.
+  void SniffB1();
+  // Ends a B1 transfer that cannot go on from what we hold: the partial data
+  // is dropped, so the message is asked for whole next time.
+  void DropPartial(const std::string& shown);
 
   // Collects received text until it ends with `what` ("?" any character).
   bool WhatToWait(const char* what);
@@ -240,6 +262,17 @@ class TFwd : public TFileOperations, public CompressOwner {
   std::string rcvText_, rcvLine_;  // the text being received
   bool lastCr_ = false;            // an LF after it is the same line end
   size_t receivedBytes_ = 0;
+  // B1 receiving: the partial message being written (infile appends to it),
+  // and whether the CRC and length word of a resumed transfer are still to
+  // come in a packet of their own.
+  std::unique_ptr<B1Partial> partial_;
+  bool restartHead_ = false;
+  // LinFBB uses B1 with whoever offers it, whatever its own SID says: its
+  // answers in B1's letters ("Y", "N", "L", "A") tell, and so does a stream
+  // whose CRC matches. unB1_ holds such a stream as it came, in case the
+  // match was chance and it expands only as B0.
+  bool b1Answers_ = false;
+  std::string unB1_;
   bool inReceive_ = false;  // the packet loop is running further up
   // Messages the partner deferred ("=") in this session: not offered again
   // until the next one.

@@ -175,14 +175,36 @@ int ParseChecksumLine(const std::string& raw) {
   return hi * 16 + lo;
 }
 
-bool ParseAnswerLine(const std::string& raw, int proposals, std::string* flags) {
+bool ParseAnswerLine(const std::string& raw, int proposals, std::string* flags, std::vector<long>* offsets) {
   const std::string line = WithoutCr(raw);
   if (line.compare(0, 3, "FS ") != 0) return false;
-  const std::string letters = line.substr(3);
+  std::string letters;
+  std::vector<long> from;
+  for (size_t i = 3; i < line.size(); ++i) {
+    const char c = line[i];
+    long offset = 0;
+    char flag;
+    switch (c) {
+      case '+': case 'Y': case 'H': flag = '+'; break;
+      case '-': case 'N': case 'R': case 'E': flag = '-'; break;
+      case '=': case 'L': flag = '='; break;
+      case '!': case 'A': {
+        if (!offsets || i + 1 >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i + 1]))) return false;
+        while (i + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[i + 1]))) {
+          if (offset > 100000000) return false;
+          offset = offset * 10 + (line[++i] - '0');
+        }
+        flag = '+';
+        break;
+      }
+      default: return false;
+    }
+    letters += flag;
+    from.push_back(offset);
+  }
   if (static_cast<int>(letters.size()) > proposals) return false;
-  for (char c : letters)
-    if (c != '+' && c != '-' && c != '=') return false;
   *flags = letters;
+  if (offsets) *offsets = from;
   return true;
 }
 

@@ -64,10 +64,16 @@ bool ParseProposalLine(const std::string& line, ProposalFields* f);
 // when the line is not one.
 int ParseChecksumLine(const std::string& line);
 
-// An answer line "FS " followed by one letter per proposal (optionally
-// ending in CR). The letters "+", "-" and "=" go to *flags; false for another
-// letter, a missing "FS " or more letters than `proposals`.
-bool ParseAnswerLine(const std::string& line, int proposals, std::string* flags);
+// An answer line "FS " followed by one answer per proposal (optionally
+// ending in CR): "+", "Y" or "H" (taken, to be held there) accepted, "-",
+// "N", "R" or "E" refused, "=" or
+// "L" deferred, as FBB peers write them, go to *flags as "+", "-" and "=".
+// "!" or "A" with a decimal offset accepts from that offset on (a B1
+// resume): "+" in *flags and the offset in *offsets (0 for the others); a
+// null `offsets` refuses such answers. False for another letter, a missing
+// "FS " or more answers than `proposals`.
+bool ParseAnswerLine(const std::string& line, int proposals, std::string* flags,
+                     std::vector<long>* offsets = nullptr);
 
 // When `line` is a relay line "R:...@:CALL.HIER ..." (the ":" after "@" is
 // optional), *id is the identifier after the "@"; false for other lines and

@@ -19,10 +19,12 @@ bool ParseSid(const std::string& line, SFwd* f) {
       case 'H': f->hierok = true; break;
       case 'M': f->midok = true; break;
       case 'R': f->routeok = true; break;
+      case '1': f->b1ok = true; break;
       default: break;
     }
   }
   if (!f->bidok) return false;
+  f->b1ok = f->b1ok && f->binaryok;
   if (f->fbbok) {
     if (!f->asciiok && !f->binaryok) {
       f->fbbonly = true;

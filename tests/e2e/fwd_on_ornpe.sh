@@ -73,7 +73,7 @@ packets += b"\x04" + bytes([(256 - sum(code) % 256) % 256])
 with Station(sys.argv[2], "XX2BBB", timeout=20, connect_timeout=10) as s:
     s.connect("XX9ORN-1")
     greeting = s.expect(">\r")
-    assert greeting.startswith(b"[ORN-7.10-ABFHMR$]\r"), greeting
+    assert greeting.startswith(b"[ORN-7.10-AB1FHMR$]\r"), greeting
     s.send(b"[FBB-7.00-ABFHMR$]\r" + block, end=b"")
     s.expect("FS +\r")
     s.send(packets, end=b"")

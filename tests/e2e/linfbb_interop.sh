@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 out=$(mktemp -d /tmp/orninterop.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 pids=()
-modes=(${ORN_INTEROP_MODES:-b0 fbb mbl})
+modes=(${ORN_INTEROP_MODES:-b1 b0 fbb mbl})
 for mode in "${modes[@]}"; do
   timeout 280 "$here/linfbb/netns.sh" python3 -B "$here/linfbb/interop.py" "$BUILD" "$mode" >"$out/$mode" 2>&1 &
   pids+=($!)

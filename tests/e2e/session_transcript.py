@@ -78,7 +78,7 @@ help_text = help_text.replace("\r\n", "\r").replace("\n", "\r")
 with Station(engine, ME, timeout=15, connect_timeout=15) as s:
     s.connect(BBS)
     check("first greeting", s.expect(RESTRICTED),
-          re.escape("[ORN-7.10-ABFHMR$]\r") + expected(newuser) + re.escape(RESTRICTED))
+          re.escape("[ORN-7.10-AB1FHMR$]\r") + expected(newuser) + re.escape(RESTRICTED))
     s.send("N John")
     check("registration", s.expect(RESTRICTED),
           re.escape("Tnx, John.\r") + expected(registered) + re.escape(RESTRICTED))
@@ -88,7 +88,7 @@ with Station(engine, ME, timeout=15, connect_timeout=15) as s:
 
 with Station(engine, ME, timeout=15, connect_timeout=15) as s:
     s.connect(BBS)
-    check("second greeting", s.expect(FULL), re.escape("[ORN-7.10-ABFHMR$]\r") + expected(regularuser) + re.escape(FULL))
+    check("second greeting", s.expect(FULL), re.escape("[ORN-7.10-AB1FHMR$]\r") + expected(regularuser) + re.escape(FULL))
     s.send("X")
     check("expert mode", s.expect(toexpert + EXPERT), expected(toexpert) + re.escape(EXPERT))
     s.send("H")

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """ornbbs and LinFBB forward with each other, both ways, in each mode given.
 
-    interop.py BUILD MODE...      (inside netns.sh; MODE: b0, fbb, mbl)
+    interop.py BUILD MODE...      (inside netns.sh; MODE: b1, b0, fbb, mbl)
 
 Per mode: LinFBB (xfbbd) with ornbbs as its partner XX9ORN, ornbbs on ornpe
 with LinFBB as its partner XX8FBB. ornbbs reaches LinFBB through
@@ -77,13 +77,17 @@ def by_bid(msgs, bid):
 
 
 class Run:
-    def __init__(self, build, mode, work):
+    # fbb_port: where ornpe dials LinFBB; orn_port: where LinFBB calls ornbbs
+    # (ornpe's BBS gateway), unless something stands between them.
+    # fwd_ahead: minutes until ornbbs's hourly forwarding minute.
+    def __init__(self, build, mode, work, fbb_port=FBB_TELNET, orn_port=BBS_GATEWAY, fwd_ahead=1):
         self.build, self.mode, self.work = build, mode, work
+        self.fbb_port, self.fwd_ahead = fbb_port, fwd_ahead
         self.procs = []
         self.registered = False
         self.bbs = os.path.join(work, "orn")
         self.lin = LinFbb(os.path.join(work, "fbb"), call=FBB, telnet_port=FBB_TELNET, partner=ORN,
-                          partner_password="ornpw", partner_addr=("127.0.0.1", BBS_GATEWAY), mode=mode)
+                          partner_password="ornpw", partner_addr=("127.0.0.1", orn_port), mode=mode)
 
     def start(self):
         self.lin.configure()
@@ -93,13 +97,13 @@ class Run:
         self.procs.append(subprocess.Popen(
             [os.path.join(self.build, "ornpe"), "--listen", "127.0.0.1:%d" % API,
              "--gateway", "127.0.0.1:%d" % GATEWAY, "--bbs-gateway", "127.0.0.1:%d" % BBS_GATEWAY,
-             "--bbs", ORN, "--dial", "%s=127.0.0.1:%d,raw" % (FBB, FBB_TELNET)],
+             "--bbs", ORN, "--dial", "%s=127.0.0.1:%d,raw" % (FBB, self.fbb_port)],
             stdout=open(out, "wb"), stderr=log))
         wait("ornpe", lambda: b"ornpe ready" in open(out, "rb").read(), 10)
 
         os.makedirs(self.bbs)
-        # The forwarding minute is the next one: ornbbs calls within a minute.
-        minute = time.localtime(time.time() + 60).tm_min
+        # The forwarding minute is the next one unless told: ornbbs calls within a minute.
+        minute = time.localtime(time.time() + 60 * self.fwd_ahead).tm_min
         ini = ["[PERSONAL]", "MYCALL=" + ORN, "MYHIER=#TST.YY.EU", "FWDOK=1", "FWDMIN=%d" % minute,
                "BIDGENERATION=1", "[RADIO]", "PORTS=1", "ENGINEPORT=%d" % API, "[PORT0]", "CHANNELS=3",
                "BBSONLY=0", "LIMITED=0", "TIMEOUT=0", "[LOG]", "LOGOK=1", "LOGOTHER=1"]

@@ -32,8 +32,9 @@ XFBBD = "/usr/sbin/xfbbd"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # Protocol mask of the partner's forward block (the N line): 0 leaves only
-# the MBL dialogue, 1 allows plain FBB, 3 adds compressed (B0) blocks.
-MODES = {"mbl": 0, "fbb": 1, "b0": 3}
+# the MBL dialogue, 1 allows plain FBB, 3 adds compressed (B0) blocks, 7 B1
+# (blocks with a CRC; broken transfers resume).
+MODES = {"mbl": 0, "fbb": 1, "b0": 3, "b1": 7}
 
 # Users xfbbd knows from the start (inf.sys): callsign, password, flags.
 F_EXP, F_SYS, F_BBS, F_MOD = 0x04, 0x08, 0x10, 0x80

@@ -1,0 +1,47 @@
+// What a broken B1 transfer leaves behind: the bytes of a message received
+// so far, kept in temp/ under the partner's call and the message's BID, so
+// that the next session asks for the rest instead of the whole message.
+//
+// One file per message: a text line "ORNB1 <bid> <size>" (the size the
+// proposal announced), then the received bytes of the B1 stream as they came
+// (CRC, length word, code). Only whole data packets are written, so the file
+// always ends where a packet ended.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace orn {
+
+class B1Partial {
+ public:
+  // Older than this, a partial message is given up.
+  static constexpr std::chrono::hours kKeep{24 * 7};
+
+  B1Partial(const std::string& tempDir, const std::string& partner, const std::string& bid);
+
+  // The bytes held of the message when the partner announces it with
+  // `size`; a file left for another size is removed (0).
+  size_t Held(long size);
+  // Starts the message anew, nothing held; the bytes follow by appending
+  // to path().
+  bool Begin(long size);
+  // The stream held, without the line in front.
+  bool Read(std::string* stream) const;
+  void Remove();
+  const std::string& path() const { return path_; }
+
+  // Removes the partial messages of `tempDir` that are older than kKeep or
+  // whose BID `known` says has arrived whole.
+  static void Sweep(const std::string& tempDir, const std::function<bool(const std::string& bid)>& known);
+
+ private:
+  // The line in front of the bytes, and the size it names; false when the
+  // file is none of ours.
+  static bool ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength);
+
+  std::string path_, bid_;
+};
+
+}  // namespace orn
