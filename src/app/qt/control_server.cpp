@@ -66,8 +66,14 @@ bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
     return false;
   }
   ::unlink(socketPath.c_str());
-  // No moment in which the socket is open to others: it is made 0600.
-  const mode_t old = ::umask(0177);
+  // No moment in which the socket is open to others: it is made 0600, or
+  // 0660 in a directory its group may write (the package's, shared with the
+  // sysops in the service's group): whoever may change the files may ask.
+  const size_t slash = socketPath.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : socketPath.substr(0, slash);
+  struct stat dirStat {};
+  const bool groupShares = ::stat(dir.c_str(), &dirStat) == 0 && (dirStat.st_mode & S_IWGRP);
+  const mode_t old = ::umask(groupShares ? 0117 : 0177);
   const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::umask(old);
   if (!bound || ::listen(fd, 16) != 0 || !server_.listen(fd)) {
