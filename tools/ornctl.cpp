@@ -263,8 +263,12 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
   std::string why;
   if (!orn::InitBbsDirectory(dir, o, &why)) return Fail(why);
   GiveToDirOwner(dir);
-  std::printf("A new BBS %s in %s. Start it with: ornbbs --headless --dir %s\n", o.call.c_str(), dir.c_str(),
-              dir.c_str());
+  // The package's unit serves this one directory.
+  if (dir == "/var/lib/ornbbs")
+    std::printf("A new BBS %s in %s. Start it with: systemctl start ornbbs\n", o.call.c_str(), dir.c_str());
+  else
+    std::printf("A new BBS %s in %s. Start it with: ornbbs --headless --dir %s\n", o.call.c_str(), dir.c_str(),
+                dir.c_str());
   return 0;
 }
 
