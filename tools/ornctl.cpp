@@ -232,6 +232,13 @@ void GiveToDirOwner(const std::string& dir) {
   }
 }
 
+int InitUsage(const std::string& why) {
+  const std::string help(kInitHelp);
+  std::fprintf(stderr, "ornctl: init: %s\n%s(ornctl init --help says more)\n", why.c_str(),
+               help.substr(0, help.find('\n') + 1).c_str());
+  return 2;
+}
+
 int Init(const std::string& dirArg, const std::vector<std::string>& args) {
   orn::BbsInitOptions o;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -241,11 +248,8 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
       return 0;
     }
     if ((a != "--call" && a != "--name" && a != "--hier" && a != "--engine") || i + 1 >= args.size()) {
-      std::fprintf(stderr, "ornctl: init: %s\n%s", i + 1 >= args.size() && a.rfind("--", 0) == 0
-                                                       ? (a + " needs a value").c_str()
-                                                       : ("unknown argument " + a).c_str(),
-                   kInitHelp);
-      return 2;
+      return InitUsage(i + 1 >= args.size() && a.rfind("--", 0) == 0 ? a + " needs a value"
+                                                                       : "unknown argument " + a);
     }
     const std::string& v = args[++i];
     if (a == "--call") o.call = v;
@@ -254,10 +258,7 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
     if (a == "--engine" && !orn::ParseEngineAddress(v, &o.engineHost, &o.enginePort))
       return Fail("init: --engine " + v + " is not HOST:PORT");
   }
-  if (o.call.empty()) {
-    std::fprintf(stderr, "ornctl: init: --call is needed\n%s", kInitHelp);
-    return 2;
-  }
+  if (o.call.empty()) return InitUsage("--call is needed");
   std::string dir = dirArg.empty() ? orn::CurrentDirectory() : dirArg;
   if (dir[0] != '/') dir = orn::JoinPath(orn::CurrentDirectory(), dir);
   std::string why;
