@@ -31,7 +31,7 @@ kill -0 $bbspid || fail "BBS ended without its engine"
 pids+=($!)
 wait_for 10 grep -qs "^ornpe ready" "$WORK/ornpe.out" || fail "ornpe not ready: $(cat "$WORK/ornpe.log")"
 ready=$SECONDS
-wait_for $((reconnect + 2)) grep -q "status: BBS Server reconnected->Idle Mode" "$WORK/bbs.out" ||
+wait_for $((reconnect + 3)) grep -q "status: BBS Server reconnected->Idle Mode" "$WORK/bbs.out" ||
   fail "BBS not on the engine within $reconnect s: $(cat "$WORK/bbs.out")"
 echo "registered $((SECONDS - ready)) s after the engine was ready (RECONNECT=$reconnect)"
 
