@@ -4,7 +4,8 @@
 # root; both units pass systemd-analyze verify; `ornctl init` makes the BBS;
 # the units' ExecStart lines run as the units' user, in a network namespace
 # of their own; a station logs in through ornpe; root and a sysop in the
-# group ornbbs use ornctl, anyone else is refused; logrotate moves the
+# group ornbbs use ornctl on the running and the stopped BBS, anyone else is
+# refused; logrotate moves the
 # activity log and the BBS goes on in a new one; SIGTERM ends the BBS with
 # status 0; a purge leaves nothing behind.
 # The root comes from debootstrap on the mirror apt uses. Its tarball and the
@@ -160,6 +161,12 @@ step "SIGTERM"
 kill -TERM $bbspid
 wait $bbspid || fail "the BBS ended with status $?"
 grep -q "BBS SERVER DOWN" "$root/var/lib/ornbbs/BBS.LOG" || fail "no orderly end in the log"
+# The stopped BBS's files are the group's too: the sysop works on them.
+in_root chroot --userspec=sysop:sysop --groups=ornbbs / ornctl --dir /var/lib/ornbbs user set XX2ABC Type=X \
+  >"$WORK/ctl-offline.out" 2>&1 || fail "the sysop's ornctl on the stopped BBS: $(cat "$WORK/ctl-offline.out")"
+echo "Net on Sunday." | in_root chroot --userspec=sysop:sysop --groups=ornbbs / ornctl --dir /var/lib/ornbbs \
+  msg send --to ALL@WW --type B --subject "Weekend net" >>"$WORK/ctl-offline.out" 2>&1 ||
+  fail "the sysop's message on the stopped BBS: $(cat "$WORK/ctl-offline.out")"
 
 step "purge"
 for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
