@@ -195,8 +195,8 @@ void PacketLink::EngineLost() {
 
 bool PacketLink::TryReconnect() {
   const Config& cfg = cfg_;
-  bool answers = session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs) && session_.MonitorOn() &&
-                 session_.QueryVersion(kAnswerTimeoutMs);
+  const bool answers = session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs) && session_.MonitorOn() &&
+                       session_.QueryVersion(kAnswerTimeoutMs);
   // The engine may be another one now, or met for the first time (a BBS
   // started before it): its ports are asked as at start-up.
   if (answers) GetPorts();
