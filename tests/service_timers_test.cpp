@@ -72,9 +72,11 @@ TEST_F(ServiceTimersTest, IdleModeRunsOnlyTheInfoTick) {
   engine_.reachable = false;
   StartWith("[RADIO]\nPORTS=1\n[PORT0]\nBEACONOK=1\n");
   EXPECT_EQ(Client().BBSOK, 0u);
-  // The counters and the database repair do not need the engine.
-  ASSERT_EQ(timers_.timers.size(), 1u);
+  // The counters and the database repair do not need the engine; the link
+  // goes on looking for it.
+  ASSERT_EQ(timers_.timers.size(), 2u);
   EXPECT_EQ(timers_.timers.count(T().infotimer_id), 1u);
+  EXPECT_EQ(timers_.timers.count(kReconnectTimerId), 1u);
   timers_.Fire(T().infotimer_id);
   EXPECT_EQ(view_.fields[0], "L:001000");
 }

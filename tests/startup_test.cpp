@@ -51,7 +51,7 @@ TEST_F(StartupTest, FreshDirectoryStartsIdleWithOnePortOfOneChannel) {
   EXPECT_EQ(view_.boxes[0],
             "NOCALL  ORNBBS MailBox: No packet engine answers at 127.0.0.1:8000 (RADIO ENGINEHOST and ENGINEPORT "
             "in ORN.INI).\nStart Direwolf or ornpe there, with its packet-engine TCP API on that port.\nProgram "
-            "Enters Idle Mode !");
+            "Enters Idle Mode !\nTrying again every 30 s (RADIO RECONNECT in ORN.INI).");
 
   ASSERT_EQ(bbs->client().numberchildren, 2);
   EXPECT_EQ(view_.channel(0).caption, "<Monitor>");

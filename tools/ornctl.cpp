@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/bbs_init.h"
 #include "app/control.h"
 #include "app/ornbbs.h"
 #include "platform/file_names.h"
@@ -27,6 +28,8 @@ namespace {
 
 const char* const kHelp =
     "usage: ornctl [--dir DIR] COMMAND [--json]\n"
+    "  init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT]\n"
+    "                                  make a new BBS in DIR (ornctl init --help)\n"
     "  status                          the BBS, its engine, channels, counters, mail, next cycle and repair\n"
     "  user list [--partners]          users (or forwarding partners)\n"
     "  user show CALL                  every field of a user\n"
@@ -44,6 +47,25 @@ const char* const kHelp =
     "  optimize now                    start the database repair\n"
     "  monitor                         the monitor and channel text, until interrupted\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
+
+const char* const kInitHelp =
+    "usage: ornctl [--dir DIR] init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT]\n"
+    "Makes a new BBS in DIR (default: the working directory; made if missing) and refuses a\n"
+    "directory that already holds one (ORN.INI, record files or a running BBS). It writes:\n"
+    "  ORN.INI  PERSONAL  MYCALL=CALL (e.g. XX9ORN-1), MYNAME=NAME (default Sysop),\n"
+    "                     MYHIER=ADDRESS (e.g. #ATH.GRC.EU; left out without --hier)\n"
+    "           RADIO     one radio port; ENGINEHOST:ENGINEPORT from --engine (default\n"
+    "                     127.0.0.1:8000, Direwolf's packet-engine TCP API); RECONNECT=30: the\n"
+    "                     BBS looks for its engine every 30 s from start-up on, so the two may\n"
+    "                     start in any order, and finds it again after the engine restarts\n"
+    "           PORT0     PORTNUM=0 (the engine's first radio port), CHANNELS=4 (stations at\n"
+    "                     once), BBSONLY=0 (new stations may register), LIMITED=0 (every\n"
+    "                     station gets the full command set)\n"
+    "           LOG       the activity log BBS.LOG on, with connects, reads, kills, uploads\n"
+    "                     and the rest\n"
+    "  english.lng, german.lng and their help files in HELP/: the texts stations read\n"
+    "Run as root on a directory that belongs to another user (the service's), the new files\n"
+    "are given to that user. Edit ORN.INI afterwards for more ports, beacons or forwarding.\n";
 
 int Fail(const std::string& why) {
   std::fprintf(stderr, "ornctl: %s\n", why.c_str());
@@ -191,6 +213,66 @@ int RunHere(orn::ControlHandler& handler, const std::vector<std::string>& args, 
   return Print(a);
 }
 
+// Files that root makes in a directory of the service's user are that user's:
+// the BBS must be able to write them.
+void GiveToDirOwner(const std::string& dir) {
+  struct stat d {};
+  if (::geteuid() != 0 || ::stat(dir.c_str(), &d) != 0 || d.st_uid == 0) return;
+  std::vector<std::string> paths;
+  for (const std::string& name : orn::ListDir(dir)) {
+    const std::string path = orn::JoinPath(dir, name);
+    paths.push_back(path);
+    if (orn::DirExists(path))
+      for (const std::string& sub : orn::ListDir(path)) paths.push_back(orn::JoinPath(path, sub));
+  }
+  for (const std::string& path : paths) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && st.st_uid == 0 && ::lchown(path.c_str(), d.st_uid, d.st_gid) != 0)
+      std::fprintf(stderr, "ornctl: cannot give %s to the directory's owner: %s\n", path.c_str(), std::strerror(errno));
+  }
+}
+
+int InitUsage(const std::string& why) {
+  const std::string help(kInitHelp);
+  std::fprintf(stderr, "ornctl: init: %s\n%s(ornctl init --help says more)\n", why.c_str(),
+               help.substr(0, help.find('\n') + 1).c_str());
+  return 2;
+}
+
+int Init(const std::string& dirArg, const std::vector<std::string>& args) {
+  orn::BbsInitOptions o;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kInitHelp, stdout);
+      return 0;
+    }
+    if ((a != "--call" && a != "--name" && a != "--hier" && a != "--engine") || i + 1 >= args.size()) {
+      return InitUsage(i + 1 >= args.size() && a.rfind("--", 0) == 0 ? a + " needs a value"
+                                                                       : "unknown argument " + a);
+    }
+    const std::string& v = args[++i];
+    if (a == "--call") o.call = v;
+    if (a == "--name") o.name = v;
+    if (a == "--hier") o.hier = v;
+    if (a == "--engine" && !orn::ParseEngineAddress(v, &o.engineHost, &o.enginePort))
+      return Fail("init: --engine " + v + " is not HOST:PORT");
+  }
+  if (o.call.empty()) return InitUsage("--call is needed");
+  std::string dir = dirArg.empty() ? orn::CurrentDirectory() : dirArg;
+  if (dir[0] != '/') dir = orn::JoinPath(orn::CurrentDirectory(), dir);
+  std::string why;
+  if (!orn::InitBbsDirectory(dir, o, &why)) return Fail(why);
+  GiveToDirOwner(dir);
+  // The package's unit serves this one directory.
+  if (dir == "/var/lib/ornbbs")
+    std::printf("A new BBS %s in %s. Start it with: systemctl start ornbbs\n", o.call.c_str(), dir.c_str());
+  else
+    std::printf("A new BBS %s in %s. Start it with: ornbbs --headless --dir %s\n", o.call.c_str(), dir.c_str(),
+                dir.c_str());
+  return 0;
+}
+
 bool HasBbsFiles() {
   return orn::FileExists("USERS.ADB") || orn::FileExists("ORN.INI");
 }
@@ -219,6 +301,13 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stderr);
     return 2;
   }
+  // A directory shared by the service's group (set-group-ID, as the package
+  // makes it) stays writable for the group in whatever ornctl adds.
+  {
+    struct stat d {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &d) == 0 && (d.st_mode & S_ISGID)) ::umask(007);
+  }
+  if (args[0] == "init") return Init(dir, args);
   // Files are named from where the sysop stands; the BBS works elsewhere.
   if (args.size() >= 3 && args[0] == "msg" && (args[1] == "export" || args[1] == "import") && !args[2].empty() &&
       args[2][0] != '/')

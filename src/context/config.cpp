@@ -103,7 +103,7 @@ void ReadRadioSection(const IniFile& ini, Config& c) {
   c.maxport = c.maxsport = static_cast<int>(ini.GetInt("RADIO", "PORTS", 1));
   c.EngineHost = ini.GetString("RADIO", "ENGINEHOST", "127.0.0.1", 80);
   c.EnginePort = static_cast<int>(ini.GetInt("RADIO", "ENGINEPORT", 8000));
-  c.Reconnect = static_cast<int>(ini.GetInt("RADIO", "RECONNECT", 0));
+  c.Reconnect = static_cast<int>(ini.GetInt("RADIO", "RECONNECT", 30));
   c.Monitor = static_cast<int>(ini.GetInt("MONITOR", "MONITOR", 60));
 }
 

@@ -76,7 +76,7 @@ struct Config {
   std::string OemCodePage = "437", AnsiCodePage = "1252";
   std::string EngineHost = "127.0.0.1";
   int EnginePort = 8000;
-  int Reconnect = 0;  // seconds between reconnection attempts; 0 = never
+  int Reconnect = 30;  // seconds between attempts to reach the engine; 0 = never
   Colors colors;
   Fonts fonts;
   OptimizeOptions optimize;

@@ -35,6 +35,11 @@ std::string NoVersion(const Config& cfg) {
          " does not answer as a packet engine.\nStart Direwolf or ornpe there, with its packet-engine TCP API on "
          "that port.";
 }
+// What the sysop reads after the reason: whether the BBS tries again by itself.
+std::string RetryNote(const Config& cfg) {
+  if (cfg.Reconnect <= 0) return {};
+  return "\nTrying again every " + std::to_string(cfg.Reconnect) + " s (RADIO RECONNECT in ORN.INI).";
+}
 std::string NoCall(const Config& cfg) {
   return "The packet engine at " + cfg.EngineHost + ":" + std::to_string(cfg.EnginePort) + " refused to register " +
          cfg.MyCall + ".\nCheck MYCALL in ORN.INI, and that no other program holds that call on the engine.";
@@ -78,14 +83,38 @@ void PacketLink::SetupWindow() {
   szData[0] = '\0';
   if (!session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs)) {
     // Without the connection no further step can succeed: one message is enough.
-    SetupFailed(NoEngine(cfg));
+    SetupFailed(NoEngine(cfg) + RetryNote(cfg));
+    KeepTrying();
     return;
   }
-  if (!session_.MonitorOn()) SetupFailed(NoMonitor(cfg));
-  if (!session_.QueryVersion(kAnswerTimeoutMs)) SetupFailed(NoVersion(cfg));
-  GetPorts();
-  if (!RegisterMyCall()) SetupFailed(NoCall(cfg));
+  bool ok = true;
+  if (!session_.MonitorOn()) {
+    SetupFailed(NoMonitor(cfg) + RetryNote(cfg));
+    ok = false;
+  }
+  if (ok && !session_.QueryVersion(kAnswerTimeoutMs)) {
+    SetupFailed(NoVersion(cfg) + RetryNote(cfg));
+    ok = false;
+  }
+  if (ok) GetPorts();
+  if (ok && !RegisterMyCall()) {
+    SetupFailed(NoCall(cfg) + RetryNote(cfg));
+    ok = false;
+  }
+  if (!ok && cfg.Reconnect > 0) {
+    // A half set-up link would hold the engine's connection for nothing: the
+    // next attempt starts from the beginning.
+    session_.Close();
+    KeepTrying();
+    return;
+  }
   if (session_.IsOpen()) StartAsync();
+}
+
+// At boot the BBS often starts before its engine: with RECONNECT it goes on
+// looking from the first failure, as it does after losing the engine.
+void PacketLink::KeepTrying() {
+  if (cfg_.Reconnect > 0) timers_.SetTimer(kReconnectTimerId, cfg_.Reconnect * 1000, this);
 }
 
 void PacketLink::GetPorts() {
@@ -160,14 +189,19 @@ void PacketLink::EngineLost() {
   if (linkState_) linkState_(false);
   client_.LinkLost();
   client_.SetStatus("Idle Mode! No Server Connection !");
-  if (cfg_.Reconnect > 0) timers_.SetTimer(kReconnectTimerId, cfg_.Reconnect * 1000, this);
+  KeepTrying();
   client_.Message("Disconnected From Packet Engine.\n Program Enters Idle Mode !", Icon::Information);
 }
 
 bool PacketLink::TryReconnect() {
   const Config& cfg = cfg_;
-  if (session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs) && session_.MonitorOn() &&
-      session_.QueryVersion(kAnswerTimeoutMs) && RegisterMyCall()) {
+  const bool answers = session_.Open(cfg.EngineHost, cfg.EnginePort, kOpenTimeoutMs) && session_.MonitorOn() &&
+                       session_.QueryVersion(kAnswerTimeoutMs);
+  // The engine may be another one now, or met for the first time (a BBS
+  // started before it): its ports are asked as at start-up.
+  if (answers) GetPorts();
+  if (answers && session_.IsOpen() && RegisterMyCall()) {
+    ShowPortNotes();
     StartAsync();
     client_.SetServing(1);
     client_.SetStatus("BBS Server reconnected->Idle Mode");

@@ -95,6 +95,7 @@ class PacketLink : public TimerClient {
   void StartAsync();
   void EngineLost();
   bool TryReconnect();
+  void KeepTrying();
   void SetupFailed(const std::string& message);
 
   LinkClient& client_;

@@ -223,7 +223,7 @@ bool CreateDirIfDontExist(const std::string& root, const std::string& sub) {
   if (DirExists(p)) return true;
   const std::string real = ResolveCase(p);
   const DirBefore before = Before(real);
-  if (::mkdir(real.c_str(), 0755) != 0) return false;
+  if (::mkdir(real.c_str(), 0777) != 0) return false;  // the umask decides, as for files
   Changed(real, before, true);
   return true;
 }
@@ -232,7 +232,9 @@ bool CreateFileIfDontExist(const std::string& name) {
   if (FileExists(name)) return true;
   const std::string real = ResolveCase(name);
   const DirBefore before = Before(real);
-  int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // The umask decides, as for every file the BBS makes: a directory shared
+  // with the sysops' group (umask 007) keeps its files writable for them.
+  int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   ::close(fd);
   Changed(real, before, true);
@@ -251,7 +253,7 @@ bool WriteFileReplacing(const std::string& path, const std::string& content, boo
   std::string real = ResolveCase(path);
   const DirBefore before = Before(real);
   std::string tmp = real + ".tmp" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);  // the umask decides
   if (fd < 0) return false;
   size_t done = 0;
   while (done < content.size()) {

@@ -13,7 +13,9 @@ namespace {
 // An open descriptor holding the lock, -1 when it is taken; -2 when the file
 // cannot be opened at all.
 int Take(const std::string& path, int how) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // The umask decides: in a directory shared with the sysops' group, their
+  // ornctl must be able to open the lock too.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return -2;
   if (::flock(fd, how | LOCK_NB) != 0) {
     ::close(fd);

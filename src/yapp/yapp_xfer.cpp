@@ -45,7 +45,7 @@ std::string Printable(const std::string& s) {
 bool CopyToNewFile(const std::string& from, const std::string& to) {
   FILE* in = std::fopen(from.c_str(), "rb");
   if (!in) return false;
-  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // the umask decides
   if (fd < 0) {
     std::fclose(in);
     return false;

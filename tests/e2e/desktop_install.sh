@@ -8,7 +8,7 @@ trap 'rm -rf "$WORK"' EXIT
 [ -x "$BUILD/ornbbs" ] || { echo "SKIP: no desktop build"; exit 77; }
 cmake --install "$BUILD" --prefix "$WORK/prefix" >"$WORK/install.log" 2>&1 || fail "install failed: $(cat "$WORK/install.log")"
 P=$WORK/prefix
-for f in bin/ornbbs bin/ornctl bin/ornpe share/applications/ornbbs.desktop share/icons/hicolor/scalable/apps/ornbbs.svg \
+for f in bin/ornbbs bin/ornctl bin/ornpe bin/ornlzhuf share/applications/ornbbs.desktop share/icons/hicolor/scalable/apps/ornbbs.svg \
          share/doc/ornbbs/manual.md; do
   [ -s "$P/$f" ] || fail "not installed: $f"
 done

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "platform/file_names.h"
 
@@ -35,6 +37,26 @@ ControlServer::ControlServer(ControlSite site, QObject* parent) : QObject(parent
 }
 
 ControlServer::~ControlServer() { Close(); }
+
+namespace {
+
+// Whether the process `pid` has `gid` among its groups, as the kernel holds
+// them now (a sysop added to the group has it after logging in again).
+bool InGroup(pid_t pid, gid_t gid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Groups:", 0) != 0) continue;
+    std::istringstream groups(line.substr(7));
+    unsigned long g;
+    while (groups >> g)
+      if (g == gid) return true;
+    return false;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
   Close();
@@ -66,8 +88,14 @@ bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
     return false;
   }
   ::unlink(socketPath.c_str());
-  // No moment in which the socket is open to others: it is made 0600.
-  const mode_t old = ::umask(0177);
+  // No moment in which the socket is open to others: it is made 0600, or
+  // 0660 in a directory its group may write (the package's, shared with the
+  // sysops in the service's group): whoever may change the files may ask.
+  const size_t slash = socketPath.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : socketPath.substr(0, slash);
+  struct stat dirStat {};
+  groupShares_ = ::stat(dir.c_str(), &dirStat) == 0 && (dirStat.st_mode & S_IWGRP);
+  const mode_t old = ::umask(groupShares_ ? 0117 : 0177);
   const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::umask(old);
   if (!bound || ::listen(fd, 16) != 0 || !server_.listen(fd)) {
@@ -128,8 +156,9 @@ void ControlServer::Accept() {
     socklen_t len = sizeof cred;
     const int fd = static_cast<int>(socket->socketDescriptor());
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 ||
-        (cred.uid != ::getuid() && cred.uid != 0)) {
-      Answer(socket, Refusal("refused: only the BBS's own user or root may send requests"));
+        (cred.uid != ::getuid() && cred.uid != 0 && !(groupShares_ && (cred.gid == ::getgid() || InGroup(cred.pid, ::getgid()))))) {
+      Answer(socket, Refusal(groupShares_ ? "refused: only the BBS's own user, its group's members or root may send requests"
+                                          : "refused: only the BBS's own user or root may send requests"));
       continue;
     }
     QTimer::singleShot(kRequestTimeoutMs, socket, [socket] {

@@ -56,6 +56,8 @@ class ControlServer : public QObject {
   std::vector<Running> jobs_;
   QTimer stepper_;
   std::string path_;
+  // The directory is its group's: the group's members may ask too.
+  bool groupShares_ = false;
   // Last, so that it goes first: its connections take themselves out of
   // monitors_ as they are deleted.
   QLocalServer server_;
