@@ -1,18 +1,11 @@
 #include "app/headless_view.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 
 namespace orn {
 namespace {
-
-// Text has no control characters but line ends, tabs and the Ctrl-Z that
-// ends a plain message; the frames of binary transfers are full of them.
-bool Binary(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != 0x1A) || c == 0x7F;
-  });
-}
 
 class HeadlessChannelView : public ChannelView {
  public:
@@ -21,7 +14,7 @@ class HeadlessChannelView : public ChannelView {
   void SetCaption(const std::string& caption) override { caption_ = caption; }
   void AppendText(const std::string& text, TextKind) override {
     if (!out_) return;
-    if (Binary(text)) {
+    if (LooksBinary(text)) {
       // Forwarding blocks and YAPP packets would reach the journal or the
       // terminal as raw control bytes: they are counted instead.
       if (!pending_.empty()) Flush();

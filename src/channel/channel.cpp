@@ -103,7 +103,7 @@ void TChannel::SendTx(const char* str, int count, int how) {
   } else {
     link.SendUnprotoData(TncPortNumber, std::string(str, static_cast<size_t>(count)));
   }
-  if (how == 2) client_.ShowToChannel(*this, str, count);
+  if (how == 2) client_.ShowToChannel(*this, str, count, TextKind::ChannelOutput);
 }
 
 bool TChannel::PacedStepDue(int64_t nowMs) const {
@@ -202,7 +202,8 @@ void TChannel::TypedLine(const std::string& line) {
   std::string text = client_.codePages().Utf8ToAnsi(line);
   if (cfg.ANSIOEM) text = client_.codePages().AnsiToOem(text);
   text += '\r';
-  SendTx(text.data(), static_cast<int>(text.size()), 2);
+  SendTx(text.data(), static_cast<int>(text.size()), 0);
+  client_.ShowToChannel(*this, text.data(), static_cast<int>(text.size()), TextKind::SysopTyping);
   ReleaseIfWaiting();
 }
 

@@ -28,12 +28,12 @@ std::string PaneLines(const char* data, size_t n) {
 
 }  // namespace
 
-void MDIClient::ShowToChannel(TChannel& chan, const char* Data, int size) {
+void MDIClient::ShowToChannel(TChannel& chan, const char* Data, int size, TextKind kind) {
   if (size <= 0) return;
   chan.CheckMaxInInputWindow();
   const std::string ansi = cp_.OemToAnsi(PaneLines(Data, std::min(static_cast<size_t>(size), kMaxShown)));
   chan.CountInputLines(ansi);
-  chan.view().AppendText(cp_.AnsiToUtf8(ansi), TextKind::ChannelInput);
+  chan.view().AppendText(cp_.AnsiToUtf8(ansi), kind);
 }
 
 void MDIClient::ShowToMonitor(const char* Data, int size) {

@@ -65,7 +65,7 @@ class MDIClient : public LinkClient {
   // Connected data from a station: the frame as received, `size` bytes.
   void InsertToChannel(int port, const char* frame, int size) override;
   // Appends station text to a channel's or the monitor's receive pane.
-  void ShowToChannel(TChannel& chan, const char* Data, int size);
+  void ShowToChannel(TChannel& chan, const char* Data, int size, TextKind kind = TextKind::ChannelInput);
   void ShowToMonitor(const char* Data, int size) override;
 
   // A station could not be served in its language: the sysop hears of each

@@ -210,6 +210,8 @@ void LoadColors(const IniFile& ini, Config& c) {
   k.userList = ini.GetInt(S, "USERLIST", 255);
   k.msgList = ini.GetInt(S, "MSGLIST", 255);
   k.msgText = ini.GetInt(S, "MSGTEXT", 255);
+  k.channelOutput = ini.GetInt(S, "CHANNELOUTPUT", 0x800000);
+  k.sysopTyping = ini.GetInt(S, "SYSOPTEXT", 0x008000);
 }
 
 bool SaveColors(IniFile& ini, const Config& c) {
@@ -222,6 +224,8 @@ bool SaveColors(IniFile& ini, const Config& c) {
   ok &= ini.WriteInt(S, "USERLIST", k.userList);
   ok &= ini.WriteInt(S, "MSGLIST", k.msgList);
   ok &= ini.WriteInt(S, "MSGTEXT", k.msgText);
+  ok &= ini.WriteInt(S, "CHANNELOUTPUT", k.channelOutput);
+  ok &= ini.WriteInt(S, "SYSOPTEXT", k.sysopTyping);
   return ok;
 }
 

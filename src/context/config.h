@@ -45,6 +45,9 @@ struct Auxes {
 struct Colors {
   long monitorHeader = 255, monitorInfo = 255, channelInput = 255, userList = 255, msgList = 255,
        msgText = 255;
+  // The BBS's answers and the sysop's typing in a channel pane, each in a
+  // colour of its own (stored as 0x00BBGGRR like the others).
+  long channelOutput = 0x800000, sysopTyping = 0x008000;
 };
 
 struct Fonts {

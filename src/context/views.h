@@ -10,7 +10,9 @@ namespace orn {
 enum class Icon { Information, Exclamation, Stop, Question };
 
 // How a text reaches a receive pane: the colour it is drawn in.
-enum class TextKind { ChannelInput, MonitorHeader, MonitorInfo };
+// What a pane shows: a station's text, the BBS's answers, the sysop's own
+// typing in terminal mode, the monitor's header and data lines.
+enum class TextKind { ChannelInput, MonitorHeader, MonitorInfo, ChannelOutput, SysopTyping };
 
 // What the sysop can do with a channel window; the channel answers.
 class ChannelControls {

@@ -13,6 +13,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace orn {
 namespace {
 
@@ -95,6 +97,8 @@ QColor ChannelWindow::ColourOf(TextKind kind) const {
     case TextKind::MonitorHeader: return look_.monitorHeader;
     case TextKind::MonitorInfo: return look_.monitorInfo;
     case TextKind::ChannelInput: return look_.channelInput;
+    case TextKind::ChannelOutput: return look_.channelOutput;
+    case TextKind::SysopTyping: return look_.sysopTyping;
   }
   return {};
 }
@@ -107,7 +111,11 @@ void ChannelWindow::AppendText(const std::string& text, TextKind kind) {
   const QColor colour = ColourOf(kind);
   if (colour.isValid()) format.setForeground(colour);
   format.setProperty(kKindProperty, static_cast<int>(kind));
-  cursor.insertText(QString::fromStdString(text), format);
+  // YAPP packets and forwarding blocks would fill the pane with control
+  // characters: one line with their size says what passed.
+  const QString shown = LooksBinary(text) ? QString("<binary data, %1 bytes>\n").arg(text.size())
+                                          : QString::fromStdString(text);
+  cursor.insertText(shown, format);
   input_->verticalScrollBar()->setValue(input_->verticalScrollBar()->maximum());
 }
 

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -20,6 +21,7 @@
 #include <algorithm>
 
 #include "admin/config_files.h"
+#include "desktop/window_look.h"
 #include "platform/file_names.h"
 #include "platform/text.h"
 
@@ -422,17 +424,25 @@ void PropertiesDialog::AddColoursPage() {
   Colors& k = cfg_.colors;
   const std::pair<const char*, long*> colours[] = {
       {"Monitor headers", &k.monitorHeader}, {"Monitor data", &k.monitorInfo}, {"Channel input", &k.channelInput},
+      {"BBS output", &k.channelOutput}, {"Sysop's typing", &k.sysopTyping},
       {"User list", &k.userList},            {"Message list", &k.msgList},     {"Message text", &k.msgText}};
+  // Each button shows its colour as it stands.
+  auto swatch = [](long value) {
+    QPixmap p(20, 14);
+    p.fill(ColourOf(value));
+    return QIcon(p);
+  };
   for (const auto& [label, value] : colours) {
-    auto* button = new QPushButton(label, page);
+    auto* button = new QPushButton(swatch(*value), label, page);
+    button->setObjectName(QString("colour:") + label);
     layout->addWidget(button);
     long* v = value;
-    connect(button, &QPushButton::clicked, this, [this, v] {
+    connect(button, &QPushButton::clicked, this, [this, v, button, swatch] {
       // Stored as the Windows colour value: red in the low byte.
-      const QColor start(static_cast<int>(*v & 0xFF), static_cast<int>((*v >> 8) & 0xFF),
-                         static_cast<int>((*v >> 16) & 0xFF));
-      const QColor c = QColorDialog::getColor(start, this);
-      if (c.isValid()) *v = c.red() | (c.green() << 8) | (c.blue() << 16);
+      const QColor c = QColorDialog::getColor(ColourOf(*v), this);
+      if (!c.isValid()) return;
+      *v = ColourValue(c);
+      button->setIcon(swatch(*v));
     });
   }
   layout->addStretch(1);

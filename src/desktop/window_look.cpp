@@ -35,6 +35,8 @@ WindowLook LookOf(const Config& cfg) {
   look.monitorHeader = ColourOf(k.monitorHeader);
   look.monitorInfo = ColourOf(k.monitorInfo);
   look.channelInput = ColourOf(k.channelInput);
+  look.channelOutput = ColourOf(k.channelOutput);
+  look.sysopTyping = ColourOf(k.sysopTyping);
   look.userList = ColourOf(k.userList);
   look.msgList = ColourOf(k.msgList);
   look.msgText = ColourOf(k.msgText);

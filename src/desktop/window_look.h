@@ -11,7 +11,7 @@ namespace orn {
 
 struct WindowLook {
   QFont font;
-  QColor monitorHeader, monitorInfo, channelInput, userList, msgList, msgText;
+  QColor monitorHeader, monitorInfo, channelInput, userList, msgList, msgText, channelOutput, sysopTyping;
 };
 
 // ORN.INI keeps colours as Windows colour values: red in the low byte.

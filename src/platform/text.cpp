@@ -53,4 +53,12 @@ std::string Cut(const std::string& s, size_t size) {
   return s.substr(0, size - 1);
 }
 
+bool LooksBinary(const std::string& text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != 0x1A) || c == 0x7F) return true;
+  }
+  return false;
+}
+
 }  // namespace orn

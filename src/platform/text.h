@@ -11,6 +11,9 @@ namespace orn {
 std::string Trim(const std::string& s);
 bool EqualNoCase(const std::string& a, const std::string& b);
 std::string UpperAscii(std::string s);
+// Text has no control characters but line ends, tabs and the Ctrl-Z that
+// ends a plain message; the frames of binary transfers are full of them.
+bool LooksBinary(const std::string& text);
 
 // Removes leading blanks in place.
 void Ltrim(char* s);

@@ -17,6 +17,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTextDocument>
 #include <QProgressBar>
 #include <QSet>
 #include <QPlainTextEdit>
@@ -143,15 +144,19 @@ class DesktopTest : public ::testing::Test {
   // The next message box is answered with the button of that text; what it
   // said lands in *said.
   void AnswerBox(const QString& button, QString* said) {
+    // The guard would take the expected box for a stray one: it rests
+    // until this one is answered.
+    guard_.stop();
     auto* poll = new QTimer;
     poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, button, said] {
+    QObject::connect(poll, &QTimer::timeout, [this, poll, button, said] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
       *said = box->text();
       for (QAbstractButton* b : box->buttons())
         if (b->text().remove('&') == button) b->click();
       poll->deleteLater();
+      guard_.start();
     });
     poll->start();
   }
@@ -426,6 +431,42 @@ TEST_F(DesktopTest, FontsAndColoursReachTheWindowsAtOnce) {
   EXPECT_TRUE(LookOf(next).font.italic());
   EXPECT_TRUE(LookOf(next).font.underline());
   EXPECT_EQ(LookOf(next).font.pointSize(), 15);
+}
+
+TEST_F(DesktopTest, TheChannelPaneDrawsEachSideInItsColourAndBinaryAsOneLine) {
+  Start();
+  Register("XX1ABC");
+  Config& cfg = bbs_->cfg();
+  cfg.colors.channelInput = 0x0000FF;   // red, as Windows stores it
+  cfg.colors.channelOutput = 0xFF0000;  // blue
+  cfg.colors.sysopTyping = 0x008000;    // green
+  commands_->ApplyLook();
+  commands_->ShowChannels(true);
+  engine_.Event(0, "*** CONNECTED To Station XX1ABC\r");
+  SentToStations();
+  Say(0, "XX1ABC", "hello from the station\r");
+  SentToStations();
+  TChannel& ch = *bbs_->client().channel(1);
+  ch.ToggleTerminal();
+  ch.TypedLine("the sysop types");
+  SentToStations();
+  Say(0, "XX1ABC", std::string("\x01\x0fTEST.BIN\0" "600\0", 16));
+  // The colour of the first character of `text` in the pane.
+  auto colourOf = [&](const QString& text) {
+    QTextDocument* doc = Channel(1)->receivePane()->document();
+    const QTextCursor found = doc->find(text);
+    if (found.isNull()) return QColor();
+    QTextCursor c(doc);
+    c.setPosition(found.selectionStart() + 1);
+    return c.charFormat().foreground().color();
+  };
+  EXPECT_EQ(colourOf("hello from the station"), QColor(255, 0, 0));
+  EXPECT_EQ(colourOf("the sysop types"), QColor(0, 128, 0));
+  // The greeting is the BBS's own text.
+  EXPECT_EQ(colourOf("ORN-7.10"), QColor(0, 0, 255));
+  const QString pane = Channel(1)->receivePane()->toPlainText();
+  EXPECT_TRUE(pane.contains("<binary data, 13 bytes>")) << pane.toStdString();  // the NULs are not shown
+  EXPECT_FALSE(pane.contains(QChar(0x01)));
 }
 
 TEST_F(DesktopTest, AYappDownloadShowsItsProgressAndTheSysopsCancelAbortsIt) {
