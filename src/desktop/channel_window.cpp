@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLocale>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -41,6 +42,21 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   labels->addStretch(1);
   layout->addLayout(labels);
 
+  page_ = new QWidget(this);
+  page_->setObjectName("pageBar");
+  auto* pageRow = new QHBoxLayout(page_);
+  pageRow->setContentsMargins(0, 0, 0, 0);
+  pageText_ = new QLabel(page_);
+  auto* answer = new QPushButton("&Answer", page_);
+  auto* decline = new QPushButton("&Decline", page_);
+  pageRow->addWidget(pageText_, 1);
+  pageRow->addWidget(answer);
+  pageRow->addWidget(decline);
+  page_->hide();
+  layout->addWidget(page_);
+  connect(answer, &QPushButton::clicked, this, &ChannelWindow::AnswerPage);
+  connect(decline, &QPushButton::clicked, this, &ChannelWindow::DeclinePage);
+
   output_ = new QLineEdit(this);
   output_->setFont(look_.font);
   layout->addWidget(output_);
@@ -69,6 +85,35 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   connect(disconnect, &QPushButton::clicked, this, [this] {
     if (controls_) controls_->DisconnectButton();
   });
+}
+
+void ChannelWindow::ShowPage(const QString& text) {
+  if (!page_) return;
+  pageText_->setText("Chat Request.. " + text);
+  page_->show();
+}
+
+void ChannelWindow::HidePage() {
+  if (page_) page_->hide();
+}
+
+void ChannelWindow::AnswerPage() {
+  if (!controls_) return;
+  controls_->AnswerPage();
+  if (terminal_) terminal_->setChecked(true);
+  BringForward();
+  if (output_) output_->setFocus();
+}
+
+void ChannelWindow::DeclinePage() {
+  if (controls_) controls_->DeclinePage();
+}
+
+void ChannelWindow::BringForward() {
+  if (!sub_) return;
+  sub_->show();
+  if (sub_->isMinimized()) sub_->showNormal();
+  if (sub_->mdiArea()) sub_->mdiArea()->setActiveSubWindow(sub_);
 }
 
 void ChannelWindow::AskForCall() {
