@@ -117,7 +117,12 @@ void ControlServer::Close() {
 
 void ControlServer::Broadcast(const std::string& line) {
   // A talk sees its own channel's lines, without the "[index caption] ".
-  for (const Talk& t : talks_) {
+  for (const Talk& t : std::vector<Talk>(talks_)) {
+    // A talk that does not read goes, as a monitor does.
+    if (t.socket->bytesToWrite() > 1024 * 1024) {
+      t.socket->abort();
+      continue;
+    }
     std::string prefix(1, '[');
     prefix.append(std::to_string(t.index)).push_back(' ');
     const size_t text = line.find("] ");
