@@ -190,6 +190,7 @@ void TChannel::ReleaseIfWaiting() {
 void TChannel::ToggleTerminal() {
   if (IsMonitor()) return;
   terminal = !terminal;
+  view_->ShowTerminal(terminal);
   if (!connected) return;
   if (terminal) {
     Send(Expand(lang.sysopanswer));
@@ -233,6 +234,7 @@ void TChannel::ConnectTo(const std::string& answer) {
   // The sysop's own connect makes the channel a terminal: what the station
   // says is for the sysop, not for the command interpreter.
   terminal = true;
+  view_->ShowTerminal(true);
   CopyField(UserCall, dest);
   view_->SetLabel("Action:", std::string("Connecting ") + UserCall);
   connectpend = true;

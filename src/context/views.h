@@ -54,6 +54,9 @@ class ChannelView {
   virtual void SetVisible(bool) {}
   // The channel behind the window's buttons and typing pane.
   virtual void SetControls(ChannelControls*) {}
+  // Terminal mode on or off, whoever changed it (the window's button, an
+  // answered page, ornctl talk).
+  virtual void ShowTerminal(bool) {}
   // A YAPP transfer's progress window: opened or updated, then closed.
   virtual void ShowTransfer(const TransferProgress&) {}
   virtual void CloseTransfer() {}

@@ -100,7 +100,6 @@ void ChannelWindow::HidePage() {
 void ChannelWindow::AnswerPage() {
   if (!controls_) return;
   controls_->AnswerPage();
-  if (terminal_) terminal_->setChecked(true);
   BringForward();
   if (output_) output_->setFocus();
 }
@@ -123,8 +122,6 @@ void ChannelWindow::AskForCall() {
                                                QLineEdit::Normal, QString(), &ok);
   if (!ok || !controls_ || answer.trimmed().isEmpty()) return;
   controls_->ConnectTo(answer.toStdString());
-  // The channel talks to the sysop from now on, as in terminal mode.
-  if (terminal_) terminal_->setChecked(true);
 }
 
 void ChannelWindow::SetCaption(const std::string& caption) {

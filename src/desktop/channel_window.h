@@ -29,6 +29,9 @@ class ChannelWindow : public QWidget, public ChannelView {
   void SetLabel(const std::string& label, const std::string& value) override;
   void SetVisible(bool visible) override;
   void SetControls(ChannelControls* controls) override { controls_ = controls; }
+  void ShowTerminal(bool on) override {
+    if (terminal_) terminal_->setChecked(on);
+  }
   void ShowTransfer(const TransferProgress& progress) override;
   void CloseTransfer() override;
 

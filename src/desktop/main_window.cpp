@@ -46,6 +46,7 @@ class OwnedChannelView : public ChannelView {
   void SetLabel(const std::string& l, const std::string& v) override { w_->SetLabel(l, v); }
   void SetVisible(bool v) override { w_->SetVisible(v); }
   void SetControls(ChannelControls* c) override { w_->SetControls(c); }
+  void ShowTerminal(bool on) override { w_->ShowTerminal(on); }
   void ShowTransfer(const TransferProgress& p) override { w_->ShowTransfer(p); }
   void CloseTransfer() override { w_->CloseTransfer(); }
 

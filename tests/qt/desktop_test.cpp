@@ -583,8 +583,11 @@ TEST_F(DesktopTest, APageIsAnsweredOrDeclinedFromItsNoticeOrItsChannel) {
   ASSERT_NE(sub, nullptr);
   EXPECT_TRUE(sub->isVisible());
   EXPECT_EQ(sub->mdiArea()->activeSubWindow(), sub);
+  EXPECT_TRUE(button(Channel(1), "Terminal")->isChecked());
+  // Given back from elsewhere (ornctl talk's end): the button follows.
   ch.ToggleTerminal();
   EXPECT_NE(SentToStations().find(ch.Expand(ch.lang.backinbbs)), std::string::npos);
+  EXPECT_FALSE(button(Channel(1), "Terminal")->isChecked());
 
   // A page while the sysop is in a modal dialog: the notice is the window
   // that takes the input, and its Answer works there.
