@@ -182,11 +182,13 @@ TEST_F(DecoderTest, PagingTheSysop) {
   LogIn();
   bbs_->cfg().sysopisin = true;
   EXPECT_EQ(Says("T"), Marked("sysoppage") + kFullPrompt);
-  ASSERT_EQ(view_.notices.size(), 1u);
-  EXPECT_EQ(view_.notices[0], "Chat Request..: From XX1ABC,on Port:1,Channel:1.");
+  EXPECT_EQ(view_.pages[1], "From XX1ABC,on Port:1,Channel:1. | ornctl talk 1-1");
+  // Paging again while the sysop has not chosen is the same page.
+  EXPECT_EQ(Says("T"), Marked("sysoppage") + kFullPrompt);
+  EXPECT_EQ(view_.pageRequests, 1);
   bbs_->cfg().sysopisin = false;
   EXPECT_EQ(Says("T"), Marked("sysopnotavailable") + kFullPrompt);
-  EXPECT_EQ(view_.notices.size(), 1u);
+  EXPECT_EQ(view_.pageRequests, 1);
 }
 
 TEST_F(DecoderTest, ByeSaysGoodbyeAndDisconnects) {

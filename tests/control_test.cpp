@@ -220,6 +220,109 @@ TEST_F(ControlTest, StatusShowsTheStationsTheCountersAndTheNextCycle) {
   EXPECT_EQ(j.Get("repair").Get("next").AsString(), "2027-01-10 10:10");
 }
 
+// ---- pages and chats ----
+
+TEST_F(ControlTest, SysopPresenceIsSetAndKeptInTheIni) {
+  Start();
+  EXPECT_EQ(Ask({"sysop"}).out, "off\n");
+  ASSERT_EQ(Ask({"sysop", "on"}).status, 0);
+  EXPECT_TRUE(bbs_->cfg().sysopisin);
+  EXPECT_EQ(IniFile(bbs_->ini().path()).GetString("PERSONAL", "SYSOP", ""), "1");
+  EXPECT_TRUE(AskJson({"sysop"}).Get("sysop").AsBool());
+  ASSERT_EQ(Ask({"sysop", "off"}).status, 0);
+  EXPECT_FALSE(bbs_->cfg().sysopisin);
+  EXPECT_EQ(IniFile(bbs_->ini().path()).GetString("PERSONAL", "SYSOP", ""), "0");
+  EXPECT_EQ(Ask({"sysop", "maybe"}).status, 2);
+  // The station hears the sysop is away.
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  engine_.Data(0, "XX1ABC", "N Anna\r");  // a new station's name lets it past the gate
+  Sent();
+  engine_.Data(0, "XX1ABC", "T\r");
+  EXPECT_NE(Sent().find(Ch(1).lang.sysopnotavailable), std::string::npos);
+  EXPECT_EQ(Ask({"page"}).out, "no pages\n");
+}
+
+TEST_F(ControlTest, APageIsListedDeclinedOrAnsweredWithATalk) {
+  Start("SYSOP=1\n");
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  engine_.Data(0, "XX1ABC", "N Anna\r");  // a new station's name lets it past the gate
+  Sent();
+  engine_.Data(0, "XX1ABC", "T\r");
+  Sent();
+  EXPECT_EQ(Ask({"page"}).out, "1-1  XX1ABC  answer: ornctl talk 1-1, decline: ornctl page decline 1-1\n");
+  const Json pages = AskJson({"page"});
+  ASSERT_EQ(pages.items().size(), 1u);
+  EXPECT_EQ(pages.items()[0].Get("channel").AsString(), "1-1");
+  EXPECT_EQ(pages.items()[0].Get("call").AsString(), "XX1ABC");
+
+  // Declined: the station hears so at its prompt, and the page is gone.
+  ASSERT_EQ(Ask({"page", "decline", "1"}).status, 0);
+  const std::string declined = Sent();
+  EXPECT_EQ(declined.find(Ch(1).lang.sysopnotanswer), 0u) << declined;
+  EXPECT_NE(declined.find('>'), std::string::npos) << "a new prompt: " << declined;
+  EXPECT_EQ(Ask({"page"}).out, "no pages\n");
+  EXPECT_TRUE(view_.pages.empty());
+  EXPECT_EQ(Ask({"page", "decline", "1-1"}).status, 1);
+
+  // Paged again and answered from the shell: terminal mode, the station's
+  // lines are the sysop's to read, the sysop's lines go out as typed.
+  engine_.Data(0, "XX1ABC", "T\r");
+  Sent();
+  const ControlAnswer talk = Ask({"talk", "1-1"});
+  ASSERT_EQ(talk.status, 0) << talk.error;
+  EXPECT_TRUE(talk.stream);
+  EXPECT_EQ(talk.talk, 1);
+  EXPECT_TRUE(Ch(1).terminal);
+  EXPECT_NE(Sent().find(Ch(1).Expand(Ch(1).lang.sysopanswer)), std::string::npos);
+  EXPECT_TRUE(view_.pages.empty());
+  EXPECT_EQ(Ask({"talk", "1-1"}).status, 1);  // one sysop at a time
+  engine_.Data(0, "XX1ABC", "L\r");
+  EXPECT_EQ(Sent(), "") << "a line in a chat is no command";
+  EXPECT_NE(view_.channel(1).text.find("L\n"), std::string::npos);
+  EXPECT_TRUE(handler_->TalkLine(1, "Hello Anna"));
+  EXPECT_EQ(Sent(), "Hello Anna\r");
+  EXPECT_FALSE(handler_->TalkLine(1, " /bye"));
+  EXPECT_FALSE(Ch(1).terminal);
+  const std::string back = Sent();
+  EXPECT_EQ(back.find(Ch(1).lang.backinbbs), 0u) << back;
+  handler_->TalkEnd(1);  // ornctl's connection closing after the /BYE
+  EXPECT_FALSE(Ch(1).terminal);
+  EXPECT_EQ(Sent(), "");
+}
+
+TEST_F(ControlTest, APageEndsWithItsStationAndChannelsAreNamedClearly) {
+  Start("SYSOP=1\n");
+  ASSERT_EQ(Connects(0, "XX1ABC"), 1);
+  engine_.Data(0, "XX1ABC", "N Anna\r");
+  engine_.Data(0, "XX1ABC", "T\r");
+  Sent();
+  ASSERT_EQ(view_.pages.size(), 1u);
+  engine_.Event(0, "*** DISCONNECTED From Station XX1ABC\r");
+  EXPECT_TRUE(view_.pages.empty());
+  EXPECT_EQ(Ask({"page"}).out, "no pages\n");
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* error;  // the start of the reason
+  };
+  const Case cases[] = {
+      {{"talk", "1-1"}, 1, "no station on channel 1-1"},
+      {{"talk", "1-3"}, 1, "no channel 1-3"},
+      {{"talk", "x"}, 1, "no channel x: give PORT-CHANNEL"},
+      {{"talk", "-1"}, 1, "no channel -1"},
+      {{"talk"}, 2, "talk CHANNEL"},
+      {{"page", "decline"}, 2, "page [decline CHANNEL]"},
+      {{"page", "decline", "1-2"}, 1, "no page on that channel"},
+      {{"page", "accept", "1-1"}, 2, "page [decline CHANNEL]"},
+  };
+  for (const Case& c : cases) {
+    const ControlAnswer a = Ask(c.args);
+    EXPECT_EQ(a.status, c.status) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "");
+    EXPECT_EQ(a.error.rfind(c.error, 0), 0u) << a.error;
+  }
+}
+
 TEST_F(ControlTest, APartnerSetUpByNameRoutesTheNextMessageAtOnce) {
   Start();
   ASSERT_EQ(Ask({"user", "add", "xx8orn-1"}).status, 0);
@@ -438,6 +541,11 @@ TEST_F(ControlTest, AStoppedBbsIsWorkedOnThroughItsFiles) {
     EXPECT_EQ(h.Handle({"user", "set", "XX8ORN", "Name=Skg"}, "").status, 0);
     EXPECT_EQ(h.Handle({"fwd", "now"}, "").status, 1);
     EXPECT_EQ(h.Handle({"monitor"}, "").status, 1);
+    EXPECT_EQ(h.Handle({"page"}, "").status, 1);
+    EXPECT_EQ(h.Handle({"talk", "1-1"}, "").status, 1);
+    // Presence is a setting: it is kept for the next start.
+    EXPECT_EQ(h.Handle({"sysop", "on"}, "").status, 0);
+    EXPECT_EQ(IniFile(dir_ / "ORN.INI").GetString("PERSONAL", "SYSOP", ""), "1");
     // A message stored here is routed as the running BBS would route it.
     EXPECT_EQ(h.Handle({"msg", "send", "--to", "ALL@WW", "--type", "B", "--subject", "x"}, "y").status, 0);
     const ControlAnswer q = h.Handle({"fwd", "queue", "XX8ORN", "--json"}, "");

@@ -32,5 +32,17 @@ TEST(HeadlessViewTest, BinaryFramesShowAsOneLineWithTheirSize) {
   EXPECT_EQ(Shown({"Hello\tthere\x1A\n"}), "[1 PC(1-1)] Hello\tthere\x1A\n");
 }
 
+TEST(HeadlessViewTest, APageIsAJournalLineWithTheCommandsThatAnswerIt) {
+  std::FILE* errors = std::tmpfile();
+  HeadlessView(errors, nullptr).PageRequest(3, "From XX1ABC,on Port:2,Channel:1.", "ornctl talk 2-1");
+  std::rewind(errors);
+  std::string text;
+  for (int c; (c = std::fgetc(errors)) != EOF;) text += static_cast<char>(c);
+  std::fclose(errors);
+  EXPECT_EQ(text,
+            "Chat Request..: From XX1ABC,on Port:2,Channel:1. Answer: ornctl talk 2-1, decline: ornctl page decline "
+            "2-1\n");
+}
+
 }  // namespace
 }  // namespace orn

@@ -2,6 +2,7 @@
 // BBS (headless or desktop) is asked through its socket; a stopped one is
 // worked on directly, under its instance lock, for the moment one command
 // takes.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -46,6 +47,11 @@ const char* const kHelp =
     "  fwd now [CALL]                  start a forwarding cycle (at CALL)\n"
     "  optimize now                    start the database repair\n"
     "  monitor                         the monitor and channel text, until interrupted\n"
+    "  sysop [on|off]                  whether the sysop is present (T pages); kept in ORN.INI\n"
+    "  page                            the stations' pending pages\n"
+    "  page decline CHANNEL            the station hears that the sysop does not answer\n"
+    "  talk CHANNEL                    chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
+    "                                  Ctrl-D or /BYE gives it back to the BBS\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
 
 const char* const kInitHelp =
@@ -130,6 +136,44 @@ class ProgressLine {
   bool shown_ = false;
 };
 
+// ornctl talk: the station's lines on standard output, ours from standard
+// input to the BBS. At the end of input "/BYE" gives the station back; the
+// BBS closes the connection once it has (or when the station leaves).
+void Chat(int fd, const std::string& already) {
+  timeval none{0, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+  std::fwrite(already.data(), 1, already.size(), stdout);
+  std::fflush(stdout);
+  bool input = true;
+  bool midLine = false;  // the last line typed has no end yet
+  char buf[4096];
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {STDIN_FILENO, static_cast<short>(input ? POLLIN : 0), 0}};
+    if (::poll(fds, input ? 2 : 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents) {
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
+      std::fflush(stdout);
+    }
+    if (input && fds[1].revents) {
+      const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        input = false;
+        if (!WriteAll(fd, midLine ? "\n/BYE\n" : "/BYE\n")) return;
+        continue;
+      }
+      midLine = buf[n - 1] != '\n';
+      if (!WriteAll(fd, std::string(buf, static_cast<size_t>(n)))) return;
+    }
+  }
+}
+
 int AskRunning(int fd, const std::vector<std::string>& args, const std::string& input) {
   // A BBS that refuses the connection answers at once and closes: its
   // answer is still there to read when the request could not be sent.
@@ -176,7 +220,9 @@ int AskRunning(int fd, const std::vector<std::string>& args, const std::string& 
   if (j.Get("out").IsString()) a.out = j.Get("out").AsString();
   if (j.Get("error").IsString()) a.error = j.Get("error").AsString();
   const int status = Print(a);
-  if (j.Get("stream").IsBool() && j.Get("stream").AsBool()) {
+  if (j.Get("stream").IsBool() && j.Get("stream").AsBool() && !args.empty() && args[0] == "talk") {
+    Chat(fd, got);
+  } else if (j.Get("stream").IsBool() && j.Get("stream").AsBool()) {
     // The monitor: every line the BBS sends until it stops or we are stopped.
     timeval none{0, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);

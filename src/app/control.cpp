@@ -1,4 +1,5 @@
 #include "app/control.h"
+#include "app/control_pages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,7 +32,7 @@ namespace {
 
 const char* const kUsage =
     "commands: status | user list|show|add|kill|password|set | msg list|read|kill|hold|release|send|export|import"
-    " | fwd queue|now | optimize now | monitor";
+    " | fwd queue|now | optimize now | monitor | sysop on|off | page [decline CHANNEL] | talk CHANNEL";
 
 ControlAnswer Answered(int status, std::string out, std::string error) {
   ControlAnswer a;
@@ -308,6 +309,9 @@ ControlAnswer Request::Run() {
     a.stream = true;
     return a;
   }
+  if (cmd == "sysop") return SysopRequest(s_, a_.pos, a_.json);
+  if (cmd == "page") return PageRequest(s_, a_.pos, a_.json);
+  if (cmd == "talk") return TalkRequest(s_, a_.pos);
   if (cmd.empty()) return Usage("no command");
   return Usage("unknown command " + cmd);
 }
@@ -814,6 +818,9 @@ ControlAnswer ControlHandler::Handle(const std::vector<std::string>& args, const
     return Refused("the database is being repaired: try again in a moment");
   return Request(site_, a, input, &import_).Run();
 }
+
+bool ControlHandler::TalkLine(int index, const std::string& line) { return orn::TalkLine(site_, index, line); }
+void ControlHandler::TalkEnd(int index) { orn::TalkEnd(site_, index); }
 
 ControlAnswer ControlHandler::HandleLine(const std::string& line) {
   Json req;

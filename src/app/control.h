@@ -73,6 +73,7 @@ struct ControlAnswer {
   std::string out;     // printed on standard output
   std::string error;   // one line, printed on standard error
   bool stream = false; // "monitor": the connection carries the monitor's lines from now on
+  int talk = 0;        // "talk": the channel (table index) whose chat the connection carries
   std::shared_ptr<ControlJob> job;  // the answer comes when this job is done
 };
 
@@ -86,6 +87,9 @@ class ControlHandler {
   // One request line as received.
   ControlAnswer HandleLine(const std::string& line);
   ControlAnswer Handle(const std::vector<std::string>& args, const std::string& input);
+  // The chat of "ornctl talk" on the channel at `index` (see app/control_pages).
+  bool TalkLine(int index, const std::string& line);
+  void TalkEnd(int index);
 
  private:
   ControlSite site_;

@@ -77,6 +77,14 @@ bool HeadlessView::Question(const std::string& caption, const std::string& text,
   return def;
 }
 
+void HeadlessView::PageRequest(int, const std::string& text, const std::string& command) {
+  // "ornctl talk 1-2" declines as "ornctl page decline 1-2".
+  const std::string channel = command.substr(command.rfind(' ') + 1);
+  std::fprintf(errors_, "Chat Request..: %s Answer: %s, decline: ornctl page decline %s\n", text.c_str(),
+               command.c_str(), channel.c_str());
+  std::fflush(errors_);
+}
+
 std::unique_ptr<ChannelView> HeadlessView::CreateChannelView(int tableIndex) {
   return std::make_unique<HeadlessChannelView>(channels_, tableIndex);
 }

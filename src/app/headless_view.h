@@ -22,6 +22,9 @@ class HeadlessView : public MainView {
   bool Question(const std::string& caption, const std::string& text, bool def) override;
   // Status changes go to the channel stream as "status: <text>".
   void SetStatusText(const std::string& text) override;
+  // A page is one line on `errors`, the journal of a BBS run as a service:
+  // who pages, on which channel, and the commands that answer it.
+  void PageRequest(int tableIndex, const std::string& text, const std::string& command) override;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   bool HasDisplay() const override { return false; }
 

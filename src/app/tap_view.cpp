@@ -27,6 +27,7 @@ class TapChannelView : public ChannelView {
   void SetLabel(const std::string& label, const std::string& value) override { inner_->SetLabel(label, value); }
   void SetVisible(bool v) override { inner_->SetVisible(v); }
   void SetControls(ChannelControls* c) override { inner_->SetControls(c); }
+  void ShowTerminal(bool on) override { inner_->ShowTerminal(on); }
   void ShowTransfer(const TransferProgress& p) override { inner_->ShowTransfer(p); }
   void CloseTransfer() override { inner_->CloseTransfer(); }
 

@@ -37,6 +37,10 @@ class TapView : public MainView {
   void FlashTx() override { inner_.FlashTx(); }
   void FlashRx() override { inner_.FlashRx(); }
   void Notice(const std::string& caption, const std::string& text) override { inner_.Notice(caption, text); }
+  void PageRequest(int tableIndex, const std::string& text, const std::string& command) override {
+    inner_.PageRequest(tableIndex, text, command);
+  }
+  void PageEnded(int tableIndex) override { inner_.PageEnded(tableIndex); }
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   void RefreshUserList(long position) override { inner_.RefreshUserList(position); }
   void RefreshMsgList(long position) override { inner_.RefreshMsgList(position); }

@@ -181,10 +181,7 @@ void Talk(TChannel& ch) {
     return;
   }
   if (!client.SysopPageSnd.empty()) client.mainView().PlaySound(client.SysopPageSnd);
-  char text[96];
-  std::snprintf(text, sizeof text, "From %s,on Port:%d,Channel:%d.", ch.UserCallOnly, ch.TncPortNumber + 1,
-                ch.ChannelNumber);
-  client.mainView().Notice("Chat Request..", text);
+  client.PageSysop(ch);
   wildcards(ch.Tokens(), ch.lang.sysoppage, sizeof ch.lang.sysoppage);
   ch.EndService(ch.lang.sysoppage);
 }

@@ -45,6 +45,7 @@ void TChannel::ResetChannel() {
   connected = connectpend = heconnected = disconnectpend = false;
   maxdnld = 0;
   if (IsMonitor()) return;
+  if (paged) client_.EndPage(*this);
   // Only the end of a session changes the status text: a reset of an idle
   // channel (start-up, shutdown) must not hide "BBS OFF:No RadioPorts".
   if (hadSession) SetConDiscBitmap(0);
@@ -79,6 +80,7 @@ void TChannel::ResetChannel() {
   usermaxstaytimer = channeltimeouttimer = 0;
   // A freed channel is offered to a running forwarding cycle.
   if ((hadSession || calling) && client_.partners) client_.partners->ChannelFreed();
+  if (hadSession && client_.onSessionEnd) client_.onSessionEnd(TncAbsoluteNumber);
 }
 
 void TChannel::SetConDiscBitmap(int set) {
@@ -188,6 +190,7 @@ void TChannel::ReleaseIfWaiting() {
 void TChannel::ToggleTerminal() {
   if (IsMonitor()) return;
   terminal = !terminal;
+  view_->ShowTerminal(terminal);
   if (!connected) return;
   if (terminal) {
     Send(Expand(lang.sysopanswer));
@@ -232,6 +235,7 @@ void TChannel::ConnectTo(const std::string& answer) {
   // The sysop's own connect makes the channel a terminal: what the station
   // says is for the sysop, not for the command interpreter.
   terminal = true;
+  view_->ShowTerminal(true);
   CopyField(UserCall, dest);
   view_->SetLabel("Action:", std::string("Connecting ") + UserCall);
   connectpend = true;

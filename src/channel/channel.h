@@ -105,6 +105,8 @@ class TChannel : public ChannelControls, public HeldOutput {
   void DisconnectButton() override;
   void TypedLine(const std::string& line) override;
   void CancelTransfer() override;
+  void AnswerPage() override;
+  void DeclinePage() override;
 
   // Keeps the receive pane under its line limit.
   void CheckMaxInInputWindow();
@@ -167,6 +169,7 @@ class TChannel : public ChannelControls, public HeldOutput {
   char recentyapp[300] = "";  // binary files uploaded this session, each ended by a CR
   bool connected = false;
   bool terminal = false;
+  bool paged = false;  // the station's page waits for the sysop's answer
   bool connectpend = false;
   bool disconnectpend = false;
   bool droppingLine = false;  // input is skipped up to the end of an over-long line

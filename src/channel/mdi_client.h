@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "context/activity_log.h"
 #include "context/config.h"
@@ -72,6 +73,24 @@ class MDIClient : public LinkClient {
   // file once per run (message box and activity log), not at every login.
   void LanguageFault(const std::string& file, bool empty, const std::string& call);
 
+  // A station's page (T): kept on its channel until the sysop answers it,
+  // declines it, or the station leaves.
+  void PageSysop(TChannel& ch);
+  // The channel comes into terminal mode and the station hears that the
+  // sysop answers. False with the reason when the channel has no station.
+  bool AnswerPage(int index, std::string* why);
+  // The station hears that the sysop does not answer.
+  bool DeclinePage(int index, std::string* why);
+  // The page is no longer pending (answered, declined, the station left).
+  void EndPage(TChannel& ch);
+  // The table indexes of the channels with a pending page.
+  std::vector<int> PendingPages() const;
+  // How the sysop names a channel to ornctl: "PORT-CHANNEL", e.g. "1-2".
+  static std::string ChannelName(const TChannel& ch);
+  // The table index of a channel named "PORT-CHANNEL", or "CHANNEL" when one
+  // port alone has it; 0 with the reason when there is none.
+  int FindNamedChannel(const std::string& name, std::string* why) const;
+
   // The core's message box: caption CoreCaption() unless given.
   void Message(const std::string& text, Icon icon, const std::string& caption = {}) override;
   // The BBS's own call and the program, e.g. "XX9ORN-1  ORNBBS MailBox".
@@ -85,6 +104,9 @@ class MDIClient : public LinkClient {
   // The forwarding partners and their cycle; null until start-up has made
   // them and once shutdown has begun.
   FwdPartners* partners = nullptr;
+  // A station's session on the channel at this table index has ended (the
+  // sysop's chat with it from ornctl ends too).
+  std::function<void(int index)> onSessionEnd;
   std::string SysopPageSnd;  // the page sound's file; empty when there is none
   int numberchildren = 0;
   std::array<std::unique_ptr<TChannel>, kMaxChannels> ptrchild;

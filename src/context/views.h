@@ -28,6 +28,9 @@ class ChannelControls {
   virtual void TypedLine(const std::string& line) = 0;
   // The Cancel button of a YAPP transfer's progress window.
   virtual void CancelTransfer() {}
+  // The sysop's choice on the station's page: chat (terminal mode), or not.
+  virtual void AnswerPage() {}
+  virtual void DeclinePage() {}
 };
 
 // What the progress window of a YAPP transfer shows.
@@ -54,6 +57,9 @@ class ChannelView {
   virtual void SetVisible(bool) {}
   // The channel behind the window's buttons and typing pane.
   virtual void SetControls(ChannelControls*) {}
+  // Terminal mode on or off, whoever changed it (the window's button, an
+  // answered page, ornctl talk).
+  virtual void ShowTerminal(bool) {}
   // A YAPP transfer's progress window: opened or updated, then closed.
   virtual void ShowTransfer(const TransferProgress&) {}
   virtual void CloseTransfer() {}
@@ -81,6 +87,14 @@ class MainView {
   virtual void FlashRx() {}
   // A non-modal notice ("Chat Request.."): does not wait for the sysop.
   virtual void Notice(const std::string& caption, const std::string& text) { MessageBox(caption, text, Icon::Information); }
+  // A station pages the sysop on the channel at `tableIndex`: `text` says
+  // who and where, `command` is how a shell answers it. The page stays until
+  // PageEnded for that channel.
+  virtual void PageRequest(int /*tableIndex*/, const std::string& text, const std::string& command) {
+    Notice("Chat Request..", text + " Answer: " + command);
+  }
+  // The page was answered or declined, or its station left.
+  virtual void PageEnded(int /*tableIndex*/) {}
   virtual std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) = 0;
   // A user record changed at this position (0: one was appended): the
   // sysop's user list, when open, shows it anew.

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLocale>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -45,6 +46,21 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   labels->addStretch(1);
   layout->addLayout(labels);
 
+  page_ = new QWidget(this);
+  page_->setObjectName("pageBar");
+  auto* pageRow = new QHBoxLayout(page_);
+  pageRow->setContentsMargins(0, 0, 0, 0);
+  pageText_ = new QLabel(page_);
+  auto* answer = new QPushButton("&Answer", page_);
+  auto* decline = new QPushButton("&Decline", page_);
+  pageRow->addWidget(pageText_, 1);
+  pageRow->addWidget(answer);
+  pageRow->addWidget(decline);
+  page_->hide();
+  layout->addWidget(page_);
+  connect(answer, &QPushButton::clicked, this, &ChannelWindow::AnswerPage);
+  connect(decline, &QPushButton::clicked, this, &ChannelWindow::DeclinePage);
+
   output_ = new QLineEdit(this);
   output_->setFont(look_.font);
   layout->addWidget(output_);
@@ -75,6 +91,34 @@ ChannelWindow::ChannelWindow(bool monitor, QWidget* parent) : QWidget(parent) {
   });
 }
 
+void ChannelWindow::ShowPage(const QString& text) {
+  if (!page_) return;
+  pageText_->setText("Chat Request.. " + text);
+  page_->show();
+}
+
+void ChannelWindow::HidePage() {
+  if (page_) page_->hide();
+}
+
+void ChannelWindow::AnswerPage() {
+  if (!controls_) return;
+  controls_->AnswerPage();
+  BringForward();
+  if (output_) output_->setFocus();
+}
+
+void ChannelWindow::DeclinePage() {
+  if (controls_) controls_->DeclinePage();
+}
+
+void ChannelWindow::BringForward() {
+  if (!sub_) return;
+  sub_->show();
+  if (sub_->isMinimized()) sub_->showNormal();
+  if (sub_->mdiArea()) sub_->mdiArea()->setActiveSubWindow(sub_);
+}
+
 void ChannelWindow::AskForCall() {
   if (!controls_ || !controls_->CanConnect()) return;
   bool ok = false;
@@ -82,8 +126,6 @@ void ChannelWindow::AskForCall() {
                                                QLineEdit::Normal, QString(), &ok);
   if (!ok || !controls_ || answer.trimmed().isEmpty()) return;
   controls_->ConnectTo(answer.toStdString());
-  // The channel talks to the sysop from now on, as in terminal mode.
-  if (terminal_) terminal_->setChecked(true);
 }
 
 void ChannelWindow::SetCaption(const std::string& caption) {

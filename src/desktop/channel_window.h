@@ -33,6 +33,9 @@ class ChannelWindow : public QWidget, public ChannelView {
   void SetLabel(const std::string& label, const std::string& value) override;
   void SetVisible(bool visible) override;
   void SetControls(ChannelControls* controls) override { controls_ = controls; }
+  void ShowTerminal(bool on) override {
+    if (terminal_) terminal_->setChecked(on);
+  }
   void ShowTransfer(const TransferProgress& progress) override;
   void CloseTransfer() override;
 
@@ -44,6 +47,17 @@ class ChannelWindow : public QWidget, public ChannelView {
   QDialog* transferWindow() { return transfer_; }
   QPushButton* connectButton() { return connect_; }
 
+  // The station's page, shown above the buttons until answered, declined or
+  // gone: the notice may be closed without a choice.
+  void ShowPage(const QString& text);
+  void HidePage();
+  QWidget* pageBar() { return page_; }
+  // The sysop's choice, from the page bar or the notice. Answer brings the
+  // window forward in terminal mode.
+  void AnswerPage();
+  void DeclinePage();
+  void BringForward();
+
   void setSubWindow(QMdiSubWindow* sub) { sub_ = sub; }
   QTextEdit* receivePane() { return input_; }
 
@@ -52,6 +66,8 @@ class ChannelWindow : public QWidget, public ChannelView {
 
   ChannelControls* controls_ = nullptr;
   QPushButton* terminal_ = nullptr;
+  QWidget* page_ = nullptr;
+  QLabel* pageText_ = nullptr;
   QPushButton* connect_ = nullptr;
   QDialog* transfer_ = nullptr;
   QLabel* transferLines_[4] = {};

@@ -20,6 +20,7 @@
 
 #include "desktop/channel_window.h"
 #include "desktop/icons.h"
+#include "desktop/page_notice.h"
 #include "desktop/system_sound.h"
 
 // The manual is compiled into the static library, whose resources the
@@ -45,6 +46,7 @@ class OwnedChannelView : public ChannelView {
   void SetLabel(const std::string& l, const std::string& v) override { w_->SetLabel(l, v); }
   void SetVisible(bool v) override { w_->SetVisible(v); }
   void SetControls(ChannelControls* c) override { w_->SetControls(c); }
+  void ShowTerminal(bool on) override { w_->ShowTerminal(on); }
   void ShowTransfer(const TransferProgress& p) override { w_->ShowTransfer(p); }
   void CloseTransfer() override { w_->CloseTransfer(); }
 
@@ -186,6 +188,23 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     tray_->setIcon(LedIcon(first != trayTransmit_ ? Leds::One : Leds::Two));
     --trayFlashesLeft_;
   });
+  pages_ = new PageNotices(this);
+  // While a page waits unseen, the tray blinks, slower than the traffic
+  // LEDs, until the sysop sees the notice.
+  pageFlash_ = new QTimer(this);
+  pageFlash_->setInterval(500);
+  connect(pageFlash_, &QTimer::timeout, this, [this] {
+    pageFlashOn_ = !pageFlashOn_;
+    if (tray_ && !trayFlash_->isActive()) tray_->setIcon(pageFlashOn_ ? AppIcon() : LedIcon(Leds::All));
+  });
+  pages_->onSeenChanged = [this] {
+    if (pages_->unseen()) {
+      if (!pageFlash_->isActive()) pageFlash_->start();
+      return;
+    }
+    pageFlash_->stop();
+    if (tray_ && !trayFlash_->isActive()) tray_->setIcon(LedIcon(Leds::All));
+  };
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     tray_ = new QSystemTrayIcon(LedIcon(Leds::All), this);
     tray_->setToolTip(kProgram);
@@ -294,6 +313,20 @@ void MainWindow::Notice(const std::string& caption, const std::string& text) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();
+}
+
+void MainWindow::PageRequest(int tableIndex, const std::string& text, const std::string&) {
+  ChannelWindow* w = tableIndex >= 0 && tableIndex < channels_.size() ? channels_[tableIndex].data() : nullptr;
+  const QString shown = QString::fromStdString(text);
+  if (w) w->ShowPage(shown);
+  pages_->Open(tableIndex, shown, w);
+}
+
+bool MainWindow::trayCallsForPage() const { return pageFlash_->isActive(); }
+
+void MainWindow::PageEnded(int tableIndex) {
+  if (tableIndex >= 0 && tableIndex < channels_.size() && channels_[tableIndex]) channels_[tableIndex]->HidePage();
+  pages_->Close(tableIndex);
 }
 
 void MainWindow::SetStatusText(const std::string& text) { status_->setText(QString::fromStdString(text)); }

@@ -20,6 +20,8 @@ class QTimer;
 
 namespace orn {
 
+class PageNotices;
+
 class ChannelWindow;
 
 class MainWindow : public QMainWindow, public MainView {
@@ -52,6 +54,12 @@ class MainWindow : public QMainWindow, public MainView {
   void FlashTx() override;
   void FlashRx() override;
   void Notice(const std::string& caption, const std::string& text) override;
+  // A notice per paged channel and the page on the channel's window; the
+  // tray flashes while a notice is unseen.
+  void PageRequest(int tableIndex, const std::string& text, const std::string& command) override;
+  void PageEnded(int tableIndex) override;
+  PageNotices* pageNotices() { return pages_; }
+  bool trayCallsForPage() const;
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   void Cascade() override;
   void TileHorizontally();
@@ -113,6 +121,9 @@ class MainWindow : public QMainWindow, public MainView {
   QDockWidget* infoBar_;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer* trayFlash_;
+  PageNotices* pages_;
+  QTimer* pageFlash_;
+  bool pageFlashOn_ = false;
   int trayFlashesLeft_ = 0;
   bool trayTransmit_ = false;
   QAction* about_ = nullptr;

@@ -21,7 +21,8 @@ wait_for 10 grep -qs "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WOR
 
 python3 "$(dirname "$0")/session_transcript.py" 127.0.0.1:$api_port "$SRC" Maria ||
   fail "transcript; BBS said: $(cat "$WORK/bbs.out")"
-grep -qxF "Chat Request..: From XX1ABC,on Port:1,Channel:1." "$WORK/bbs.err" ||
+grep -qxF "Chat Request..: From XX1ABC,on Port:1,Channel:1. Answer: ornctl talk 1-1, decline: ornctl page decline 1-1" \
+  "$WORK/bbs.err" ||
   fail "the sysop saw no page: $(cat "$WORK/bbs.err")"
 grep -q -- "->.*Chat.*XX1ABC" "$bbs/BBS.LOG" || fail "no chat request in the log: $(cat "$bbs/BBS.LOG")"
 kill -TERM $bbspid

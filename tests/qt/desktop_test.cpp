@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QPainter>
 #include <QProgressDialog>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -42,6 +43,7 @@
 #include "desktop/channel_window.h"
 #include "desktop/icons.h"
 #include "desktop/main_window.h"
+#include "desktop/page_notice.h"
 #include "desktop/properties_dialog.h"
 #include "desktop/text_file_editor.h"
 #include "desktop/user_editor.h"
@@ -594,6 +596,103 @@ TEST_F(DesktopTest, TheMailIndicatorFollowsWhoeverChangesTheSysopsMail) {
   Say(0, "XX9ORN", "K 1002\r");
   SentToStations();
   EXPECT_FALSE(window_->mailIndicatorOn());
+}
+
+TEST_F(DesktopTest, APageIsAnsweredOrDeclinedFromItsNoticeOrItsChannel) {
+  Start();
+  Register("XX1ABC");
+  bbs_->cfg().sysopisin = true;
+  engine_.Event(0, "*** CONNECTED To Station XX1ABC\r");
+  TChannel& ch = *bbs_->client().channel(1);
+  ASSERT_TRUE(ch.connected);
+  SentToStations();
+  auto button = [](QWidget* in, const QString& text) -> QPushButton* {
+    for (QPushButton* b : in->findChildren<QPushButton*>())
+      if (b->text().remove('&') == text) return b;
+    return nullptr;
+  };
+  auto settle = [] {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+
+  // Declined from the notice: the station hears so, notice and page go.
+  Say(0, "XX1ABC", "T\r");
+  SentToStations();
+  QPointer<QDialog> notice = window_->pageNotices()->notice(1);
+  ASSERT_TRUE(notice);
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->windowTitle(), "Chat Request..");
+  Shot(notice, "chat_request");
+  ASSERT_TRUE(Channel(1)->pageBar()->isVisibleTo(Channel(1)));
+  button(notice, "Decline")->click();
+  settle();
+  EXPECT_NE(SentToStations().find(ch.Expand(ch.lang.sysopnotanswer)), std::string::npos);
+  EXPECT_FALSE(notice);
+  EXPECT_FALSE(Channel(1)->pageBar()->isVisibleTo(Channel(1)));
+  EXPECT_FALSE(ch.paged);
+  EXPECT_FALSE(ch.terminal);
+
+  // The notice closed without a choice: the page waits on the channel's
+  // window, whose Answer brings it forward in terminal mode.
+  Say(0, "XX1ABC", "T\r");
+  SentToStations();
+  notice = window_->pageNotices()->notice(1);
+  ASSERT_TRUE(notice);
+  notice->close();
+  settle();
+  EXPECT_FALSE(notice);
+  EXPECT_TRUE(ch.paged);
+  ASSERT_TRUE(Channel(1)->pageBar()->isVisibleTo(Channel(1)));
+  button(Channel(1)->pageBar(), "Answer")->click();
+  settle();
+  EXPECT_TRUE(ch.terminal);
+  EXPECT_FALSE(ch.paged);
+  EXPECT_NE(SentToStations().find(ch.Expand(ch.lang.sysopanswer)), std::string::npos);
+  QMdiSubWindow* sub = qobject_cast<QMdiSubWindow*>(Channel(1)->parentWidget());
+  ASSERT_NE(sub, nullptr);
+  EXPECT_TRUE(sub->isVisible());
+  EXPECT_EQ(sub->mdiArea()->activeSubWindow(), sub);
+  EXPECT_TRUE(button(Channel(1), "Terminal")->isChecked());
+  // Given back from elsewhere (ornctl talk's end): the button follows.
+  ch.ToggleTerminal();
+  EXPECT_NE(SentToStations().find(ch.Expand(ch.lang.backinbbs)), std::string::npos);
+  EXPECT_FALSE(button(Channel(1), "Terminal")->isChecked());
+
+  // A page while the sysop is in a modal dialog: the notice is the window
+  // that takes the input, and its Answer works there.
+  bool answeredOverModal = false;
+  auto* poll = new QTimer;
+  poll->setInterval(5);
+  int step = 0;
+  QObject::connect(poll, &QTimer::timeout, [&, poll] {
+    auto* modal = QApplication::activeModalWidget();
+    if (step == 0 && qobject_cast<QMessageBox*>(modal)) {
+      step = 1;
+      Say(0, "XX1ABC", "T\r");
+      return;
+    }
+    QDialog* n = window_->pageNotices()->notice(1);
+    if (step == 1 && n && modal == n) {
+      step = 2;
+      answeredOverModal = n->isVisible();
+      button(n, "Answer")->click();
+      return;
+    }
+    if (step == 2 && qobject_cast<QMessageBox*>(modal)) {
+      static_cast<QMessageBox*>(modal)->done(0);
+      poll->deleteLater();
+    }
+  });
+  poll->start();
+  QMessageBox box(QMessageBox::Information, "Busy", "the sysop is editing", QMessageBox::Ok, window_.get());
+  box.exec();
+  settle();
+  EXPECT_TRUE(answeredOverModal);
+  EXPECT_TRUE(ch.terminal);
+  EXPECT_FALSE(ch.paged);
+  EXPECT_EQ(window_->pageNotices()->notice(1), nullptr);
+  EXPECT_FALSE(window_->trayCallsForPage());
 }
 
 TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {

@@ -35,6 +35,12 @@ class RecordingView : public MainView {
   void Notice(const std::string& caption, const std::string& text) override {
     notices.push_back(caption + ": " + text);
   }
+  // Pending pages by channel: "text | command".
+  void PageRequest(int tableIndex, const std::string& text, const std::string& command) override {
+    pages[tableIndex] = text + " | " + command;
+    ++pageRequests;
+  }
+  void PageEnded(int tableIndex) override { pages.erase(tableIndex); }
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
   bool HasDisplay() const override { return display; }
   bool display = true;  // false: a BBS without a screen
@@ -42,6 +48,8 @@ class RecordingView : public MainView {
   RecordedChannel& channel(int index) { return *channels.at(index); }
 
   std::vector<std::string> boxes, questions, notices;
+  std::map<int, std::string> pages;
+  int pageRequests = 0;
   std::string status;
   std::map<int, std::string> fields;
   bool connectionIndicator = false;

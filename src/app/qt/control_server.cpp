@@ -28,7 +28,14 @@ ControlAnswer Refusal(const std::string& why) {
 
 }  // namespace
 
-ControlServer::ControlServer(ControlSite site, QObject* parent) : QObject(parent), handler_(site) {
+ControlServer::ControlServer(ControlSite site, QObject* parent)
+    : QObject(parent), handler_(site), client_(site.client) {
+  // A station that leaves ends the sysop's chat with it.
+  if (client_)
+    client_->onSessionEnd = [this](int index) {
+      for (const Talk& t : std::vector<Talk>(talks_))
+        if (t.index == index) EndTalk(t.socket, "the station left");
+    };
   connect(&server_, &QLocalServer::newConnection, this, &ControlServer::Accept);
   // A zero timer runs once per turn of the event loop, after the stations'
   // frames and timers that were waiting.
@@ -121,6 +128,14 @@ void ControlServer::Close() {
   }
   for (QLocalSocket* s : monitors_) s->abort();
   monitors_.clear();
+  // The stations in a chat go back to the BBS, which is stopping.
+  std::vector<Talk> talks;
+  talks.swap(talks_);
+  for (Talk& t : talks) {
+    handler_.TalkEnd(t.index);
+    t.socket->abort();
+  }
+  if (client_) client_->onSessionEnd = nullptr;
   if (server_.isListening()) server_.close();
   if (!path_.empty()) {
     ::unlink(path_.c_str());
@@ -129,6 +144,19 @@ void ControlServer::Close() {
 }
 
 void ControlServer::Broadcast(const std::string& line) {
+  // A talk sees its own channel's lines, without the "[index caption] ".
+  for (const Talk& t : std::vector<Talk>(talks_)) {
+    // A talk that does not read goes, as a monitor does.
+    if (t.socket->bytesToWrite() > 1024 * 1024) {
+      t.socket->abort();
+      continue;
+    }
+    std::string prefix(1, '[');
+    prefix.append(std::to_string(t.index)).push_back(' ');
+    const size_t text = line.find("] ");
+    if (line.rfind(prefix, 0) != 0 || text == std::string::npos) continue;
+    t.socket->write(QByteArray::fromStdString(line.substr(text + 2) + "\n"));
+  }
   if (monitors_.empty()) return;
   const QByteArray bytes = QByteArray::fromStdString(line + "\n");
   for (QLocalSocket* s : monitors_) {
@@ -147,6 +175,14 @@ void ControlServer::Accept() {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QObject::destroyed, this, [this, socket] {
       monitors_.erase(std::remove(monitors_.begin(), monitors_.end(), socket), monitors_.end());
+      // ornctl talk interrupted: the station is not left in terminal mode.
+      for (size_t i = 0; i < talks_.size(); ++i)
+        if (talks_[i].socket == socket) {
+          const int index = talks_[i].index;
+          talks_.erase(talks_.begin() + static_cast<std::ptrdiff_t>(i));
+          handler_.TalkEnd(index);
+          break;
+        }
       // A client that goes away (ornctl interrupted) ends its job: what was
       // stored stays, and the same import later stores the rest.
       jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [socket](const Running& r) { return r.socket == socket; }),
@@ -171,6 +207,10 @@ void ControlServer::Accept() {
 
 void ControlServer::ReadRequest(QLocalSocket* socket) {
   if (socket->property("answered").toBool()) {
+    if (std::any_of(talks_.begin(), talks_.end(), [socket](const Talk& t) { return t.socket == socket; })) {
+      ReadTalk(socket);
+      return;
+    }
     socket->readAll();  // a monitor client has nothing more to say
     return;
   }
@@ -198,6 +238,11 @@ void ControlServer::Answer(QLocalSocket* socket, const ControlAnswer& answer) {
     return;
   }
   socket->write(QByteArray::fromStdString(ControlAnswerLine(answer)));
+  if (answer.talk > 0) {
+    talks_.push_back({socket, answer.talk, QByteArray()});
+    if (socket->bytesAvailable()) ReadTalk(socket);
+    return;
+  }
   if (answer.stream) {
     monitors_.push_back(socket);
     return;
@@ -208,6 +253,40 @@ void ControlServer::Answer(QLocalSocket* socket, const ControlAnswer& answer) {
 }  // namespace orn
 
 namespace orn {
+
+void ControlServer::ReadTalk(QLocalSocket* socket) {
+  auto it = std::find_if(talks_.begin(), talks_.end(), [socket](const Talk& t) { return t.socket == socket; });
+  if (it == talks_.end()) return;
+  it->input += socket->readAll();
+  for (;;) {
+    it = std::find_if(talks_.begin(), talks_.end(), [socket](const Talk& t) { return t.socket == socket; });
+    if (it == talks_.end()) return;
+    const qsizetype end = it->input.indexOf('\n');
+    if (end < 0) {
+      // No line is that long from a terminal: a stream that is not one ends.
+      if (it->input.size() > 4096) EndTalk(socket, "line too long");
+      return;
+    }
+    const std::string line = it->input.left(end).toStdString();
+    it->input.remove(0, end + 1);
+    if (!handler_.TalkLine(it->index, line)) {
+      EndTalk(socket, "back in the BBS");
+      return;
+    }
+  }
+}
+
+void ControlServer::EndTalk(QLocalSocket* socket, const std::string& why) {
+  auto it = std::find_if(talks_.begin(), talks_.end(), [socket](const Talk& t) { return t.socket == socket; });
+  if (it == talks_.end()) return;
+  const int index = it->index;
+  talks_.erase(it);
+  handler_.TalkEnd(index);
+  std::string last("*** ");
+  last.append(why).push_back('\n');
+  socket->write(QByteArray::fromStdString(last));
+  socket->disconnectFromServer();
+}
 
 void ControlServer::StepJobs() {
   if (jobs_.empty()) {

@@ -2,7 +2,8 @@
 // (mode 0600, removed at shutdown) that takes one request line per
 // connection from the BBS's own user or root, hands it to the ControlHandler
 // on the event loop and answers with one line. A "monitor" connection stays
-// open and receives the channel and monitor lines until the client goes.
+// open and receives the channel and monitor lines until the client goes; a
+// "talk" connection carries one channel's text out and the sysop's lines in.
 #pragma once
 
 #include <QByteArray>
@@ -50,10 +51,20 @@ class ControlServer : public QObject {
   void ReadRequest(QLocalSocket* socket);
   void Answer(QLocalSocket* socket, const ControlAnswer& answer);
   void StepJobs();
+  struct Talk {
+    QLocalSocket* socket;
+    int index;
+    QByteArray input;
+  };
+  void ReadTalk(QLocalSocket* socket);
+  // The talk on this socket is over: a last line, then the connection closes.
+  void EndTalk(QLocalSocket* socket, const std::string& why);
 
   ControlHandler handler_;
   std::vector<QLocalSocket*> monitors_;
   std::vector<Running> jobs_;
+  std::vector<Talk> talks_;
+  MDIClient* client_;
   QTimer stepper_;
   std::string path_;
   // The directory is its group's: the group's members may ask too.

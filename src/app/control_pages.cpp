@@ -1,0 +1,103 @@
+#include "app/control_pages.h"
+
+#include "channel/channel.h"
+#include "platform/json.h"
+#include "platform/text.h"
+
+namespace orn {
+namespace {
+
+ControlAnswer Answer(int status, std::string out, std::string error) {
+  ControlAnswer a;
+  a.status = status;
+  a.out = std::move(out);
+  a.error = std::move(error);
+  return a;
+}
+ControlAnswer Usage(const std::string& why) { return Answer(2, "", why); }
+ControlAnswer Refused(const std::string& why) { return Answer(1, "", why); }
+
+TChannel* Station(const ControlSite& site, int index) {
+  TChannel* ch = site.client ? site.client->channel(index) : nullptr;
+  return ch && !ch->IsMonitor() ? ch : nullptr;
+}
+
+}  // namespace
+
+ControlAnswer SysopRequest(const ControlSite& site, const std::vector<std::string>& pos, bool json) {
+  if (pos.size() == 1) {
+    const bool in = site.cfg->sysopisin;
+    return Answer(0, json ? Json::Object().Set("sysop", in).Write() + "\n" : std::string(in ? "on\n" : "off\n"), "");
+  }
+  if (pos.size() != 2 || (pos[1] != "on" && pos[1] != "off")) return Usage("sysop [on|off]");
+  const bool in = pos[1] == "on";
+  // The file first: a presence the next start would not keep is not set.
+  if (!site.ini || !site.ini->WriteString("PERSONAL", "SYSOP", in ? "1" : "0"))
+    return Refused("cannot write " + (site.ini ? site.ini->path() : std::string("ORN.INI")));
+  site.cfg->sysopisin = in;
+  return Answer(0, in ? "sysop present: T pages the sysop\n" : "sysop away: T tells the station so\n", "");
+}
+
+ControlAnswer PageRequest(const ControlSite& site, const std::vector<std::string>& pos, bool json) {
+  const bool list = pos.size() == 1;
+  if (!list && (pos.size() != 3 || pos[1] != "decline")) return Usage("page [decline CHANNEL]");
+  if (!site.running) return Refused("the BBS is not running: there are no pages");
+  MDIClient& client = *site.client;
+  if (list) {
+    Json pages = Json::Array();
+    std::string out;
+    for (int index : client.PendingPages()) {
+      const TChannel& ch = *client.channel(index);
+      const std::string name = MDIClient::ChannelName(ch);
+      pages.Push(Json::Object().Set("channel", name).Set("port", ch.TncPortNumber + 1).Set("call", ch.UserCallOnly));
+      out += name + "  " + ch.UserCallOnly + "  answer: ornctl talk " + name + ", decline: ornctl page decline " +
+             name + "\n";
+    }
+    if (json) return Answer(0, pages.Write() + "\n", "");
+    return Answer(0, out.empty() ? "no pages\n" : out, "");
+  }
+  std::string why;
+  const int index = client.FindNamedChannel(pos[2], &why);
+  if (index == 0) return Refused(why);
+  if (!client.DeclinePage(index, &why)) return Refused(why + " (" + pos[2] + ")");
+  return Answer(0, "declined\n", "");
+}
+
+ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string>& pos) {
+  if (pos.size() != 2) return Usage("talk CHANNEL");
+  if (!site.running) return Refused("the BBS is not running: there is no one to talk to");
+  MDIClient& client = *site.client;
+  std::string why;
+  const int index = client.FindNamedChannel(pos[1], &why);
+  if (index == 0) return Refused(why);
+  TChannel& ch = *client.channel(index);
+  if (!ch.connected) return Refused("no station on channel " + pos[1]);
+  // The desktop's terminal, or another talk: one sysop at a time.
+  if (ch.terminal) return Refused("channel " + pos[1] + " is in terminal mode already");
+  if (ch.fwdoperation || ch.Service == 9) return Refused("channel " + pos[1] + " is forwarding");
+  if (!client.AnswerPage(index, &why)) return Refused(why);
+  ControlAnswer a = Answer(0, "*** talking with " + std::string(ch.UserCallOnly) + " on channel " +
+                                  MDIClient::ChannelName(ch) + "; Ctrl-D or /BYE gives the station back\n", "");
+  a.stream = true;
+  a.talk = index;
+  return a;
+}
+
+bool TalkLine(const ControlSite& site, int index, const std::string& line) {
+  TChannel* ch = Station(site, index);
+  if (!ch || !ch->connected || !ch->terminal) return false;
+  if (UpperAscii(Trim(line)) == "/BYE") {
+    TalkEnd(site, index);
+    return false;
+  }
+  ch->TypedLine(line);
+  return true;
+}
+
+void TalkEnd(const ControlSite& site, int index) {
+  TChannel* ch = Station(site, index);
+  // Only a channel still in terminal mode: a second end changes nothing.
+  if (ch && ch->terminal) ch->ToggleTerminal();
+}
+
+}  // namespace orn
