@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <iterator>
 
 #include "desktop/channel_window.h"
 
@@ -37,7 +38,9 @@ void PageNotices::Open(int index, const QString& text, ChannelWindow* window) {
     if (w) w->DeclinePage();
     box->close();
   });
-  connect(box, &QObject::destroyed, this, [this] {
+  connect(box, &QObject::destroyed, this, [this](QObject* gone) {
+    for (auto it = notices_.begin(); it != notices_.end();)
+      it = it->second.data() == gone ? notices_.erase(it) : std::next(it);
     if (onSeenChanged) onSeenChanged();
   });
   box->installEventFilter(this);
@@ -54,14 +57,14 @@ void PageNotices::Open(int index, const QString& text, ChannelWindow* window) {
 void PageNotices::Close(int index) {
   auto it = notices_.find(index);
   if (it == notices_.end()) return;
-  QPointer<QDialog> box = it->second;
+  QPointer<QWidget> box = qobject_cast<QWidget*>(it->second.data());
   notices_.erase(it);
   if (box) box->close();
 }
 
 QDialog* PageNotices::notice(int index) const {
   auto it = notices_.find(index);
-  return it == notices_.end() ? nullptr : it->second.data();
+  return it == notices_.end() ? nullptr : qobject_cast<QDialog*>(it->second.data());
 }
 
 bool PageNotices::unseen() const {

@@ -36,7 +36,9 @@ class PageNotices : public QObject {
 
  private:
   QWidget* owner_;
-  std::map<int, QPointer<QDialog>> notices_;
+  // Held as QObjects: a notice being destroyed is no QDialog any more, and
+  // is taken off the map before anyone looks at the rest.
+  std::map<int, QPointer<QObject>> notices_;
 };
 
 }  // namespace orn
