@@ -34,16 +34,9 @@ const char* const kUsage =
     "commands: status | user list|show|add|kill|password|set | msg list|read|kill|hold|release|send|export|import"
     " | fwd queue|now | optimize now | monitor | sysop on|off | page [decline CHANNEL] | talk CHANNEL";
 
-ControlAnswer Answered(int status, std::string out, std::string error) {
-  ControlAnswer a;
-  a.status = status;
-  a.out = std::move(out);
-  a.error = std::move(error);
-  return a;
-}
-ControlAnswer Usage(const std::string& why) { return Answered(2, "", why + " (" + kUsage + ")"); }
-ControlAnswer Refused(const std::string& why) { return Answered(1, "", why); }
-ControlAnswer Done(std::string out) { return Answered(0, std::move(out), ""); }
+ControlAnswer Usage(const std::string& why) { return ControlAnswer::Of(2, "", why + " (" + kUsage + ")"); }
+ControlAnswer Refused(const std::string& why) { return ControlAnswer::Of(1, "", why); }
+ControlAnswer Done(std::string out) { return ControlAnswer::Of(0, std::move(out), ""); }
 
 // The options a command may take; the others are positional.
 struct Args {

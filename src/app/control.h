@@ -75,6 +75,14 @@ struct ControlAnswer {
   bool stream = false; // "monitor": the connection carries the monitor's lines from now on
   int talk = 0;        // "talk": the channel (table index) whose chat the connection carries
   std::shared_ptr<ControlJob> job;  // the answer comes when this job is done
+
+  static ControlAnswer Of(int status, std::string out, std::string error) {
+    ControlAnswer a;
+    a.status = status;
+    a.out = std::move(out);
+    a.error = std::move(error);
+    return a;
+  }
 };
 
 // The line sent on a connection while its job works.

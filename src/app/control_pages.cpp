@@ -7,15 +7,9 @@
 namespace orn {
 namespace {
 
-ControlAnswer Answer(int status, std::string out, std::string error) {
-  ControlAnswer a;
-  a.status = status;
-  a.out = std::move(out);
-  a.error = std::move(error);
-  return a;
-}
-ControlAnswer Usage(const std::string& why) { return Answer(2, "", why); }
-ControlAnswer Refused(const std::string& why) { return Answer(1, "", why); }
+ControlAnswer Usage(const std::string& why) { return ControlAnswer::Of(2, "", why); }
+ControlAnswer Refused(const std::string& why) { return ControlAnswer::Of(1, "", why); }
+ControlAnswer Done(std::string out) { return ControlAnswer::Of(0, std::move(out), ""); }
 
 TChannel* Station(const ControlSite& site, int index) {
   TChannel* ch = site.client ? site.client->channel(index) : nullptr;
@@ -27,7 +21,7 @@ TChannel* Station(const ControlSite& site, int index) {
 ControlAnswer SysopRequest(const ControlSite& site, const std::vector<std::string>& pos, bool json) {
   if (pos.size() == 1) {
     const bool in = site.cfg->sysopisin;
-    return Answer(0, json ? Json::Object().Set("sysop", in).Write() + "\n" : std::string(in ? "on\n" : "off\n"), "");
+    return Done(json ? Json::Object().Set("sysop", in).Write() + "\n" : std::string(in ? "on\n" : "off\n"));
   }
   if (pos.size() != 2 || (pos[1] != "on" && pos[1] != "off")) return Usage("sysop [on|off]");
   const bool in = pos[1] == "on";
@@ -35,7 +29,7 @@ ControlAnswer SysopRequest(const ControlSite& site, const std::vector<std::strin
   if (!site.ini || !site.ini->WriteString("PERSONAL", "SYSOP", in ? "1" : "0"))
     return Refused("cannot write " + (site.ini ? site.ini->path() : std::string("ORN.INI")));
   site.cfg->sysopisin = in;
-  return Answer(0, in ? "sysop present: T pages the sysop\n" : "sysop away: T tells the station so\n", "");
+  return Done(in ? "sysop present: T pages the sysop\n" : "sysop away: T tells the station so\n");
 }
 
 ControlAnswer PageRequest(const ControlSite& site, const std::vector<std::string>& pos, bool json) {
@@ -53,14 +47,14 @@ ControlAnswer PageRequest(const ControlSite& site, const std::vector<std::string
       out += name + "  " + ch.UserCallOnly + "  answer: ornctl talk " + name + ", decline: ornctl page decline " +
              name + "\n";
     }
-    if (json) return Answer(0, pages.Write() + "\n", "");
-    return Answer(0, out.empty() ? "no pages\n" : out, "");
+    if (json) return Done(pages.Write() + "\n");
+    return Done(out.empty() ? "no pages\n" : out);
   }
   std::string why;
   const int index = client.FindNamedChannel(pos[2], &why);
   if (index == 0) return Refused(why);
   if (!client.DeclinePage(index, &why)) return Refused(why + " (" + pos[2] + ")");
-  return Answer(0, "declined\n", "");
+  return Done("declined\n");
 }
 
 ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string>& pos) {
@@ -76,8 +70,8 @@ ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string
   if (ch.terminal) return Refused("channel " + pos[1] + " is in terminal mode already");
   if (ch.fwdoperation || ch.Service == 9) return Refused("channel " + pos[1] + " is forwarding");
   if (!client.AnswerPage(index, &why)) return Refused(why);
-  ControlAnswer a = Answer(0, "*** talking with " + std::string(ch.UserCallOnly) + " on channel " +
-                                  MDIClient::ChannelName(ch) + "; Ctrl-D or /BYE gives the station back\n", "");
+  ControlAnswer a = Done("*** talking with " + std::string(ch.UserCallOnly) + " on channel " +
+                         MDIClient::ChannelName(ch) + "; Ctrl-D or /BYE gives the station back\n");
   a.stream = true;
   a.talk = index;
   return a;
