@@ -590,10 +590,15 @@ TEST_F(DesktopTest, TheMailIndicatorFollowsWhoeverChangesTheSysopsMail) {
   send("P", "H");
   EXPECT_FALSE(window_->mailIndicatorOn());
   send("P", "N");
+  send("P", "N");
   EXPECT_TRUE(window_->mailIndicatorOn());
-  // A station that kills it (the sysop on the air under the BBS's call) puts it out.
+  // A station that kills them (the sysop on the air under the BBS's call):
+  // the light stays while one is left, and goes with the last.
   engine_.Event(0, "*** CONNECTED To Station XX9ORN\r");
   Say(0, "XX9ORN", "K 1002\r");
+  SentToStations();
+  EXPECT_TRUE(window_->mailIndicatorOn());
+  Say(0, "XX9ORN", "K 1003\r");
   SentToStations();
   EXPECT_FALSE(window_->mailIndicatorOn());
 }
