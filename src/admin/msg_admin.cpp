@@ -120,10 +120,12 @@ bool KillMsg(const MsgAdminContext& ctx, TOrnDbase& db, long number) {
   db.msgdb = m;
   if (ctx.RemFwd) ctx.RemFwd(number);
   if (ctx.store) {
-    if (UpdatemsgBeacon* list = ctx.store->MsgBeacon())
+    if (UpdatemsgBeacon* list = ctx.store->MsgBeacon()) {
       DecideIfWePutTheMsgInMailBeacon(*list, ctx.store->counters, old, "K", m.ToStation);
-    else
+    } else {
       --ctx.store->counters.activemsg;
+      if (old == "H") --ctx.store->counters.heldmsg;
+    }
   }
   return true;
 }
