@@ -22,6 +22,7 @@
 #include "desktop/icons.h"
 #include "desktop/page_notice.h"
 #include "desktop/system_sound.h"
+#include "desktop/tile_layout.h"
 
 // The manual is compiled into the static library, whose resources the
 // linker would otherwise leave out of the program.
@@ -493,29 +494,19 @@ void MainWindow::Cascade() {
   }
 }
 
-void MainWindow::TileHorizontally() {
-  QList<QMdiSubWindow*> subs;
-  for (QMdiSubWindow* s : VisibleWindows())
-    if (!s->isMinimized()) subs << s;
-  if (subs.isEmpty()) return;
-  const QSize area = mdi_->viewport()->size();
-  const int h = area.height() / static_cast<int>(subs.size());
-  for (int i = 0; i < subs.size(); ++i) {
-    subs[i]->showNormal();
-    subs[i]->setGeometry(0, i * h, area.width(), h);
-  }
-}
+void MainWindow::TileHorizontally() { Tile(false); }
+void MainWindow::TileVertically() { Tile(true); }
 
-void MainWindow::TileVertically() {
+void MainWindow::Tile(bool sideBySide) {
   QList<QMdiSubWindow*> subs;
   for (QMdiSubWindow* s : VisibleWindows())
     if (!s->isMinimized()) subs << s;
-  if (subs.isEmpty()) return;
-  const QSize area = mdi_->viewport()->size();
-  const int w = area.width() / static_cast<int>(subs.size());
-  for (int i = 0; i < subs.size(); ++i) {
-    subs[i]->showNormal();
-    subs[i]->setGeometry(i * w, 0, w, area.height());
+  std::vector<QSize> least;
+  for (QMdiSubWindow* s : subs) least.push_back(s->minimumSizeHint());
+  const std::vector<QRect> rects = TileRects(least, mdi_->viewport()->size(), sideBySide);
+  for (size_t i = 0; i < rects.size(); ++i) {
+    subs[static_cast<int>(i)]->showNormal();
+    subs[static_cast<int>(i)]->setGeometry(rects[i]);
   }
 }
 

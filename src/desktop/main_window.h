@@ -106,6 +106,7 @@ class MainWindow : public QMainWindow, public MainView {
   void Flash(QLabel* indicator, bool transmit);
   void ShowAbout();
   void ShowManual();
+  void Tile(bool sideBySide);
   QMenu* Menu(const QString& title);
   QList<QMdiSubWindow*> VisibleWindows() const;
 

@@ -703,6 +703,48 @@ TEST_F(DesktopTest, APageIsAnsweredOrDeclinedFromItsNoticeOrItsChannel) {
   EXPECT_FALSE(window_->trayCallsForPage());
 }
 
+// On a 1024x768 screen the four channel windows and both lists, tiled either
+// way, each keep their whole button row in sight, and no tile hides another.
+TEST_F(DesktopTest, TiledWindowsKeepTheirButtonsReadableAt1024x768) {
+  Start(200);
+  window_->setGeometry(0, 0, 1024, 768);
+  window_->action("Ch&annels")->trigger();
+  window_->action("&Users Data Base")->trigger();
+  window_->action("&Messages Data Base")->trigger();
+  QApplication::processEvents();
+  const QRect area = window_->mdiArea()->viewport()->rect();
+  for (const char* how : {"vert", "horiz"}) {
+    SCOPED_TRACE(how);
+    if (std::string(how) == "vert") {
+      window_->TileVertically();
+    } else {
+      window_->TileHorizontally();
+    }
+    QApplication::processEvents();
+    QList<QMdiSubWindow*> shown;
+    for (QMdiSubWindow* s : window_->mdiArea()->subWindowList())
+      if (s->isVisible()) shown << s;
+    ASSERT_EQ(shown.size(), 6);
+    for (QMdiSubWindow* s : shown) {
+      const std::string name = s->windowTitle().toStdString();
+      EXPECT_TRUE(area.contains(s->geometry())) << name;
+      for (QMdiSubWindow* other : shown) {
+        if (other != s) {
+          EXPECT_FALSE(s->geometry().intersects(other->geometry())) << name;
+        }
+      }
+      for (QPushButton* b : s->widget()->findChildren<QPushButton*>()) {
+        if (!b->isVisibleTo(s)) continue;
+        EXPECT_GE(b->width(), b->sizeHint().width()) << name << ": " << b->text().toStdString();
+        EXPECT_GE(b->height(), b->sizeHint().height()) << name << ": " << b->text().toStdString();
+        const QRect inSub(b->mapTo(s, QPoint(0, 0)), b->size());
+        EXPECT_TRUE(s->rect().contains(inSub)) << name << ": " << b->text().toStdString();
+      }
+    }
+    Shot(window_.get(), QString("tiled_") + how + "_1024x768");
+  }
+}
+
 TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {
   Start(200);
   // Monitor Cnf does not block, and its command waits while it is open.
