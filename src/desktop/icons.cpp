@@ -100,6 +100,11 @@ QIcon ToolIcon(const QString& glyph, const QColor& tile) {
   return icon;
 }
 
+QIcon ThemedIcon(const char* name, const QString& glyph, const QColor& tile) {
+  const QString themed = QString::fromLatin1(name);
+  return QIcon::hasThemeIcon(themed) ? QIcon::fromTheme(themed) : ToolIcon(glyph, tile);
+}
+
 QIcon StatusIcon(char status) {
   QColor c;
   switch (status) {

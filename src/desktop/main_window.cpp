@@ -98,7 +98,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   QAction* exit = Tail(Menu("&File")->addAction("E&xit", this, &QWidget::close));
   exit->setShortcut(QKeySequence::Quit);
   exit->setStatusTip("Quit the BBS server");
-  exit->setIcon(ToolIcon("\u2715", QColor(0x8e, 0x24, 0x24)));
+  exit->setIcon(ThemedIcon("application-exit", "\u2715", QColor(0x8e, 0x24, 0x24)));
 
   toolBar_ = addToolBar("ToolBar");
   toolBar_->setObjectName("ToolBar");
@@ -149,7 +149,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   QAction* contents = Tail(help->addAction("&Contents", this, [this] { ShowManual(); }));
   contents->setStatusTip("The sysop's manual");
   contents->setShortcut(QKeySequence::HelpContents);
+  if (QIcon::hasThemeIcon("help-contents")) contents->setIcon(QIcon::fromTheme("help-contents"));
   about_ = Tail(help->addAction("About", this, [this] { ShowAbout(); }));
+  if (QIcon::hasThemeIcon("help-about")) about_->setIcon(QIcon::fromTheme("help-about"));
   about_->setStatusTip("Program information");
   aboutTimer_ = new QTimer(this);
   aboutTimer_->setSingleShot(true);
@@ -392,6 +394,7 @@ void MainWindow::ShowInArea(QWidget* w) {
     if (s->widget() == w) sub = s;
   if (!sub) {
     sub = mdi_->addSubWindow(w);
+    sub->setObjectName(w->objectName());
     sub->installEventFilter(new HideOnClose(sub));
   }
   if (!sub->isVisible()) {
@@ -455,6 +458,8 @@ std::unique_ptr<ChannelView> MainWindow::CreateChannelView(int tableIndex) {
   auto* w = new ChannelWindow(tableIndex == 0);
   w->SetLook(look_);
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
+  // The name its place is kept under between starts.
+  sub->setObjectName(tableIndex == 0 ? QString("monitor") : QString("channel%1").arg(tableIndex));
   w->setSubWindow(sub);
   sub->installEventFilter(new HideOnClose(sub));
   sub->resize(520, 320);

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFontDatabase>
@@ -20,6 +21,7 @@
 #include <QTextDocument>
 #include <QProgressBar>
 #include <QSet>
+#include <QSettings>
 #include <QPlainTextEdit>
 #include <QPainter>
 #include <QProgressDialog>
@@ -41,6 +43,7 @@
 #include "fwd/fwd_partners.h"
 #include "app/qt/desktop_commands.h"
 #include "desktop/channel_window.h"
+#include "desktop/desktop_layout.h"
 #include "desktop/icons.h"
 #include "desktop/main_window.h"
 #include "desktop/page_notice.h"
@@ -88,11 +91,15 @@ class DesktopTest : public ::testing::Test {
     guard_.start();
   }
   ~DesktopTest() override {
+    Stop();
+    ::unsetenv("XDG_DATA_HOME");
+  }
+
+  void Stop() {
     commands_.reset();
     if (bbs_) bbs_->Shutdown();
     bbs_.reset();
     window_.reset();
-    ::unsetenv("XDG_DATA_HOME");
   }
 
   void Start(long messages = 0) {
@@ -743,6 +750,91 @@ TEST_F(DesktopTest, TiledWindowsKeepTheirButtonsReadableAt1024x768) {
     }
     Shot(window_.get(), QString("tiled_") + how + "_1024x768");
   }
+}
+
+// Buttons take the desktop theme's icon where it has one of the name, and
+// keep the drawn tile where it has none.
+TEST_F(DesktopTest, TheButtonsTakeTheDesktopsThemeIconsWhereItHasThem) {
+  const QString themes = QString::fromStdString(dir_ / "icons");
+  QDir().mkpath(themes + "/orntest/32x32/actions");
+  {
+    QFile index(themes + "/orntest/index.theme");
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=orntest\nDirectories=32x32/actions\n\n[32x32/actions]\nSize=32\nType=Fixed\n");
+  }
+  QPixmap pm(32, 32);
+  pm.fill(Qt::darkGreen);
+  ASSERT_TRUE(pm.save(themes + "/orntest/32x32/actions/mail-send-receive.png"));
+  const QStringList paths = QIcon::themeSearchPaths();
+  const QString theme = QIcon::themeName();
+  QIcon::setThemeSearchPaths({themes});
+  QIcon::setThemeName("orntest");
+  Start();
+  EXPECT_EQ(window_->action("&FWD")->icon().name(), "mail-send-receive");
+  EXPECT_TRUE(window_->action("&Users Data Base")->icon().name().isEmpty());
+  EXPECT_FALSE(window_->action("&Users Data Base")->icon().isNull());
+  QIcon::setThemeName(theme);
+  QIcon::setThemeSearchPaths(paths);
+}
+
+// What the sysop arranged comes back at the next start: the main window's
+// size and bars, which windows are open, where, and which is maximised.
+TEST_F(DesktopTest, TheWindowsComeBackWhereTheSysopLeftThem) {
+  const QString file = QString::fromStdString(dir_ / "desktop.ini");
+  const QString group = DesktopLayoutGroup(QString::fromStdString(dir_.path()));
+  Start(50);
+  {
+    QSettings s(file, QSettings::IniFormat);
+    s.beginGroup(group);
+    EXPECT_FALSE(commands_->RestoreLayout(s)) << "nothing kept yet";
+  }
+  window_->setGeometry(10, 20, 1000, 720);
+  window_->action("ToolBar")->trigger();
+  window_->action("Ch&annels")->trigger();
+  window_->action("&Users Data Base")->trigger();
+  QMdiSubWindow* users = window_->mdiArea()->currentSubWindow();
+  ASSERT_EQ(users->widget(), commands_->users());
+  users->setGeometry(40, 30, 600, 300);
+  window_->action("&Messages Data Base")->trigger();
+  window_->mdiArea()->currentSubWindow()->showMaximized();
+  Channel(2)->SetVisible(false);
+  Channel(1)->parentWidget()->setGeometry(5, 6, 500, 250);
+  ASSERT_TRUE(qobject_cast<QMdiSubWindow*>(Channel(1)->parentWidget()));
+  QApplication::processEvents();
+  {
+    QSettings s(file, QSettings::IniFormat);
+    s.beginGroup(group);
+    commands_->SaveLayout(s);
+  }
+  Stop();
+
+  Start(50);
+  QSettings s(file, QSettings::IniFormat);
+  s.beginGroup(group);
+  ASSERT_TRUE(commands_->RestoreLayout(s));
+  QApplication::processEvents();
+  EXPECT_EQ(window_->size(), QSize(1000, 720));
+  EXPECT_TRUE(window_->toolBar()->isHidden());
+  EXPECT_TRUE(window_->IsShownInArea(Channel(0)));
+  EXPECT_TRUE(window_->IsShownInArea(Channel(1)));
+  EXPECT_FALSE(window_->IsShownInArea(Channel(2)));
+  EXPECT_TRUE(window_->IsShownInArea(Channel(3)));
+  EXPECT_EQ(Channel(1)->parentWidget()->geometry(), QRect(5, 6, 500, 250));
+  ASSERT_NE(commands_->users(), nullptr);
+  EXPECT_TRUE(window_->IsShownInArea(commands_->users()));
+  EXPECT_EQ(commands_->users()->parentWidget()->geometry(), QRect(40, 30, 600, 300));
+  ASSERT_NE(commands_->msgs(), nullptr);
+  EXPECT_TRUE(commands_->msgs()->parentWidget()->isMaximized());
+  EXPECT_EQ(window_->mdiArea()->activeSubWindow()->widget(), commands_->msgs());
+
+  // A place kept on a larger screen is brought inside the frame.
+  s.setValue("windows/channel1/geometry", QRect(3000, 2000, 500, 250));
+  Stop();
+  Start(50);
+  ASSERT_TRUE(commands_->RestoreLayout(s));
+  QApplication::processEvents();
+  const QRect area = window_->mdiArea()->viewport()->rect();
+  EXPECT_TRUE(area.contains(Channel(1)->parentWidget()->geometry())) << area.width() << "x" << area.height();
 }
 
 TEST_F(DesktopTest, TheOtherWindowsOfTheSysop) {

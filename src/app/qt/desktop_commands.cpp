@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/user_follows.h"
+#include "desktop/desktop_layout.h"
 #include "desktop/icons.h"
 #include "desktop/properties_dialog.h"
 #include "desktop/text_file_editor.h"
@@ -37,23 +38,23 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
     // No program opens text files on this desktop: the BBS's own editor does.
     TextFileEditor editor(file, bbs_.client().codePages(), &window_);
     editor.exec();
-  }, nullptr, "Open a text file in the text editor")->setIcon(ToolIcon("\u270E", QColor(0x45, 0x5a, 0x64)));
+  }, nullptr, "Open a text file in the text editor")->setIcon(ThemedIcon("accessories-text-editor", "\u270E", QColor(0x45, 0x5a, 0x64)));
   window_.addMenuCommand("F&onts", "&Fonts", [this] { ChooseFont(); }, nullptr,
                          "Choose the font of the monitor and channel windows")
-      ->setIcon(ToolIcon("A", QColor(0x5d, 0x40, 0x37)));
+      ->setIcon(ThemedIcon("preferences-desktop-font", "A", QColor(0x5d, 0x40, 0x37)));
 
   window_.addMenuCommand("&System", "&Properties", [this] {
     PropertiesDialog sheet(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_);
     sheet.onColoursApplied = [this] { ApplyLook(); };
     sheet.exec();
-  }, nullptr, "Edit the configuration (ORN.INI)")->setIcon(ToolIcon("\u2699", QColor(0x37, 0x47, 0x4f)));
+  }, nullptr, "Edit the configuration (ORN.INI)")->setIcon(ThemedIcon("preferences-system", "\u2699", QColor(0x37, 0x47, 0x4f)));
   window_.addMenuCommand("&System", "&Users Data Base", [this] { ToggleUsers(); },
                          [this] { return users_ && window_.IsShownInArea(users_); }, "Show or hide the user list")
-      ->setIcon(ToolIcon("U", QColor(0x00, 0x69, 0x5c)));
+      ->setIcon(ThemedIcon("system-users", "U", QColor(0x00, 0x69, 0x5c)));
   window_.action("&Users Data Base")->setShortcut(QKeySequence("Ctrl+U"));
   window_.addMenuCommand("&System", "&Messages Data Base", [this] { ToggleMsgs(); },
                          [this] { return msgs_ && window_.IsShownInArea(msgs_); }, "Show or hide the message list")
-      ->setIcon(ToolIcon("\u2709", QColor(0x15, 0x65, 0xc0)));
+      ->setIcon(ThemedIcon("internet-mail", "\u2709", QColor(0x15, 0x65, 0xc0)));
   window_.action("&Messages Data Base")->setShortcut(QKeySequence("Ctrl+M"));
   window_.addMenuCommand("&System", "&BBS Services Paths", [this] {
     const QString dir = QString::fromStdString(bbs_.cfg().bbspath);
@@ -64,7 +65,7 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
                     QMessageBox::Ok, &window_);
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
-  }, nullptr, "Open the BBS directory in the file manager")->setIcon(ToolIcon("\u2302", QColor(0x6a, 0x1b, 0x9a)));
+  }, nullptr, "Open the BBS directory in the file manager")->setIcon(ThemedIcon("folder", "\u2302", QColor(0x6a, 0x1b, 0x9a)));
   window_.addMenuCommand(
       "&System", "Database &repair",
       [this] {
@@ -100,7 +101,7 @@ DesktopCommands::DesktopCommands(MainWindow& window, ORNBBS& bbs, const Clock& c
       return;
     }
     partners->CMFwd();
-  }, nullptr, "Start a forwarding cycle now")->setIcon(ToolIcon("\u21C4", QColor(0x2e, 0x7d, 0x32)));
+  }, nullptr, "Start a forwarding cycle now")->setIcon(ThemedIcon("mail-send-receive", "\u21C4", QColor(0x2e, 0x7d, 0x32)));
   window_.addMenuCommand("&System", "&Add New Port",
                          [this] { PropertiesDialog::AddPort(bbs_.cfg(), bbs_.ini(), bbs_.log(), &window_); }, nullptr,
                          "Add a radio port (takes effect at the next start)");
@@ -170,6 +171,7 @@ DesktopCommands::~DesktopCommands() {
 UsersWindow* DesktopCommands::users() {
   if (!users_ && bbs_.store()) {
     users_ = new UsersWindow(bbs_.store()->OpenDbase(), bbs_.cfg().bbspath, bbs_.client().codePages());
+    users_->setObjectName("users");
     users_->SetLook(window_.look());
     // The stations on the air, the routing table and the list follow at once.
     users_->onUserWritten = [this](long position, const std::string& call, const UserChanges& changes) {
@@ -197,6 +199,7 @@ MsgWindow* DesktopCommands::msgs() {
       return monitor ? monitor->Expand(bbs_.cfg().FWDMSGHEADER) : std::string();
     };
     msgs_ = new MsgWindow(std::move(ctx), bbs_.store()->OpenDbase(), bbs_.client().codePages());
+    msgs_->setObjectName("messages");
     msgs_->SetLook(window_.look());
     msgs_->onMailChanged = [this] { ScanMailForSysop(); };
     msgs_->filesBusy = [this] { return bbs_.optimizer() && bbs_.optimizer()->iact; };
@@ -218,6 +221,35 @@ void DesktopCommands::ShowChannels(bool shown) {
   channelsShown_ = shown;
   for (int i = 1; i < bbs_.client().numberchildren; ++i) bbs_.client().channel(i)->view().SetVisible(shown);
   if (shown) window_.Cascade();
+}
+
+void DesktopCommands::SaveLayout(QSettings& s) {
+  SaveMainPlace(s, window_);
+  SaveWindowPlaces(s, window_);
+}
+
+bool DesktopCommands::RestoreLayout(QSettings& s) {
+  const bool main = RestoreMainPlace(s, window_);
+  const bool windows = RestoreWindowPlaces(s, window_, [this](const QString& name, bool shown) {
+    if (name == "monitor") {
+      monitorShown_ = shown;
+      if (TChannel* monitor = bbs_.client().channel(0)) monitor->view().SetVisible(shown);
+    } else if (name.startsWith("channel")) {
+      const int i = name.mid(7).toInt();
+      if (i < 1 || i >= bbs_.client().numberchildren) return;
+      channelsShown_ = channelsShown_ || shown;
+      bbs_.client().channel(i)->view().SetVisible(shown);
+    } else if (name == "users" || name == "messages") {
+      QWidget* w = name == "users" ? static_cast<QWidget*>(users()) : static_cast<QWidget*>(msgs());
+      if (!w) return;
+      if (shown) {
+        window_.ShowInArea(w);
+      } else {
+        window_.HideInArea(w);
+      }
+    }
+  });
+  return main || windows;
 }
 
 void DesktopCommands::ScanMailForSysop(long position) {

@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QPointer>
+#include <QSettings>
 #include <QUrl>
 #include <functional>
 
@@ -35,6 +36,10 @@ class DesktopCommands {
   // Shows or hides the channel windows, as View > Channels does.
   void ShowChannels(bool shown);
   QProgressDialog* repairGauge() { return gauge_; }
+  // The arrangement of the windows, kept between starts in the group of the
+  // BBS that `s` has open. RestoreLayout is false when nothing was kept.
+  void SaveLayout(QSettings& s);
+  bool RestoreLayout(QSettings& s);
   // Hands a file or folder to the desktop's program for it; false when the
   // desktop has none (tests put their own here).
   std::function<bool(const QUrl&)> openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };

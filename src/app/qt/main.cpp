@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +18,7 @@
 #include "app/tap_view.h"
 #include "desktop/system_sound.h"
 #include "app/qt/desktop_commands.h"
+#include "desktop/desktop_layout.h"
 #include "desktop/icons.h"
 #include "desktop/main_window.h"
 #include "link/qt/tcp_engine_transport.h"
@@ -116,11 +119,17 @@ int RunDesktop(int argc, char** argv) {
   };
   window.setCloseQuestion([&] { return bbs.CanClose(true); });
   orn::DesktopCommands commands(window, bbs, clock);
+  // The windows where the sysop left them the last time.
+  QSettings layout(orn::DesktopLayoutFile(), QSettings::IniFormat);
+  layout.beginGroup(orn::DesktopLayoutGroup(QDir::currentPath()));
+  commands.RestoreLayout(layout);
   QObject::connect(&sigWatch, &orn::SignalWatcher::terminateRequested, [&] {
     window.setCloseQuestion(nullptr);
     window.close();
   });
   QObject::connect(&window, &orn::MainWindow::closed, [&] {
+    commands.SaveLayout(layout);
+    layout.sync();
     stop();
     app.quit();
   });
