@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "desktop/tile_layout.h"
 #include "platform/text.h"
 
 namespace orn {
@@ -116,6 +117,7 @@ void ChannelWindow::BringForward() {
   if (!sub_) return;
   sub_->show();
   if (sub_->isMinimized()) sub_->showNormal();
+  KeepInArea();
   if (sub_->mdiArea()) sub_->mdiArea()->setActiveSubWindow(sub_);
 }
 
@@ -201,7 +203,15 @@ void ChannelWindow::SetLabel(const std::string& label, const std::string& value)
 }
 
 void ChannelWindow::SetVisible(bool visible) {
-  if (sub_) sub_->setVisible(visible);
+  if (!sub_) return;
+  sub_->setVisible(visible);
+  if (visible) KeepInArea();
+}
+
+void ChannelWindow::KeepInArea() {
+  if (!sub_->mdiArea() || sub_->isMaximized() || sub_->isMinimized()) return;
+  const QRect inside = InsideArea(sub_->geometry(), sub_->mdiArea()->viewport()->size());
+  if (inside != sub_->geometry()) sub_->setGeometry(inside);
 }
 
 void ChannelWindow::ShowTransfer(const TransferProgress& p) {

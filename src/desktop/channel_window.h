@@ -57,6 +57,8 @@ class ChannelWindow : public QWidget, public ChannelView {
   void AnswerPage();
   void DeclinePage();
   void BringForward();
+  // A window shown beyond the frame's edge comes inside it.
+  void KeepInArea();
 
   void setSubWindow(QMdiSubWindow* sub) { sub_ = sub; }
   QTextEdit* receivePane() { return input_; }

@@ -8,22 +8,12 @@
 #include <algorithm>
 
 #include "desktop/main_window.h"
+#include "desktop/tile_layout.h"
 
 namespace orn {
 namespace {
 
 const char* const kWindows = "windows";
-
-// A place saved on a larger screen is moved and shrunk into the area.
-QRect Inside(QRect g, const QSize& area) {
-  if (area.isEmpty()) return g;
-  g.setSize(g.size().boundedTo(area));
-  if (g.right() >= area.width()) g.moveRight(area.width() - 1);
-  if (g.bottom() >= area.height()) g.moveBottom(area.height() - 1);
-  if (g.left() < 0) g.moveLeft(0);
-  if (g.top() < 0) g.moveTop(0);
-  return g;
-}
 
 }  // namespace
 
@@ -87,7 +77,7 @@ bool RestoreWindowPlaces(QSettings& s, MainWindow& w, const std::function<void(c
       sub->showMaximized();
     } else {
       sub->showNormal();
-      sub->setGeometry(Inside(s.value("geometry").toRect(), area));
+      sub->setGeometry(InsideArea(s.value("geometry").toRect(), area));
       if (s.value("minimized").toBool()) sub->showMinimized();
     }
     if (s.value("active").toBool()) active = sub;

@@ -57,6 +57,16 @@ std::vector<QRect> Shelves(const std::vector<QSize>& least, QSize area) {
 
 }  // namespace
 
+QRect InsideArea(QRect g, QSize area) {
+  if (area.isEmpty()) return g;
+  g.setSize(g.size().boundedTo(area));
+  if (g.right() >= area.width()) g.moveRight(area.width() - 1);
+  if (g.bottom() >= area.height()) g.moveBottom(area.height() - 1);
+  if (g.left() < 0) g.moveLeft(0);
+  if (g.top() < 0) g.moveTop(0);
+  return g;
+}
+
 std::vector<QRect> TileRects(const std::vector<QSize>& least, QSize area, bool sideBySide) {
   if (least.empty() || area.isEmpty()) return {};
   if (sideBySide) return Shelves(least, area);

@@ -18,4 +18,8 @@ namespace orn {
 // shelf is too many, the windows share the area evenly and may be cut.
 std::vector<QRect> TileRects(const std::vector<QSize>& least, QSize area, bool sideBySide);
 
+// `place` moved, and shrunk where it must be, into an area of that size:
+// a window that comes up beyond the frame's edge cannot be read or moved.
+QRect InsideArea(QRect place, QSize area);
+
 }  // namespace orn

@@ -17,6 +17,8 @@ wait_for() {
 make_workdir() {
   WORK=$(mktemp -d /tmp/orne2e.XXXXXX)
   export XDG_DATA_HOME="$WORK/xdg"
+  # The desktop keeps the sysop's window layout here, not in the real home.
+  export XDG_CONFIG_HOME="$WORK/config"
 }
 
 # A TCP port on 127.0.0.1 that nothing listens on right now, below the

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QTextDocument>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSet>
 #include <QSettings>
 #include <QPlainTextEdit>
@@ -119,7 +120,13 @@ class DesktopTest : public ::testing::Test {
     ASSERT_TRUE(bbs_->Start());
     engine_.Pump();
     commands_ = std::make_unique<DesktopCommands>(*window_, *bbs_, clock_);
-    window_->resize(1100, 760);
+    // Drawn for the screenshots, the window fills the screen it is drawn
+    // on (1600x1000, 1024x768, or twice the pixels at scale factor 2).
+    if (std::getenv("ORN_SCREENSHOT_DIR") && window_->screen()) {
+      window_->setGeometry(window_->screen()->availableGeometry());
+    } else {
+      window_->resize(1100, 760);
+    }
     window_->show();
     QApplication::processEvents();
   }
@@ -656,14 +663,18 @@ TEST_F(DesktopTest, APageIsAnsweredOrDeclinedFromItsNoticeOrItsChannel) {
   EXPECT_FALSE(notice);
   EXPECT_TRUE(ch.paged);
   ASSERT_TRUE(Channel(1)->pageBar()->isVisibleTo(Channel(1)));
+  // The hidden window was left half beyond the frame's right edge.
+  QMdiSubWindow* sub = qobject_cast<QMdiSubWindow*>(Channel(1)->parentWidget());
+  ASSERT_NE(sub, nullptr);
+  const QSize area = sub->mdiArea()->viewport()->size();
+  sub->setGeometry(area.width() - 200, 10, 520, 320);
   button(Channel(1)->pageBar(), "Answer")->click();
   settle();
   EXPECT_TRUE(ch.terminal);
   EXPECT_FALSE(ch.paged);
   EXPECT_NE(SentToStations().find(ch.Expand(ch.lang.sysopanswer)), std::string::npos);
-  QMdiSubWindow* sub = qobject_cast<QMdiSubWindow*>(Channel(1)->parentWidget());
-  ASSERT_NE(sub, nullptr);
   EXPECT_TRUE(sub->isVisible());
+  EXPECT_TRUE(QRect(QPoint(0, 0), area).contains(sub->geometry()));
   EXPECT_EQ(sub->mdiArea()->activeSubWindow(), sub);
   EXPECT_TRUE(button(Channel(1), "Terminal")->isChecked());
   // Given back from elsewhere (ornctl talk's end): the button follows.
