@@ -244,6 +244,19 @@ if len(closed) < len(idle) or took < 8:
 for s in idle:
     s.close()
 print("endless requests cut off after %.1f s" % took)
+# What is no HTTP at all (a TLS hello, a broken head, a bad method) is let go.
+import threading
+t0 = time.monotonic()
+answers = []
+junk = [threading.Thread(target=lambda j=j: answers.append(raw(j, wait=15))) for j in (
+    b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03" + bytes(range(256)),
+    b"GET / HTTP/9.9\r\nNo colon here\r\n\r\n", b"BREW /api/status HTTP/1.1\r\nHost: x\r\n\r\n")]
+for t in junk:
+    t.start()
+for t in junk:
+    t.join()
+if any(a.startswith(b"HTTP/1.1 200") for a in answers) or time.monotonic() - t0 > 13:
+    fail("junk: %s after %.1f s" % (answers, time.monotonic() - t0))
 r, _ = request("GET", "/api/status", headers=cookie)
 if r.status != 200:
     fail("the console after the bounds: %d" % r.status)
