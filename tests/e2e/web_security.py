@@ -352,6 +352,19 @@ if pager.wait(40) != 0:
 r, data = request("POST", "/api/talk/line", {"channel": channel, "line": "anyone?"}, auth)
 if r.status != 409:
     fail("a line after the talk: %d %s" % (r.status, data))
+# Eight live streams at most: with this one, seven more; a ninth is refused.
+more = []
+for i in range(8):
+    s = socket.create_connection(("127.0.0.1", opt.port))
+    s.settimeout(5)
+    s.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nCookie: %s\r\n\r\n" % flags[0]).encode())
+    head = s.recv(4096)
+    want = b"HTTP/1.1 200" if i < 7 else b"HTTP/1.1 503"
+    if not head.startswith(want):
+        fail("live stream %d: %s" % (i + 2, head[:40]))
+    more.append(s)
+for s in more:
+    s.close()
 live.close()
 
 # ---- logout ends the session ----
