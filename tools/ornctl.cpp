@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "app/bbs_init.h"
 #include "app/control.h"
 #include "app/ornbbs.h"
+#include "app/web_password.h"
 #include "platform/file_names.h"
 #include "platform/instance_lock.h"
 #include "platform/json.h"
@@ -29,7 +31,7 @@ namespace {
 
 const char* const kHelp =
     "usage: ornctl [--dir DIR] COMMAND [--json]\n"
-    "  init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT]\n"
+    "  init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT] [--web HOST:PORT]\n"
     "                                  make a new BBS in DIR (ornctl init --help)\n"
     "  status                          the BBS, its engine, channels, counters, mail, next cycle and repair\n"
     "  user list [--partners]          users (or forwarding partners)\n"
@@ -38,24 +40,32 @@ const char* const kHelp =
     "  user password CALL              a new login password (also written to CALL.pas)\n"
     "  user set CALL FIELD=VALUE...    fields by name, e.g. Type=B isFwdStation=Y FwdQueue=1\n"
     "                                  FwdDest='@WW\\n>XX1ABC' Hcon[0].send='XX2BBB' Hcon[0].rcv=CONNECTED\n"
-    "  msg list [--from C] [--to C] [--type T] [--status S]\n"
+    "  msg list [--from C] [--to C] [--at BBS] [--type T] [--status S] [--msgno N] [--mine]\n"
+    "           [--offset N] [--limit N] [--sort FIELD] [--desc]\n"
+    "                                  a page of the list, sorted (with --json: {total, messages})\n"
+    "  msg choices                     the searches and sort fields msg list takes\n"
     "  msg read N [--raw] | kill N | hold N | release N\n"
     "                                  (control characters of a text show as ^X unless --raw)\n"
     "  msg send --to CALL[@BBS] --subject TEXT [--type P|B] [--bid BID]   (text on standard input)\n"
+    "  msg reply N [--subject TEXT]    answer a message to the BBS (text on standard input)\n"
     "  msg export FILE N... | msg import FILE\n"
     "  fwd queue [CALL]                what waits for each partner\n"
     "  fwd now [CALL]                  start a forwarding cycle (at CALL)\n"
     "  optimize now                    start the database repair\n"
+    "  optimize progress               how far the repair is, and the last run's figures\n"
     "  monitor                         the monitor and channel text, until interrupted\n"
     "  sysop [on|off]                  whether the sysop is present (T pages); kept in ORN.INI\n"
     "  page                            the stations' pending pages\n"
     "  page decline CHANNEL            the station hears that the sysop does not answer\n"
     "  talk CHANNEL                    chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
     "                                  Ctrl-D or /BYE gives it back to the BBS\n"
+    "  web password                    the web console's password (asked twice on a terminal,\n"
+    "                                  else the first line of standard input); kept hashed in WEB.PWD\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
 
 const char* const kInitHelp =
     "usage: ornctl [--dir DIR] init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT]\n"
+    "                               [--web HOST:PORT]\n"
     "Makes a new BBS in DIR (default: the working directory; made if missing) and refuses a\n"
     "directory that already holds one (ORN.INI, record files or a running BBS). It writes:\n"
     "  ORN.INI  PERSONAL  MYCALL=CALL (e.g. XX9ORN-1), MYNAME=NAME (default Sysop),\n"
@@ -69,6 +79,8 @@ const char* const kInitHelp =
     "                     station gets the full command set)\n"
     "           LOG       the activity log BBS.LOG on, with connects, reads, kills, uploads\n"
     "                     and the rest\n"
+    "           WEB       with --web: LISTEN=HOST:PORT, the sysop's web console there (e.g.\n"
+    "                     127.0.0.1:8088; its password: ornctl web password)\n"
     "  english.lng, german.lng and their help files in HELP/: the texts stations read\n"
     "Run as root on a directory that belongs to another user (the service's), the new files\n"
     "are given to that user. Edit ORN.INI afterwards for more ports, beacons or forwarding.\n";
@@ -293,7 +305,7 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
       std::fputs(kInitHelp, stdout);
       return 0;
     }
-    if ((a != "--call" && a != "--name" && a != "--hier" && a != "--engine") || i + 1 >= args.size()) {
+    if ((a != "--call" && a != "--name" && a != "--hier" && a != "--engine" && a != "--web") || i + 1 >= args.size()) {
       return InitUsage(i + 1 >= args.size() && a.rfind("--", 0) == 0 ? a + " needs a value"
                                                                        : "unknown argument " + a);
     }
@@ -303,6 +315,12 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
     if (a == "--hier") o.hier = v;
     if (a == "--engine" && !orn::ParseEngineAddress(v, &o.engineHost, &o.enginePort))
       return Fail("init: --engine " + v + " is not HOST:PORT");
+    if (a == "--web") {
+      std::string host;
+      int port = 0;
+      if (!orn::ParseEngineAddress(v, &host, &port)) return Fail("init: --web " + v + " is not HOST:PORT");
+      o.web = host + ":" + std::to_string(port);
+    }
   }
   if (o.call.empty()) return InitUsage("--call is needed");
   std::string dir = dirArg.empty() ? orn::CurrentDirectory() : dirArg;
@@ -310,12 +328,59 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
   std::string why;
   if (!orn::InitBbsDirectory(dir, o, &why)) return Fail(why);
   GiveToDirOwner(dir);
+  if (!o.web.empty())
+    std::printf("The web console will listen on %s; give it a password first: ornctl --dir %s web password\n",
+                o.web.c_str(), dir.c_str());
   // The package's unit serves this one directory.
   if (dir == "/var/lib/ornbbs")
     std::printf("A new BBS %s in %s. Start it with: systemctl start ornbbs\n", o.call.c_str(), dir.c_str());
   else
     std::printf("A new BBS %s in %s. Start it with: ornbbs --headless --dir %s\n", o.call.c_str(), dir.c_str(),
                 dir.c_str());
+  return 0;
+}
+
+// One line from the terminal without echo, or from standard input.
+bool ReadSecretLine(const char* prompt, bool tty, std::string* line) {
+  termios old {};
+  if (tty) {
+    std::fprintf(stderr, "%s", prompt);
+    std::fflush(stderr);
+    ::tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  const bool got = static_cast<bool>(std::getline(std::cin, *line));
+  if (tty) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::fprintf(stderr, "\n");
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return got;
+}
+
+// The console's password: the file alone changes, so a running BBS and a
+// stopped one are alike (the running one reads it at the next login).
+int WebPassword(const std::vector<std::string>& args) {
+  if (args.size() != 2 || args[1] != "password") {
+    std::fprintf(stderr, "ornctl: usage: ornctl [--dir DIR] web password\n");
+    return 2;
+  }
+  const bool tty = ::isatty(STDIN_FILENO) == 1;
+  std::string password, again;
+  if (!ReadSecretLine("New web console password: ", tty, &password)) return Fail("no password given");
+  if (tty && (!ReadSecretLine("The same again: ", tty, &again) || again != password))
+    return Fail("the two passwords differ: nothing changed");
+  if (password.size() < 8) return Fail("a password of at least 8 characters, please: nothing changed");
+  std::string why;
+  if (!orn::SetWebPassword(".", password, &why)) return Fail(why);
+  // Set by root for the service's directory, the file is the service's.
+  struct stat d {};
+  if (::geteuid() == 0 && ::stat(".", &d) == 0 && d.st_uid != 0 &&
+      ::lchown(orn::kWebPasswordFile, d.st_uid, d.st_gid) != 0)
+    return Fail(std::string("cannot give ") + orn::kWebPasswordFile + " to the directory's owner: " + std::strerror(errno));
+  std::printf("web console password set (%s)\n", orn::kWebPasswordFile);
   return 0;
 }
 
@@ -359,13 +424,14 @@ int main(int argc, char** argv) {
       args[2][0] != '/')
     args[2] = orn::JoinPath(orn::CurrentDirectory(), args[2]);
   std::string input;
-  if (args.size() >= 2 && args[0] == "msg" && args[1] == "send") {
+  if (args.size() >= 2 && args[0] == "msg" && (args[1] == "send" || args[1] == "reply")) {
     input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     if (input.size() > orn::kMaxControlRequest / 2) return Fail("the text is too long");
   }
   if (!dir.empty() && ::chdir(dir.c_str()) != 0)
     return Fail("cannot change into " + dir + ": " + std::strerror(errno));
   if (!HasBbsFiles()) return Fail("no BBS in " + orn::CurrentDirectory() + " (no ORN.INI, no USERS.ADB)");
+  if (args[0] == "web") return WebPassword(args);
 
   // A BBS that is starting holds the lock before its socket is up: ask again
   // for a while.

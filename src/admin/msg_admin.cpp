@@ -2,6 +2,7 @@
 
 #include "store/callsign.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/text.h"
@@ -54,15 +55,98 @@ bool MailForSysop(const TOrnDbase& db, const std::string& ownCall) {
   return mail;
 }
 
+namespace {
+
+bool Passes(const MsgFilter& f, const std::string& type, const std::string& status, const MsgDB& m) {
+  return (f.from.empty() || Contains(m.FromStation, f.from)) && (f.to.empty() || Contains(m.ToStation, f.to)) &&
+         (type.empty() || type == m.Type) && (status.empty() || status == m.Status) &&
+         (f.at.empty() || Contains(m.AtBbs, f.at)) && (!f.number || m.MsgNo == f.number) &&
+         (f.mine.empty() || Before(m.ToStation, '.') == f.mine);
+}
+
+}  // namespace
+
 std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& f) {
   std::vector<MsgRow> rows;
+  const std::string type = UpperAscii(f.type), status = UpperAscii(f.status);
   db.ScanMsgs([&](long pos, const MsgDB& m) {
-    if ((f.from.empty() || Contains(m.FromStation, f.from)) && (f.to.empty() || Contains(m.ToStation, f.to)) &&
-        (f.type.empty() || UpperAscii(f.type) == m.Type) && (f.status.empty() || UpperAscii(f.status) == m.Status))
-      rows.push_back({pos, m});
+    if (Passes(f, type, status, m)) rows.push_back({pos, m});
     return true;
   });
   return rows;
+}
+
+const char* const kMsgSearchNames[7] = {"MsgNo", "Type", "Status", "< From", "> to", "@ At", "List Mine"};
+const char* const kMsgStatusNames[5] = {"N-unread", "Y-read", "H-eld", "O-ld", "K-illed"};
+const char* const kMsgTypeNames[5] = {" -none", "P-rivate", "B-ulletin", "T-raffic", "H-tml"};
+const char* const kMsgSortFields[10] = {"MsgNo",      "Type",   "Status",  "Size",       "ToStation",
+                                        "FromStation", "AtBbs", "MsgDate", "MsgSubject", "Bid"};
+
+namespace {
+
+// A passing message's place and what it is sorted by; text keys are kept
+// beside, only when the sort is by text.
+struct SortKey {
+  long pos;
+  int32_t number;
+  int64_t value;  // numeric fields and the file order; the index of the text key
+};
+
+std::string TextKey(const MsgDB& m, int field) {
+  switch (field) {
+    case 1: return FieldText(m.Type);
+    case 2: return FieldText(m.Status);
+    case 4: return FieldText(m.ToStation);
+    case 5: return FieldText(m.FromStation);
+    case 6: return FieldText(m.AtBbs);
+    case 7: {
+      // "HHMM/YYMMDD": the day first, then the time.
+      const std::string d = FieldText(m.MsgDate);
+      return d.size() > 5 ? d.substr(5) + d.substr(0, 4) : d;
+    }
+    case 8: return FieldText(m.MsgSubject);
+    default: return FieldText(m.Bid);
+  }
+}
+
+}  // namespace
+
+bool PageMsgs(TOrnDbase& db, const MsgFilter& f, const std::string& field, bool desc, size_t offset, size_t limit,
+              MsgPage* page) {
+  int index = -1;
+  for (int i = 0; i < 10; ++i)
+    if (field == kMsgSortFields[i]) index = i;
+  if (!field.empty() && index < 0) return false;
+  const std::string type = UpperAscii(f.type), status = UpperAscii(f.status);
+  const bool text = index > 0 && index != 3;
+  std::vector<SortKey> keys;
+  std::vector<std::string> texts;
+  db.ScanMsgs([&](long pos, const MsgDB& m) {
+    if (!Passes(f, type, status, m)) return true;
+    SortKey k{pos, m.MsgNo, static_cast<int64_t>(keys.size())};
+    if (index == 0) k.value = m.MsgNo;
+    if (index == 3) k.value = m.Size;
+    if (text) texts.push_back(TextKey(m, index));
+    keys.push_back(k);
+    return true;
+  });
+  page->total = keys.size();
+  page->rows.clear();
+  const size_t end = offset >= keys.size() ? keys.size() : std::min(keys.size(), offset + limit);
+  auto less = [&](const SortKey& a, const SortKey& b) {
+    int c = text ? texts[static_cast<size_t>(a.value)].compare(texts[static_cast<size_t>(b.value)])
+                 : (a.value > b.value) - (a.value < b.value);
+    if (c == 0) c = (a.number > b.number) - (a.number < b.number);
+    return desc ? c > 0 : c < 0;
+  };
+  // Only the keys up to the page's end need their order.
+  std::partial_sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(end), keys.end(), less);
+  for (size_t i = offset; i < end; ++i) {
+    MsgDB m{};
+    MsgDBidx idx{};
+    if (db.ReadFromFile(keys[i].pos, m, idx)) page->rows.push_back({keys[i].pos, m});
+  }
+  return true;
 }
 
 std::vector<MsgRow> SearchMsgs(TOrnDbase& db, MsgSearch how, const std::string& text, const std::string& ownCall) {
