@@ -206,7 +206,7 @@ const station = {
     const box = $("#panes");
     if (!this.panes.has("monitor")) {
       const grid = el("div", { class: "chan-grid", id: "chan-grid" });
-      box.append(this.makePane("monitor", "Monitor"), grid);
+      box.append(this.makePane("monitor", "Monitor").root, grid);
     }
     const grid = $("#chan-grid");
     const names = channels.map((ch) => ch.port + "-" + ch.channel);
