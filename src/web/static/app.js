@@ -316,7 +316,7 @@ const pages = {
       const waiting = new Set(list.map((p) => p.channel));
       for (const ch of [...this.open.keys()]) if (!waiting.has(ch)) this.drop(ch);
       for (const p of list) this.show(p);
-    } catch (err) { failed(err); }
+    } catch { /* the repair holds every request but status for a while; the next change brings the pages */ }
   },
 };
 
@@ -425,7 +425,12 @@ const messages = {
     $("#pg-next").disabled = $("#pg-last").disabled = this.offset + PAGE >= this.total;
   },
 
-  go(offset) { this.offset = Math.max(0, offset); this.load(); },
+  async go(offset) {
+    this.offset = Math.max(0, offset);
+    await this.load();
+    // A new page starts at its top row.
+    if ($("#msg-table").getBoundingClientRect().top < 0) window.scrollTo({ top: 0 });
+  },
 };
 
 $("#msg-search").addEventListener("submit", (ev) => {
