@@ -152,7 +152,7 @@ const KEEP_LINES = 600;
 const station = {
   status: null,
   panes: new Map(),   // "1-1" -> {root, pre, head, ...}; "monitor" too
-  talking: new Set(),
+  talking: new Map(),  // channel -> when the chat began
   refreshing: null,
   again: false,
 
@@ -164,6 +164,7 @@ const station = {
         const s = await api.get("status");
         this.status = s;
         this.render(s);
+        if (pages.open.size) pages.load();
         repair.status(s);
         forwarding.status(s);
       } catch (err) { failed(err); }
@@ -216,6 +217,9 @@ const station = {
       let p = this.panes.get(name);
       if (!p) { p = this.makePane(name, "Channel " + name); grid.append(p.root); }
       p.who.textContent = ch.call || "";
+      // A chat ends with the station gone or given back, wherever that was done.
+      // (A status asked for before the answer may still show the station's session.)
+      if (this.talking.has(name) && ch.state !== "terminal" && Date.now() - this.talking.get(name) > 3000) this.talking.delete(name);
       const talking = this.talking.has(name);
       p.state.textContent = talking ? "chat" : ch.state;
       p.state.className = "pill state " + (ch.state === "idle" ? "" : "ok");
@@ -263,7 +267,7 @@ const station = {
   async answer(channel) {
     try {
       await api.post("talk/start", { channel });
-      this.talking.add(channel);
+      this.talking.set(channel, Date.now());
       pages.drop(channel);
       location.hash = "#station";
       showView("station");
