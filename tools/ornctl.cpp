@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "app/bbs_init.h"
 #include "app/control.h"
 #include "app/ornbbs.h"
+#include "app/web_password.h"
 #include "platform/file_names.h"
 #include "platform/instance_lock.h"
 #include "platform/json.h"
@@ -52,6 +54,8 @@ const char* const kHelp =
     "  page decline CHANNEL            the station hears that the sysop does not answer\n"
     "  talk CHANNEL                    chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
     "                                  Ctrl-D or /BYE gives it back to the BBS\n"
+    "  web password                    the web console's password (asked twice on a terminal,\n"
+    "                                  else the first line of standard input); kept hashed in WEB.PWD\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
 
 const char* const kInitHelp =
@@ -319,6 +323,45 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
   return 0;
 }
 
+// One line from the terminal without echo, or from standard input.
+bool ReadSecretLine(const char* prompt, bool tty, std::string* line) {
+  termios old {};
+  if (tty) {
+    std::fprintf(stderr, "%s", prompt);
+    std::fflush(stderr);
+    ::tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  const bool got = static_cast<bool>(std::getline(std::cin, *line));
+  if (tty) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::fprintf(stderr, "\n");
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return got;
+}
+
+// The console's password: the file alone changes, so a running BBS and a
+// stopped one are alike (the running one reads it at the next login).
+int WebPassword(const std::vector<std::string>& args) {
+  if (args.size() != 2 || args[1] != "password") {
+    std::fprintf(stderr, "ornctl: usage: ornctl [--dir DIR] web password\n");
+    return 2;
+  }
+  const bool tty = ::isatty(STDIN_FILENO) == 1;
+  std::string password, again;
+  if (!ReadSecretLine("New web console password: ", tty, &password)) return Fail("no password given");
+  if (tty && (!ReadSecretLine("The same again: ", tty, &again) || again != password))
+    return Fail("the two passwords differ: nothing changed");
+  if (password.size() < 8) return Fail("a password of at least 8 characters, please: nothing changed");
+  std::string why;
+  if (!orn::SetWebPassword(".", password, &why)) return Fail(why);
+  std::printf("web console password set (%s)\n", orn::kWebPasswordFile);
+  return 0;
+}
+
 bool HasBbsFiles() {
   return orn::FileExists("USERS.ADB") || orn::FileExists("ORN.INI");
 }
@@ -366,6 +409,7 @@ int main(int argc, char** argv) {
   if (!dir.empty() && ::chdir(dir.c_str()) != 0)
     return Fail("cannot change into " + dir + ": " + std::strerror(errno));
   if (!HasBbsFiles()) return Fail("no BBS in " + orn::CurrentDirectory() + " (no ORN.INI, no USERS.ADB)");
+  if (args[0] == "web") return WebPassword(args);
 
   // A BBS that is starting holds the lock before its socket is up: ask again
   // for a while.

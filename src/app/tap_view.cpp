@@ -9,6 +9,8 @@ class TapChannelView : public ChannelView {
       : inner_(std::move(inner)), tap_(tap), index_(index) {}
 
   void SetCaption(const std::string& caption) override {
+    // Who is on a channel is part of the status.
+    if (caption != caption_) tap_.Changed("status");
     caption_ = caption;
     inner_->SetCaption(caption);
   }
@@ -40,6 +42,7 @@ class TapChannelView : public ChannelView {
     line += "] ";
     line += pending_;
     tap_.Emit(line);
+    tap_.EmitChannel(index_, pending_);
     pending_.clear();
   }
 
@@ -57,6 +60,7 @@ void TapView::SetStatusText(const std::string& text) {
   if (text == status_) return;
   status_ = text;
   Emit("status: " + text);
+  Changed("status");
 }
 
 std::unique_ptr<ChannelView> TapView::CreateChannelView(int tableIndex) {

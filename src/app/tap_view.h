@@ -19,6 +19,12 @@ class TapView : public MainView {
   // Each line as "[index caption] text", as the headless display writes it;
   // status changes as "status: text".
   std::function<void(const std::string& line)> onLine;
+  // The same lines by channel (table index, 0 the monitor) and text alone,
+  // a station's page as it comes, and which of the lists the sysop may have
+  // open has changed: "status", "msgs" or "users" (the web console).
+  std::function<void(int index, const std::string& text)> onChannelLine;
+  std::function<void(int index, const std::string& text)> onPage;
+  std::function<void(const char* what)> onChanged;
 
   void MessageBox(const std::string& caption, const std::string& text, Icon icon) override {
     inner_.MessageBox(caption, text, icon);
@@ -39,17 +45,30 @@ class TapView : public MainView {
   void Notice(const std::string& caption, const std::string& text) override { inner_.Notice(caption, text); }
   void PageRequest(int tableIndex, const std::string& text, const std::string& command) override {
     inner_.PageRequest(tableIndex, text, command);
+    if (onPage) onPage(tableIndex, text);
   }
   void PageEnded(int tableIndex) override { inner_.PageEnded(tableIndex); }
   std::unique_ptr<ChannelView> CreateChannelView(int tableIndex) override;
-  void RefreshUserList(long position) override { inner_.RefreshUserList(position); }
-  void RefreshMsgList(long position) override { inner_.RefreshMsgList(position); }
+  void RefreshUserList(long position) override {
+    inner_.RefreshUserList(position);
+    Changed("users");
+  }
+  void RefreshMsgList(long position) override {
+    inner_.RefreshMsgList(position);
+    Changed("msgs");
+  }
   void SetMailIndicator(bool mail) override { inner_.SetMailIndicator(mail); }
   void PlaySound(const std::string& file) override { inner_.PlaySound(file); }
   void Cascade() override { inner_.Cascade(); }
 
   void Emit(const std::string& line) {
     if (onLine) onLine(line);
+  }
+  void EmitChannel(int index, const std::string& text) {
+    if (onChannelLine) onChannelLine(index, text);
+  }
+  void Changed(const char* what) {
+    if (onChanged) onChanged(what);
   }
 
  private:

@@ -20,6 +20,9 @@
 #include "desktop/main_window.h"
 #include "link/qt/tcp_engine_transport.h"
 #include "platform/clock.h"
+#include "platform/file_names.h"
+#include "app/web_password.h"
+#include "web/web_console.h"
 
 namespace {
 
@@ -54,6 +57,44 @@ std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView&
   return server;
 }
 
+// The web console, when ORN.INI's [WEB] LISTEN names where; a BBS whose
+// console cannot start serves its stations all the same.
+std::unique_ptr<orn::WebConsole> StartWeb(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
+  const std::string listen = bbs.ini().GetString("WEB", "LISTEN", "");
+  if (listen.empty()) return nullptr;
+  orn::ControlSite site;
+  site.running = true;
+  site.cfg = &bbs.cfg();
+  site.ini = &bbs.ini();
+  site.store = bbs.store();
+  site.client = &bbs.client();
+  site.partners = bbs.partners();
+  site.optimizer = bbs.optimizer();
+  site.timers = bbs.serviceTimers();
+  site.clock = &clock;
+  auto web = std::make_unique<orn::WebConsole>(site, &bbs.log(), orn::CurrentDirectory());
+  std::string error;
+  if (!web->Listen(listen, &error)) {
+    std::fprintf(stderr, "ornbbs: no web console: [WEB] %s\n", error.c_str());
+    return nullptr;
+  }
+  const bool hasPassword = orn::CheckWebPassword(".", "") != orn::WebPasswordCheck::kNoPassword;
+  std::fprintf(stderr, "ornbbs: web console on %s%s\n", listen.c_str(),
+               hasPassword ? "" : " (no password set: every login is refused; set one with 'ornctl web password')");
+  orn::WebConsole* w = web.get();
+  tap.onChannelLine = [w](int index, const std::string& text) { w->ChannelLine(index, text); };
+  tap.onPage = [w](int index, const std::string& text) { w->Page(index, text); };
+  tap.onChanged = [w](const char* what) { w->Changed(what); };
+  return web;
+}
+
+void StopWeb(orn::TapView& tap, std::unique_ptr<orn::WebConsole>& web) {
+  tap.onChannelLine = nullptr;
+  tap.onPage = nullptr;
+  tap.onChanged = nullptr;
+  web.reset();
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: ornbbs [--headless] [--dir DIR]\n"
@@ -76,7 +117,9 @@ int RunHeadless(int argc, char** argv) {
     return bbs.quitCode();
   }
   std::unique_ptr<orn::ControlServer> control = StartControl(bbs, tap, clock);
+  std::unique_ptr<orn::WebConsole> web = StartWeb(bbs, tap, clock);
   auto stop = [&] {
+    StopWeb(tap, web);
     tap.onLine = nullptr;
     control.reset();
     bbs.Shutdown();
@@ -109,7 +152,9 @@ int RunDesktop(int argc, char** argv) {
     return bbs.quitCode();
   }
   std::unique_ptr<orn::ControlServer> control = StartControl(bbs, tap, clock);
+  std::unique_ptr<orn::WebConsole> web = StartWeb(bbs, tap, clock);
   auto stop = [&] {
+    StopWeb(tap, web);
     tap.onLine = nullptr;
     control.reset();
     bbs.Shutdown();
