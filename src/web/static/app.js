@@ -44,7 +44,7 @@ const api = {
       body: method === "GET" ? undefined : JSON.stringify(body || {}),
     });
     if (res.status === 401 && path !== "login" && path !== "session") {
-      showLogin("Your session has ended: log in again.");
+      showLogin("ended");
       throw new ApiError(401, "not logged in");
     }
     if (raw && res.ok) return res;
@@ -90,40 +90,17 @@ function confirmAction(text) { return window.confirm(text); }
 
 // ---------------------------------------------------------------- login
 
-function showLogin(message) {
+// The login is a page of its own (the server shows it to whoever has no session).
+// `why` is one of the login page's own notes (ended, out, error), never free text.
+function showLogin(why) {
   live.stop();
   api.csrf = null;
-  $("#app").hidden = true;
-  $$("dialog[open]").forEach((d) => d.close());
-  $("#login").hidden = false;
-  $("#login-error").textContent = message || "";
-  $("#login-password").value = "";
-  $("#login-password").focus();
+  location.replace("/login.html" + (why ? "?why=" + why : ""));
 }
-
-$("#login-form").addEventListener("submit", async (ev) => {
-  ev.preventDefault();
-  const field = $("#login-password");
-  const button = $("#login-submit");
-  button.disabled = true;
-  $("#login-error").textContent = "";
-  try {
-    const answer = await api.request("POST", "login", { body: { password: field.value } });
-    field.value = "";
-    api.csrf = answer.csrf;
-    await start();
-  } catch (err) {
-    field.value = "";
-    $("#login-error").textContent = err.message || "Login failed";
-    field.focus();
-  } finally {
-    button.disabled = false;
-  }
-});
 
 $("#logout").addEventListener("click", async () => {
   try { await api.post("logout"); } catch { /* the session is gone either way */ }
-  showLogin("Logged out.");
+  showLogin("out");
 });
 
 // ---------------------------------------------------------------- views
@@ -352,7 +329,7 @@ const live = {
     src.addEventListener("open", () => { $("#top-state").title = "live"; });
     src.addEventListener("error", async () => {
       // The browser retries by itself; a lost session stops it here.
-      try { await api.get("session"); } catch (err) { if (err.status === 401) showLogin("Your session has ended: log in again."); }
+      try { await api.get("session"); } catch (err) { if (err.status === 401) showLogin("ended"); }
     });
   },
   stop() { if (this.source) { this.source.close(); this.source = null; } },
@@ -385,8 +362,8 @@ const messages = {
 
   query() {
     const q = { offset: this.offset, limit: PAGE, sort: this.sort };
-    if (this.desc) q.desc = "1";
-    if (this.field === "mine") q.mine = "1";
+    if (this.desc) q.desc = "true";
+    if (this.field === "mine") q.mine = "true";
     else if (this.field && this.text) q[this.field] = this.text;
     return q;
   },
@@ -496,7 +473,7 @@ const reader = {
   async exportIt() {
     const n = this.msg.MsgNo;
     try {
-      const res = await api.request("GET", "msg/export", { params: { number: n }, raw: true });
+      const res = await api.request("GET", "msg/export", { params: { numbers: String(n) }, raw: true });
       const blob = await res.blob();
       const a = el("a", { href: URL.createObjectURL(blob), download: `msg-${n}.txt` });
       document.body.append(a);
@@ -605,7 +582,7 @@ const users = {
   list: [],
   async load() {
     try {
-      this.list = await api.get("user/list", $("#user-partners").checked ? { partners: "1" } : undefined);
+      this.list = await api.get("user/list", $("#user-partners").checked ? { partners: "true" } : undefined);
       this.render();
     } catch (err) { failed(err); }
   },
@@ -834,7 +811,6 @@ $("#repair-start").addEventListener("click", async () => {
 async function start() {
   const s = await api.get("session");
   api.csrf = s.csrf;
-  $("#login").hidden = true;
   $("#app").hidden = false;
   if (s.call) $("#top-call").textContent = s.call;
   live.start();
@@ -842,4 +818,4 @@ async function start() {
   await Promise.all([station.refresh(), pages.load(), loadSysop()]);
 }
 
-start().catch((err) => showLogin(err.status === 401 ? "" : err.message));
+start().catch((err) => showLogin(err.status === 401 ? "" : "error"));
