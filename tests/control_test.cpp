@@ -429,6 +429,69 @@ TEST_F(ControlTest, HoldAndReleaseKeepTheCountersRight) {
   EXPECT_EQ(counted.heldmsg, n.heldmsg);
 }
 
+TEST_F(ControlTest, TheMessageListComesInSortedPagesWithItsTotal) {
+  Start();
+  // Subjects out of number order, two addressees, one at another BBS.
+  const char* const kMsgs[][3] = {{"XX1ABC", "Charlie", "P"}, {"XX2DEF@XX8ORN", "Alpha", "P"}, {"XX1ABC", "Echo", "B"},
+                                  {"XX9ORN", "Bravo", "P"},    {"XX1ABC", "Delta", "P"}};
+  for (const auto& m : kMsgs)
+    ASSERT_EQ(Ask({"msg", "send", "--to", m[0], "--subject", m[1], "--type", m[2]}, "x").status, 0);
+  // Without paging options the answer stays the plain array.
+  EXPECT_TRUE(AskJson({"msg", "list"}).IsArray());
+  auto subjects = [](const Json& page) {
+    std::string s;
+    for (const Json& m : page.Get("messages").items()) s += m.Get("MsgSubject").AsString().substr(0, 1);
+    return s;
+  };
+  const struct {
+    std::vector<std::string> args;
+    long total;
+    std::string subjects;
+  } kCases[] = {
+      {{"--limit", "2"}, 5, "CA"},
+      {{"--offset", "2", "--limit", "2"}, 5, "EB"},
+      {{"--sort", "MsgSubject", "--limit", "3"}, 5, "ABC"},
+      {{"--sort", "MsgSubject", "--desc", "--offset", "1", "--limit", "2"}, 5, "DC"},
+      {{"--desc", "--limit", "1"}, 5, "D"},
+      {{"--to", "XX1ABC", "--sort", "MsgSubject"}, 3, "CDE"},
+      {{"--at", "XX8ORN", "--limit", "5"}, 1, "A"},
+      {{"--type", "b", "--limit", "5"}, 1, "E"},
+      {{"--number", "1004", "--limit", "5"}, 1, "B"},
+      {{"--mine", "--limit", "5"}, 1, "B"},
+      {{"--offset", "9"}, 5, ""},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args{"msg", "list"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Json page = AskJson(args);
+    EXPECT_EQ(page.Get("total").AsNumber(), c.total) << c.args[0];
+    EXPECT_EQ(subjects(page), c.subjects) << c.args[0] << " " << c.args[1];
+  }
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--sort", "Nonsense"}, {"--limit", "0"}, {"--limit", "1001"}, {"--offset", "-1"}, {"--number", "x"}})
+    EXPECT_EQ(Ask({"msg", "list", bad[0], bad[1]}).status, 2) << bad[0] << " " << bad[1];
+  // The searches offered are the database window's.
+  const Json choices = AskJson({"msg", "choices"});
+  ASSERT_EQ(choices.Get("searches").items().size(), 7u);
+  EXPECT_EQ(choices.Get("searches").items()[6].Get("option").AsString(), "mine");
+  EXPECT_EQ(choices.Get("searches").items()[2].Get("values").items()[2].Get("value").AsString(), "H");
+}
+
+TEST_F(ControlTest, AReplyGoesToTheSenderOfAMessageToTheBbs) {
+  Start();
+  ASSERT_EQ(Ask({"msg", "send", "--to", "XX1ABC", "--subject", "Not ours"}, "x").status, 0);
+  // A station's message to the sysop, as it would arrive.
+  ASSERT_EQ(Ask({"msg", "send", "--to", "XX9ORN", "--subject", "Question"}, "x").status, 0);
+  EXPECT_EQ(Ask({"msg", "reply", "1001"}, "no").status, 1);
+  EXPECT_EQ(Ask({"msg", "reply", "4711"}, "no").status, 1);
+  const Json reply = AskJson({"msg", "reply", "1002"}, "The answer");
+  EXPECT_EQ(reply.Get("MsgSubject").AsString(), "RE:Question");
+  EXPECT_EQ(reply.Get("Type").AsString(), "P");
+  const Json read = AskJson({"msg", "read", std::to_string(reply.Get("MsgNo").AsNumber())});
+  EXPECT_NE(read.Get("text").AsString().find("The answer"), std::string::npos);
+  EXPECT_EQ(AskJson({"msg", "reply", "1002", "--subject", "Other"}, "x").Get("MsgSubject").AsString(), "Other");
+}
+
 TEST_F(ControlTest, ControlCharactersOfAMessageReachTheTerminalVisibly) {
   Start();
   ASSERT_EQ(Ask({"msg", "send", "--to", "XX1ABC", "--subject", "a\x1b]0;owned\x07"}, "x\x1b[2Jy\x07\tz\x7f\x1a\n").status, 0);
@@ -448,6 +511,11 @@ TEST_F(ControlTest, WhileTheRepairRunsOnlyStatusIsAnswered) {
   bbs_->optimizer()->iact = true;
   EXPECT_EQ(Ask({"user", "list"}).status, 1);
   EXPECT_EQ(Ask({"status"}).status, 0);
+  // How far it is, for the console's gauge.
+  bbs_->optimizer()->stage = 2;
+  const Json progress = AskJson({"optimize", "progress"});
+  EXPECT_TRUE(progress.Get("running").AsBool());
+  EXPECT_EQ(progress.Get("stage").AsString(), "users");
   bbs_->optimizer()->iact = false;
 }
 

@@ -40,14 +40,19 @@ const char* const kHelp =
     "  user password CALL              a new login password (also written to CALL.pas)\n"
     "  user set CALL FIELD=VALUE...    fields by name, e.g. Type=B isFwdStation=Y FwdQueue=1\n"
     "                                  FwdDest='@WW\\n>XX1ABC' Hcon[0].send='XX2BBB' Hcon[0].rcv=CONNECTED\n"
-    "  msg list [--from C] [--to C] [--type T] [--status S]\n"
+    "  msg list [--from C] [--to C] [--at BBS] [--type T] [--status S] [--number N] [--mine]\n"
+    "           [--offset N] [--limit N] [--sort FIELD] [--desc]\n"
+    "                                  a page of the list, sorted (with --json: {total, messages})\n"
+    "  msg choices                     the searches and sort fields msg list takes\n"
     "  msg read N [--raw] | kill N | hold N | release N\n"
     "                                  (control characters of a text show as ^X unless --raw)\n"
     "  msg send --to CALL[@BBS] --subject TEXT [--type P|B] [--bid BID]   (text on standard input)\n"
+    "  msg reply N [--subject TEXT]    answer a message to the BBS (text on standard input)\n"
     "  msg export FILE N... | msg import FILE\n"
     "  fwd queue [CALL]                what waits for each partner\n"
     "  fwd now [CALL]                  start a forwarding cycle (at CALL)\n"
     "  optimize now                    start the database repair\n"
+    "  optimize progress               how far the repair is, and the last run's figures\n"
     "  monitor                         the monitor and channel text, until interrupted\n"
     "  sysop [on|off]                  whether the sysop is present (T pages); kept in ORN.INI\n"
     "  page                            the stations' pending pages\n"
@@ -402,7 +407,7 @@ int main(int argc, char** argv) {
       args[2][0] != '/')
     args[2] = orn::JoinPath(orn::CurrentDirectory(), args[2]);
   std::string input;
-  if (args.size() >= 2 && args[0] == "msg" && args[1] == "send") {
+  if (args.size() >= 2 && args[0] == "msg" && (args[1] == "send" || args[1] == "reply")) {
     input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     if (input.size() > orn::kMaxControlRequest / 2) return Fail("the text is too long");
   }

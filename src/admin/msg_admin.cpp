@@ -2,6 +2,7 @@
 
 #include "store/callsign.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/text.h"
@@ -56,13 +57,72 @@ bool MailForSysop(const TOrnDbase& db, const std::string& ownCall) {
 
 std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& f) {
   std::vector<MsgRow> rows;
+  const std::string type = UpperAscii(f.type), status = UpperAscii(f.status);
   db.ScanMsgs([&](long pos, const MsgDB& m) {
     if ((f.from.empty() || Contains(m.FromStation, f.from)) && (f.to.empty() || Contains(m.ToStation, f.to)) &&
-        (f.type.empty() || UpperAscii(f.type) == m.Type) && (f.status.empty() || UpperAscii(f.status) == m.Status))
+        (type.empty() || type == m.Type) && (status.empty() || status == m.Status) &&
+        (f.at.empty() || Contains(m.AtBbs, f.at)) && (!f.number || m.MsgNo == f.number) &&
+        (f.mine.empty() || Before(m.ToStation, '.') == f.mine))
       rows.push_back({pos, m});
     return true;
   });
   return rows;
+}
+
+const char* const kMsgSearchNames[7] = {"MsgNo", "Type", "Status", "< From", "> to", "@ At", "List Mine"};
+const char* const kMsgStatusNames[5] = {"N-unread", "Y-read", "H-eld", "O-ld", "K-illed"};
+const char* const kMsgTypeNames[5] = {" -none", "P-rivate", "B-ulletin", "T-raffic", "H-tml"};
+const char* const kMsgSortFields[10] = {"MsgNo",      "Type",   "Status",  "Size",       "ToStation",
+                                        "FromStation", "AtBbs", "MsgDate", "MsgSubject", "Bid"};
+
+namespace {
+
+// The record's field as a sort key: text fields compared as stored
+// (upper case calls), numbers as numbers.
+int CompareField(const MsgDB& a, const MsgDB& b, int field) {
+  auto text = [](const char* x, const char* y) { return std::strcmp(x, y); };
+  switch (field) {
+    case 0: return (a.MsgNo > b.MsgNo) - (a.MsgNo < b.MsgNo);
+    case 1: return text(a.Type, b.Type);
+    case 2: return text(a.Status, b.Status);
+    case 3: return (a.Size > b.Size) - (a.Size < b.Size);
+    case 4: return text(a.ToStation, b.ToStation);
+    case 5: return text(a.FromStation, b.FromStation);
+    case 6: return text(a.AtBbs, b.AtBbs);
+    case 7: {
+      // "HHMM/YYMMDD": the day first, then the time.
+      const std::string x = FieldText(a.MsgDate), y = FieldText(b.MsgDate);
+      const std::string kx = x.size() > 5 ? x.substr(5) + x.substr(0, 4) : x;
+      const std::string ky = y.size() > 5 ? y.substr(5) + y.substr(0, 4) : y;
+      return kx.compare(ky);
+    }
+    case 8: return text(a.MsgSubject, b.MsgSubject);
+    default: return text(a.Bid, b.Bid);
+  }
+}
+
+}  // namespace
+
+bool PageMsgs(std::vector<MsgRow>* rows, const std::string& field, bool desc, size_t offset, size_t limit) {
+  int index = -1;
+  for (int i = 0; i < 10; ++i)
+    if (field == kMsgSortFields[i]) index = i;
+  if (!field.empty() && index < 0) return false;
+  const size_t end = offset >= rows->size() ? rows->size() : std::min(rows->size(), offset + limit);
+  if (index < 0) {
+    if (desc) std::reverse(rows->begin(), rows->end());
+  } else {
+    auto less = [&](const MsgRow& a, const MsgRow& b) {
+      int c = CompareField(a.record, b.record, index);
+      if (c == 0) c = CompareField(a.record, b.record, 0);
+      return desc ? c > 0 : c < 0;
+    };
+    // Only the rows up to the page's end need their order.
+    std::partial_sort(rows->begin(), rows->begin() + static_cast<std::ptrdiff_t>(end), rows->end(), less);
+  }
+  rows->erase(rows->begin() + static_cast<std::ptrdiff_t>(end), rows->end());
+  rows->erase(rows->begin(), rows->begin() + static_cast<std::ptrdiff_t>(std::min(offset, end)));
+  return true;
 }
 
 std::vector<MsgRow> SearchMsgs(TOrnDbase& db, MsgSearch how, const std::string& text, const std::string& ownCall) {

@@ -33,11 +33,28 @@ std::vector<MsgRow> AllMsgs(const TOrnDbase& db);
 // search matches it (From and To contain the text, Type and Status equal it).
 struct MsgFilter {
   std::string from, to, type, status;
+  std::string at;       // part of the @BBS field
+  long number = 0;      // this message alone (0: any)
+  std::string mine;     // the BBS's own call: messages to it (empty: any)
 };
 // An unread message (status N, not held) to the BBS's own call is waiting:
 // the main window's mail indicator.
 bool MailForSysop(const TOrnDbase& db, const std::string& ownCall);
 std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& filter);
+
+// The database window's choices, in its order: how the sysop searches
+// (MsgSearch's order), the statuses and the types, each a letter and its
+// name ("N-unread", " -none").
+extern const char* const kMsgSearchNames[7];
+extern const char* const kMsgStatusNames[5];
+extern const char* const kMsgTypeNames[5];
+
+// Columns a message list sorts by, by their record field names.
+extern const char* const kMsgSortFields[10];
+// Leaves the rows [offset, offset+limit) of `rows` sorted by `field` (file
+// order when empty), message number breaking ties; the rest dropped. False
+// for a field that is none of kMsgSortFields.
+bool PageMsgs(std::vector<MsgRow>* rows, const std::string& field, bool desc, size_t offset, size_t limit);
 
 // What the message window needs from the rest of the BBS.
 struct MsgAdminContext {

@@ -32,7 +32,8 @@ namespace {
 
 const char* const kUsage =
     "commands: status | user list|show|add|kill|password|set | msg list|read|kill|hold|release|send|export|import"
-    " | fwd queue|now | optimize now | monitor | sysop on|off | page [decline CHANNEL] | talk CHANNEL";
+    " | msg reply|choices | fwd queue|now | optimize now|progress | monitor | sysop on|off | page [decline CHANNEL]"
+    " | talk CHANNEL";
 
 ControlAnswer Usage(const std::string& why) { return ControlAnswer::Of(2, "", why + " (" + kUsage + ")"); }
 ControlAnswer Refused(const std::string& why) { return ControlAnswer::Of(1, "", why); }
@@ -48,12 +49,13 @@ struct Args {
 
 // Options that stand alone.
 bool IsFlag(const std::string& s) {
-  static const char* const kFlags[] = {"--partners", "--raw"};
+  static const char* const kFlags[] = {"--partners", "--raw", "--desc", "--mine"};
   return std::any_of(std::begin(kFlags), std::end(kFlags), [&](const char* f) { return s == f; });
 }
 
 Args ParseArgs(const std::vector<std::string>& in) {
-  static const char* const kValued[] = {"--from", "--to", "--type", "--status", "--subject", "--bid"};
+  static const char* const kValued[] = {"--from",   "--to",    "--type",  "--status", "--subject", "--bid",
+                                        "--offset", "--limit", "--sort",  "--at",     "--number"};
   Args a;
   for (size_t i = 0; i < in.size(); ++i) {
     const std::string& s = in[i];
@@ -251,6 +253,12 @@ class Request {
   ControlAnswer MsgRead(long number);
   ControlAnswer MsgStatus(long number, const char* status);
   ControlAnswer MsgSend();
+  ControlAnswer MsgReply(long number);
+  ControlAnswer MsgChoices();
+  // Stores a message from the sysop: `m` has its addressee, subject, type
+  // and BID; the text is the request's input.
+  ControlAnswer StoreFromSysop(MsgDB& m);
+  ControlAnswer OptimizeProgress();
   ControlAnswer Fwd();
   Json MsgJson(const MsgDB& m) const;
 
@@ -290,7 +298,8 @@ ControlAnswer Request::Run() {
   if (cmd == "msg") return Msg();
   if (cmd == "fwd") return Fwd();
   if (cmd == "optimize") {
-    if (P(1) != "now" || a_.pos.size() != 2) return Usage("optimize now");
+    if (P(1) == "progress" && a_.pos.size() == 2) return OptimizeProgress();
+    if (P(1) != "now" || a_.pos.size() != 2) return Usage("optimize now | optimize progress");
     if (!s_.running || !s_.optimizer) return Refused("the BBS is not running: the repair runs inside it");
     if (s_.optimizer->iact) return Refused("a repair is already running");
     s_.optimizer->StartOptimize(true);
@@ -586,6 +595,7 @@ ControlAnswer Request::Msg() {
   const std::string sub = P(1);
   if (sub == "list") return a_.pos.size() == 2 ? MsgList() : Usage("msg list [--from C] [--to C] [--type T] [--status S]");
   if (sub == "send") return a_.pos.size() == 2 ? MsgSend() : Usage("msg send --to CALL[@BBS] --subject TEXT");
+  if (sub == "choices") return a_.pos.size() == 2 ? MsgChoices() : Usage("msg choices");
   if (sub == "import") {
     if (a_.pos.size() != 3) return Usage("msg import FILE");
     if (!import_->expired()) return Refused("an import is already under way: try again once it is done");
@@ -611,11 +621,12 @@ ControlAnswer Request::Msg() {
     if (written < 0) return Refused("cannot write " + P(2));
     return Done("exported " + std::to_string(written) + " to " + P(2) + "\n");
   }
-  if (sub != "read" && sub != "kill" && sub != "hold" && sub != "release")
+  if (sub != "read" && sub != "kill" && sub != "hold" && sub != "release" && sub != "reply")
     return Usage(sub.empty() ? "msg needs a subcommand" : "unknown msg command " + sub);
   long number = 0;
   if (a_.pos.size() != 3 || !ParseNumber(P(2), &number)) return Usage("msg " + sub + " N");
   if (sub == "read") return MsgRead(number);
+  if (sub == "reply") return MsgReply(number);
   if (sub == "kill") {
     auto db = Db();
     if (!KillMsg(MsgContext(), *db, number)) return Refused("no such message: " + std::to_string(number));
@@ -632,17 +643,79 @@ ControlAnswer Request::MsgList() {
   f.to = get("--to");
   f.type = get("--type");
   f.status = get("--status");
+  f.at = get("--at");
+  if (a_.opt.count("--number") && (!ParseNumber(a_.opt.at("--number"), &f.number) || f.number <= 0))
+    return Usage("--number is a message number");
+  if (a_.opt.count("--mine")) f.mine = MsgContext().ownCall;
+  // A page of the list, sorted here: a window on 100 000 messages never
+  // takes them all.
+  const bool paged = a_.opt.count("--offset") || a_.opt.count("--limit") || a_.opt.count("--sort") ||
+                     a_.opt.count("--desc");
+  long offset = 0, limit = 100;
+  if (a_.opt.count("--offset") && (!ParseNumber(a_.opt.at("--offset"), &offset) || offset < 0))
+    return Usage("--offset is a number from 0");
+  if (a_.opt.count("--limit") && (!ParseNumber(a_.opt.at("--limit"), &limit) || limit < 1 || limit > 1000))
+    return Usage("--limit is a number from 1 to 1000");
+  const std::string sort = a_.opt.count("--sort") ? a_.opt.at("--sort") : std::string();
   auto db = Db();
+  std::vector<MsgRow> rows = FilterMsgs(*db, f);
+  const size_t total = rows.size();
+  if (paged && !PageMsgs(&rows, sort, a_.opt.count("--desc") != 0, static_cast<size_t>(offset),
+                         static_cast<size_t>(limit))) {
+    std::string fields;
+    for (const char* field : kMsgSortFields) fields += std::string(fields.empty() ? "" : ", ") + field;
+    return Usage("--sort is one of " + fields);
+  }
   Json j = Json::Array();
   std::vector<std::vector<std::string>> t{{"MSG#", "TS", "SIZE", "TO", "FROM", "@BBS", "DATE", "SUBJECT"}};
-  for (const MsgRow& r : FilterMsgs(*db, f)) {
+  for (const MsgRow& r : rows) {
     const MsgDB& m = r.record;
     j.Push(MsgJson(m));
     t.push_back({std::to_string(m.MsgNo), U(FieldText(m.Type)) + U(FieldText(m.Status)), std::to_string(m.Size),
                  U(FieldText(m.ToStation)), U(FieldText(m.FromStation)), U(FieldText(m.AtBbs)),
                  U(FieldText(m.MsgDate)), U(FieldText(m.MsgSubject))});
   }
+  if (paged && a_.json)
+    return Done(JsonOut(Json::Object()
+                            .Set("total", static_cast<long>(total))
+                            .Set("offset", offset)
+                            .Set("limit", limit)
+                            .Set("sort", sort.empty() ? Json() : Json(sort))
+                            .Set("desc", a_.opt.count("--desc") != 0)
+                            .Set("messages", j)));
+  if (paged) t.push_back({"(" + std::to_string(rows.size()) + " of " + std::to_string(total) + " from " +
+                          std::to_string(offset + 1) + ")"});
   return Done(a_.json ? JsonOut(j) : Aligned(t));
+}
+
+ControlAnswer Request::MsgChoices() {
+  // Each of the database window's searches as msg list's option.
+  static const struct {
+    const char* option;
+    bool flag;
+  } kOptions[] = {{"number", false}, {"type", false}, {"status", false}, {"from", false},
+                  {"to", false},     {"at", false},   {"mine", true}};
+  auto letters = [](const auto& names) {
+    Json values = Json::Array();
+    for (const char* n : names)
+      values.Push(Json::Object().Set("value", std::string(1, n[0]) == " " ? std::string() : std::string(1, n[0]))
+                      .Set("label", n));
+    return values;
+  };
+  Json searches = Json::Array();
+  std::string out;
+  for (size_t i = 0; i < std::size(kMsgSearchNames); ++i) {
+    Json one = Json::Object().Set("label", kMsgSearchNames[i]).Set("option", kOptions[i].option);
+    if (kOptions[i].flag) one.Set("flag", true);
+    if (i == 1) one.Set("values", letters(kMsgTypeNames));
+    if (i == 2) one.Set("values", letters(kMsgStatusNames));
+    searches.Push(one);
+    out += std::string(kMsgSearchNames[i]) + "  --" + kOptions[i].option + (kOptions[i].flag ? "" : " VALUE") + "\n";
+  }
+  Json sort = Json::Array();
+  for (const char* field : kMsgSortFields) sort.Push(field);
+  if (a_.json) return Done(JsonOut(Json::Object().Set("searches", searches).Set("sort", sort)));
+  return Done(out);
 }
 
 ControlAnswer Request::MsgRead(long number) {
@@ -704,12 +777,33 @@ ControlAnswer Request::MsgSend() {
   if (bid.size() >= sizeof m.Bid) return Refused("--bid: at most 12 characters");
   if (!bid.empty() && s_.store->Bids.WeHaveThebid(bid)) return Refused("I already have this BID: " + bid);
   CopyField(m.Type, type);
-  CopyField(m.Status, "N");
   CopyField(m.ToStation, call);
   CopyField(m.AtBbs, bbs);
-  CopyField(m.FromStation, s_.cfg->MyCallOut);
   CopyField(m.MsgSubject, subject);
   CopyField(m.Bid, bid);
+  return StoreFromSysop(m);
+}
+
+ControlAnswer Request::MsgReply(long number) {
+  auto db = Db();
+  const std::vector<MsgRow> rows = SearchMsgs(*db, MsgSearch::kMsgNo, std::to_string(number), "");
+  if (rows.empty()) return Refused("no such message: " + std::to_string(number));
+  MsgDB m{};
+  // As the database window answers: only what was sent to this BBS.
+  if (!PrepareReply(rows[0].record, MsgContext().ownCall, &m))
+    return Refused("message " + std::to_string(number) + " is not addressed to " + MsgContext().ownCall);
+  if (a_.opt.count("--subject")) {
+    const std::string subject = A(a_.opt.at("--subject"));
+    if (subject.empty() || subject.size() >= sizeof m.MsgSubject) return Refused("--subject: 1 to 254 characters");
+    CopyField(m.MsgSubject, subject);
+  }
+  return StoreFromSysop(m);
+}
+
+ControlAnswer Request::StoreFromSysop(MsgDB& m) {
+  CopyField(m.Status, "N");
+  CopyField(m.FromStation, s_.cfg->MyCallOut);
+  const std::string bid = FieldText(m.Bid);
   std::string body;
   for (char c : A(input_))
     if (c != '\r') body += c;
@@ -726,6 +820,32 @@ ControlAnswer Request::MsgSend() {
   }
   if (a_.json) return Done(JsonOut(MsgJson(m)));
   return Done("stored as " + std::to_string(m.MsgNo) + " (BID " + U(FieldText(m.Bid)) + ")\n");
+}
+
+// ---- the repair ----
+
+ControlAnswer Request::OptimizeProgress() {
+  const OptimizeRun* o = s_.optimizer;
+  const bool running = o && o->iact;
+  static const char* const kStages[] = {"waiting", "messages", "users", "done"};
+  const int stage = o ? std::clamp(o->stage.load(), 0, 3) : 0;
+  Json j = Json::Object().Set("running", running).Set("stage", running ? Json(kStages[stage]) : Json());
+  std::string out = running ? std::string("repair running: ") + kStages[stage] + "\n" : "no repair running\n";
+  if (o && o->lastResult().messagesKept + o->lastResult().usersKept > 0) {
+    const OptimizeResult& r = o->lastResult();
+    j.Set("last", Json::Object()
+                      .Set("ok", r.ok)
+                      .Set("messagesKept", r.messagesKept)
+                      .Set("messagesDropped", r.messagesDropped)
+                      .Set("messagesAged", r.messagesAged)
+                      .Set("usersKept", r.usersKept)
+                      .Set("usersDropped", r.usersDropped)
+                      .Set("error", r.error));
+    out += "last run: " + std::to_string(r.messagesKept) + " messages kept, " + std::to_string(r.messagesDropped) +
+           " dropped, " + std::to_string(r.usersKept) + " users kept, " + std::to_string(r.usersDropped) +
+           " dropped" + (r.ok ? "" : " (" + r.error + ")") + "\n";
+  }
+  return Done(a_.json ? JsonOut(j) : out);
 }
 
 // ---- forwarding ----
@@ -807,7 +927,8 @@ ControlAnswer ControlHandler::Handle(const std::vector<std::string>& args, const
   if (!a.bad.empty()) return Usage(a.bad);
   // The repair has the record files to itself.
   const std::string cmd = a.pos.empty() ? std::string() : a.pos[0];
-  if (site_.optimizer && site_.optimizer->iact && cmd != "status" && cmd != "monitor")
+  const bool progress = cmd == "optimize" && a.pos.size() > 1 && a.pos[1] == "progress";
+  if (site_.optimizer && site_.optimizer->iact && cmd != "status" && cmd != "monitor" && !progress)
     return Refused("the database is being repaired: try again in a moment");
   return Request(site_, a, input, &import_).Run();
 }

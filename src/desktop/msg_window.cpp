@@ -30,9 +30,10 @@ namespace orn {
 namespace {
 
 const char* const kColumns[] = {"Msg#", "T", "S", "Size", "To", "From", "At@", "Time/Date", "Subject"};
-const char* const kSearches[] = {"MsgNo", "Type", "Status", "< From", "> to", "@ At", "List Mine"};
-const char* const kStatuses[] = {"N-unread", "Y-read", "H-eld", "O-ld", "K-illed"};
-const char* const kTypes[] = {" -none", "P-rivate", "B-ulletin", "T-raffic", "H-tml"};
+// The choices are the admin layer's, which the web console offers too.
+const auto& kSearches = kMsgSearchNames;
+const auto& kStatuses = kMsgStatusNames;
+const auto& kTypes = kMsgTypeNames;
 
 int IndexOfLetter(const char* const* choices, int n, char letter) {
   for (int i = 0; i < n; ++i)
