@@ -164,7 +164,7 @@ try:
     assert driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr td")[0].text != first, "next page showed the same"
     css("#pg-last").click()
     text_in("#pg-info", "201–250 of 250")
-    driver.find_element(By.CSS_SELECTOR, '#msg-table th[data-sort="number"]').click()  # the other way round
+    driver.find_element(By.CSS_SELECTOR, '#msg-table th[data-sort="MsgNo"]').click()  # the other way round
     text_in("#pg-info", "1–100 of 250")
     numbers = [int(r.find_element(By.CSS_SELECTOR, "td").text) for r in driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr")]
     assert numbers == sorted(numbers) or numbers == sorted(numbers, reverse=True), numbers[:5]

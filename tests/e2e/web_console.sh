@@ -20,7 +20,9 @@ done
 
 make_workdir
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
+# Chromium may still be writing its desktop database into the work directory for a moment after it quits.
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+      [ -n "${KEEP:-}" ] || rm -rf "$WORK" 2>/dev/null || { sleep 1; rm -rf "$WORK"; }' EXIT
 shots="$BUILD/screenshots"
 mkdir -p "$shots"
 rm -f "$shots"/web-*.png

@@ -358,10 +358,11 @@ function msgDate(d) {
 }
 
 const messages = {
-  offset: 0, total: 0, sort: "number", desc: true, field: "", text: "", loading: false, rows: [],
+  offset: 0, total: 0, sort: "MsgNo", desc: true, field: "", text: "", loading: false, rows: [],
 
   query() {
-    const q = { offset: this.offset, limit: PAGE, sort: this.sort };
+    // (offset 0 is the default: left out)
+    const q = { offset: this.offset || undefined, limit: PAGE, sort: this.sort };
     if (this.desc) q.desc = "true";
     if (this.field === "mine") q.mine = "true";
     else if (this.field && this.text) q[this.field] = this.text;
@@ -398,7 +399,7 @@ const messages = {
     for (const th of $$("#msg-table th")) {
       th.classList.toggle("sorted", th.dataset.sort === this.sort);
       th.classList.toggle("desc", th.dataset.sort === this.sort && this.desc);
-      if (["size", "at", "date"].includes(th.dataset.sort)) th.classList.add("hide-narrow");
+      if (["Size", "AtBbs", "MsgDate"].includes(th.dataset.sort)) th.classList.add("hide-narrow");
     }
     const last = Math.min(this.offset + this.rows.length, this.total);
     $("#pg-info").textContent = this.total ? `${(this.offset + 1).toLocaleString()}–${last.toLocaleString()} of ${this.total.toLocaleString()}` : "0 messages";
@@ -429,7 +430,7 @@ for (const th of $$("#msg-table th[data-sort]")) {
   th.tabIndex = 0;
   const sortBy = () => {
     if (messages.sort === th.dataset.sort) messages.desc = !messages.desc;
-    else { messages.sort = th.dataset.sort; messages.desc = th.dataset.sort === "number" || th.dataset.sort === "date"; }
+    else { messages.sort = th.dataset.sort; messages.desc = th.dataset.sort === "MsgNo" || th.dataset.sort === "MsgDate"; }
     messages.go(0);
   };
   th.addEventListener("click", sortBy);
@@ -490,11 +491,10 @@ $("#read-export").addEventListener("click", () => reader.exportIt());
 $("#read-reply").addEventListener("click", () => {
   const m = reader.msg;
   $("#dlg-read").close();
-  const from = String(m.FromStation).split(".")[0];
   const quoted = (m.text || "").split("\n").map((l) => (l ? "> " + l : ">")).join("\n");
   composer.open({
-    title: `Reply to ${m.MsgNo}`, to: from, type: "P",
-    subject: /^re:/i.test(m.MsgSubject) ? m.MsgSubject : "Re: " + m.MsgSubject,
+    title: `Reply to ${m.MsgNo}`, to: String(m.FromStation).split(".")[0], type: m.Type === "B" ? "B" : "P",
+    subject: /^re:/i.test(m.MsgSubject) ? m.MsgSubject : "RE:" + m.MsgSubject,
     text: "\n\n" + quoted, reply: m.MsgNo,
   });
 });
@@ -508,6 +508,8 @@ const composer = {
     $("#send-bid").value = "";
     $("#send-text").value = text;
     $("#send-reply").value = reply;
+    // A reply goes back the way the original came: the BBS fills in its addressee and type.
+    $("#send-to").disabled = $("#send-type").disabled = !!reply;
     $("#send-error").textContent = "";
     for (const f of $$("#send-form .invalid")) f.classList.remove("invalid");
     $("#dlg-send").showModal();
@@ -518,12 +520,14 @@ const composer = {
 $("#msg-new").addEventListener("click", () => composer.open());
 $("#send-form").addEventListener("submit", async (ev) => {
   ev.preventDefault();
-  const args = ["--to", $("#send-to").value.trim(), "--subject", $("#send-subject").value, "--type", $("#send-type").value];
+  const reply = $("#send-reply").value;
+  const args = reply ? [reply, "--subject", $("#send-subject").value]
+    : ["--to", $("#send-to").value.trim(), "--subject", $("#send-subject").value, "--type", $("#send-type").value];
   const bid = $("#send-bid").value.trim();
   if (bid) args.push("--bid", bid);
   $("#send-submit").disabled = true;
   try {
-    const m = await api.post("msg/send", { args, input: $("#send-text").value });
+    const m = await api.post(reply ? "msg/reply" : "msg/send", { args, input: $("#send-text").value });
     $("#dlg-send").close();
     toast(`Stored as ${m.MsgNo}` + (m.Bid ? ` (BID ${m.Bid})` : ""));
     if (current === "messages") messages.load();
@@ -783,27 +787,43 @@ $("#fwd-now").addEventListener("click", () => forwarding.now());
 
 // ---------------------------------------------------------------- repair
 
+const STAGES = { waiting: [5, "Waiting for the stations to go"], messages: [35, "Rewriting the messages"], users: [75, "Rewriting the users"], done: [100, "Done"] };
 const repair = {
   timer: 0,
-  show() { station.refresh(); },
+  show() { station.refresh(); this.progress(); },
   status(s) {
     const r = s.repair;
     $("#repair-state").textContent = r.running ? "Running…" : r.next ? `Next scheduled repair ${r.next}` : "No repair scheduled";
     $("#repair-start").disabled = !!r.running || !s.running;
-    const text = r.progress !== undefined && r.progress !== null ? String(r.progress) : "";
-    const pct = typeof r.percent === "number" ? r.percent : /(\d+)\s*%/.exec(text) ? Number(/(\d+)\s*%/.exec(text)[1]) : null;
-    const bar = $("#repair-progress");
-    bar.hidden = !r.running;
-    if (pct === null) bar.removeAttribute("value"); else bar.value = pct;
-    $("#repair-text").textContent = r.running ? text : r.last || "";
-    // While it runs the page follows its progress; nothing ticks otherwise.
+    if (current === "repair") this.progress();
+  },
+  // While a repair runs and this view is open, its stage is asked for each second; nothing ticks otherwise.
+  async progress() {
     clearTimeout(this.timer);
-    if (r.running && current === "repair") this.timer = setTimeout(() => station.refresh(), 1000);
+    let p;
+    try { p = await api.get("optimize/progress"); } catch { return; }
+    const bar = $("#repair-progress");
+    bar.hidden = !p.running;
+    const stage = STAGES[p.stage] || [0, p.stage || ""];
+    bar.value = stage[0];
+    let text = p.running ? stage[1] + "…" : "";
+    const l = p.last;
+    if (!p.running && l) {
+      text = l.ok ? `Last repair: ${l.messagesKept} messages kept, ${l.messagesDropped} dropped (${l.messagesAged} made old); ${l.usersKept} users kept, ${l.usersDropped} dropped.`
+        : `The last repair failed: ${l.error}`;
+    }
+    $("#repair-text").textContent = text;
+    if (p.running) {
+      $("#repair-state").textContent = "Running…";
+      if (current === "repair") this.timer = setTimeout(() => this.progress(), 1000);
+    } else if ($("#repair-state").textContent === "Running…") {
+      station.refresh();
+    }
   },
 };
 $("#repair-start").addEventListener("click", async () => {
   if (!confirmAction("Start the database repair now?")) return;
-  try { await api.post("optimize/now"); toast("Repair started"); station.refresh(); } catch (err) { failed(err); }
+  try { await api.post("optimize/now"); toast("Repair started"); repair.progress(); } catch (err) { failed(err); }
 });
 
 // ---------------------------------------------------------------- start
