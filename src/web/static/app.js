@@ -250,7 +250,7 @@ const station = {
       showView("station");
       await this.refresh();
       const p = this.panes.get(channel);
-      if (p) { p.root.scrollIntoView({ block: "nearest" }); p.input.focus(); }
+      if (p) { p.root.scrollIntoView({ block: "nearest" }); p.pre.scrollTop = p.pre.scrollHeight; p.input.focus(); }
     } catch (err) { failed(err); }
   },
 
@@ -271,7 +271,8 @@ const pages = {
     if (this.open.has(p.channel) || station.talking.has(p.channel)) return;
     const answerBtn = el("button", { class: "primary", text: "Answer", onclick: () => station.answer(p.channel) });
     const node = el("div", { class: "page-banner", role: "alert", "data-channel": p.channel },
-      el("span", { text: `${p.call} pages you on channel ${p.channel}` + (p.text ? ` — ${p.text}` : "") }),
+      // (The BBS's notice text says no more than call, port and channel.)
+      el("span", { text: `${p.call} pages you on channel ${p.channel}` }),
       el("span", { class: "grow" }),
       answerBtn,
       el("button", { text: "Decline", onclick: () => this.decline(p.channel) }));
