@@ -155,30 +155,87 @@ try:
 
     # --- messages: the table pages on the server; read one; send one ---
     view("messages")
-    text_in("#pg-info", "of 250")
+    text_in("#pg-info", "of 251")
     rows = driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr")
     assert len(rows) == 100, f"{len(rows)} rows on a page"
     first = rows[0].find_element(By.CSS_SELECTOR, "td").text
     css("#pg-next").click()
-    text_in("#pg-info", "101–200 of 250")
+    text_in("#pg-info", "101–200 of 251")
     assert driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr td")[0].text != first, "next page showed the same"
     css("#pg-last").click()
-    text_in("#pg-info", "201–250 of 250")
+    text_in("#pg-info", "201–251 of 251")
     driver.find_element(By.CSS_SELECTOR, '#msg-table th[data-sort="MsgNo"]').click()  # the other way round
-    text_in("#pg-info", "1–100 of 250")
+    text_in("#pg-info", "1–100 of 251")
     numbers = [int(r.find_element(By.CSS_SELECTOR, "td").text) for r in driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr")]
     assert numbers == sorted(numbers) or numbers == sorted(numbers, reverse=True), numbers[:5]
-    Select(css("#msg-field")).select_by_value("to")
-    css("#msg-text").send_keys("XX1ABC", Keys.ENTER)
-    text_in("#pg-info", "of 1")
+
+    def search(field, value):
+        Select(css("#msg-field")).select_by_value(field)
+        box = css("#msg-text")
+        box.clear()
+        box.send_keys(value, Keys.ENTER)
+
+    def status_of(number):
+        return ornctl(args.bbs, "msg", "read", str(number), "--json")["Status"]
+
+    # Read, hold, release and export Anna's message.
+    search("to", "XX1ABC")
+    text_in("#pg-info", "1–1 of 1")
     shots("messages")
+    anna_no = int(driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr td").text)
     driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr").click()
     text_in("#read-text", "Hello Anna, see you on Sunday.")
     shots("read", lambda: None)
+    css("#read-hold").click()
+    toast(f"Held {anna_no}")
+    until("held", lambda: status_of(anna_no) == "H")
+    wait.until(lambda d: css("#read-release").is_enabled(), "release offered")
+    css("#read-release").click()
+    toast(f"Released {anna_no}")
+    until("released", lambda: status_of(anna_no) == "N")
+    downloads = os.path.join(os.path.dirname(args.bbs), "downloads")
+    os.makedirs(downloads, exist_ok=True)
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+    css("#read-export").click()
+    exported = os.path.join(downloads, f"msg-{anna_no}.txt")
+    until("the export downloaded", lambda: os.path.exists(exported) and "/EX" in open(exported).read())
+    assert "Hello Anna, see you on Sunday." in open(exported).read(), open(exported).read()
+    close_dialogs()
+
+    # A reply to a message for the BBS, opened from the keyboard.
+    search("to", "XX9ORN")
+    text_in("#pg-info", "1–1 of 1")
+    row = driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr")
+    driver.execute_script("arguments[0].focus()", row)
+    row.send_keys(Keys.ENTER)
+    text_in("#read-text", "Is the net on Sunday?")
     css("#read-reply").click()
     visible("#dlg-send")
-    assert css("#send-to").get_attribute("value") == "XX9ORN", css("#send-to").get_attribute("value")
-    close_dialogs()
+    assert css("#send-subject").get_attribute("value").startswith("RE:"), css("#send-subject").get_attribute("value")
+    css("#send-text").send_keys("Yes, at 10.")
+    css("#send-submit").click()
+    toast("Stored as")
+    replies = ornctl(args.bbs, "msg", "list", "--to", "XX5DEF", "--json")
+    assert [m["MsgSubject"] for m in replies] == ["RE:Question for the sysop"], replies
+
+    # An exchange file from this computer; one of its messages killed.
+    upload = os.path.join(os.path.dirname(args.bbs), "upload.txt")
+    with open(upload, "w") as f:
+        f.write("SP XX1ABC @ XX9ORN < XX5DEF\nUploaded one\nFirst.\n/EX\n"
+                "SP XX1ABC @ XX9ORN < XX5DEF\nUploaded two\nSecond.\n/EX\n")
+    css("#msg-import-file").send_keys(upload)
+    toast("Imported 2")
+    got = {m["MsgSubject"]: m["MsgNo"] for m in ornctl(args.bbs, "msg", "list", "--from", "XX5DEF", "--json")}
+    assert "Uploaded one" in got and "Uploaded two" in got, got
+    search("number", str(got["Uploaded two"]))
+    text_in("#msg-table tbody", "Uploaded two")
+    driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr").click()
+    text_in("#read-text", "Second.")
+    css("#read-kill").click()
+    toast(f"Killed {got['Uploaded two']}")
+    until("killed", lambda: status_of(got["Uploaded two"]) == "K")
+    Select(css("#msg-field")).select_by_value("")
+    css("#msg-search button[type=submit]").click()
 
     css("#msg-new").click()
     visible("#send-to").send_keys("ALL@WW")
@@ -193,7 +250,7 @@ try:
     assert len(sent) == 1 and sent[0]["Type"] == "B" and sent[0]["ToStation"] == "ALL", sent
     text = ornctl(args.bbs, "msg", "read", str(sent[0]["MsgNo"]))
     assert "73 de Nikos" in text, text
-    step(f"messages paged, read, and {sent[0]['MsgNo']} sent")
+    step(f"messages paged, read, held, released, exported, answered, imported, killed, and {sent[0]['MsgNo']} sent")
 
     # --- a forwarding partner set up in the editor; ornctl user show agrees ---
     view("users")

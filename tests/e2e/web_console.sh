@@ -54,13 +54,14 @@ wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$web_port" 2>/dev/null || fail "
 "$CTL" --dir "$b" user add XX9ORN >/dev/null
 "$CTL" --dir "$b" user set XX9ORN Type=B isFwdStation=Y OkWithBids=Y >/dev/null
 
-# 250 messages: enough for three pages; one of them for Anna.
+# 251 messages: enough for three pages; one of them for Anna, one for the sysop.
 "$PY" - "$WORK/many.txt" <<'MANY'
 import sys
 with open(sys.argv[1], "w") as f:
     for i in range(249):
         f.write("SB ALL @ WW < XX5DEF\nBulletin %d of the test\nLine one.\nLine two.\n/EX\n" % i)
     f.write("SP XX1ABC @ XX9ORN < XX9ORN\nFor Anna\nHello Anna, see you on Sunday.\n/EX\n")
+    f.write("SP XX9ORN @ XX9ORN < XX5DEF\nQuestion for the sysop\nIs the net on Sunday?\n/EX\n")
 MANY
 "$CTL" --dir "$a" msg import "$WORK/many.txt" >/dev/null || fail "import"
 

@@ -373,6 +373,8 @@ const messages = {
   async load() {
     this.loading = true;
     try {
+      // The API takes "number" as the message a command works on: a search by number is that message's read.
+      if (this.field === "number" && this.text) return this.showOne(this.text);
       const ans = await api.get("msg/list", this.query());
       const rows = Array.isArray(ans) ? ans : ans.messages || ans.rows || [];
       this.total = Array.isArray(ans) ? rows.length : ans.total ?? rows.length;
@@ -382,6 +384,17 @@ const messages = {
     } catch (err) { failed(err); } finally { this.loading = false; }
   },
   soon() { clearTimeout(this.t); this.t = setTimeout(() => this.load(), 500); },
+
+  async showOne(number) {
+    let rows = [];
+    if (/^\d{1,9}$/.test(number)) {
+      try { rows = [await api.get("msg/read", { number })]; } catch (err) { if (err.status !== 409) throw err; }
+    }
+    this.offset = 0;
+    this.total = rows.length;
+    this.rows = rows;
+    this.render();
+  },
 
   render() {
     const body = $("#msg-table tbody");
