@@ -105,5 +105,16 @@ TEST_F(BbsInitTest, EngineAddresses) {
   }
 }
 
+TEST_F(BbsInitTest, TheWebConsoleIsOnlyThereWhenAskedFor) {
+  BbsInitOptions o;
+  o.call = "XX9ORN-1";
+  EXPECT_EQ(InitialIni(o).find("[WEB]"), std::string::npos);
+  o.web = "127.0.0.1:8088";
+  const std::string ini = InitialIni(o);
+  const size_t web = ini.find("[WEB]\r\n");
+  ASSERT_NE(web, std::string::npos);
+  EXPECT_NE(ini.find("\r\nLISTEN=127.0.0.1:8088\r\n", web), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orn

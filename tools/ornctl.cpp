@@ -31,7 +31,7 @@ namespace {
 
 const char* const kHelp =
     "usage: ornctl [--dir DIR] COMMAND [--json]\n"
-    "  init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT]\n"
+    "  init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT] [--web HOST:PORT]\n"
     "                                  make a new BBS in DIR (ornctl init --help)\n"
     "  status                          the BBS, its engine, channels, counters, mail, next cycle and repair\n"
     "  user list [--partners]          users (or forwarding partners)\n"
@@ -65,6 +65,7 @@ const char* const kHelp =
 
 const char* const kInitHelp =
     "usage: ornctl [--dir DIR] init --call CALL [--name NAME] [--hier ADDRESS] [--engine HOST:PORT]\n"
+    "                               [--web HOST:PORT]\n"
     "Makes a new BBS in DIR (default: the working directory; made if missing) and refuses a\n"
     "directory that already holds one (ORN.INI, record files or a running BBS). It writes:\n"
     "  ORN.INI  PERSONAL  MYCALL=CALL (e.g. XX9ORN-1), MYNAME=NAME (default Sysop),\n"
@@ -78,6 +79,8 @@ const char* const kInitHelp =
     "                     station gets the full command set)\n"
     "           LOG       the activity log BBS.LOG on, with connects, reads, kills, uploads\n"
     "                     and the rest\n"
+    "           WEB       with --web: LISTEN=HOST:PORT, the sysop's web console there (e.g.\n"
+    "                     127.0.0.1:8088; its password: ornctl web password)\n"
     "  english.lng, german.lng and their help files in HELP/: the texts stations read\n"
     "Run as root on a directory that belongs to another user (the service's), the new files\n"
     "are given to that user. Edit ORN.INI afterwards for more ports, beacons or forwarding.\n";
@@ -302,7 +305,7 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
       std::fputs(kInitHelp, stdout);
       return 0;
     }
-    if ((a != "--call" && a != "--name" && a != "--hier" && a != "--engine") || i + 1 >= args.size()) {
+    if ((a != "--call" && a != "--name" && a != "--hier" && a != "--engine" && a != "--web") || i + 1 >= args.size()) {
       return InitUsage(i + 1 >= args.size() && a.rfind("--", 0) == 0 ? a + " needs a value"
                                                                        : "unknown argument " + a);
     }
@@ -312,6 +315,12 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
     if (a == "--hier") o.hier = v;
     if (a == "--engine" && !orn::ParseEngineAddress(v, &o.engineHost, &o.enginePort))
       return Fail("init: --engine " + v + " is not HOST:PORT");
+    if (a == "--web") {
+      std::string host;
+      int port = 0;
+      if (!orn::ParseEngineAddress(v, &host, &port)) return Fail("init: --web " + v + " is not HOST:PORT");
+      o.web = host + ":" + std::to_string(port);
+    }
   }
   if (o.call.empty()) return InitUsage("--call is needed");
   std::string dir = dirArg.empty() ? orn::CurrentDirectory() : dirArg;
@@ -319,6 +328,9 @@ int Init(const std::string& dirArg, const std::vector<std::string>& args) {
   std::string why;
   if (!orn::InitBbsDirectory(dir, o, &why)) return Fail(why);
   GiveToDirOwner(dir);
+  if (!o.web.empty())
+    std::printf("The web console will listen on %s; give it a password first: ornctl --dir %s web password\n",
+                o.web.c_str(), dir.c_str());
   // The package's unit serves this one directory.
   if (dir == "/var/lib/ornbbs")
     std::printf("A new BBS %s in %s. Start it with: systemctl start ornbbs\n", o.call.c_str(), dir.c_str());

@@ -116,6 +116,11 @@ std::string InitialIni(const BbsInitOptions& o) {
                         "LOGUPLOAD=1",
                         "LOGOTHER=1",
                     });
+  if (!o.web.empty())
+    l.insert(l.end(), {"[WEB]",
+                       "; The sysop's web console (its password: ornctl web password). Keep it on",
+                       "; 127.0.0.1 and put a reverse proxy with TLS in front for other machines.",
+                       "LISTEN=" + o.web});
   std::string text;
   for (const std::string& line : l) text += line + "\r\n";
   return text;

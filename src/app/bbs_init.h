@@ -13,6 +13,7 @@ struct BbsInitOptions {
   std::string hier;                     // the hierarchical address after the call; empty = none
   std::string engineHost = "127.0.0.1";
   int enginePort = 8000;
+  std::string web;                      // the web console's HOST:PORT; empty = no console
 };
 
 // Parses HOST:PORT (HOST may be empty: 127.0.0.1); false when it is none.

@@ -24,6 +24,11 @@ class LoginThrottle {
   // A wrong password: how long its answer waits (doubling from the first,
   // up to the cap), during which the address is busy.
   int64_t Failed(const std::string& address, int64_t nowMs);
+  // The waiting answer has gone: the address may try again.
+  void Answered(const std::string& address) {
+    auto it = entries_.find(address);
+    if (it != entries_.end()) it->second.busyUntil = 0;
+  }
   void Succeeded(const std::string& address) { entries_.erase(address); }
   int failures(const std::string& address) const;
 

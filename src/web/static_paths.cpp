@@ -22,7 +22,7 @@ bool StaticName(const std::string& rawPath, std::string* name) {
                     c == '-' || c == '_' || c == '/';
     if (!ok) return false;
   }
-  if (rest.find("..") != std::string::npos || rest.find("//") != std::string::npos || rest[0] == '.' ||
+  if (rest.find("..") != std::string::npos || rest.find("//") != std::string::npos || rest[0] == '.' || rest[0] == '/' ||
       rest.find("/.") != std::string::npos || rest.back() == '/')
     return false;
   *name = rest;

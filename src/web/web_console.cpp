@@ -258,7 +258,8 @@ WebConsole::Answer WebConsole::Login(const QHttpServerRequest& request, QTcpSock
     std::fprintf(stderr, "ornbbs: web console: wrong password from %s (%d in a row)\n", address.c_str(), failures);
     *later = true;
     QPointer<QTcpSocket> s(socket);
-    QTimer::singleShot(static_cast<int>(delay), this, [s] {
+    QTimer::singleShot(static_cast<int>(delay), Qt::PreciseTimer, this, [this, s, address] {
+      throttle_.Answered(address);
       if (s) Reply(s, Error(401, "wrong password"));
     });
     return {};

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The web console on a headless BBS on the virtual engine, seen as an
+# attacker and as the sysop would see it, over plain HTTP (python3's
+# http.client and raw sockets, no browser): nothing without a login, no
+# change without the CSRF token, wrong passwords slowed and logged, huge and
+# endless requests cut off, paths outside the compiled-in set refused, the
+# connection count bounded; the sysop's login, status and SYSOP switch agree
+# with ornctl, and a station's line arrives on the live stream. A BBS
+# without [WEB] listens on no TCP port; a bad LISTEN is told and the BBS
+# serves on.
+BUILD=${1:?build directory}
+. "$(dirname "$0")/lib.bash"
+make_workdir
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
+HERE=$(cd "$(dirname "$0")" && pwd)
+CTL="$BUILD/ornctl"
+
+start_ornpe
+web_port=$(free_port)
+a="$WORK/a"; b="$WORK/b"; c="$WORK/c"; mkdir -p "$a" "$b" "$c"
+common=("[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" "[PORT0]" "CHANNELS=2" "BBSONLY=0" "LIMITED=0" "TIMEOUT=0"
+        "[LOG]" "LOGOK=1" "LOGOTHER=1")
+write_ini "$a" "[PERSONAL]" "MYCALL=XX9ORN-1" "${common[@]}" "[WEB]" "LISTEN=127.0.0.1:$web_port"
+write_ini "$b" "[PERSONAL]" "MYCALL=XX8ORN-1" "${common[@]}"
+write_ini "$c" "[PERSONAL]" "MYCALL=XX7ORN-1" "${common[@]}" "[WEB]" "LISTEN=127.0.0.1:notaport"
+
+start_bbs() {  # DIR
+  "$BUILD/ornbbs" --headless --dir "$1" >>"$1.out" 2>>"$1.err" &
+  pids+=($!)
+  eval "pid_$(basename "$1")=$!"
+  wait_for 15 grep -qs "UP" "$1/BBS.LOG" || fail "BBS in $1 did not start: $(cat "$1.err")"
+  wait_for 10 test -S "$1/ornbbs.sock" || fail "no socket in $1"
+}
+
+# Without a password every login is refused, and the start says so.
+start_bbs "$a"
+grep -q "web console on 127.0.0.1:$web_port (no password set" "$a.err" || fail "no start line: $(cat "$a.err")"
+python3 - "$web_port" <<'PY' || fail "a login without a password set was not refused"
+import http.client, json, sys
+c = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=10)
+c.request("POST", "/api/login", body=json.dumps({"password": "anything"}))
+r = c.getresponse()
+assert r.status == 401 and "ornctl web password" in r.read().decode(), r.status
+PY
+
+# The password is set while the BBS runs; the next login finds it.
+echo "correct horse battery" | "$CTL" --dir "$a" web password >/dev/null || fail "ornctl web password"
+[ "$(stat -c %a "$a/WEB.PWD")" = 660 ] || fail "WEB.PWD mode $(stat -c %a "$a/WEB.PWD")"
+grep -q '^\$argon2id\$' "$a/WEB.PWD" || fail "WEB.PWD holds no Argon2id hash"
+! grep -q "correct horse" "$a/WEB.PWD" "$a/ORN.INI" || fail "the password itself was written down"
+echo "short" | "$CTL" --dir "$a" web password >/dev/null 2>&1 && fail "a short password was taken"
+
+start_bbs "$b"
+start_bbs "$c"
+grep -q "no web console: \[WEB\] LISTEN=127.0.0.1:notaport is not HOST:PORT" "$c.err" || fail "bad LISTEN not told: $(cat "$c.err")"
+"$CTL" --dir "$c" status >/dev/null || fail "the BBS with a bad LISTEN does not serve"
+
+python3 "$HERE/web_security.py" --port "$web_port" --ornctl "$CTL" --dir "$a" --engine "127.0.0.1:$api_port" \
+  --station "$HERE/station.py" --no-web-pids "$pid_b,$pid_c" || fail "web security checks"
+
+# Wrong passwords are in the activity log, with the address.
+grep -q "web console: wrong password.*127.0.0.1" "$a/BBS.LOG" || fail "wrong password not logged: $(tail -5 "$a/BBS.LOG")"
+kill -TERM "$pid_a"; wait "$pid_a" || fail "BBS exit status $?"
+! ls "$a"/WEBIMP-* "$a"/WEBEXP-* 2>/dev/null || fail "temporary upload files left behind"
+echo "web_security: ok"
