@@ -116,7 +116,7 @@ function showView(name) {
     a.classList.toggle("active", a.dataset.view === name);
     if (a.dataset.view === name) a.setAttribute("aria-current", "page"); else a.removeAttribute("aria-current");
   }
-  if (name === "messages") messages.load();
+  if (name === "messages") { messages.loadChoices(); messages.load(); }
   if (name === "users") users.load();
   if (name === "forwarding") forwarding.load();
   if (name === "repair") repair.show();
@@ -359,7 +359,20 @@ function msgDate(d) {
 }
 
 const messages = {
-  offset: 0, total: 0, sort: "MsgNo", desc: true, field: "", text: "", loading: false, rows: [],
+  offset: 0, total: 0, sort: "MsgNo", desc: true, field: "", text: "", loading: false, rows: [], choices: null,
+
+  // The database window's searches as the BBS lists them; letters (type, status) become a list to pick from.
+  async loadChoices() {
+    if (this.choices) return;
+    try { this.choices = await api.get("msg/choices"); } catch { return; }
+    const select = $("#msg-field");
+    select.replaceChildren(el("option", { value: "", text: "All messages" }),
+      ...this.choices.searches.map((c) => el("option", { value: c.option, text: c.label })));
+  },
+  valuesOf(field) {
+    const c = this.choices && this.choices.searches.find((x) => x.option === field);
+    return c && c.values ? c.values.filter((v) => v.value) : null;
+  },
 
   query() {
     // (offset 0 is the default: left out)
@@ -432,13 +445,17 @@ const messages = {
 $("#msg-search").addEventListener("submit", (ev) => {
   ev.preventDefault();
   messages.field = $("#msg-field").value;
-  messages.text = $("#msg-text").value.trim();
+  messages.text = ($("#msg-value").hidden ? $("#msg-text").value : $("#msg-value").value).trim();
   messages.go(0);
 });
 $("#msg-field").addEventListener("change", () => {
   const f = $("#msg-field").value;
+  const values = messages.valuesOf(f);
+  $("#msg-text").hidden = !!values;
+  $("#msg-value").hidden = !values;
+  if (values) $("#msg-value").replaceChildren(...values.map((v) => el("option", { value: v.value, text: v.label })));
   $("#msg-text").disabled = f === "" || f === "mine";
-  $("#msg-text").placeholder = { type: "P, B, T or H", status: "N, Y, H, O, K or F", number: "message number" }[f] || "call or text";
+  $("#msg-text").placeholder = { number: "message number" }[f] || "call or text";
 });
 for (const th of $$("#msg-table th[data-sort]")) {
   th.tabIndex = 0;
