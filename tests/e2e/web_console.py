@@ -168,6 +168,7 @@ try:
     text_in("#pg-info", "1–100 of 251")
     numbers = [int(r.find_element(By.CSS_SELECTOR, "td").text) for r in driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr")]
     assert numbers == sorted(numbers) or numbers == sorted(numbers, reverse=True), numbers[:5]
+    shots("messages")
 
     def search(field, value):
         Select(css("#msg-field")).select_by_value(field)
@@ -181,7 +182,6 @@ try:
     # Read, hold, release and export Anna's message.
     search("to", "XX1ABC")
     text_in("#pg-info", "1–1 of 1")
-    shots("messages")
     anna_no = int(driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr td").text)
     driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr").click()
     text_in("#read-text", "Hello Anna, see you on Sunday.")
