@@ -3,6 +3,7 @@
 // message or a reply, and an exchange file uploaded for import.
 import { $, $$, el, confirmAction, failed, shown, toast } from "./dom.js";
 import { api } from "./api.js";
+import { station } from "./station.js";
 
 const PAGE = 100;
 function msgDate(d) {
@@ -141,6 +142,10 @@ export const reader = {
       $("#read-hold").disabled = m.Status === "H" || m.Status === "K";
       $("#read-release").disabled = m.Status !== "H";
       $("#read-kill").disabled = m.Status === "K";
+      // As in the database window, only what was sent to this BBS is answered here.
+      const own = String((station.status && station.status.call) || "").split("-")[0];
+      $("#read-reply").disabled = !!own && m.ToStation !== own;
+      $("#read-reply").title = $("#read-reply").disabled ? `Only messages to ${own} are answered here` : "";
       const dlg = $("#dlg-read");
       if (!dlg.open) dlg.showModal();
     } catch (err) { failed(err); }
@@ -227,10 +232,13 @@ $("#msg-import-file").addEventListener("change", async (ev) => {
   const file = ev.target.files[0];
   ev.target.value = "";
   if (!file) return;
-  if (file.size > 1024 * 1024) { toast("The file is larger than 1 MiB: import it with ornctl msg import on the BBS's machine.", true); return; }
+  const tooBig = () => toast("The file is larger than the console takes (1 MiB): import it with ornctl msg import on the BBS's machine.", true);
+  if (file.size > 1024 * 1024) { tooBig(); return; }
   toast(`Importing ${file.name}…`);
   try {
     const text = await file.text();
+    // The request as sent, with its JSON escapes, must stay within the BBS's bound.
+    if (new Blob([JSON.stringify({ input: text })]).size > 1024 * 1024 - 64) { tooBig(); return; }
     const r = await api.post("msg/import", { input: text });
     const stored = r && r.stored ? r.stored.length : 0;
     toast(`Imported ${stored}, already here ${r ? r.known : 0}, skipped ${r ? r.skipped : 0}`);
