@@ -39,6 +39,7 @@ export const station = {
   render(s) {
     $("#top-call").textContent = s.call;
     document.title = s.call + " · ornbbs console";
+    pages.title();
     const state = $("#top-state");
     state.textContent = s.running ? (s.engine.connected ? "on the air" : "no engine") : "stopped";
     state.className = "pill " + (s.running && s.engine.connected ? "ok" : "bad");
@@ -154,6 +155,7 @@ export const pages = {
       answerBtn,
       el("button", { text: "Decline", onclick: () => this.decline(p.channel) }));
     this.open.set(p.channel, { ...p, node });
+    this.title();
     $("#pages").append(node);
     answerBtn.focus({ preventScroll: true });
   },
@@ -161,6 +163,14 @@ export const pages = {
   drop(channel) {
     const p = this.open.get(channel);
     if (p) { p.node.remove(); this.open.delete(channel); }
+    this.title();
+  },
+
+  // A page shows in the tab's title too, for a console left in a background tab.
+  title() {
+    const base = document.title.replace(/^\(\d+ pag\w+\) /, "");
+    const n = this.open.size;
+    document.title = n ? `(${n} page${n > 1 ? "s" : ""}) ${base}` : base;
   },
 
   async decline(channel) {
