@@ -120,7 +120,7 @@ export const editor = {
     };
     for (const [name] of [...USER_FIELDS.user, ...USER_FIELDS.fwd]) set(name, u[name]);
     (u.Hcon || []).forEach((e, i) => { for (const [part] of HCON_COLUMNS) set(`Hcon[${i}].${part}`, e[part]); });
-    $("#user-info").textContent = `Record ${u.position} · logins ${u.Count} · last ${u.LLoginD || "–"} ${u.LLoginT || ""} · last read #${u.LMsgRead} · ${u.queued} waiting to be forwarded`;
+    $("#user-info").textContent = `Record ${u.position} · id ${u.Id} · logins ${u.Count} · last ${u.LLoginD || "–"} ${u.LLoginT || ""} · last read #${u.LMsgRead} · ${u.queued} waiting to be forwarded`;
   },
 
   clearErrors() {
