@@ -706,6 +706,81 @@ class socket_free:
         return False
 
 
+def free_port():
+    import socket
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def bench_web(procs, build, work, messages):
+    """The web console: a page of 100 messages from a big store through the
+    HTTP API, and the BBS's wake-ups while one live stream is open and nothing
+    happens."""
+    import http.client
+    import json
+    import socket
+    name = "web console: a page of 100 messages, %s-message store" % ("10 000" if messages < 100000 else "100 000")
+    try:
+        ornpe, api = start_ornpe(procs, build, work)
+        d = os.path.join(work, "web")
+        subprocess.run([os.path.join(build, "genstore"), d, "--messages", str(messages)], check=True,
+                       stdout=subprocess.DEVNULL)
+        port = free_port()
+        make_bbs(build, d, api, 4, more=["[WEB]", "LISTEN=127.0.0.1:%d" % port])
+        subprocess.run([os.path.join(build, "ornctl"), "--dir", d, "web", "password"], input="bench password\n",
+                       text=True, check=True, stdout=subprocess.DEVNULL)
+        bbs = start_bbs(procs, build, d)
+        # The console comes up after the BBS has written "UP".
+        for _ in range(300):
+            try:
+                socket.create_connection(("127.0.0.1", port)).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+        c.request("POST", "/api/login", body=json.dumps({"password": "bench password"}))
+        r = c.getresponse()
+        r.read()
+        cookie = {"Cookie": r.getheader("Set-Cookie").split(";")[0]}
+        times = {}
+        for query in ("offset=0&limit=100", "offset=50000&limit=100", "sort=MsgDate&desc=true&limit=100",
+                      "sort=FromStation&offset=1000&limit=100", "to=XX1&limit=100"):
+            took = []
+            for _ in range(5):
+                t0 = time.monotonic()
+                c.request("GET", "/api/msg/list?" + query, headers=cookie)
+                r = c.getresponse()
+                body = r.read()
+                took.append(time.monotonic() - t0)
+                if r.status != 200:
+                    raise RuntimeError("%s: %d %s" % (query, r.status, body[:80]))
+            times[query] = sorted(took)[len(took) // 2]
+        total = json.loads(body)["total"]
+        worst = max(times.values())
+        row(name, "%.1f" % (worst * 1000), "ms",
+            "slowest median of 5 over offsets, sorts and a filter (%s); %d matched the filter; goal < 50" %
+            (", ".join("%s %.0f" % (q.split("&")[0], t * 1000) for q, t in times.items()), total))
+        # Idle with one browser's live stream open.
+        live = socket.create_connection(("127.0.0.1", port))
+        live.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nCookie: %s\r\n\r\n" % cookie["Cookie"]).encode())
+        live.recv(4096)
+        time.sleep(2)
+        span = 10
+        w0, c0 = switches(bbs.pid), cpu_seconds(bbs.pid)
+        time.sleep(span)
+        row("web console: idle wake-ups with one live stream open", "%.2f" % ((switches(bbs.pid) - w0) / span), "/s",
+            "context switches of every thread over %d s, nothing happening; CPU %.3f %%; goal < 2" %
+            (span, (cpu_seconds(bbs.pid) - c0) / span * 100))
+        live.close()
+        procs.stop(bbs)
+        procs.stop(ornpe)
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        row(name, "failed", "", str(e)[:120])
+
+
 def main():
     if sys.argv[1] == "--partner-in":
         import pickle
@@ -725,6 +800,7 @@ def main():
         bench_forwarding(procs, build, work, 50 if quick else 200)
         bench_two_bbs(procs, build, work, 50 if quick else 200)
         bench_import(procs, build, work, 5000 if quick else 20000)
+        bench_web(procs, build, work, 10000 if quick else 100000)
         small = store_cost(procs, build, work, 100, 100)
         big = store_cost(procs, build, work, 10000 if quick else 100000, 100)
         row("storing a message, 100-message store", "%.2f" % (small * 1000), "ms CPU", "")

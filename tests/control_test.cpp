@@ -449,6 +449,7 @@ TEST_F(ControlTest, TheMessageListComesInSortedPagesWithItsTotal) {
     std::string subjects;
   } kCases[] = {
       {{"--limit", "2"}, 5, "CA"},
+      {{"--offset", "0", "--limit", "2"}, 5, "CA"},
       {{"--offset", "2", "--limit", "2"}, 5, "EB"},
       {{"--sort", "MsgSubject", "--limit", "3"}, 5, "ABC"},
       {{"--sort", "MsgSubject", "--desc", "--offset", "1", "--limit", "2"}, 5, "DC"},

@@ -55,15 +55,22 @@ bool MailForSysop(const TOrnDbase& db, const std::string& ownCall) {
   return mail;
 }
 
+namespace {
+
+bool Passes(const MsgFilter& f, const std::string& type, const std::string& status, const MsgDB& m) {
+  return (f.from.empty() || Contains(m.FromStation, f.from)) && (f.to.empty() || Contains(m.ToStation, f.to)) &&
+         (type.empty() || type == m.Type) && (status.empty() || status == m.Status) &&
+         (f.at.empty() || Contains(m.AtBbs, f.at)) && (!f.number || m.MsgNo == f.number) &&
+         (f.mine.empty() || Before(m.ToStation, '.') == f.mine);
+}
+
+}  // namespace
+
 std::vector<MsgRow> FilterMsgs(const TOrnDbase& db, const MsgFilter& f) {
   std::vector<MsgRow> rows;
   const std::string type = UpperAscii(f.type), status = UpperAscii(f.status);
   db.ScanMsgs([&](long pos, const MsgDB& m) {
-    if ((f.from.empty() || Contains(m.FromStation, f.from)) && (f.to.empty() || Contains(m.ToStation, f.to)) &&
-        (type.empty() || type == m.Type) && (status.empty() || status == m.Status) &&
-        (f.at.empty() || Contains(m.AtBbs, f.at)) && (!f.number || m.MsgNo == f.number) &&
-        (f.mine.empty() || Before(m.ToStation, '.') == f.mine))
-      rows.push_back({pos, m});
+    if (Passes(f, type, status, m)) rows.push_back({pos, m});
     return true;
   });
   return rows;
@@ -77,51 +84,68 @@ const char* const kMsgSortFields[10] = {"MsgNo",      "Type",   "Status",  "Size
 
 namespace {
 
-// The record's field as a sort key: text fields compared as stored
-// (upper case calls), numbers as numbers.
-int CompareField(const MsgDB& a, const MsgDB& b, int field) {
-  auto text = [](const char* x, const char* y) { return std::strcmp(x, y); };
+// A passing message's place and what it is sorted by; text keys are kept
+// beside, only when the sort is by text.
+struct SortKey {
+  long pos;
+  int32_t number;
+  int64_t value;  // numeric fields and the file order; the index of the text key
+};
+
+std::string TextKey(const MsgDB& m, int field) {
   switch (field) {
-    case 0: return (a.MsgNo > b.MsgNo) - (a.MsgNo < b.MsgNo);
-    case 1: return text(a.Type, b.Type);
-    case 2: return text(a.Status, b.Status);
-    case 3: return (a.Size > b.Size) - (a.Size < b.Size);
-    case 4: return text(a.ToStation, b.ToStation);
-    case 5: return text(a.FromStation, b.FromStation);
-    case 6: return text(a.AtBbs, b.AtBbs);
+    case 1: return FieldText(m.Type);
+    case 2: return FieldText(m.Status);
+    case 4: return FieldText(m.ToStation);
+    case 5: return FieldText(m.FromStation);
+    case 6: return FieldText(m.AtBbs);
     case 7: {
       // "HHMM/YYMMDD": the day first, then the time.
-      const std::string x = FieldText(a.MsgDate), y = FieldText(b.MsgDate);
-      const std::string kx = x.size() > 5 ? x.substr(5) + x.substr(0, 4) : x;
-      const std::string ky = y.size() > 5 ? y.substr(5) + y.substr(0, 4) : y;
-      return kx.compare(ky);
+      const std::string d = FieldText(m.MsgDate);
+      return d.size() > 5 ? d.substr(5) + d.substr(0, 4) : d;
     }
-    case 8: return text(a.MsgSubject, b.MsgSubject);
-    default: return text(a.Bid, b.Bid);
+    case 8: return FieldText(m.MsgSubject);
+    default: return FieldText(m.Bid);
   }
 }
 
 }  // namespace
 
-bool PageMsgs(std::vector<MsgRow>* rows, const std::string& field, bool desc, size_t offset, size_t limit) {
+bool PageMsgs(TOrnDbase& db, const MsgFilter& f, const std::string& field, bool desc, size_t offset, size_t limit,
+              MsgPage* page) {
   int index = -1;
   for (int i = 0; i < 10; ++i)
     if (field == kMsgSortFields[i]) index = i;
   if (!field.empty() && index < 0) return false;
-  const size_t end = offset >= rows->size() ? rows->size() : std::min(rows->size(), offset + limit);
-  if (index < 0) {
-    if (desc) std::reverse(rows->begin(), rows->end());
-  } else {
-    auto less = [&](const MsgRow& a, const MsgRow& b) {
-      int c = CompareField(a.record, b.record, index);
-      if (c == 0) c = CompareField(a.record, b.record, 0);
-      return desc ? c > 0 : c < 0;
-    };
-    // Only the rows up to the page's end need their order.
-    std::partial_sort(rows->begin(), rows->begin() + static_cast<std::ptrdiff_t>(end), rows->end(), less);
+  const std::string type = UpperAscii(f.type), status = UpperAscii(f.status);
+  const bool text = index > 0 && index != 3;
+  std::vector<SortKey> keys;
+  std::vector<std::string> texts;
+  db.ScanMsgs([&](long pos, const MsgDB& m) {
+    if (!Passes(f, type, status, m)) return true;
+    SortKey k{pos, m.MsgNo, static_cast<int64_t>(keys.size())};
+    if (index == 0) k.value = m.MsgNo;
+    if (index == 3) k.value = m.Size;
+    if (text) texts.push_back(TextKey(m, index));
+    keys.push_back(k);
+    return true;
+  });
+  page->total = keys.size();
+  page->rows.clear();
+  const size_t end = offset >= keys.size() ? keys.size() : std::min(keys.size(), offset + limit);
+  auto less = [&](const SortKey& a, const SortKey& b) {
+    int c = text ? texts[static_cast<size_t>(a.value)].compare(texts[static_cast<size_t>(b.value)])
+                 : (a.value > b.value) - (a.value < b.value);
+    if (c == 0) c = (a.number > b.number) - (a.number < b.number);
+    return desc ? c > 0 : c < 0;
+  };
+  // Only the keys up to the page's end need their order.
+  std::partial_sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(end), keys.end(), less);
+  for (size_t i = offset; i < end; ++i) {
+    MsgDB m{};
+    MsgDBidx idx{};
+    if (db.ReadFromFile(keys[i].pos, m, idx)) page->rows.push_back({keys[i].pos, m});
   }
-  rows->erase(rows->begin() + static_cast<std::ptrdiff_t>(end), rows->end());
-  rows->erase(rows->begin(), rows->begin() + static_cast<std::ptrdiff_t>(std::min(offset, end)));
   return true;
 }
 

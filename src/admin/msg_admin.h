@@ -51,10 +51,17 @@ extern const char* const kMsgTypeNames[5];
 
 // Columns a message list sorts by, by their record field names.
 extern const char* const kMsgSortFields[10];
-// Leaves the rows [offset, offset+limit) of `rows` sorted by `field` (file
-// order when empty), message number breaking ties; the rest dropped. False
-// for a field that is none of kMsgSortFields.
-bool PageMsgs(std::vector<MsgRow>* rows, const std::string& field, bool desc, size_t offset, size_t limit);
+// One page of the messages that pass `filter`: rows [offset, offset+limit)
+// sorted by `field` (file order when empty), message number breaking ties,
+// and how many passed. Only the sort keys of the others are held, so a page
+// of a big store costs little more than reading it. False for a field that
+// is none of kMsgSortFields.
+struct MsgPage {
+  size_t total = 0;
+  std::vector<MsgRow> rows;
+};
+bool PageMsgs(TOrnDbase& db, const MsgFilter& filter, const std::string& field, bool desc, size_t offset,
+              size_t limit, MsgPage* page);
 
 // What the message window needs from the rest of the BBS.
 struct MsgAdminContext {

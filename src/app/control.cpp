@@ -652,22 +652,25 @@ ControlAnswer Request::MsgList() {
   const bool paged = a_.opt.count("--offset") || a_.opt.count("--limit") || a_.opt.count("--sort") ||
                      a_.opt.count("--desc");
   long offset = 0, limit = 100;
-  if (a_.opt.count("--offset") && (!ParseNumber(a_.opt.at("--offset"), &offset) || offset < 0))
+  if (a_.opt.count("--offset") && a_.opt.at("--offset") != "0" && !ParseNumber(a_.opt.at("--offset"), &offset))
     return Usage("--offset is a number from 0");
   if (a_.opt.count("--limit") && (!ParseNumber(a_.opt.at("--limit"), &limit) || limit < 1 || limit > 1000))
     return Usage("--limit is a number from 1 to 1000");
   const std::string sort = a_.opt.count("--sort") ? a_.opt.at("--sort") : std::string();
   auto db = Db();
-  std::vector<MsgRow> rows = FilterMsgs(*db, f);
-  const size_t total = rows.size();
-  if (paged && !PageMsgs(&rows, sort, a_.opt.count("--desc") != 0, static_cast<size_t>(offset),
-                         static_cast<size_t>(limit))) {
+  MsgPage page;
+  if (!paged) {
+    page.rows = FilterMsgs(*db, f);
+  } else if (!PageMsgs(*db, f, sort, a_.opt.count("--desc") != 0, static_cast<size_t>(offset),
+                       static_cast<size_t>(limit), &page)) {
     std::string fields;
     for (const char* field : kMsgSortFields) fields += std::string(fields.empty() ? "" : ", ") + field;
     return Usage("--sort is one of " + fields);
   }
   Json j = Json::Array();
   std::vector<std::vector<std::string>> t{{"MSG#", "TS", "SIZE", "TO", "FROM", "@BBS", "DATE", "SUBJECT"}};
+  const std::vector<MsgRow>& rows = page.rows;
+  const size_t total = page.total;
   for (const MsgRow& r : rows) {
     const MsgDB& m = r.record;
     j.Push(MsgJson(m));

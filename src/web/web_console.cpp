@@ -142,9 +142,14 @@ void WebConsole::Reply(QTcpSocket* socket, const Answer& a) {
   out += "Referrer-Policy: no-referrer\r\n";
   out += "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'\r\n";
   for (const auto& [k, v] : a.headers) out += k + ": " + v + "\r\n";
+  if (a.close) out += "Connection: close\r\n";
   out += "\r\n";
   out += a.body;
   socket->write(out);
+  if (a.close) {
+    socket->disconnectFromHost();
+    return;
+  }
   WebGuard::Answered(socket);
 }
 
@@ -154,6 +159,7 @@ bool WebConsole::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
   WebGuard::Busy(socket);
   bool later = false;
   Answer a = Route(request, socket, &later);
+  a.close = request.value("Connection").trimmed().toLower() == "close";
   if (!later) Reply(socket, a);
   return true;
 }
@@ -175,7 +181,7 @@ WebConsole::Answer WebConsole::Route(const QHttpServerRequest& request, QTcpSock
   std::vector<std::string> parts = Split(QString::fromStdString(raw.substr(4)));
   if (parts.size() == 1 && parts[0] == "login") {
     if (!post) return Error(405, "log in with POST");
-    return Login(request, socket, later);
+    return Login(request, socket, later, request.value("Connection").trimmed().toLower() == "close");
   }
   if (!session) return Error(401, "log in first");
   if (post && !WebSessions::CsrfMatches(*session, Header(request, "X-CSRF-Token")))
@@ -210,7 +216,7 @@ WebConsole::Answer WebConsole::Route(const QHttpServerRequest& request, QTcpSock
   }
   if (parts.size() == 2 && parts[0] == "msg" && parts[1] == "import") {
     if (!post) return Error(405, "import with POST");
-    return Import(body, socket, later);
+    return Import(body, socket, later, request.value("Connection").trimmed().toLower() == "close");
   }
   if (parts.size() == 2 && parts[0] == "msg" && parts[1] == "export") {
     if (!get) return Error(405, "export is a GET (a download)");
@@ -241,7 +247,8 @@ WebConsole::Answer WebConsole::StaticFile(const QHttpServerRequest&, const std::
   return a;
 }
 
-WebConsole::Answer WebConsole::Login(const QHttpServerRequest& request, QTcpSocket* socket, bool* later) {
+WebConsole::Answer WebConsole::Login(const QHttpServerRequest& request, QTcpSocket* socket, bool* later,
+                                     bool close) {
   const std::string address = request.remoteAddress().toString().toStdString();
   if (throttle_.Busy(address, NowMs())) return Error(429, "wait for the answer to the last try");
   Json body;
@@ -258,9 +265,11 @@ WebConsole::Answer WebConsole::Login(const QHttpServerRequest& request, QTcpSock
     std::fprintf(stderr, "ornbbs: web console: wrong password from %s (%d in a row)\n", address.c_str(), failures);
     *later = true;
     QPointer<QTcpSocket> s(socket);
-    QTimer::singleShot(static_cast<int>(delay), Qt::PreciseTimer, this, [this, s, address] {
+    QTimer::singleShot(static_cast<int>(delay), Qt::PreciseTimer, this, [this, s, address, close] {
       throttle_.Answered(address);
-      if (s) Reply(s, Error(401, "wrong password"));
+      Answer a = Error(401, "wrong password");
+      a.close = close;
+      if (s) Reply(s, a);
     });
     return {};
   }
@@ -412,7 +421,7 @@ WebConsole::Answer WebConsole::Talk(const std::string& what, const Json& body) {
   return JsonAnswer(200, Json::Object().Set("channel", name).Set("talk", on).Write());
 }
 
-WebConsole::Answer WebConsole::Import(const Json& body, QTcpSocket* socket, bool* later) {
+WebConsole::Answer WebConsole::Import(const Json& body, QTcpSocket* socket, bool* later, bool close) {
   const Json& input = body.Get("input");
   if (!input.IsString() || input.AsString().empty()) return Error(400, "the body has the exchange file as \"input\"");
   if (job_) return Error(409, "an import is already under way: try again once it is done");
@@ -430,7 +439,7 @@ WebConsole::Answer WebConsole::Import(const Json& body, QTcpSocket* socket, bool
     std::remove(file.c_str());
     return FromControl(a);
   }
-  job_ = std::make_unique<Job>(Job{a.job, QPointer<QTcpSocket>(socket), file});
+  job_ = std::make_unique<Job>(Job{a.job, QPointer<QTcpSocket>(socket), file, close});
   *later = true;
   stepper_.start(0);
   return {};
@@ -444,7 +453,9 @@ void WebConsole::StepJob() {
   }
   const std::unique_ptr<Job> done = std::move(job_);
   std::remove(done->file.c_str());
-  if (done->socket) Reply(done->socket, FromControl(done->job->Answer()));
+  Answer a = FromControl(done->job->Answer());
+  a.close = done->close;
+  if (done->socket) Reply(done->socket, a);
   Changed("msgs");
 }
 

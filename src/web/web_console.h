@@ -65,6 +65,7 @@ class WebConsole : public QAbstractHttpServer {
     QByteArray type = "application/json";
     QByteArray body;
     std::vector<std::pair<QByteArray, QByteArray>> headers;
+    bool close = false;  // the client asked for the connection to end with it
   };
   static Answer JsonAnswer(int code, const std::string& json);
   static Answer Error(int code, const std::string& why);
@@ -72,10 +73,10 @@ class WebConsole : public QAbstractHttpServer {
 
   Answer Route(const QHttpServerRequest& request, QTcpSocket* socket, bool* later);
   Answer StaticFile(const QHttpServerRequest& request, const std::string& rawPath, const WebSessions::Session* s);
-  Answer Login(const QHttpServerRequest& request, QTcpSocket* socket, bool* later);
+  Answer Login(const QHttpServerRequest& request, QTcpSocket* socket, bool* later, bool close);
   Answer Live(QTcpSocket* socket);
   Answer Talk(const std::string& what, const Json& body);
-  Answer Import(const Json& body, QTcpSocket* socket, bool* later);
+  Answer Import(const Json& body, QTcpSocket* socket, bool* later, bool close);
   Answer Export(const QHttpServerRequest& request);
   Answer Control(const std::vector<std::string>& parts, const QHttpServerRequest& request, const Json& body,
                  bool post);
@@ -104,6 +105,7 @@ class WebConsole : public QAbstractHttpServer {
     std::shared_ptr<ControlJob> job;
     QPointer<QTcpSocket> socket;
     std::string file;
+    bool close;
   };
   std::unique_ptr<Job> job_;
   QTimer stepper_;

@@ -76,6 +76,15 @@ class ConnWatch : public QObject {
       socket_->abort();
       return;
     }
+    // A quiet keep-alive connection just goes; a request begun and not
+    // finished hears why.
+    if (head_ == 0 && !headDone_) {
+      closing_ = true;
+      disconnect(readConn_);
+      socket_->disconnectFromHost();
+      clock_.start(1000);
+      return;
+    }
     Refuse(408, "Request Timeout", "the request did not arrive in time");
   }
 

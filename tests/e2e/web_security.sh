@@ -35,7 +35,8 @@ start_bbs() {  # DIR
 
 # Without a password every login is refused, and the start says so.
 start_bbs "$a"
-grep -q "web console on 127.0.0.1:$web_port (no password set" "$a.err" || fail "no start line: $(cat "$a.err")"
+# The console starts after the ornctl socket.
+wait_for 10 grep -q "web console on 127.0.0.1:$web_port (no password set" "$a.err" || fail "no start line: $(cat "$a.err")"
 python3 - "$web_port" <<'PY' || fail "a login without a password set was not refused"
 import http.client, json, sys
 c = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=10)
@@ -53,7 +54,8 @@ echo "short" | "$CTL" --dir "$a" web password >/dev/null 2>&1 && fail "a short p
 
 start_bbs "$b"
 start_bbs "$c"
-grep -q "no web console: \[WEB\] LISTEN=127.0.0.1:notaport is not HOST:PORT" "$c.err" || fail "bad LISTEN not told: $(cat "$c.err")"
+wait_for 10 grep -q "no web console: \[WEB\] LISTEN=127.0.0.1:notaport is not HOST:PORT" "$c.err" ||
+  fail "bad LISTEN not told: $(cat "$c.err")"
 "$CTL" --dir "$c" status >/dev/null || fail "the BBS with a bad LISTEN does not serve"
 
 python3 "$HERE/web_security.py" --port "$web_port" --ornctl "$CTL" --dir "$a" --engine "127.0.0.1:$api_port" \
