@@ -369,6 +369,15 @@ try:
     wait.until(lambda d: "Running" not in css("#repair-state").text and css("#repair-state").text, "repair's end shown")
     step("repair started from the page and ended")
 
+    # At rest the page asks nothing: the live stream alone would bring news.
+    view("station")
+    time.sleep(2)
+    driver.execute_script("performance.clearResourceTimings()")  # (a full buffer would take nothing more)
+    time.sleep(6)
+    asked = driver.execute_script("return performance.getEntriesByType('resource').map(e => e.name)")
+    assert not asked, f"requests while nothing happened: {asked}"
+    step("no requests while nothing happens")
+
     # Refusals the test asked for (401 before the login, 409 for the bad value) are no faults of the page.
     bad = [e for e in driver.get_log("browser") if e["level"] == "SEVERE" and
            not (e["source"] == "network" and any(f"status of {c}" in e["message"] for c in (401, 409)))]
