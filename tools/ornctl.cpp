@@ -375,6 +375,11 @@ int WebPassword(const std::vector<std::string>& args) {
   if (password.size() < 8) return Fail("a password of at least 8 characters, please: nothing changed");
   std::string why;
   if (!orn::SetWebPassword(".", password, &why)) return Fail(why);
+  // Set by root for the service's directory, the file is the service's.
+  struct stat d {};
+  if (::geteuid() == 0 && ::stat(".", &d) == 0 && d.st_uid != 0 &&
+      ::lchown(orn::kWebPasswordFile, d.st_uid, d.st_gid) != 0)
+    return Fail(std::string("cannot give ") + orn::kWebPasswordFile + " to the directory's owner: " + std::strerror(errno));
   std::printf("web console password set (%s)\n", orn::kWebPasswordFile);
   return 0;
 }

@@ -3,7 +3,8 @@
 # finds no error); it installs with its dependencies in a fresh Debian 12
 # root; both units pass systemd-analyze verify; `ornctl init` makes the BBS;
 # the units' ExecStart lines run as the units' user, in a network namespace
-# of their own; a station logs in through ornpe; root and a sysop in the
+# of their own; the web console (init --web, ornctl web password) lets its
+# sysop in; a station logs in through ornpe; root and a sysop in the
 # group ornbbs use ornctl on the running and the stopped BBS, anyone else is
 # refused; logrotate moves the
 # activity log and the BBS goes on in a new one; SIGTERM ends the BBS with
@@ -102,8 +103,13 @@ in_root systemd-analyze verify --man=no /lib/systemd/system/ornbbs.service /lib/
   >"$WORK/verify.out" 2>&1 || fail "systemd-analyze verify: $(cat "$WORK/verify.out")"
 
 step "ornctl init"
-in_root ornctl --dir /var/lib/ornbbs init --call XX9ORN-1 --name Anna >"$WORK/init.out" 2>&1 ||
+in_root ornctl --dir /var/lib/ornbbs init --call XX9ORN-1 --name Anna --web 127.0.0.1:8088 >"$WORK/init.out" 2>&1 ||
   fail "init: $(cat "$WORK/init.out")"
+# The web console's password, set by root, is the service's to read and nobody else's.
+echo "package test password" | in_root ornctl --dir /var/lib/ornbbs web password >"$WORK/webpw.out" 2>&1 ||
+  fail "web password: $(cat "$WORK/webpw.out")"
+[ "$(in_root stat -c '%U %a' /var/lib/ornbbs/WEB.PWD)" = "ornbbs 660" ] ||
+  fail "WEB.PWD: $(in_root stat -c '%U %G %a' /var/lib/ornbbs/WEB.PWD)"
 [ "$(in_root stat -c %U /var/lib/ornbbs/ORN.INI /var/lib/ornbbs/english.lng | sort -u)" = ornbbs ] ||
   fail "the new files are not the BBS user's: $(ls -l "$root/var/lib/ornbbs")"
 in_root ornctl --dir /var/lib/ornbbs init --call XX9ORN-2 >"$WORK/init2.out" 2>&1 && fail "a second init was not refused"
@@ -130,7 +136,21 @@ run_unit ornbbs.service >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 bbspid=$!
 pids+=($bbspid)
 wait_for 15 grep -qs "BBS SERVER UP" "$root/var/lib/ornbbs/BBS.LOG" || fail "BBS: $(cat "$WORK/bbs.err")"
-[ ! -s "$WORK/bbs.err" ] || fail "the BBS complained: $(cat "$WORK/bbs.err")"
+wait_for 10 grep -q "^ornbbs: web console on 127.0.0.1:8088$" "$WORK/bbs.err" || fail "no web console: $(cat "$WORK/bbs.err")"
+! grep -v "^ornbbs: web console on " "$WORK/bbs.err" || fail "the BBS complained: $(cat "$WORK/bbs.err")"
+
+step "the web console of the installed BBS"
+in_ns python3 - <<'PY' || fail "the web console did not serve its sysop"
+import http.client, json
+c = http.client.HTTPConnection("127.0.0.1", 8088, timeout=20)
+c.request("POST", "/api/login", body=json.dumps({"password": "package test password"}))
+r = c.getresponse()
+r.read()
+assert r.status == 200, r.status
+c.request("GET", "/api/status", headers={"Cookie": r.getheader("Set-Cookie").split(";")[0]})
+r = c.getresponse()
+assert r.status == 200 and json.loads(r.read())["call"] == "XX9ORN-1", r.status
+PY
 
 station() {
   in_ns python3 "$src/tests/e2e/station.py" --engine 127.0.0.1:8000 --call "$1" --timeout 10 --connect-timeout 10 \

@@ -277,6 +277,68 @@ for event in stream.split(b"\n\n"):
     for line in event.split(b"\n"):
         if line.startswith(b"data: "):
             json.loads(line[6:])
+
+
+def events_until(pred, limit=20):
+    """Reads the live stream until pred(events) holds; the events as (name, data)."""
+    global stream
+    t0 = time.monotonic()
+    while time.monotonic() - t0 < limit:
+        events = []
+        for block in stream.split(b"\n\n"):
+            name = data = None
+            for line in block.split(b"\n"):
+                if line.startswith(b"event: "):
+                    name = line[7:].decode()
+                elif line.startswith(b"data: "):
+                    data = json.loads(line[6:])
+            if name:
+                events.append((name, data))
+        if pred(events):
+            return events
+        try:
+            chunk = live.recv(65536)
+        except socket.timeout:
+            continue
+        if not chunk:
+            break
+        stream += chunk
+    fail("not on the live stream in time: %s" % stream[-600:])
+
+
+# ---- a station pages the sysop: declined, then answered with a talk ----
+stream = b""
+pager = subprocess.Popen([sys.executable, opt.station, "--engine", opt.engine, "--call", "XX2ABC", "--timeout", "30",
+                          "connect", "XX9ORN-1", "expect", ">\\r", "send", "N Bea", "expect", ">\\r",
+                          "send", "T", "expect", "please wait", "expect", "The sysop does not answer.", "expect", ">\\r",
+                          "send", "T", "expect", "Go ahead!", "expect", "Hi Bea, from the web", "send", "Hello console",
+                          "expect", "You are back in the BBS.", "expect", ">\\r", "send", "B", "wait-disconnect"],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+pages = lambda ev: [d for n, d in ev if n == "page" and d["call"] == "XX2ABC"]
+channel = pages(events_until(lambda ev: pages(ev)))[0]["channel"]
+r, data = request("GET", "/api/page", headers=cookie)
+if r.status != 200 or [p["channel"] for p in json.loads(data)] != [channel]:
+    fail("page list: %d %s" % (r.status, data))
+r, data = request("POST", "/api/page/decline", {"channel": channel}, auth)
+if r.status != 200:
+    fail("decline: %d %s" % (r.status, data))
+events_until(lambda ev: len(pages(ev)) == 2)
+r, data = request("POST", "/api/talk/start", {"channel": channel}, auth)
+if r.status != 200:
+    fail("talk start: %d %s" % (r.status, data))
+r, data = request("POST", "/api/talk/line", {"channel": channel, "line": "Hi Bea, from the web"}, auth)
+if r.status != 200 or not json.loads(data)["talk"]:
+    fail("talk line: %d %s" % (r.status, data))
+events_until(lambda ev: any(n == "channel" and d["channel"] == channel and "Hello console" in d["line"]
+                            for n, d in ev))
+r, data = request("POST", "/api/talk/end", {"channel": channel}, auth)
+if r.status != 200:
+    fail("talk end: %d %s" % (r.status, data))
+if pager.wait(40) != 0:
+    fail("paging station: " + pager.stderr.read().decode())
+r, data = request("POST", "/api/talk/line", {"channel": channel, "line": "anyone?"}, auth)
+if r.status != 409:
+    fail("a line after the talk: %d %s" % (r.status, data))
 live.close()
 
 # ---- logout ends the session ----
