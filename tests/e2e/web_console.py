@@ -17,6 +17,7 @@ import subprocess
 import sys
 import threading
 import time
+import traceback
 
 from selenium import webdriver
 from selenium.common.exceptions import TimeoutException
@@ -204,10 +205,9 @@ try:
 
     # A reply to a message for the BBS, opened from the keyboard.
     search("to", "XX9ORN")
-    text_in("#pg-info", "1–1 of 1")
-    row = driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr")
-    driver.execute_script("arguments[0].focus()", row)
-    row.send_keys(Keys.ENTER)
+    text_in("#msg-table tbody", "Question for the sysop")  # (the last search had one row too)
+    driver.execute_script("document.querySelector('#msg-table tbody tr').focus()")
+    driver.switch_to.active_element.send_keys(Keys.ENTER)
     text_in("#read-text", "Is the net on Sunday?")
     css("#read-reply").click()
     visible("#dlg-send")
@@ -234,13 +234,14 @@ try:
     css("#read-kill").click()
     toast(f"Killed {got['Uploaded two']}")
     until("killed", lambda: status_of(got["Uploaded two"]) == "K")
+    Select(css("#msg-field")).select_by_value("")
+    css("#msg-search button[type=submit]").click()
+    text_in("#pg-info", "1–100 of")
     Select(css("#msg-field")).select_by_value("status")  # letters are picked from the BBS's list
     Select(visible("#msg-value")).select_by_value("K")
     css("#msg-search button[type=submit]").click()
     text_in("#pg-info", "1–1 of 1")
     text_in("#msg-table tbody", "Uploaded two")
-    Select(css("#msg-field")).select_by_value("")
-    css("#msg-search button[type=submit]").click()
 
     css("#msg-new").click()
     visible("#send-to").send_keys("ALL@WW")
@@ -390,6 +391,7 @@ except Exception as e:  # the page as it was, for the one who reads the failure
             print("browser:", entry, file=sys.stderr)
     except Exception:
         pass
+    traceback.print_exc(limit=3)
     print(f"FAIL: {type(e).__name__}: {e}", file=sys.stderr)
     sys.exit(1)
 finally:

@@ -65,6 +65,8 @@ export const messages = {
 
   render() {
     const body = $("#msg-table tbody");
+    // A refresh from the live stream keeps the keyboard on the row it was on.
+    const focused = document.activeElement && body.contains(document.activeElement) ? document.activeElement.dataset.msg : null;
     body.replaceChildren();
     if (!this.rows.length) body.append(el("tr", {}, el("td", { colspan: 9, class: "empty", text: "No messages" })));
     for (const m of this.rows) {
@@ -76,6 +78,7 @@ export const messages = {
       tr.addEventListener("click", () => reader.open(m.MsgNo));
       tr.addEventListener("keydown", (e) => { if (e.key === "Enter") reader.open(m.MsgNo); });
       body.append(tr);
+      if (focused && String(m.MsgNo) === focused) tr.focus({ preventScroll: true });
     }
     for (const th of $$("#msg-table th")) {
       th.classList.toggle("sorted", th.dataset.sort === this.sort);

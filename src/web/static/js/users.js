@@ -42,6 +42,7 @@ export const users = {
   render() {
     const q = $("#user-filter").value.trim().toUpperCase();
     const body = $("#user-table tbody");
+    const focused = document.activeElement && body.contains(document.activeElement) ? document.activeElement.dataset.call : null;
     body.replaceChildren();
     const rows = this.list.filter((u) => !q || u.Call.includes(q) || String(u.Name).toUpperCase().includes(q));
     if (!rows.length) body.append(el("tr", {}, el("td", { colspan: 6, class: "empty", text: "No users" })));
@@ -52,6 +53,7 @@ export const users = {
       tr.addEventListener("click", () => editor.open(u.Call));
       tr.addEventListener("keydown", (e) => { if (e.key === "Enter") editor.open(u.Call); });
       body.append(tr);
+      if (focused === u.Call) tr.focus({ preventScroll: true });
     }
   },
 };
