@@ -20,7 +20,7 @@ import time
 import traceback
 
 from selenium import webdriver
-from selenium.common.exceptions import TimeoutException
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -68,7 +68,9 @@ for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-
 options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
 driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 driver.set_page_load_timeout(20)
-wait = WebDriverWait(driver, 20)
+# The live stream redraws tables at any moment: an element found a moment ago may be gone.
+RETRY = (StaleElementReferenceException,)
+wait = WebDriverWait(driver, 20, ignored_exceptions=RETRY)
 # Answers to window.confirm() (kill, repair) come from the test, not a person.
 driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": "window.confirm = () => true;"})
 
@@ -90,11 +92,22 @@ def visible(sel):
 
 def text_in(sel, text, timeout=20):
     try:
-        WebDriverWait(driver, timeout).until(
+        WebDriverWait(driver, timeout, ignored_exceptions=RETRY).until(
             lambda d: any(text in e.text for e in d.find_elements(By.CSS_SELECTOR, sel)))
     except TimeoutException:
         now = [e.text for e in driver.find_elements(By.CSS_SELECTOR, sel)]
         raise AssertionError(f"{text!r} not in {sel}: {now!r}")
+
+
+def click(sel):
+    """Clicks what `sel` finds now, finding it again when a redraw took it away."""
+    for _ in range(5):
+        try:
+            driver.find_element(By.CSS_SELECTOR, sel).click()
+            return
+        except StaleElementReferenceException:
+            time.sleep(0.2)
+    raise AssertionError(f"{sel} kept going away")
 
 
 def toast(text):
@@ -157,17 +170,17 @@ try:
     # --- messages: the table pages on the server; read one; send one ---
     view("messages")
     text_in("#pg-info", "of 251")
-    rows = driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr")
-    assert len(rows) == 100, f"{len(rows)} rows on a page"
-    first = rows[0].find_element(By.CSS_SELECTOR, "td").text
+    first_cells = "return [...document.querySelectorAll('#msg-table tbody tr td:first-child')].map(td => td.textContent)"
+    page1 = driver.execute_script(first_cells)
+    assert len(page1) == 100, f"{len(page1)} rows on a page"
     css("#pg-next").click()
     text_in("#pg-info", "101–200 of 251")
-    assert driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr td")[0].text != first, "next page showed the same"
+    assert not set(driver.execute_script(first_cells)) & set(page1), "the next page repeats the first"
     css("#pg-last").click()
     text_in("#pg-info", "201–251 of 251")
     driver.find_element(By.CSS_SELECTOR, '#msg-table th[data-sort="MsgNo"]').click()  # the other way round
     text_in("#pg-info", "1–100 of 251")
-    numbers = [int(r.find_element(By.CSS_SELECTOR, "td").text) for r in driver.find_elements(By.CSS_SELECTOR, "#msg-table tbody tr")]
+    numbers = [int(n) for n in driver.execute_script(first_cells)]
     assert numbers == sorted(numbers) or numbers == sorted(numbers, reverse=True), numbers[:5]
     shots("messages")
 
@@ -183,8 +196,8 @@ try:
     # Read, hold, release and export Anna's message.
     search("to", "XX1ABC")
     text_in("#pg-info", "1–1 of 1")
-    anna_no = int(driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr td").text)
-    driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr").click()
+    anna_no = int(driver.execute_script("return document.querySelector('#msg-table tbody tr td').textContent"))
+    click("#msg-table tbody tr")
     text_in("#read-text", "Hello Anna, see you on Sunday.")
     shots("read", lambda: None)
     css("#read-hold").click()
@@ -229,7 +242,7 @@ try:
     assert "Uploaded one" in got and "Uploaded two" in got, got
     search("number", str(got["Uploaded two"]))
     text_in("#msg-table tbody", "Uploaded two")
-    driver.find_element(By.CSS_SELECTOR, "#msg-table tbody tr").click()
+    click("#msg-table tbody tr")
     text_in("#read-text", "Second.")
     css("#read-kill").click()
     toast(f"Killed {got['Uploaded two']}")
@@ -305,7 +318,7 @@ try:
     assert got == want, f"user show: {got}"
     text_in("#user-table", "Thessaloniki")
     shots("users")
-    driver.find_element(By.CSS_SELECTOR, '#user-table tr[data-call="XX8ORN"]').click()
+    click('#user-table tr[data-call="XX8ORN"]')
     visible("#dlg-user")
     wait.until(lambda d: field("Hcon[0].send").get_attribute("value") == "XX8ORN-1", "editor reloaded")
     shots("user", lambda: None)
