@@ -457,7 +457,7 @@ TEST_F(ControlTest, TheMessageListComesInSortedPagesWithItsTotal) {
       {{"--to", "XX1ABC", "--sort", "MsgSubject"}, 3, "CDE"},
       {{"--at", "XX8ORN", "--limit", "5"}, 1, "A"},
       {{"--type", "b", "--limit", "5"}, 1, "E"},
-      {{"--number", "1004", "--limit", "5"}, 1, "B"},
+      {{"--msgno", "1004", "--limit", "5"}, 1, "B"},
       {{"--mine", "--limit", "5"}, 1, "B"},
       {{"--offset", "9"}, 5, ""},
   };
@@ -469,7 +469,7 @@ TEST_F(ControlTest, TheMessageListComesInSortedPagesWithItsTotal) {
     EXPECT_EQ(subjects(page), c.subjects) << c.args[0] << " " << c.args[1];
   }
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--sort", "Nonsense"}, {"--limit", "0"}, {"--limit", "1001"}, {"--offset", "-1"}, {"--number", "x"}})
+           {"--sort", "Nonsense"}, {"--limit", "0"}, {"--limit", "1001"}, {"--offset", "-1"}, {"--msgno", "x"}})
     EXPECT_EQ(Ask({"msg", "list", bad[0], bad[1]}).status, 2) << bad[0] << " " << bad[1];
   // The searches offered are the database window's.
   const Json choices = AskJson({"msg", "choices"});

@@ -40,7 +40,7 @@ const char* const kHelp =
     "  user password CALL              a new login password (also written to CALL.pas)\n"
     "  user set CALL FIELD=VALUE...    fields by name, e.g. Type=B isFwdStation=Y FwdQueue=1\n"
     "                                  FwdDest='@WW\\n>XX1ABC' Hcon[0].send='XX2BBB' Hcon[0].rcv=CONNECTED\n"
-    "  msg list [--from C] [--to C] [--at BBS] [--type T] [--status S] [--number N] [--mine]\n"
+    "  msg list [--from C] [--to C] [--at BBS] [--type T] [--status S] [--msgno N] [--mine]\n"
     "           [--offset N] [--limit N] [--sort FIELD] [--desc]\n"
     "                                  a page of the list, sorted (with --json: {total, messages})\n"
     "  msg choices                     the searches and sort fields msg list takes\n"

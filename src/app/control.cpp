@@ -55,7 +55,7 @@ bool IsFlag(const std::string& s) {
 
 Args ParseArgs(const std::vector<std::string>& in) {
   static const char* const kValued[] = {"--from",   "--to",    "--type",  "--status", "--subject", "--bid",
-                                        "--offset", "--limit", "--sort",  "--at",     "--number"};
+                                        "--offset", "--limit", "--sort",  "--at",     "--msgno"};
   Args a;
   for (size_t i = 0; i < in.size(); ++i) {
     const std::string& s = in[i];
@@ -644,8 +644,8 @@ ControlAnswer Request::MsgList() {
   f.type = get("--type");
   f.status = get("--status");
   f.at = get("--at");
-  if (a_.opt.count("--number") && (!ParseNumber(a_.opt.at("--number"), &f.number) || f.number <= 0))
-    return Usage("--number is a message number");
+  if (a_.opt.count("--msgno") && (!ParseNumber(a_.opt.at("--msgno"), &f.number) || f.number <= 0))
+    return Usage("--msgno is a message number");
   if (a_.opt.count("--mine")) f.mine = MsgContext().ownCall;
   // A page of the list, sorted here: a window on 100 000 messages never
   // takes them all.
@@ -696,7 +696,7 @@ ControlAnswer Request::MsgChoices() {
   static const struct {
     const char* option;
     bool flag;
-  } kOptions[] = {{"number", false}, {"type", false}, {"status", false}, {"from", false},
+  } kOptions[] = {{"msgno", false}, {"type", false}, {"status", false}, {"from", false},
                   {"to", false},     {"at", false},   {"mine", true}};
   auto letters = [](const auto& names) {
     Json values = Json::Array();

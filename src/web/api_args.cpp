@@ -66,9 +66,9 @@ bool MapApiCall(const std::vector<std::string>& parts, const std::vector<std::pa
   };
   std::vector<Named> named;
   for (const auto& [k, v] : query) {
-    // In a query, true and false are how a flag is written.
-    const bool flag = v == "true" || v == "false";
-    named.push_back({k, flag ? (v == "true" ? "1" : "") : v, flag});
+    // In a query a flag is written "desc=true" or "desc" alone; "=false" leaves it out.
+    const bool flag = v.empty() || v == "true" || v == "false";
+    named.push_back({k, flag ? (v == "false" ? "" : "1") : v, flag});
   }
   std::vector<std::string> bodyArgs;
   for (const auto& [k, v] : body.members()) {

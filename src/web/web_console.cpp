@@ -92,6 +92,17 @@ WebConsole::WebConsole(ControlSite site, ActivityLog* log, std::string dir, QObj
 }
 
 WebConsole::~WebConsole() {
+  // The connections go first, while the console they report to is whole:
+  // a socket deleted later by the server's base would tell a half-gone
+  // console that its stream ended.
+  if (guard_) {
+    guard_->close();
+    for (QTcpSocket* s : guard_->findChildren<QTcpSocket*>()) {
+      s->disconnect(this);
+      s->abort();
+    }
+  }
+  streams_.clear();
   for (int index : talks_) handler_.TalkEnd(index);
   if (job_) {
     job_->job->Answer();

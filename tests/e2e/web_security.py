@@ -244,6 +244,19 @@ if len(closed) < len(idle) or took < 8:
 for s in idle:
     s.close()
 print("endless requests cut off after %.1f s" % took)
+# What is no HTTP at all (a TLS hello, a broken head, a bad method) is let go.
+import threading
+t0 = time.monotonic()
+answers = []
+junk = [threading.Thread(target=lambda j=j: answers.append(raw(j, wait=15))) for j in (
+    b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03" + bytes(range(256)),
+    b"GET / HTTP/9.9\r\nNo colon here\r\n\r\n", b"BREW /api/status HTTP/1.1\r\nHost: x\r\n\r\n")]
+for t in junk:
+    t.start()
+for t in junk:
+    t.join()
+if any(a.startswith(b"HTTP/1.1 200") for a in answers) or time.monotonic() - t0 > 13:
+    fail("junk: %s after %.1f s" % (answers, time.monotonic() - t0))
 r, _ = request("GET", "/api/status", headers=cookie)
 if r.status != 200:
     fail("the console after the bounds: %d" % r.status)
@@ -339,6 +352,19 @@ if pager.wait(40) != 0:
 r, data = request("POST", "/api/talk/line", {"channel": channel, "line": "anyone?"}, auth)
 if r.status != 409:
     fail("a line after the talk: %d %s" % (r.status, data))
+# Eight live streams at most: with this one, seven more; a ninth is refused.
+more = []
+for i in range(8):
+    s = socket.create_connection(("127.0.0.1", opt.port))
+    s.settimeout(5)
+    s.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nCookie: %s\r\n\r\n" % flags[0]).encode())
+    head = s.recv(4096)
+    want = b"HTTP/1.1 200" if i < 7 else b"HTTP/1.1 503"
+    if not head.startswith(want):
+        fail("live stream %d: %s" % (i + 2, head[:40]))
+    more.append(s)
+for s in more:
+    s.close()
 live.close()
 
 # ---- logout ends the session ----

@@ -63,6 +63,26 @@ python3 "$HERE/web_security.py" --port "$web_port" --ornctl "$CTL" --dir "$a" --
 
 # Wrong passwords are in the activity log, with the address.
 grep -q "web console: wrong password.*127.0.0.1" "$a/BBS.LOG" || fail "wrong password not logged: $(tail -5 "$a/BBS.LOG")"
-kill -TERM "$pid_a"; wait "$pid_a" || fail "BBS exit status $?"
+# A BBS stopped while a browser follows it ends cleanly.
+python3 - "$web_port" <<'PY' &
+import http.client, json, socket, sys, time
+port = int(sys.argv[1])
+c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+c.request("POST", "/api/login", body=json.dumps({"password": "correct horse battery"}))
+r = c.getresponse()
+r.read()
+s = socket.create_connection(("127.0.0.1", port))
+s.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nCookie: %s\r\n\r\n" % r.getheader("Set-Cookie").split(";")[0]).encode())
+s.recv(4096)
+print("streaming", flush=True)
+s.settimeout(20)
+while s.recv(4096):
+    pass
+PY
+follower=$!
+pids+=($follower)
+sleep 3
+kill -TERM "$pid_a"; wait "$pid_a" || fail "BBS exit status $? with a live stream open"
+wait "$follower" || true
 ! ls "$a"/WEBIMP-* "$a"/WEBEXP-* 2>/dev/null || fail "temporary upload files left behind"
 echo "web_security: ok"

@@ -145,6 +145,7 @@ TEST(ApiArgs, CallsBecomeOrnctlsWords) {
       {{"msg", "list"}, {{"offset", "100"}, {"limit", "50"}, {"sort", "MsgDate"}, {"desc", "true"}}, nullptr,
        {"msg", "list", "--offset", "100", "--limit", "50", "--sort", "MsgDate", "--desc", "--json"}, ""},
       {{"msg", "list"}, {{"desc", "false"}}, nullptr, {"msg", "list", "--json"}, ""},
+      {{"user", "list"}, {{"partners", ""}}, nullptr, {"user", "list", "--partners", "--json"}, ""},
       {{"msg", "read"}, {{"number", "12"}}, nullptr, {"msg", "read", "12", "--json"}, ""},
       {{"user", "show"}, {{"call", "XX1ABC"}}, nullptr, {"user", "show", "XX1ABC", "--json"}, ""},
       {{"user", "set"}, {}, R"({"call":"XX1ABC","args":["Type=B","FwdQueue=1"]})",
