@@ -23,6 +23,7 @@ from selenium import webdriver
 from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -220,7 +221,7 @@ try:
     search("to", "XX9ORN")
     text_in("#msg-table tbody", "Question for the sysop")  # (the last search had one row too)
     driver.execute_script("document.querySelector('#msg-table tbody tr').focus()")
-    driver.switch_to.active_element.send_keys(Keys.ENTER)
+    ActionChains(driver).send_keys(Keys.ENTER).perform()  # to whatever has the keyboard: the row
     text_in("#read-text", "Is the net on Sunday?")
     css("#read-reply").click()
     visible("#dlg-send")
@@ -240,7 +241,7 @@ try:
     toast("Imported 2")
     got = {m["MsgSubject"]: m["MsgNo"] for m in ornctl(args.bbs, "msg", "list", "--from", "XX5DEF", "--json")}
     assert "Uploaded one" in got and "Uploaded two" in got, got
-    search("number", str(got["Uploaded two"]))
+    search("msgno", str(got["Uploaded two"]))
     text_in("#msg-table tbody", "Uploaded two")
     click("#msg-table tbody tr")
     text_in("#read-text", "Second.")

@@ -40,8 +40,6 @@ export const messages = {
   async load() {
     this.loading = true;
     try {
-      // The API takes "number" as the message a command works on: a search by number is that message's read.
-      if (this.field === "number" && this.text) return this.showOne(this.text);
       const ans = await api.get("msg/list", this.query());
       const rows = Array.isArray(ans) ? ans : ans.messages || ans.rows || [];
       this.total = Array.isArray(ans) ? rows.length : ans.total ?? rows.length;
@@ -51,17 +49,6 @@ export const messages = {
     } catch (err) { failed(err); } finally { this.loading = false; }
   },
   soon() { clearTimeout(this.t); this.t = setTimeout(() => this.load(), 500); },
-
-  async showOne(number) {
-    let rows = [];
-    if (/^\d{1,9}$/.test(number)) {
-      try { rows = [await api.get("msg/read", { number })]; } catch (err) { if (err.status !== 409) throw err; }
-    }
-    this.offset = 0;
-    this.total = rows.length;
-    this.rows = rows;
-    this.render();
-  },
 
   render() {
     const body = $("#msg-table tbody");
@@ -112,7 +99,7 @@ $("#msg-field").addEventListener("change", () => {
   $("#msg-value").hidden = !values;
   if (values) $("#msg-value").replaceChildren(...values.map((v) => el("option", { value: v.value, text: v.label })));
   $("#msg-text").disabled = f === "" || f === "mine";
-  $("#msg-text").placeholder = { number: "message number" }[f] || "call or text";
+  $("#msg-text").placeholder = { msgno: "message number" }[f] || "call or text";
 });
 for (const th of $$("#msg-table th[data-sort]")) {
   th.tabIndex = 0;
