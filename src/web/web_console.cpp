@@ -303,6 +303,7 @@ WebConsole::Answer WebConsole::Live(QTcpSocket* socket) {
   socket->write(
       "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\nCache-Control: no-store\r\n"
       "X-Accel-Buffering: no\r\nX-Content-Type-Options: nosniff\r\n\r\n: ornbbs\n\n");
+  socket->write(QByteArray("event: backlog\ndata: ") + QByteArray::fromStdString(BacklogJson()) + "\n\n");
   streams_.emplace_back(socket);
   connect(socket, &QTcpSocket::disconnected, this, [this, socket] { DropStream(socket); });
   if (!keepAlive_.isActive()) keepAlive_.start();
@@ -334,10 +335,37 @@ void WebConsole::KeepAlive() {
     if (s && s->bytesToWrite() == 0) s->write(": keep-alive\n\n");
 }
 
+void WebConsole::Remember(int index, const std::string& text) {
+  Backlog& b = backlog_[index];
+  b.pieces.push_back(text);
+  b.bytes += text.size();
+  while (b.bytes > kBacklogBytes && b.pieces.size() > 1) {
+    b.bytes -= b.pieces.front().size();
+    b.pieces.pop_front();
+  }
+}
+
+std::string WebConsole::BacklogJson() const {
+  Json all = Json::Object();
+  if (!site_.client) return all.Write();
+  for (const auto& [index, b] : backlog_) {
+    TChannel* ch = site_.client->channel(index);
+    if (!ch) continue;
+    Json lines = Json::Array();
+    for (const std::string& piece : b.pieces) lines.Push(Json(Utf8(piece)));
+    all.Set(ch->IsMonitor() ? std::string("monitor") : MDIClient::ChannelName(*ch), std::move(lines));
+  }
+  return all.Write();
+}
+
 void WebConsole::ChannelLine(int index, const std::string& text) {
-  if (streams_.empty() || !site_.client) return;
+  if (!site_.client) return;
   TChannel* ch = site_.client->channel(index);
   if (!ch) return;
+  // Kept whether or not a browser watches: one that opens the console later
+  // sees what went on before.
+  Remember(index, text);
+  if (streams_.empty()) return;
   if (ch->IsMonitor()) {
     Send("monitor", Json::Object().Set("line", Utf8(text)).Write());
     return;

@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -35,6 +37,9 @@ class WebConsole : public QAbstractHttpServer {
 
  public:
   static constexpr int kMaxStreams = 8;
+  // What a browser that opens the stream sees first of each window: the
+  // last lines, at most this many bytes of them.
+  static constexpr size_t kBacklogBytes = 32 * 1024;
   // A comment on quiet live streams, so that proxies keep them.
   static constexpr int kKeepAliveMs = 30000;
   // "changed" notices are gathered this long (an import changes the list
@@ -96,6 +101,14 @@ class WebConsole : public QAbstractHttpServer {
   WebSessions sessions_;
   LoginThrottle throttle_;
   std::vector<QPointer<QTcpSocket>> streams_;
+  // The last text of every window by its table index (0 the monitor).
+  struct Backlog {
+    std::deque<std::string> pieces;
+    size_t bytes = 0;
+  };
+  std::map<int, Backlog> backlog_;
+  void Remember(int index, const std::string& text);
+  std::string BacklogJson() const;
   QTimer keepAlive_;
   QTimer changedTimer_;
   std::set<std::string> changed_;

@@ -167,6 +167,15 @@ try:
     anna.wait_disconnect()
     anna.close()
     step("a station's line seen live in channel 1-1")
+    # A console opened afterwards (here: the page loaded again) still shows
+    # what went on, once.
+    driver.refresh()
+    visible("#view-station")
+    text_in('#panes [data-channel="1-1"] pre', "Anna")
+    text_in('#panes .monitor pre', "XX1ABC")
+    pane = driver.find_element(By.CSS_SELECTOR, '#panes [data-channel="1-1"] pre').text
+    assert pane.count("N Anna") == 1, pane
+    step("the channel's text is there again after a reload")
 
     # --- messages: the table pages on the server; read one; send one ---
     view("messages")

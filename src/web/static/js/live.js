@@ -13,6 +13,8 @@ export const live = {
     this.stop();
     const src = new EventSource("/api/live");
     this.source = src;
+    // First on every (re)opened stream: the last text of each window.
+    src.addEventListener("backlog", (e) => { station.backlog(JSON.parse(e.data)); });
     src.addEventListener("monitor", (e) => { const d = JSON.parse(e.data); station.append("monitor", d.line); });
     src.addEventListener("channel", (e) => {
       const d = JSON.parse(e.data);

@@ -10,6 +10,7 @@ export const station = {
   status: null,
   panes: new Map(),   // "1-1" -> {root, pre, head, ...}; "monitor" too
   talking: new Map(),  // channel -> when the chat began
+  pending: new Map(),  // text for panes not made yet: name -> [lines]
   refreshing: null,
   again: false,
 
@@ -107,12 +108,34 @@ export const station = {
     endBtn.addEventListener("click", () => this.endTalk(name));
     const p = { root, pre, who, state, talk, input, name };
     this.panes.set(name, p);
+    for (const line of this.pending.get(name) || []) this.append(name, line);
+    this.pending.delete(name);
     return p;
+  },
+
+  // The stream's first event: each window's last text, in place of what the
+  // panes showed (after a reconnect they would show it twice).
+  backlog(all) {
+    this.pending = new Map();
+    for (const [name, lines] of Object.entries(all)) {
+      const p = this.panes.get(name);
+      if (!p) { this.pending.set(name, lines); continue; }
+      p.pre.textContent = "";
+      for (const line of lines) this.append(name, line);
+    }
   },
 
   append(name, line, cls) {
     const p = this.panes.get(name);
-    if (!p) return false;
+    if (!p) {
+      // Until the status has made the pane.
+      if (!cls) {
+        const lines = this.pending.get(name) || [];
+        lines.push(line);
+        this.pending.set(name, lines.slice(-KEEP_LINES));
+      }
+      return false;
+    }
     const pre = p.pre;
     const follow = pre.scrollTop + pre.clientHeight >= pre.scrollHeight - 8;
     const node = cls ? el("span", { class: cls, text: line + "\n" }) : document.createTextNode(line + "\n");
