@@ -36,9 +36,8 @@ class QtHeadlessView : public orn::HeadlessView {
   void PlaySound(const std::string& file) override { orn::PlayWithSystemPlayer(file); }
 };
 
-// The sysop's socket for ornctl, once the BBS is up; it goes before the BBS
-// shuts down. A BBS without it still serves its stations.
-std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
+// What the sysop's requests reach in a running BBS.
+orn::ControlSite RunningSite(orn::ORNBBS& bbs, const orn::Clock& clock) {
   orn::ControlSite site;
   site.running = true;
   site.cfg = &bbs.cfg();
@@ -49,6 +48,13 @@ std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView&
   site.optimizer = bbs.optimizer();
   site.timers = bbs.serviceTimers();
   site.clock = &clock;
+  return site;
+}
+
+// The sysop's socket for ornctl, once the BBS is up; it goes before the BBS
+// shuts down. A BBS without it still serves its stations.
+std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
+  const orn::ControlSite site = RunningSite(bbs, clock);
   auto server = std::make_unique<orn::ControlServer>(site);
   std::string error;
   if (!server->Listen(std::string("./") + orn::kControlSocketName, &error)) {
@@ -65,16 +71,7 @@ std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView&
 std::unique_ptr<orn::WebConsole> StartWeb(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
   const std::string listen = bbs.ini().GetString("WEB", "LISTEN", "");
   if (listen.empty()) return nullptr;
-  orn::ControlSite site;
-  site.running = true;
-  site.cfg = &bbs.cfg();
-  site.ini = &bbs.ini();
-  site.store = bbs.store();
-  site.client = &bbs.client();
-  site.partners = bbs.partners();
-  site.optimizer = bbs.optimizer();
-  site.timers = bbs.serviceTimers();
-  site.clock = &clock;
+  const orn::ControlSite site = RunningSite(bbs, clock);
   auto web = std::make_unique<orn::WebConsole>(site, &bbs.log(), orn::CurrentDirectory());
   std::string error;
   if (!web->Listen(listen, &error)) {
