@@ -387,6 +387,11 @@ TEST_F(ControlTest, RefusalsAndUsageErrorsAreTold) {
       {{"msg", "release", "4711"}, 1, "no such message"},
       {{"msg", "send", "--to", "XX1ABC", "--subject", "x", "--type", "T"}, 2, "--type is P or B"},
       {{"msg", "send", "--to", "XX1ABC"}, 2, "msg send needs --to and --subject"},
+      // What would cut a partner's protocol line in two.
+      {{"msg", "send", "--to", "XX1ABC", "--subject", "two\r\nlines"}, 1, "--subject: one line only"},
+      {{"msg", "send", "--to", "XX1ABC XX2DEF", "--subject", "x"}, 1, "--to: CALL or CALL@BBS"},
+      {{"msg", "send", "--to", "XX1ABC@XX9\rORN", "--subject", "x"}, 1, "--to: CALL or CALL@BBS"},
+      {{"msg", "send", "--to", "XX1ABC", "--subject", "x", "--bid", "12 ABC"}, 1, "--bid: one word"},
       {{"msg", "read", "x"}, 2, "msg read N"},
       {{"msg", "list", "--colour", "red"}, 2, "unknown option --colour"},
       {{"msg", "list", "--from"}, 2, "--from needs a value"},

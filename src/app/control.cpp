@@ -131,6 +131,13 @@ bool ParseNumber(const std::string& s, long* n) {
   return *n > 0;
 }
 
+// The header fields go into partners' protocol lines as they are: a line end
+// would cut such a line in two, and a space a callsign or a BID.
+bool OneLine(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; }
+bool OneWord(const std::string& s) {
+  return std::none_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; });
+}
+
 std::string Stamp(const std::tm& t) {
   char buf[80];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
@@ -774,6 +781,9 @@ ControlAnswer Request::MsgSend() {
   const std::string subject = A(a_.opt.at("--subject"));
   const std::string bid = a_.opt.count("--bid") ? UpperAscii(Trim(A(a_.opt.at("--bid")))) : std::string();
   MsgDB m{};
+  if (!OneWord(call) || !OneWord(bbs)) return Refused("--to: CALL or CALL@BBS, without spaces or control characters");
+  if (!OneWord(bid)) return Refused("--bid: one word, without spaces or control characters");
+  if (!OneLine(subject)) return Refused("--subject: one line only");
   if (call.empty() || call.size() >= sizeof m.ToStation) return Refused("--to: an addressee of 1 to 39 characters");
   if (bbs.size() >= sizeof m.AtBbs) return Refused("--to: a BBS of at most 39 characters");
   if (subject.empty() || subject.size() >= sizeof m.MsgSubject) return Refused("--subject: 1 to 254 characters");
@@ -797,6 +807,7 @@ ControlAnswer Request::MsgReply(long number) {
     return Refused("message " + std::to_string(number) + " is not addressed to " + MsgContext().ownCall);
   if (a_.opt.count("--subject")) {
     const std::string subject = A(a_.opt.at("--subject"));
+    if (!OneLine(subject)) return Refused("--subject: one line only");
     if (subject.empty() || subject.size() >= sizeof m.MsgSubject) return Refused("--subject: 1 to 254 characters");
     CopyField(m.MsgSubject, subject);
   }
