@@ -137,6 +137,12 @@ bool OneLine(const std::string& s) { return s.find_first_of("\r\n") == std::stri
 bool OneWord(const std::string& s) {
   return std::none_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; });
 }
+// Why a subject cannot be stored, or "".
+std::string BadSubject(const std::string& subject) {
+  if (!OneLine(subject)) return "--subject: one line only";
+  if (subject.empty() || subject.size() >= sizeof MsgDB{}.MsgSubject) return "--subject: 1 to 254 characters";
+  return {};
+}
 
 std::string Stamp(const std::tm& t) {
   char buf[80];
@@ -705,6 +711,7 @@ ControlAnswer Request::MsgChoices() {
     bool flag;
   } kOptions[] = {{"msgno", false}, {"type", false}, {"status", false}, {"from", false},
                   {"to", false},     {"at", false},   {"mine", true}};
+  static_assert(std::size(kOptions) == std::size(kMsgSearchNames), "an option for every search of the window");
   auto letters = [](const auto& names) {
     Json values = Json::Array();
     for (const char* n : names)
@@ -783,10 +790,9 @@ ControlAnswer Request::MsgSend() {
   MsgDB m{};
   if (!OneWord(call) || !OneWord(bbs)) return Refused("--to: CALL or CALL@BBS, without spaces or control characters");
   if (!OneWord(bid)) return Refused("--bid: one word, without spaces or control characters");
-  if (!OneLine(subject)) return Refused("--subject: one line only");
   if (call.empty() || call.size() >= sizeof m.ToStation) return Refused("--to: an addressee of 1 to 39 characters");
   if (bbs.size() >= sizeof m.AtBbs) return Refused("--to: a BBS of at most 39 characters");
-  if (subject.empty() || subject.size() >= sizeof m.MsgSubject) return Refused("--subject: 1 to 254 characters");
+  if (!BadSubject(subject).empty()) return Refused(BadSubject(subject));
   if (bid.size() >= sizeof m.Bid) return Refused("--bid: at most 12 characters");
   if (!bid.empty() && s_.store->Bids.WeHaveThebid(bid)) return Refused("I already have this BID: " + bid);
   CopyField(m.Type, type);
@@ -807,8 +813,7 @@ ControlAnswer Request::MsgReply(long number) {
     return Refused("message " + std::to_string(number) + " is not addressed to " + MsgContext().ownCall);
   if (a_.opt.count("--subject")) {
     const std::string subject = A(a_.opt.at("--subject"));
-    if (!OneLine(subject)) return Refused("--subject: one line only");
-    if (subject.empty() || subject.size() >= sizeof m.MsgSubject) return Refused("--subject: 1 to 254 characters");
+    if (!BadSubject(subject).empty()) return Refused(BadSubject(subject));
     CopyField(m.MsgSubject, subject);
   }
   return StoreFromSysop(m);

@@ -30,6 +30,9 @@ std::string Utf8(const std::string& s) { return QString::fromUtf8(s.data(), stat
 
 std::string Header(const QHttpServerRequest& r, const char* name) { return r.value(name).toStdString(); }
 
+// The client ends the connection with this request's answer.
+bool WantsClose(const QHttpServerRequest& r) { return r.value("Connection").trimmed().toLower() == "close"; }
+
 const char* Reason(int code) {
   switch (code) {
     case 200: return "OK";
@@ -170,7 +173,7 @@ bool WebConsole::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
   WebGuard::Busy(socket);
   bool later = false;
   Answer a = Route(request, socket, &later);
-  a.close = request.value("Connection").trimmed().toLower() == "close";
+  a.close = WantsClose(request);
   if (!later) Reply(socket, a);
   return true;
 }
@@ -192,7 +195,7 @@ WebConsole::Answer WebConsole::Route(const QHttpServerRequest& request, QTcpSock
   std::vector<std::string> parts = Split(QString::fromStdString(raw.substr(4)));
   if (parts.size() == 1 && parts[0] == "login") {
     if (!post) return Error(405, "log in with POST");
-    return Login(request, socket, later, request.value("Connection").trimmed().toLower() == "close");
+    return Login(request, socket, later, WantsClose(request));
   }
   if (!session) return Error(401, "log in first");
   if (post && !WebSessions::CsrfMatches(*session, Header(request, "X-CSRF-Token")))
@@ -227,7 +230,7 @@ WebConsole::Answer WebConsole::Route(const QHttpServerRequest& request, QTcpSock
   }
   if (parts.size() == 2 && parts[0] == "msg" && parts[1] == "import") {
     if (!post) return Error(405, "import with POST");
-    return Import(body, socket, later, request.value("Connection").trimmed().toLower() == "close");
+    return Import(body, socket, later, WantsClose(request));
   }
   if (parts.size() == 2 && parts[0] == "msg" && parts[1] == "export") {
     if (!get) return Error(405, "export is a GET (a download)");
