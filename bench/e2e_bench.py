@@ -741,7 +741,8 @@ def bench_web(procs, build, work, messages):
             except OSError:
                 time.sleep(0.1)
         c = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-        c.request("POST", "/api/login", body=json.dumps({"password": "bench password"}))
+        c.request("POST", "/api/login", body=json.dumps({"password": "bench password"}),
+                  headers={"Content-Type": "application/json"})
         r = c.getresponse()
         r.read()
         cookie = {"Cookie": r.getheader("Set-Cookie").split(";")[0]}
@@ -770,7 +771,7 @@ def bench_web(procs, build, work, messages):
         time.sleep(span)
         without = (switches(bbs.pid) - w0) / span
         live = socket.create_connection(("127.0.0.1", port))
-        live.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nCookie: %s\r\n\r\n" % cookie["Cookie"]).encode())
+        live.sendall(("GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: %s\r\n\r\n" % cookie["Cookie"]).encode())
         live.recv(4096)
         time.sleep(2)
         w0, c0 = switches(bbs.pid), cpu_seconds(bbs.pid)
@@ -779,6 +780,79 @@ def bench_web(procs, build, work, messages):
             "context switches of every thread over %d s, nothing happening (%.2f/s without the stream); "
             "CPU %.3f %%; goal < 2" % (span, without, (cpu_seconds(bbs.pid) - c0) / span * 100))
         live.close()
+        procs.stop(bbs)
+        procs.stop(ornpe)
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        row(name, "failed", "", str(e)[:120])
+
+
+def bench_web_logins(procs, build, work):
+    """Logins flooding the web console, from 20 addresses at once: how long a
+    station waits for its answers meanwhile, and how many logins the console
+    hashes before its budget answers 429."""
+    import http.client
+    import json
+    import socket
+    name = "web console: a station's answer while 20 addresses flood logins"
+    try:
+        ornpe, api = start_ornpe(procs, build, work)
+        d = os.path.join(work, "weblogin")
+        os.makedirs(d, exist_ok=True)
+        port = free_port()
+        make_bbs(build, d, api, 4, more=["[WEB]", "LISTEN=127.0.0.1:%d" % port])
+        subprocess.run([os.path.join(build, "ornctl"), "--dir", d, "web", "password"], input="bench password\n",
+                       text=True, check=True, stdout=subprocess.DEVNULL)
+        bbs = start_bbs(procs, build, d)
+        for _ in range(300):
+            try:
+                socket.create_connection(("127.0.0.1", port)).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+        answers = {}
+        stop = threading.Event()
+
+        def flood(i):
+            while not stop.is_set():
+                try:
+                    c = http.client.HTTPConnection("127.0.0.1", port, timeout=60,
+                                                   source_address=("127.0.3.%d" % (i + 1), 0))
+                    c.request("POST", "/api/login", body=json.dumps({"password": "guess"}),
+                              headers={"Content-Type": "application/json"})
+                    r = c.getresponse()
+                    r.read()
+                    c.close()
+                    answers[r.status] = answers.get(r.status, 0) + 1
+                except OSError:
+                    answers["error"] = answers.get("error", 0) + 1
+
+        with Station(api, "XX1WEB", timeout=30, connect_timeout=30) as st:
+            st.connect(BBS)
+            st.expect(">\r")
+            st.send("N Al")
+            st.expect(">\r")
+            t_flood = time.monotonic()
+            threads = [threading.Thread(target=flood, args=(i,), daemon=True) for i in range(20)]
+            for t in threads:
+                t.start()
+            took = []
+            while time.monotonic() - t_flood < 15:
+                t0 = time.monotonic()
+                st.send("L")
+                st.expect(">\r")
+                took.append(time.monotonic() - t0)
+                time.sleep(0.1)
+            stop.set()
+            hashed_in = time.monotonic() - t_flood
+            st.send("B")
+            st.wait_disconnect()
+        took.sort()
+        row(name, "%.0f" % (took[len(took) // 2] * 1000), "ms",
+            "median of %d L answers over 15 s, max %.0f ms; goal < 100" % (len(took), took[-1] * 1000))
+        hashed = answers.get(401, 0)
+        row("web console: logins hashed before the budget answers 429", "%d" % hashed, "logins",
+            "in %.0f s from 20 addresses (%d answered 429); %.1f/s; budget 60 a minute, 4 at once" %
+            (hashed_in, answers.get(429, 0), hashed / hashed_in))
         procs.stop(bbs)
         procs.stop(ornpe)
     except Exception as e:  # noqa: BLE001 - every failure is reported
@@ -805,6 +879,7 @@ def main():
         bench_two_bbs(procs, build, work, 50 if quick else 200)
         bench_import(procs, build, work, 5000 if quick else 20000)
         bench_web(procs, build, work, 10000 if quick else 100000)
+        bench_web_logins(procs, build, work)
         small = store_cost(procs, build, work, 100, 100)
         big = store_cost(procs, build, work, 10000 if quick else 100000, 100)
         row("storing a message, 100-message store", "%.2f" % (small * 1000), "ms CPU", "")

@@ -4,6 +4,7 @@
 // JSON reader must end and read back what it writes; the mapping of a call
 // to ornctl's words must end and keep the command's own words first (the
 // control requests judge the values).
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/json.h"
 #include "web/api_args.h"
 #include "web/static_paths.h"
+#include "web/web_peers.h"
 #include "web/web_sessions.h"
 
 namespace {
@@ -39,6 +41,19 @@ void CheckJson(const std::string& text) {
   }
 }
 
+// The cookie line stands for a Host or Origin header and an
+// X-Forwarded-For: the client is the socket's peer or one of the listed
+// hops, never anything else.
+void CheckPeers(const std::string& host, const std::string& forwarded) {
+  static const orn::WebPeers peers = orn::MakeWebPeers("127.0.0.1", "127.0.0.1", "bbs.example.org");
+  orn::HostAllowed(peers, host);
+  orn::SameOrigin(host, forwarded);
+  const std::string client = orn::ClientAddress(peers, "127.0.0.1", forwarded);
+  std::string lower = forwarded;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (client != "127.0.0.1" && lower.find(client) == std::string::npos) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
@@ -51,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   const std::string body = b == std::string::npos ? in : in.substr(b + 1);
   CheckStaticName(path);
   orn::CookieValue(cookie, "ornweb");
+  CheckPeers(path, cookie);
   CheckJson(body);
   return 0;
 }

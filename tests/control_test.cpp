@@ -3,6 +3,8 @@
 // user-field table they share with the editors; the JSON of the wire.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 
 #include <cstring>
@@ -590,6 +592,47 @@ TEST_F(ControlTest, AnImportRunsInStepsAndSaysWhatItDid) {
 }
 
 // ---- a stopped BBS ----
+
+// ---- the web console's door ----
+
+TEST_F(ControlTest, TheWebsDoorDecidesOnTheParsedRequestNotOnWordPositions) {
+  Start();
+  dir_.Write("in.txt", "SB ALL @ WW < XX1ABC\nNews\nNo BID\n/EX\n");
+  const std::string in = dir_ / "in.txt";
+  const std::string out = dir_ / "elsewhere.txt";
+  ASSERT_EQ(Ask({"msg", "send", "--to", "XX1ABC", "--subject", "x"}, "y").status, 0);
+  // Options first, or between the words: the command is still what it is.
+  const std::vector<std::vector<std::string>> kFileCommands = {
+      {"msg", "export", out, "1001"},           {"--json", "msg", "export", out, "1001"},
+      {"msg", "--json", "export", out, "1001"}, {"msg", "--partners", "export", out, "1001"},
+      {"msg", "export", "--raw", out, "1001"},  {"--desc", "msg", "import", in},
+      {"msg", "import", in, "--json"},          {"monitor"},
+      {"--json", "talk", "1-1"}};
+  for (const auto& args : kFileCommands) {
+    const ControlAnswer a = handler_->HandleRemote(args, "");
+    EXPECT_EQ(a.status, 1) << args[0] << " " << args[1];
+    EXPECT_FALSE(a.job);
+  }
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(handler_->HandleRemote({"--json", "status"}, "").status, 0);
+  // Another door of the same BBS: one import at a time for both.
+  ControlSite site;
+  site.running = true;
+  site.cfg = &bbs_->cfg();
+  site.ini = &bbs_->ini();
+  site.store = bbs_->store();
+  site.client = &bbs_->client();
+  site.partners = bbs_->partners();
+  site.clock = &clock_;
+  site.imports = std::make_shared<std::weak_ptr<ControlJob>>();
+  ControlHandler ornctl(site), web(site);
+  const ControlAnswer first = ornctl.Handle({"msg", "import", in}, "");
+  ASSERT_TRUE(first.job);
+  EXPECT_EQ(web.Handle({"msg", "import", in}, "").error.rfind("an import is already under way", 0), 0u);
+  while (!first.job->Step(1000)) {
+  }
+  EXPECT_EQ(first.job->Answer().status, 0);
+}
 
 TEST_F(ControlTest, AStoppedBbsIsWorkedOnThroughItsFiles) {
   Start();

@@ -949,7 +949,19 @@ ControlAnswer ControlHandler::Handle(const std::vector<std::string>& args, const
   const bool progress = cmd == "optimize" && a.pos.size() > 1 && a.pos[1] == "progress";
   if (site_.optimizer && site_.optimizer->iact && cmd != "status" && cmd != "monitor" && !progress)
     return Refused("the database is being repaired: try again in a moment");
-  return Request(site_, a, input, &import_).Run();
+  return Request(site_, a, input, site_.imports ? site_.imports.get() : &import_).Run();
+}
+
+ControlAnswer ControlHandler::HandleRemote(const std::vector<std::string>& args, const std::string& input) {
+  const Args a = ParseArgs(args);
+  if (!a.bad.empty()) return Usage(a.bad);
+  const std::string cmd = a.pos.empty() ? std::string() : a.pos[0];
+  const std::string sub = a.pos.size() > 1 ? a.pos[1] : std::string();
+  if (cmd == "msg" && (sub == "import" || sub == "export"))
+    return Refused("import and export go through /api/msg/import (an upload) and /api/msg/export (a download)");
+  if (cmd == "monitor") return Refused("the monitor is GET /api/live");
+  if (cmd == "talk") return Refused("a talk is POST /api/talk/start");
+  return Handle(args, input);
 }
 
 bool ControlHandler::TalkLine(int index, const std::string& line) { return orn::TalkLine(site_, index, line); }

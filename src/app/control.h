@@ -37,6 +37,8 @@ extern const char* const kControlSocketName;  // "ornbbs.sock"
 // Requests longer than this are cut off and their connection closed.
 constexpr size_t kMaxControlRequest = 256 * 1024;
 
+class ControlJob;
+
 // What a request may reach. `client`, `store` and `partners` are always
 // there; the timers and the repair only in a running BBS.
 struct ControlSite {
@@ -49,6 +51,9 @@ struct ControlSite {
   OptimizeRun* optimizer = nullptr;
   ServiceTimers* timers = nullptr;
   const Clock* clock = nullptr;
+  // The import under way, shared by every handler of the BBS (ornctl's
+  // socket and the web console): one at a time. Null: the handler's own.
+  std::shared_ptr<std::weak_ptr<ControlJob>> imports;
 };
 
 struct ControlAnswer;
@@ -95,6 +100,10 @@ class ControlHandler {
   // One request line as received.
   ControlAnswer HandleLine(const std::string& line);
   ControlAnswer Handle(const std::vector<std::string>& args, const std::string& input);
+  // A request from the web console, decided on as parsed: what names a file
+  // of the machine (import, export) or takes the connection over (monitor,
+  // talk) has paths of its own there and is refused here.
+  ControlAnswer HandleRemote(const std::vector<std::string>& args, const std::string& input);
   // The chat of "ornctl talk" on the channel at `index` (see app/control_pages).
   bool TalkLine(int index, const std::string& line);
   void TalkEnd(int index);

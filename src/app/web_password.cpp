@@ -66,10 +66,16 @@ bool SetWebPassword(const std::string& dir, const std::string& password, std::st
   return true;
 }
 
-WebPasswordCheck CheckWebPassword(const std::string& dir, const std::string& password) {
-  if (sodium_init() < 0) return WebPasswordCheck::kNoPassword;
+std::string WebPasswordStamp(const std::string& dir) {
   const std::string hash = ReadHash(JoinPath(dir, kWebPasswordFile));
-  if (hash.rfind("$argon2", 0) != 0) return WebPasswordCheck::kNoPassword;
+  return hash.rfind("$argon2", 0) == 0 ? hash : std::string();
+}
+
+WebPasswordCheck CheckWebPassword(const std::string& dir, const std::string& password, std::string* stamp) {
+  if (sodium_init() < 0) return WebPasswordCheck::kNoPassword;
+  const std::string hash = WebPasswordStamp(dir);
+  if (stamp) *stamp = hash;
+  if (hash.empty()) return WebPasswordCheck::kNoPassword;
   return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 ? WebPasswordCheck::kRight
                                                                                         : WebPasswordCheck::kWrong;
 }

@@ -15,7 +15,12 @@ extern const char* const kWebPasswordFile;  // "WEB.PWD"
 bool SetWebPassword(const std::string& dir, const std::string& password, std::string* error);
 
 enum class WebPasswordCheck { kNoPassword, kWrong, kRight };
-// kNoPassword when the file is missing, empty or holds no hash.
-WebPasswordCheck CheckWebPassword(const std::string& dir, const std::string& password);
+// kNoPassword when the file is missing, empty or holds no hash. `stamp`
+// gets the hash the password was checked against.
+WebPasswordCheck CheckWebPassword(const std::string& dir, const std::string& password, std::string* stamp = nullptr);
+
+// The password as it is now, to tell when it changes (its salted hash, new
+// with every password set); empty when there is none.
+std::string WebPasswordStamp(const std::string& dir);
 
 }  // namespace orn

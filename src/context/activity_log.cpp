@@ -70,6 +70,8 @@ std::string ActivityLog::EventText(int what, long No, const std::string& s, cons
       sw = sw_.Logconsole;
       std::snprintf(text, sizeof text, "<Send> Msg#%ld from %s Port=%s...", No, cs, csp);
       break;
+    // The web console's audit: what the sysop did there, from where.
+    case 70: std::snprintf(text, sizeof text, "<Web> %s from %s", csp, cs); break;
     case 667:
       sw = sw_.Logother;
       std::snprintf(text, sizeof text, "<FWD Send> Msg#%ld from %s, %s", No, cs, csp);

@@ -1,7 +1,7 @@
 // Wrong console passwords cost time: each address's answer to a wrong
-// password waits longer the more it has failed, and while it waits that
-// address gets no other try. The host turns the delay into a timer; nothing
-// here sleeps.
+// password waits longer the more it has failed. Only the failures wait: the
+// right password is let in at once, whatever came before it from that
+// address. The host turns the delay into a timer; nothing here sleeps.
 #pragma once
 
 #include <cstdint>
@@ -18,17 +18,11 @@ class LoginThrottle {
   static constexpr int64_t kForgetMs = 15LL * 60 * 1000;
   static constexpr size_t kMaxAddresses = 4096;
 
-  // True while an answer to this address is still waiting: the new try is
-  // refused without looking at the password.
-  bool Busy(const std::string& address, int64_t nowMs) const;
   // A wrong password: how long its answer waits (doubling from the first,
-  // up to the cap), during which the address is busy.
+  // up to the cap).
   int64_t Failed(const std::string& address, int64_t nowMs);
-  // The waiting answer has gone: the address may try again.
-  void Answered(const std::string& address) {
-    auto it = entries_.find(address);
-    if (it != entries_.end()) it->second.busyUntil = 0;
-  }
+  // The address gave a wrong password lately.
+  bool Suspect(const std::string& address, int64_t nowMs) const;
   void Succeeded(const std::string& address) { entries_.erase(address); }
   int failures(const std::string& address) const;
 
@@ -36,7 +30,6 @@ class LoginThrottle {
   struct Entry {
     int failures = 0;
     int64_t last = 0;
-    int64_t busyUntil = 0;
   };
   std::map<std::string, Entry> entries_;
 };

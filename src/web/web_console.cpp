@@ -1,11 +1,12 @@
 #include "web/web_console.h"
 
 #include <QDateTime>
-#include <algorithm>
 #include <QFile>
 #include <QHostAddress>
+#include <QPointer>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/web_password.h"
@@ -22,47 +23,64 @@ namespace orn {
 namespace {
 
 const char* const kCookie = "ornweb";
+// The activity log's event for the console's audit lines.
+constexpr int kAuditEvent = 70;
 
 int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
 // Station text may be in any code page; the browser gets UTF-8.
 std::string Utf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).toStdString(); }
 
-std::string Header(const QHttpServerRequest& r, const char* name) { return r.value(name).toStdString(); }
+bool StartsWith(const std::string& s, const char* head) { return s.rfind(head, 0) == 0; }
 
-// The client ends the connection with this request's answer.
-bool WantsClose(const QHttpServerRequest& r) { return r.value("Connection").trimmed().toLower() == "close"; }
-
-const char* Reason(int code) {
-  switch (code) {
-    case 200: return "OK";
-    case 303: return "See Other";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 409: return "Conflict";
-    case 429: return "Too Many Requests";
-    case 503: return "Service Unavailable";
-    default: return "Error";
-  }
+// The requests a GET may make: they change nothing, so they need no CSRF
+// token. A GET's query may name what it reads (`operand`) and nothing that
+// would become another command word.
+struct ReadRequest {
+  std::vector<std::string> words;
+  const char* operand;
+};
+const ReadRequest* FindRead(const std::vector<std::string>& parts) {
+  static const std::vector<ReadRequest> kReads = {
+      {{"status"}, nullptr},          {{"page"}, nullptr},          {{"sysop"}, nullptr},
+      {{"user", "list"}, nullptr},    {{"user", "show"}, "call"},   {{"msg", "list"}, nullptr},
+      {{"msg", "read"}, "number"},    {{"msg", "choices"}, nullptr}, {{"fwd", "queue"}, "call"},
+      {{"optimize", "progress"}, nullptr}};
+  for (const ReadRequest& r : kReads)
+    if (r.words == parts) return &r;
+  return nullptr;
 }
 
-// The requests a GET may make: they change nothing, so they need no CSRF token.
-bool ReadOnly(const std::vector<std::string>& parts) {
-  const std::string a = parts.empty() ? "" : parts[0];
-  const std::string b = parts.size() > 1 ? parts[1] : "";
-  if (parts.size() == 1) return a == "status" || a == "page" || a == "sysop";
-  return (a == "user" && (b == "list" || b == "show")) ||
-         (a == "msg" && (b == "list" || b == "read" || b == "choices")) || (a == "fwd" && b == "queue") ||
-         (a == "optimize" && b == "progress");
-}
-
-std::vector<std::string> Split(const QString& path) {
+std::vector<std::string> Split(const std::string& path) {
   std::vector<std::string> parts;
-  for (const QString& p : path.split('/', Qt::SkipEmptyParts)) parts.push_back(p.toStdString());
+  size_t pos = 0;
+  while (pos < path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    if (end > pos) parts.push_back(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
   return parts;
+}
+
+std::vector<std::pair<std::string, std::string>> QueryItems(const std::string& query) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& [k, v] : QUrlQuery(QString::fromUtf8(query.data(), static_cast<qsizetype>(query.size())))
+                                .queryItems(QUrl::FullyDecoded))
+    out.push_back({k.toStdString(), v.toStdString()});
+  return out;
+}
+
+// What the audit line says of a request: its command words, never its
+// values (a password, a message's text).
+std::string AuditWords(const std::vector<std::string>& args) {
+  std::string out;
+  for (size_t i = 0; i < args.size() && i < 3; ++i) {
+    if (StartsWith(args[i], "--") || args[i].find('=') != std::string::npos) break;
+    if (!out.empty()) out += ' ';
+    out += args[i];
+  }
+  return out.substr(0, 40);
 }
 
 }  // namespace
@@ -83,8 +101,10 @@ bool ParseListen(const std::string& text, std::string* host, int* port) {
 }
 
 WebConsole::WebConsole(ControlSite site, ActivityLog* log, std::string dir, QObject* parent)
-    : QAbstractHttpServer(parent), site_(site), handler_(site), log_(log), dir_(std::move(dir)) {
+    : QObject(parent), site_(site), handler_(site), log_(log), dir_(std::move(dir)) {
   InitWebResources();
+  // Two hashes at a time at most: the stations keep a core.
+  hashers_.setMaxThreadCount(2);
   keepAlive_.setInterval(kKeepAliveMs);
   connect(&keepAlive_, &QTimer::timeout, this, [this] { KeepAlive(); });
   changedTimer_.setSingleShot(true);
@@ -92,19 +112,16 @@ WebConsole::WebConsole(ControlSite site, ActivityLog* log, std::string dir, QObj
   connect(&changedTimer_, &QTimer::timeout, this, [this] { SendChanged(); });
   stepper_.setSingleShot(true);
   connect(&stepper_, &QTimer::timeout, this, [this] { StepJob(); });
+  sweeper_.setInterval(kSweepMs);
+  connect(&sweeper_, &QTimer::timeout, this, [this] { Sweep(); });
 }
 
 WebConsole::~WebConsole() {
-  // The connections go first, while the console they report to is whole:
-  // a socket deleted later by the server's base would tell a half-gone
-  // console that its stream ended.
-  if (guard_) {
-    guard_->close();
-    for (QTcpSocket* s : guard_->findChildren<QTcpSocket*>()) {
-      s->disconnect(this);
-      s->abort();
-    }
-  }
+  // The logins being hashed post their results to this object: they end
+  // first. Then the server answers what still waits and stops, before the
+  // members its requests would reach go.
+  hashers_.waitForDone();
+  server_.reset();
   streams_.clear();
   for (int index : talks_) handler_.TalkEnd(index);
   if (job_) {
@@ -113,33 +130,46 @@ WebConsole::~WebConsole() {
   }
 }
 
-bool WebConsole::Listen(const std::string& hostPort, std::string* error) {
+bool WebConsole::Listen(const WebSettings& settings, std::string* error) {
   std::string host;
   int port = 0;
-  if (!ParseListen(hostPort, &host, &port)) {
-    *error = "LISTEN=" + hostPort + " is not HOST:PORT (e.g. 127.0.0.1:8088)";
+  if (!ParseListen(settings.listen, &host, &port)) {
+    *error = "LISTEN=" + settings.listen + " is not HOST:PORT (e.g. 127.0.0.1:8088)";
     return false;
   }
-  const QHostAddress address = host == "localhost" ? QHostAddress(QHostAddress::LocalHost)
-                                                   : QHostAddress(QString::fromStdString(host));
-  auto guard = std::make_unique<WebGuard>();
-  if (!guard->listen(address, static_cast<quint16>(port))) {
-    *error = "cannot listen on " + hostPort + ": " + guard->errorString().toStdString();
+  peers_ = MakeWebPeers(host, settings.proxies, settings.hosts);
+  HttpLimits limits;
+  limits.unlimited = peers_.proxies;
+  auto server = std::make_unique<HttpServer>(
+      limits,
+      // On the server's thread: the request is answered on the event loop.
+      [this](std::shared_ptr<HttpExchange> x) {
+        QMetaObject::invokeMethod(this, [this, x] { Handle(x); }, Qt::QueuedConnection);
+      },
+      [this](const HttpRequest& r) { return Screen(r); });
+  server->SetCommonHeaders({{"Cache-Control", "no-store"},
+                            {"X-Content-Type-Options", "nosniff"},
+                            {"X-Frame-Options", "DENY"},
+                            {"Referrer-Policy", "no-referrer"},
+                            {"Content-Security-Policy",
+                             "default-src 'self'; frame-ancestors 'none'; form-action 'self'; base-uri 'none'"}});
+  std::string why;
+  if (!server->Listen(host == "localhost" ? "127.0.0.1" : host, port, &why)) {
+    *error = "cannot listen on " + settings.listen + ": " + why;
     return false;
   }
-  guard_ = guard.release();
-  bind(guard_);  // the server takes it
+  server_ = std::move(server);
   return true;
 }
 
-quint16 WebConsole::port() const { return guard_ ? guard_->serverPort() : 0; }
+quint16 WebConsole::port() const { return server_ ? server_->port() : 0; }
 
 // ---- answers ----
 
 WebConsole::Answer WebConsole::JsonAnswer(int code, const std::string& json) {
   Answer a;
   a.code = code;
-  a.body = QByteArray::fromStdString(json);
+  a.body = json;
   return a;
 }
 
@@ -147,58 +177,63 @@ WebConsole::Answer WebConsole::Error(int code, const std::string& why) {
   return JsonAnswer(code, Json::Object().Set("error", Utf8(why)).Write());
 }
 
-void WebConsole::Reply(QTcpSocket* socket, const Answer& a) {
-  if (!socket || socket->state() != QAbstractSocket::ConnectedState) return;
-  QByteArray out = "HTTP/1.1 " + QByteArray::number(a.code) + ' ' + Reason(a.code) + "\r\n";
-  out += "Content-Type: " + a.type + "\r\n";
-  out += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n";
-  out += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n";
-  out += "Referrer-Policy: no-referrer\r\n";
-  out += "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'\r\n";
-  for (const auto& [k, v] : a.headers) out += k + ": " + v + "\r\n";
-  if (a.close) out += "Connection: close\r\n";
-  out += "\r\n";
-  out += a.body;
-  socket->write(out);
-  if (a.close) {
-    socket->disconnectFromHost();
-    return;
+std::optional<HttpResponse> WebConsole::Screen(const HttpRequest& r) const {
+  if (r.method != "GET" && r.method != "HEAD" && r.method != "POST") {
+    Answer a = Error(405, "the console takes GET, HEAD and POST");
+    a.headers.push_back({"Allow", "GET, HEAD, POST"});
+    return a;
   }
-  WebGuard::Answered(socket);
+  const std::string host = r.Header("Host");
+  if (host.empty()) return Error(400, "the request names no Host");
+  if (!HostAllowed(peers_, host))
+    return Error(421, "this console does not answer to " + host + " (ORN.INI [WEB] HOSTS names the others)");
+  if (r.method == "POST") {
+    // Another site's page may post to the console (no preflight for a
+    // plain form or text); its Origin gives it away.
+    if (!SameOrigin(r.Header("Origin"), host)) return Error(403, "a request from another site's page");
+    const std::string path = r.target.substr(0, r.target.find('?'));
+    if (path == "/api/login") {
+      std::string type = r.Header("Content-Type");
+      type = type.substr(0, type.find(';'));
+      std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
+      while (!type.empty() && type.back() == ' ') type.pop_back();
+      if (type != "application/json") return Error(415, "a login is sent as application/json");
+    }
+  }
+  return std::nullopt;
 }
 
-void WebConsole::missingHandler(const QHttpServerRequest&, QTcpSocket* socket) { Reply(socket, Error(404, "no such path")); }
-
-bool WebConsole::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
-  WebGuard::Busy(socket);
-  bool later = false;
-  Answer a = Route(request, socket, &later);
-  a.close = WantsClose(request);
-  if (!later) Reply(socket, a);
-  return true;
+void WebConsole::Handle(const Exchange& x) {
+  const HttpRequest& r = x->request();
+  const std::string client = ClientAddress(peers_, r.peer, r.Header("X-Forwarded-For"));
+  if (!sessions_.empty()) Sweep();
+  if (std::optional<Answer> a = Route(x, client)) x->Answer(std::move(*a));
 }
 
-WebConsole::Answer WebConsole::Route(const QHttpServerRequest& request, QTcpSocket* socket, bool* later) {
-  const std::string raw = request.url().path(QUrl::FullyEncoded).toStdString();
-  const bool post = request.method() == QHttpServerRequest::Method::Post;
-  const bool get = request.method() == QHttpServerRequest::Method::Get;
-  const WebSessions::Session* session =
-      sessions_.Find(CookieValue(Header(request, "Cookie"), kCookie), NowMs());
-  if (raw != "/api" && raw.rfind("/api/", 0) != 0) {
-    if (!get) return Error(405, "pages are read with GET");
-    return StaticFile(request, raw, session);
+std::optional<WebConsole::Answer> WebConsole::Route(const Exchange& x, const std::string& client) {
+  const HttpRequest& request = x->request();
+  const size_t q = request.target.find('?');
+  const std::string raw = request.target.substr(0, q);
+  const std::string queryText = q == std::string::npos ? std::string() : request.target.substr(q + 1);
+  const bool post = request.method == "POST";
+  const bool get = request.method == "GET";
+  const std::string sessionId = CookieValue(request.Header("Cookie"), kCookie);
+  const WebSessions::Session* session = sessions_.Find(sessionId, NowMs());
+  if (raw != "/api" && !StartsWith(raw, "/api/")) {
+    if (post) return Error(405, "pages are read with GET");
+    return StaticFile(raw, session != nullptr);
   }
   if (!get && !post) return Error(405, "the API takes GET and POST");
   // The path's words as the browser wrote them: an encoded slash or dot
   // in a word is no word of ours.
   if (raw.find('%') != std::string::npos) return Error(404, "no such path");
-  std::vector<std::string> parts = Split(QString::fromStdString(raw.substr(4)));
+  const std::vector<std::string> parts = Split(raw.substr(4));
   if (parts.size() == 1 && parts[0] == "login") {
     if (!post) return Error(405, "log in with POST");
-    return Login(request, socket, later, WantsClose(request));
+    return Login(x, client);
   }
   if (!session) return Error(401, "log in first");
-  if (post && !WebSessions::CsrfMatches(*session, Header(request, "X-CSRF-Token")))
+  if (post && !WebSessions::CsrfMatches(*session, request.Header("X-CSRF-Token")))
     return Error(403, "the request lacks the session's X-CSRF-Token");
   if (parts.size() == 1 && parts[0] == "session") {
     if (!get) return Error(405, "read the session with GET");
@@ -206,45 +241,47 @@ WebConsole::Answer WebConsole::Route(const QHttpServerRequest& request, QTcpSock
   }
   if (parts.size() == 1 && parts[0] == "logout") {
     if (!post) return Error(405, "log out with POST");
-    sessions_.Remove(CookieValue(Header(request, "Cookie"), kCookie));
+    sessions_.Remove(sessionId);
+    DropStreamsWithoutSession();
+    if (server_) server_->SetTrusted(sessions_.Addresses());
+    Audit("logout", client);
     Answer a = JsonAnswer(200, "{}");
-    a.headers.push_back({"Set-Cookie", QByteArray(kCookie) + "=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0"});
+    a.headers.push_back({"Set-Cookie", std::string(kCookie) + "=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0"});
     return a;
   }
   if (parts.size() == 1 && parts[0] == "live") {
     if (!get) return Error(405, "the live stream is a GET");
-    *later = true;
-    Answer a = Live(socket);
-    if (a.code != 200) *later = false;
-    return a;
+    return Live(x, sessionId);
   }
   Json body;
-  if (post && !request.body().isEmpty()) {
+  if (post && !request.body.empty()) {
     std::string why;
-    if (!ParseJson(request.body().toStdString(), &body, &why)) return Error(400, "the body is no JSON: " + why);
+    if (!ParseJson(request.body, &body, &why)) return Error(400, "the body is no JSON: " + why);
     if (!body.IsObject()) return Error(400, "the body is a JSON object");
   }
   if (!parts.empty() && parts[0] == "talk") {
     if (!post || parts.size() != 2) return Error(405, "talk/start, talk/line and talk/end are POSTs");
+    if (parts[1] != "line") Audit("talk " + parts[1], client);
     return Talk(parts[1], body);
   }
   if (parts.size() == 2 && parts[0] == "msg" && parts[1] == "import") {
     if (!post) return Error(405, "import with POST");
-    return Import(body, socket, later, WantsClose(request));
+    Audit("msg import", client);
+    return Import(body, x);
   }
   if (parts.size() == 2 && parts[0] == "msg" && parts[1] == "export") {
     if (!get) return Error(405, "export is a GET (a download)");
-    return Export(request);
+    Audit("msg export", client);
+    return Export(QueryItems(queryText));
   }
   if (!parts.empty() && parts[0] == "monitor") return Error(400, "the monitor is GET /api/live");
-  return Control(parts, request, body, post);
+  return Control(parts, QueryItems(queryText), body, post, client);
 }
 
-WebConsole::Answer WebConsole::StaticFile(const QHttpServerRequest&, const std::string& rawPath,
-                                          const WebSessions::Session* s) {
+WebConsole::Answer WebConsole::StaticFile(const std::string& rawPath, bool loggedIn) {
   std::string name;
   if (!StaticName(rawPath, &name)) return Error(404, "no such file");
-  if (!s && !StaticIsPublic(name)) {
+  if (!loggedIn && !StaticIsPublic(name)) {
     Answer a;
     a.code = 303;
     a.type = "text/plain; charset=utf-8";
@@ -256,86 +293,134 @@ WebConsole::Answer WebConsole::StaticFile(const QHttpServerRequest&, const std::
   QFile f(QString::fromStdString(":/web/" + name));
   if (!f.open(QIODevice::ReadOnly)) return Error(404, "no such file");
   Answer a;
-  a.type = QByteArray::fromStdString(StaticType(name));
-  a.body = f.readAll();
+  a.type = StaticType(name);
+  a.body = f.readAll().toStdString();
   return a;
 }
 
-WebConsole::Answer WebConsole::Login(const QHttpServerRequest& request, QTcpSocket* socket, bool* later,
-                                     bool close) {
-  const std::string address = request.remoteAddress().toString().toStdString();
-  if (throttle_.Busy(address, NowMs())) return Error(429, "wait for the answer to the last try");
+std::optional<WebConsole::Answer> WebConsole::Login(const Exchange& x, const std::string& client) {
   Json body;
   std::string why;
-  if (!ParseJson(request.body().toStdString(), &body, &why) || !body.Get("password").IsString())
+  if (!ParseJson(x->request().body, &body, &why) || !body.IsObject() || !body.Get("password").IsString())
     return Error(400, "the body is {\"password\":\"...\"}");
-  const WebPasswordCheck check = CheckWebPassword(dir_, body.Get("password").AsString());
-  if (check == WebPasswordCheck::kNoPassword)
-    return Error(401, "no console password is set: set one with 'ornctl web password'");
-  if (check == WebPasswordCheck::kWrong) {
-    const int64_t delay = throttle_.Failed(address, NowMs());
-    const int failures = throttle_.failures(address);
-    if (log_) log_->writelog(65, failures, address, "web console: wrong password");
-    std::fprintf(stderr, "ornbbs: web console: wrong password from %s (%d in a row)\n", address.c_str(), failures);
-    *later = true;
-    QPointer<QTcpSocket> s(socket);
-    QTimer::singleShot(static_cast<int>(delay), Qt::PreciseTimer, this, [this, s, address, close] {
-      throttle_.Answered(address);
-      Answer a = Error(401, "wrong password");
-      a.close = close;
-      if (s) Reply(s, a);
-    });
-    return {};
+  const int64_t now = NowMs();
+  switch (gate_.Admit(throttle_.Suspect(client, now), now)) {
+    case LoginGate::Verdict::kGo: break;
+    case LoginGate::Verdict::kBusy: {
+      Answer a = Error(429, "too many logins at once: try again in a moment");
+      a.headers.push_back({"Retry-After", "1"});
+      return a;
+    }
+    case LoginGate::Verdict::kTooMany: {
+      Answer a = Error(429, "too many logins this minute: try again later");
+      a.headers.push_back({"Retry-After", std::to_string(gate_.RetryAfterMs(now) / 1000 + 1)});
+      return a;
+    }
   }
-  throttle_.Succeeded(address);
+  // The hash takes a good part of a second: off the stations' thread.
+  const std::string dir = dir_;
+  const std::string password = body.Get("password").AsString();
+  hashers_.start([this, x, client, dir, password] {
+    std::string stamp;
+    const WebPasswordCheck check = CheckWebPassword(dir, password, &stamp);
+    QMetaObject::invokeMethod(
+        this, [this, x, client, check, stamp] { LoginChecked(x, client, static_cast<int>(check), stamp); },
+        Qt::QueuedConnection);
+  });
+  return std::nullopt;
+}
+
+void WebConsole::LoginChecked(const Exchange& x, const std::string& client, int result, const std::string& stamp) {
+  gate_.Done();
+  const auto check = static_cast<WebPasswordCheck>(result);
+  if (check == WebPasswordCheck::kNoPassword) {
+    x->Answer(Error(401, "no console password is set: set one with 'ornctl web password'"));
+    return;
+  }
+  const int64_t now = NowMs();
+  if (check == WebPasswordCheck::kWrong) {
+    const int64_t delay = throttle_.Failed(client, now);
+    const int failures = throttle_.failures(client);
+    if (log_) log_->writelog(65, failures, client, "web console: wrong password");
+    std::fprintf(stderr, "ornbbs: web console: wrong password from %s (%d in a row)\n", client.c_str(), failures);
+    // Only the failure waits; the connection stays the client's meanwhile.
+    QTimer::singleShot(static_cast<int>(delay), Qt::PreciseTimer, this,
+                       [x] { x->Answer(Error(401, "wrong password")); });
+    return;
+  }
+  throttle_.Succeeded(client);
   std::string id;
-  const WebSessions::Session& session = sessions_.Create(NowMs(), &id);
+  const WebSessions::Session& session = sessions_.Create(now, &id, stamp, x->request().peer);
+  if (server_) server_->SetTrusted(sessions_.Addresses());
+  if (!sweeper_.isActive()) sweeper_.start();
+  Audit("login", client);
   Answer a = JsonAnswer(200, Json::Object().Set("csrf", session.csrf).Write());
-  QByteArray cookie = QByteArray(kCookie) + "=" + QByteArray::fromStdString(id) + "; HttpOnly; SameSite=Strict; Path=/";
-  if (request.value("X-Forwarded-Proto").trimmed().toLower() == "https") cookie += "; Secure";
+  std::string cookie = std::string(kCookie) + "=" + id + "; HttpOnly; SameSite=Strict; Path=/";
+  std::string proto = x->request().Header("X-Forwarded-Proto");
+  std::transform(proto.begin(), proto.end(), proto.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (proto == "https") cookie += "; Secure";
   a.headers.push_back({"Set-Cookie", cookie});
-  return a;
+  x->Answer(std::move(a));
 }
 
-// ---- live ----
-
-WebConsole::Answer WebConsole::Live(QTcpSocket* socket) {
-  streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [](const auto& p) { return !p; }), streams_.end());
-  if (static_cast<int>(streams_.size()) >= kMaxStreams) return Error(503, "too many live streams open");
-  WebGuard::Streaming(socket);
-  socket->write(
-      "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\nCache-Control: no-store\r\n"
-      "X-Accel-Buffering: no\r\nX-Content-Type-Options: nosniff\r\n\r\n: ornbbs\n\n");
-  socket->write(QByteArray("event: backlog\ndata: ") + QByteArray::fromStdString(BacklogJson()) + "\n\n");
-  streams_.emplace_back(socket);
-  connect(socket, &QTcpSocket::disconnected, this, [this, socket] { DropStream(socket); });
-  if (!keepAlive_.isActive()) keepAlive_.start();
-  return {};
+void WebConsole::Sweep() {
+  const std::string stamp = WebPasswordStamp(dir_);
+  const bool hadSessions = !sessions_.empty();
+  const size_t ended = sessions_.Expire(NowMs(), stamp);
+  if (ended) {
+    if (server_) server_->SetTrusted(sessions_.Addresses());
+    Audit(std::string(hadSessions && stamp.empty() ? "password removed: " : "") + std::to_string(ended) +
+              " session(s) ended",
+          "-");
+  }
+  DropStreamsWithoutSession();
+  if (sessions_.empty() && streams_.empty()) sweeper_.stop();
 }
 
-void WebConsole::DropStream(QTcpSocket* socket) {
-  streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [&](const auto& p) { return !p || p == socket; }),
+void WebConsole::DropStreamsWithoutSession() {
+  streams_.erase(std::remove_if(streams_.begin(), streams_.end(),
+                                [this](const Stream& s) {
+                                  if (sessions_.Has(s.session) && s.stream->open()) return false;
+                                  s.stream->Close();
+                                  return true;
+                                }),
                  streams_.end());
   if (streams_.empty()) keepAlive_.stop();
 }
 
+void WebConsole::Audit(const std::string& what, const std::string& client) {
+  if (log_) log_->writelog(kAuditEvent, 0, client, what);
+}
+
+// ---- live ----
+
+std::optional<WebConsole::Answer> WebConsole::Live(const Exchange& x, const std::string& sessionId) {
+  DropStreamsWithoutSession();
+  if (static_cast<int>(streams_.size()) >= kMaxStreams) return Error(503, "too many live streams open");
+  Answer head;
+  head.type = "text/event-stream; charset=utf-8";
+  head.headers.push_back({"X-Accel-Buffering", "no"});
+  std::shared_ptr<HttpStream> stream = x->Stream(head);
+  stream->Push(": ornbbs\n\nevent: backlog\ndata: " + BacklogJson() + "\n\n");
+  streams_.push_back({stream, sessionId});
+  if (!keepAlive_.isActive()) keepAlive_.start();
+  if (!sweeper_.isActive()) sweeper_.start();
+  return std::nullopt;
+}
+
 void WebConsole::Send(const char* event, const std::string& json) {
   if (streams_.empty()) return;
-  const QByteArray bytes = QByteArray("event: ") + event + "\ndata: " + QByteArray::fromStdString(json) + "\n\n";
-  for (const QPointer<QTcpSocket>& s : std::vector<QPointer<QTcpSocket>>(streams_)) {
-    if (!s) continue;
-    // A browser that does not read goes; it can open the stream again.
-    if (s->bytesToWrite() > 1024 * 1024) {
-      s->abort();
-      continue;
-    }
-    s->write(bytes);
-  }
+  const std::string bytes = std::string("event: ") + event + "\ndata: " + json + "\n\n";
+  // A browser that does not read goes; it can open the stream again.
+  streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [&](const Stream& s) { return !s.stream->Push(bytes); }),
+                 streams_.end());
+  if (streams_.empty()) keepAlive_.stop();
 }
 
 void WebConsole::KeepAlive() {
-  for (const QPointer<QTcpSocket>& s : streams_)
-    if (s && s->bytesToWrite() == 0) s->write(": keep-alive\n\n");
+  for (const Stream& s : streams_)
+    if (s.stream->idle()) s.stream->Push(": keep-alive\n\n");
+  DropStreamsWithoutSession();
 }
 
 void WebConsole::Remember(int index, const std::string& text) {
@@ -402,6 +487,29 @@ void WebConsole::SendChanged() {
 
 // ---- requests ----
 
+WebConsole::Answer WebConsole::Control(const std::vector<std::string>& parts,
+                                       const std::vector<std::pair<std::string, std::string>>& query,
+                                       const Json& body, bool post, const std::string& client) {
+  if (parts.empty()) return Error(404, "no command");
+  if (!post) {
+    // A GET reads; what it may name is fixed by the path, so no query value
+    // can become a command word ("sysop?call=off").
+    const ReadRequest* read = FindRead(parts);
+    if (!read) return Error(405, "a change is a POST with the X-CSRF-Token header");
+    for (const auto& [key, value] : query)
+      if ((key == "call" || key == "number" || key == "channel" || key == "args" || key == "input") &&
+          !(read->operand && key == read->operand))
+        return Error(400, "GET /api/" + parts[0] + (parts.size() > 1 ? "/" + parts[1] : "") + " takes no " + key);
+  }
+  ApiCall call;
+  std::string why;
+  if (!MapApiCall(parts, query, body, &call, &why)) return Error(400, why);
+  const ControlAnswer a = handler_.HandleRemote(call.args, call.input);
+  if (a.job) return Error(400, "this request is not served here");
+  if (post && a.status == 0) Audit(AuditWords(call.args), client);
+  return FromControl(a);
+}
+
 WebConsole::Answer WebConsole::FromControl(const ControlAnswer& a) {
   if (a.status == 1) return Error(409, a.error);
   if (a.status != 0) return Error(400, a.error);
@@ -414,23 +522,6 @@ WebConsole::Answer WebConsole::FromControl(const ControlAnswer& a) {
     return JsonAnswer(200, Json::Object().Set("message", Utf8(text)).Write());
   }
   return JsonAnswer(200, a.out);
-}
-
-WebConsole::Answer WebConsole::Control(const std::vector<std::string>& parts, const QHttpServerRequest& request,
-                                       const Json& body, bool post) {
-  if (parts.empty()) return Error(404, "no command");
-  if (!post && !ReadOnly(parts)) return Error(405, "a change is a POST with the X-CSRF-Token header");
-  std::vector<std::pair<std::string, std::string>> query;
-  for (const auto& [k, v] : request.query().queryItems(QUrl::FullyDecoded)) query.push_back({k.toStdString(), v.toStdString()});
-  ApiCall call;
-  std::string why;
-  if (!MapApiCall(parts, query, body, &call, &why)) return Error(400, why);
-  if (call.args[0] == "talk") return Error(400, "a talk is POST /api/talk/start");
-  if (call.args[0] == "msg" && call.args.size() > 1 && (call.args[1] == "import" || call.args[1] == "export"))
-    return Error(400, "import and export go through /api/msg/import and /api/msg/export");
-  const ControlAnswer a = handler_.Handle(call.args, call.input);
-  if (a.job) return Error(400, "this request is not served here");
-  return FromControl(a);
 }
 
 WebConsole::Answer WebConsole::Talk(const std::string& what, const Json& body) {
@@ -463,7 +554,7 @@ WebConsole::Answer WebConsole::Talk(const std::string& what, const Json& body) {
   return JsonAnswer(200, Json::Object().Set("channel", name).Set("talk", on).Write());
 }
 
-WebConsole::Answer WebConsole::Import(const Json& body, QTcpSocket* socket, bool* later, bool close) {
+std::optional<WebConsole::Answer> WebConsole::Import(const Json& body, const Exchange& x) {
   const Json& input = body.Get("input");
   if (!input.IsString() || input.AsString().empty()) return Error(400, "the body has the exchange file as \"input\"");
   if (job_) return Error(409, "an import is already under way: try again once it is done");
@@ -481,10 +572,9 @@ WebConsole::Answer WebConsole::Import(const Json& body, QTcpSocket* socket, bool
     std::remove(file.c_str());
     return FromControl(a);
   }
-  job_ = std::make_unique<Job>(Job{a.job, QPointer<QTcpSocket>(socket), file, close});
-  *later = true;
+  job_ = std::make_unique<Job>(Job{a.job, x, file});
   stepper_.start(0);
-  return {};
+  return std::nullopt;
 }
 
 void WebConsole::StepJob() {
@@ -495,16 +585,22 @@ void WebConsole::StepJob() {
   }
   const std::unique_ptr<Job> done = std::move(job_);
   std::remove(done->file.c_str());
-  Answer a = FromControl(done->job->Answer());
-  a.close = done->close;
-  if (done->socket) Reply(done->socket, a);
+  done->exchange->Answer(FromControl(done->job->Answer()));
   Changed("msgs");
 }
 
-WebConsole::Answer WebConsole::Export(const QHttpServerRequest& request) {
+WebConsole::Answer WebConsole::Export(const std::vector<std::pair<std::string, std::string>>& query) {
   std::vector<std::string> args{"msg", "export", ""};
-  const QString numbers = request.query().queryItemValue("numbers");
-  for (const QString& n : numbers.split(',', Qt::SkipEmptyParts)) args.push_back(n.trimmed().toStdString());
+  for (const auto& [k, v] : query) {
+    if (k != "numbers") continue;
+    for (const QString& n : QString::fromStdString(v).split(',', Qt::SkipEmptyParts)) {
+      const std::string number = n.trimmed().toStdString();
+      // Numbers only: nothing here may pass for an option of the export.
+      if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return Error(400, "name the messages by number: ?numbers=12,13");
+      args.push_back(number);
+    }
+  }
   if (args.size() == 3) return Error(400, "name the messages: ?numbers=12,13");
   const std::string file = JoinPath(dir_, "WEBEXP-" + WebSessions::RandomToken(8) + ".TMP");
   args[2] = file;
@@ -517,7 +613,7 @@ WebConsole::Answer WebConsole::Export(const QHttpServerRequest& request) {
   if (a.status != 0) return FromControl(a);
   Answer out;
   out.type = "text/plain; charset=utf-8";
-  out.body = data;
+  out.body = data.toStdString();
   out.headers.push_back({"Content-Disposition", "attachment; filename=\"export.txt\""});
   return out;
 }

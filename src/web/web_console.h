@@ -1,23 +1,17 @@
 // The sysop's web console: ornctl's requests as a JSON API under /api/,
 // the live monitor and channels as server-sent events, and the page's
-// files from the set compiled into the program. Qt HttpServer reads the
-// requests; WebGuard keeps the bounds in front of it.
-//
-// Every answer is written by Reply(): in Qt 6.4 a QHttpServerResponder
-// holds on to the request object, which the server reuses for the next
-// request of the connection and deletes with it, so an answer given later
-// (a wrong password's, an import's, a live stream's) cannot keep one.
+// files from the set compiled into the program. HttpServer (libmicrohttpd,
+// on its own thread) reads and frames the requests; each whole request is
+// handed to this object on the BBS's event loop, which answers it there.
 #pragma once
 
-#include <QAbstractHttpServer>
-#include <QByteArray>
-#include <QHttpServerRequest>
-#include <QPointer>
-#include <QTcpSocket>
+#include <QObject>
+#include <QThreadPool>
 #include <QTimer>
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -26,13 +20,22 @@
 #include "app/control.h"
 #include "context/activity_log.h"
 #include "platform/json.h"
+#include "web/http_server.h"
+#include "web/login_gate.h"
 #include "web/login_throttle.h"
-#include "web/web_guard.h"
+#include "web/web_peers.h"
 #include "web/web_sessions.h"
 
 namespace orn {
 
-class WebConsole : public QAbstractHttpServer {
+// ORN.INI's [WEB] section.
+struct WebSettings {
+  std::string listen;   // LISTEN=HOST:PORT
+  std::string proxies;  // PROXIES=addresses of reverse proxies in front
+  std::string hosts;    // HOSTS=names the console is reached by
+};
+
+class WebConsole : public QObject {
   Q_OBJECT
 
  public:
@@ -46,13 +49,15 @@ class WebConsole : public QAbstractHttpServer {
   // thousands of times).
   static constexpr int kChangedMs = 300;
   static constexpr int kStepMs = 40;
+  // How often the sessions are checked against the clock and the password.
+  static constexpr int kSweepMs = 2000;
 
-  // `dir` holds WEB.PWD; `log` hears of wrong passwords.
+  // `dir` holds WEB.PWD; `log` gets the console's audit lines.
   WebConsole(ControlSite site, ActivityLog* log, std::string dir, QObject* parent = nullptr);
   ~WebConsole() override;
 
-  // Listens on "HOST:PORT" (an address or "localhost"); false with the reason.
-  bool Listen(const std::string& hostPort, std::string* error);
+  // Listens where `settings.listen` says; false with the reason.
+  bool Listen(const WebSettings& settings, std::string* error);
   quint16 port() const;
 
   // What the BBS shows, for the live streams.
@@ -60,47 +65,52 @@ class WebConsole : public QAbstractHttpServer {
   void Page(int index, const std::string& text);
   void Changed(const char* what);
 
- protected:
-  bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-  void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
-
  private:
-  struct Answer {
-    int code = 200;
-    QByteArray type = "application/json";
-    QByteArray body;
-    std::vector<std::pair<QByteArray, QByteArray>> headers;
-    bool close = false;  // the client asked for the connection to end with it
-  };
+  using Answer = HttpResponse;
+  using Exchange = std::shared_ptr<HttpExchange>;
   static Answer JsonAnswer(int code, const std::string& json);
   static Answer Error(int code, const std::string& why);
-  static void Reply(QTcpSocket* socket, const Answer& a);
 
-  Answer Route(const QHttpServerRequest& request, QTcpSocket* socket, bool* later);
-  Answer StaticFile(const QHttpServerRequest& request, const std::string& rawPath, const WebSessions::Session* s);
-  Answer Login(const QHttpServerRequest& request, QTcpSocket* socket, bool* later, bool close);
-  Answer Live(QTcpSocket* socket);
+  // On the server's thread: what is refused before the body is read.
+  std::optional<HttpResponse> Screen(const HttpRequest& r) const;
+  void Handle(const Exchange& x);
+  // An answer now, or none when the exchange is answered later.
+  std::optional<Answer> Route(const Exchange& x, const std::string& client);
+  Answer StaticFile(const std::string& rawPath, bool loggedIn);
+  std::optional<Answer> Login(const Exchange& x, const std::string& client);
+  void LoginChecked(const Exchange& x, const std::string& client, int check, const std::string& stamp);
+  std::optional<Answer> Live(const Exchange& x, const std::string& sessionId);
   Answer Talk(const std::string& what, const Json& body);
-  Answer Import(const Json& body, QTcpSocket* socket, bool* later, bool close);
-  Answer Export(const QHttpServerRequest& request);
-  Answer Control(const std::vector<std::string>& parts, const QHttpServerRequest& request, const Json& body,
-                 bool post);
+  std::optional<Answer> Import(const Json& body, const Exchange& x);
+  Answer Export(const std::vector<std::pair<std::string, std::string>>& query);
+  Answer Control(const std::vector<std::string>& parts, const std::vector<std::pair<std::string, std::string>>& query,
+                 const Json& body, bool post, const std::string& client);
   static Answer FromControl(const ControlAnswer& a);
 
   void Send(const char* event, const std::string& json);
   void SendChanged();
   void KeepAlive();
   void StepJob();
-  void DropStream(QTcpSocket* socket);
+  // Ends what ran out, or what the password no longer covers, with its streams.
+  void Sweep();
+  void DropStreamsWithoutSession();
+  void Audit(const std::string& what, const std::string& client);
 
   ControlSite site_;
   ControlHandler handler_;
   ActivityLog* log_;
   std::string dir_;
-  WebGuard* guard_ = nullptr;
+  WebPeers peers_;
+  std::unique_ptr<HttpServer> server_;
   WebSessions sessions_;
   LoginThrottle throttle_;
-  std::vector<QPointer<QTcpSocket>> streams_;
+  LoginGate gate_;
+  QThreadPool hashers_;
+  struct Stream {
+    std::shared_ptr<HttpStream> stream;
+    std::string session;
+  };
+  std::vector<Stream> streams_;
   // The last text of every window by its table index (0 the monitor).
   struct Backlog {
     std::deque<std::string> pieces;
@@ -111,14 +121,14 @@ class WebConsole : public QAbstractHttpServer {
   std::string BacklogJson() const;
   QTimer keepAlive_;
   QTimer changedTimer_;
+  QTimer sweeper_;
   std::set<std::string> changed_;
   std::set<int> talks_;
-  // The import under way and the connection waiting for its answer.
+  // The import under way and the request waiting for its answer.
   struct Job {
     std::shared_ptr<ControlJob> job;
-    QPointer<QTcpSocket> socket;
+    Exchange exchange;
     std::string file;
-    bool close;
   };
   std::unique_ptr<Job> job_;
   QTimer stepper_;

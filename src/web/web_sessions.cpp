@@ -19,9 +19,18 @@ std::string WebSessions::RandomToken(size_t bytes) {
   return out;
 }
 
-const WebSessions::Session& WebSessions::Create(int64_t nowMs, std::string* id) {
+namespace {
+
+bool RunOut(const WebSessions::Session& s, int64_t nowMs) {
+  return nowMs - s.lastUse > WebSessions::kIdleMs || nowMs - s.created > WebSessions::kMaxAgeMs;
+}
+
+}  // namespace
+
+const WebSessions::Session& WebSessions::Create(int64_t nowMs, std::string* id, const std::string& stamp,
+                                                const std::string& address) {
   for (auto it = sessions_.begin(); it != sessions_.end();)
-    it = nowMs - it->second.lastUse > kIdleMs ? sessions_.erase(it) : std::next(it);
+    it = RunOut(it->second, nowMs) ? sessions_.erase(it) : std::next(it);
   if (sessions_.size() >= kMaxSessions) {
     auto oldest = std::min_element(sessions_.begin(), sessions_.end(),
                                    [](const auto& a, const auto& b) { return a.second.lastUse < b.second.lastUse; });
@@ -30,7 +39,9 @@ const WebSessions::Session& WebSessions::Create(int64_t nowMs, std::string* id) 
   *id = RandomToken(32);
   Session& s = sessions_[*id];
   s.csrf = RandomToken(32);
-  s.lastUse = nowMs;
+  s.created = s.lastUse = nowMs;
+  s.stamp = stamp;
+  s.address = address;
   return s;
 }
 
@@ -38,7 +49,7 @@ const WebSessions::Session* WebSessions::Find(const std::string& id, int64_t now
   if (id.empty()) return nullptr;
   auto it = sessions_.find(id);
   if (it == sessions_.end()) return nullptr;
-  if (nowMs - it->second.lastUse > kIdleMs) {
+  if (RunOut(it->second, nowMs)) {
     sessions_.erase(it);
     return nullptr;
   }
@@ -47,6 +58,25 @@ const WebSessions::Session* WebSessions::Find(const std::string& id, int64_t now
 }
 
 void WebSessions::Remove(const std::string& id) { sessions_.erase(id); }
+
+size_t WebSessions::Expire(int64_t nowMs, const std::string& stamp) {
+  size_t ended = 0;
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    if (RunOut(it->second, nowMs) || it->second.stamp != stamp) {
+      it = sessions_.erase(it);
+      ++ended;
+    } else {
+      ++it;
+    }
+  }
+  return ended;
+}
+
+std::set<std::string> WebSessions::Addresses() const {
+  std::set<std::string> out;
+  for (const auto& [id, s] : sessions_) out.insert(s.address);
+  return out;
+}
 
 bool WebSessions::CsrfMatches(const Session& s, const std::string& header) {
   if (s.csrf.empty() || header.size() != s.csrf.size()) return false;

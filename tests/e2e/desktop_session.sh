@@ -33,7 +33,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   python3 -c "
 import http.client, json, sys
 c = http.client.HTTPConnection(\"127.0.0.1\", int(sys.argv[1]), timeout=10)
-c.request(\"POST\", \"/api/login\", body=json.dumps({\"password\": \"desktop web password\"}))
+c.request(\"POST\", \"/api/login\", body=json.dumps({\"password\": \"desktop web password\"}), headers={\"Content-Type\": \"application/json\"})
 r = c.getresponse(); r.read()
 c.request(\"GET\", \"/api/status\", headers={\"Cookie\": r.getheader(\"Set-Cookie\").split(\";\")[0]})
 r = c.getresponse()

@@ -143,7 +143,7 @@ step "the web console of the installed BBS"
 in_ns python3 - <<'PY' || fail "the web console did not serve its sysop"
 import http.client, json
 c = http.client.HTTPConnection("127.0.0.1", 8088, timeout=20)
-c.request("POST", "/api/login", body=json.dumps({"password": "package test password"}))
+c.request("POST", "/api/login", body=json.dumps({"password": "package test password"}), headers={"Content-Type": "application/json"})
 r = c.getresponse()
 r.read()
 assert r.status == 200, r.status

@@ -21,7 +21,8 @@ web_port=$(free_port)
 a="$WORK/a"; b="$WORK/b"; c="$WORK/c"; mkdir -p "$a" "$b" "$c"
 common=("[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" "[PORT0]" "CHANNELS=2" "BBSONLY=0" "LIMITED=0" "TIMEOUT=0"
         "[LOG]" "LOGOK=1" "LOGOTHER=1")
-write_ini "$a" "[PERSONAL]" "MYCALL=XX9ORN-1" "${common[@]}" "[WEB]" "LISTEN=127.0.0.1:$web_port"
+write_ini "$a" "[PERSONAL]" "MYCALL=XX9ORN-1" "${common[@]}" "[WEB]" "LISTEN=127.0.0.1:$web_port" \
+  "PROXIES=127.0.0.2" "HOSTS=bbs.example.org"
 write_ini "$b" "[PERSONAL]" "MYCALL=XX8ORN-1" "${common[@]}"
 write_ini "$c" "[PERSONAL]" "MYCALL=XX7ORN-1" "${common[@]}" "[WEB]" "LISTEN=127.0.0.1:notaport"
 
@@ -40,7 +41,7 @@ wait_for 10 grep -q "web console on 127.0.0.1:$web_port (no password set" "$a.er
 python3 - "$web_port" <<'PY' || fail "a login without a password set was not refused"
 import http.client, json, sys
 c = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=10)
-c.request("POST", "/api/login", body=json.dumps({"password": "anything"}))
+c.request("POST", "/api/login", body=json.dumps({"password": "anything"}), headers={"Content-Type": "application/json"})
 r = c.getresponse()
 assert r.status == 401 and "ornctl web password" in r.read().decode(), r.status
 PY
@@ -61,18 +62,25 @@ wait_for 10 grep -q "no web console: \[WEB\] LISTEN=127.0.0.1:notaport is not HO
 python3 "$HERE/web_security.py" --port "$web_port" --ornctl "$CTL" --dir "$a" --engine "127.0.0.1:$api_port" \
   --station "$HERE/station.py" --no-web-pids "$pid_b,$pid_c" || fail "web security checks"
 
-# Wrong passwords are in the activity log, with the address.
+# Wrong passwords are in the activity log, with the address; so is every
+# login, logout and change the console made.
 grep -q "web console: wrong password.*127.0.0.1" "$a/BBS.LOG" || fail "wrong password not logged: $(tail -5 "$a/BBS.LOG")"
+for line in "<Web> login from 127.0.0.1" "<Web> logout from 127.0.0.1" "<Web> sysop on from 127.0.0.1" \
+            "<Web> msg import from 127.0.0.1" "<Web> msg export from 127.0.0.1" "<Web> talk start from 127.0.0.1" \
+            "<Web> page decline 1-" "session(s) ended from -"; do
+  grep -qF "$line" "$a/BBS.LOG" || fail "no audit line \"$line\": $(grep -F '<Web>' "$a/BBS.LOG" | tail -20)"
+done
 # A BBS stopped while a browser follows it ends cleanly.
 python3 - "$web_port" <<'PY' &
 import http.client, json, socket, sys, time
 port = int(sys.argv[1])
 c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-c.request("POST", "/api/login", body=json.dumps({"password": "correct horse battery"}))
+c.request("POST", "/api/login", body=json.dumps({"password": "correct horse battery"}),
+          headers={"Content-Type": "application/json"})
 r = c.getresponse()
 r.read()
 s = socket.create_connection(("127.0.0.1", port))
-s.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nCookie: %s\r\n\r\n" % r.getheader("Set-Cookie").split(";")[0]).encode())
+s.sendall(("GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: %s\r\n\r\n" % r.getheader("Set-Cookie").split(";")[0]).encode())
 s.recv(4096)
 print("streaming", flush=True)
 s.settimeout(20)

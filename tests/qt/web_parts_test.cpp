@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "web/api_args.h"
+#include "web/login_gate.h"
 #include "web/login_throttle.h"
 #include "web/static_paths.h"
+#include "web/web_peers.h"
 #include "web/web_sessions.h"
 
 namespace orn {
@@ -69,13 +71,13 @@ TEST(LoginThrottle, EachWrongPasswordWaitsLongerAndOnlyForItsAddress) {
   LoginThrottle t;
   int64_t now = 0;
   int64_t last = 0;
+  EXPECT_FALSE(t.Suspect("10.0.0.1", now));
   for (int i = 0; i < 8; ++i) {
-    EXPECT_FALSE(t.Busy("10.0.0.1", now));
     const int64_t d = t.Failed("10.0.0.1", now);
     EXPECT_GE(d, last) << i;
     EXPECT_LE(d, LoginThrottle::kMaxDelayMs);
-    EXPECT_TRUE(t.Busy("10.0.0.1", now + d - 1));
-    EXPECT_FALSE(t.Busy("10.0.0.2", now));
+    EXPECT_TRUE(t.Suspect("10.0.0.1", now));
+    EXPECT_FALSE(t.Suspect("10.0.0.2", now));
     last = d;
     now += d;
   }
@@ -83,8 +85,98 @@ TEST(LoginThrottle, EachWrongPasswordWaitsLongerAndOnlyForItsAddress) {
   EXPECT_EQ(t.Failed("10.0.0.2", now), LoginThrottle::kFirstDelayMs);
   // The right password, or a long quiet, starts again from the first delay.
   t.Succeeded("10.0.0.1");
+  EXPECT_FALSE(t.Suspect("10.0.0.1", now));
   EXPECT_EQ(t.Failed("10.0.0.1", now), LoginThrottle::kFirstDelayMs);
+  EXPECT_FALSE(t.Suspect("10.0.0.2", now + LoginThrottle::kForgetMs + 5000));
   EXPECT_EQ(t.Failed("10.0.0.2", now + LoginThrottle::kForgetMs + 5000), LoginThrottle::kFirstDelayMs);
+}
+
+TEST(LoginGate, HashesAreBoundedAtOnceAndPerMinuteWithRoomForTheUnsuspected) {
+  LoginGate g;
+  int64_t now = 0;
+  for (int i = 0; i < LoginGate::kMaxAtOnce; ++i) EXPECT_EQ(g.Admit(false, now), LoginGate::Verdict::kGo);
+  EXPECT_EQ(g.Admit(false, now), LoginGate::Verdict::kBusy);
+  for (int i = 0; i < LoginGate::kMaxAtOnce; ++i) g.Done();
+  // Guessers (addresses that failed lately) use up their share of the minute...
+  int suspects = 0;
+  for (int i = 0; i < 100; ++i, ++now) {
+    if (g.Admit(true, now) != LoginGate::Verdict::kGo) break;
+    g.Done();
+    ++suspects;
+  }
+  EXPECT_EQ(suspects, LoginGate::kSuspectPerMinute);
+  int admitted = LoginGate::kMaxAtOnce + suspects;
+  EXPECT_EQ(g.Admit(true, now), LoginGate::Verdict::kTooMany);
+  // ... and the rest is still there for a browser that did not.
+  for (; admitted < LoginGate::kPerMinute; ++admitted) {
+    ASSERT_EQ(g.Admit(false, now), LoginGate::Verdict::kGo) << admitted;
+    g.Done();
+  }
+  EXPECT_EQ(g.Admit(false, now), LoginGate::Verdict::kTooMany);
+  EXPECT_GT(g.RetryAfterMs(now), 0);
+  // A minute later the window has moved on.
+  EXPECT_EQ(g.Admit(true, now + LoginGate::kWindowMs), LoginGate::Verdict::kGo);
+}
+
+TEST(WebSessions, NoSessionOutlivesItsWeekOrItsPassword) {
+  WebSessions s;
+  std::string id, other;
+  s.Create(0, &id, "hash-1", "10.0.0.1");
+  s.Create(0, &other, "hash-1", "10.0.0.2");
+  EXPECT_EQ(s.Addresses(), (std::set<std::string>{"10.0.0.1", "10.0.0.2"}));
+  EXPECT_EQ(s.Expire(1000, "hash-1"), 0u);
+  // Kept in use every hour, a session still ends after its week.
+  int64_t now = 0;
+  for (; now < WebSessions::kMaxAgeMs; now += 3600 * 1000) ASSERT_NE(s.Find(id, now), nullptr) << now;
+  EXPECT_EQ(s.Find(id, WebSessions::kMaxAgeMs + 1), nullptr);
+  // A new password ends every session made with the old one.
+  std::string fresh;
+  s.Create(0, &fresh, "hash-1", "10.0.0.3");
+  EXPECT_EQ(s.Expire(10, "hash-2"), 2u);
+  EXPECT_TRUE(s.empty());
+}
+
+TEST(WebPeers, TheClientAndTheHostAreBelievedOnlyAsTheSysopSaid) {
+  const WebPeers peers = MakeWebPeers("127.0.0.1", "127.0.0.1, ::1", "bbs.example.org,Other.Example.ORG:8443");
+  const struct {
+    const char* peer;
+    const char* forwarded;
+    const char* client;
+  } kClients[] = {
+      {"10.1.1.1", "", "10.1.1.1"},
+      {"10.1.1.1", "192.0.2.9", "10.1.1.1"},  // no proxy of ours: its header is the client's own word
+      {"127.0.0.1", "192.0.2.9", "192.0.2.9"},
+      {"127.0.0.1", "203.0.113.5, 192.0.2.9", "192.0.2.9"},  // the hop our proxy saw, not what the client wrote
+      {"127.0.0.1", "192.0.2.9, ::1", "192.0.2.9"},
+      {"127.0.0.1", "not-an-address", "127.0.0.1"},
+      {"127.0.0.1", "", "127.0.0.1"},
+  };
+  for (const auto& c : kClients)
+    EXPECT_EQ(ClientAddress(peers, c.peer, c.forwarded), c.client) << c.peer << " / " << c.forwarded;
+  const struct {
+    const char* host;
+    bool allowed;
+  } kHosts[] = {{"127.0.0.1:8088", true},      {"localhost:8088", true},  {"LOCALHOST", true},
+                {"[::1]:8088", true},          {"bbs.example.org", true}, {"other.example.org:8443", true},
+                {"evil.example.com:8088", false}, {"10.0.0.5:8088", false}, {"", false},
+                {"127.0.0.1:80:80", false},    {"[::1", false},           {"bbs.example.org.evil.com", false}};
+  for (const auto& c : kHosts) EXPECT_EQ(HostAllowed(peers, c.host), c.allowed) << c.host;
+  // On every address, any address is a Host of ours; names still are not.
+  const WebPeers everywhere = MakeWebPeers("0.0.0.0", "", "");
+  EXPECT_TRUE(HostAllowed(everywhere, "192.168.1.5:8088"));
+  EXPECT_FALSE(HostAllowed(everywhere, "rebound.example.com:8088"));
+  const struct {
+    const char* origin;
+    const char* host;
+    bool same;
+  } kOrigins[] = {{"", "127.0.0.1:8088", true},
+                  {"http://127.0.0.1:8088", "127.0.0.1:8088", true},
+                  {"https://bbs.example.org", "bbs.example.org", true},
+                  {"http://evil.example.com", "127.0.0.1:8088", false},
+                  {"http://127.0.0.1:8089", "127.0.0.1:8088", false},
+                  {"null", "127.0.0.1:8088", false},
+                  {"http://127.0.0.1:8088/x", "127.0.0.1:8088", false}};
+  for (const auto& c : kOrigins) EXPECT_EQ(SameOrigin(c.origin, c.host), c.same) << c.origin;
 }
 
 TEST(StaticPaths, OnlyPlainNamesOfTheSetPass) {

@@ -48,6 +48,9 @@ orn::ControlSite RunningSite(orn::ORNBBS& bbs, const orn::Clock& clock) {
   site.optimizer = bbs.optimizer();
   site.timers = bbs.serviceTimers();
   site.clock = &clock;
+  // One import at a time for the whole BBS, whichever door it came in by.
+  static const auto imports = std::make_shared<std::weak_ptr<orn::ControlJob>>();
+  site.imports = imports;
   return site;
 }
 
@@ -74,7 +77,11 @@ std::unique_ptr<orn::WebConsole> StartWeb(orn::ORNBBS& bbs, orn::TapView& tap, c
   const orn::ControlSite site = RunningSite(bbs, clock);
   auto web = std::make_unique<orn::WebConsole>(site, &bbs.log(), orn::CurrentDirectory());
   std::string error;
-  if (!web->Listen(listen, &error)) {
+  orn::WebSettings settings;
+  settings.listen = listen;
+  settings.proxies = bbs.ini().GetString("WEB", "PROXIES", "");
+  settings.hosts = bbs.ini().GetString("WEB", "HOSTS", "");
+  if (!web->Listen(settings, &error)) {
     std::fprintf(stderr, "ornbbs: no web console: [WEB] %s\n", error.c_str());
     return nullptr;
   }
