@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "context/prompts.h"
 #include "platform/file_names.h"
@@ -59,6 +61,45 @@ TEST_F(DecoderTest, ALineSplitOverFramesIsDecodedOnce) {
   EXPECT_EQ(Sent(), std::string("Tnx, john.\r") + Marked("youhavebeenregistered") + kFullPrompt);
   EXPECT_STREQ(User(1).Name, "john");
   EXPECT_STREQ(Ch(1).sparecmd, "");
+}
+
+TEST_F(DecoderTest, EveryLineOfAFrameIsACommand) {
+  LogIn();
+  const std::string v =
+      std::string("XX9ORN Multiuser-port-lingual, windows (32bit) BBS\rv7.10 for Linux\r0:active msgs.\r") +
+      kFullPrompt;
+  const std::string j = std::string("\r") + kFullPrompt;
+  const struct {
+    const char* what;
+    std::vector<std::string> frames;
+    std::string sent;
+  } cases[] = {
+      {"two lines", {"V\rV\r"}, v + v},
+      {"three, one of them empty", {"J\r\rJ\r"}, j + Marked("invalidcommand") + kFullPrompt + j},
+      {"a line begun at the end", {"J\rV", "\r"}, j + v},
+      {"a line begun before, ended in the next", {"  J", "\rV\r"}, j + v},
+      {"a long line among short ones", {"J\rJ " + std::string(90, 'x') + "\rJ\r"},
+       j + Marked("invalidparameters") + kFullPrompt + j},
+      {"NULs between the lines", {std::string("J\r\0V\r", 5)}, j + v},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string sent;
+    for (const std::string& f : c.frames) {
+      engine_.Data(0, "XX1ABC", f);
+      sent += Sent();
+    }
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_STREQ(Ch(1).sparecmd, "");
+  }
+  // The name typed after a command is the name's own line, case and all.
+  engine_.Data(0, "XX1ABC", "j\rN John\r");
+  EXPECT_EQ(Sent(), j + "Tnx, John.\r" + Marked("youhavebeenregistered") + kFullPrompt);
+  EXPECT_STREQ(User(1).Name, "John");
+  // Nothing after a goodbye is answered.
+  engine_.Data(0, "XX1ABC", "B\rV\r");
+  EXPECT_EQ(Sent(), Marked("bye") + kFullPrompt);
+  EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:XX1ABC"});
 }
 
 TEST_F(DecoderTest, NameAndPostalCode) {

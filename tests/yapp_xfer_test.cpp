@@ -1004,17 +1004,53 @@ TEST_F(YappOnChannelTest, TheAnswerToYuLeavesAtOnceForASenderThatStartsRightAway
   EXPECT_EQ(dir_.Read("BIN/UP.BIN"), "abc");
 }
 
-TEST_F(YappOnChannelTest, ACancelAtThePromptIsNoPartOfTheNextCommand) {
+TEST_F(YappOnChannelTest, StrayPacketsAtThePromptAreNoPartOfTheNextCommand) {
   dir_.Write("BIN/DOWN.BIN", "abc");
-  // A terminal that gave up on a transfer of its own after ours ended.
-  for (const std::string& cancel : {CN("Cancelled by user"), CN(std::string(255, 'x'))}) {
-    engine_.Data(0, "XX1ABC", cancel);
+  // A terminal that gave up on a transfer of its own after ours ended, or
+  // starts one nobody asked for.
+  const struct {
+    const char* what;
+    std::string packet;
+  } cases[] = {
+      {"a cancel", CN("Cancelled by user")},
+      {"a cancel with the longest text", CN(std::string(255, 'x'))},
+      {"a send-init", SI},
+      {"a receive-init", RI},
+      {"a cancel's acknowledgement", CA},
+      {"a receive-ready", RR},
+      {"a YAPP-C receive-ready", RT},
+      {"several at once", CA + SI + CN("x")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    engine_.Data(0, "XX1ABC", c.packet);
     EXPECT_EQ(Sent(), "");
     EXPECT_NE(Says("YW").find("DOWN.BIN"), std::string::npos);
+    // Text after the packet in the same frame is still read, and so is a
+    // line typed before it.
+    engine_.Data(0, "XX1ABC", c.packet + "YW\r");
+    EXPECT_NE(Sent().find("DOWN.BIN"), std::string::npos);
+    engine_.Data(0, "XX1ABC", "J\r" + c.packet);
+    EXPECT_EQ(Sent(), std::string("\r") + kFullPrompt);
+    EXPECT_STREQ(Ch(1).sparecmd, "");
   }
-  // Text after the cancel in the same frame is still read.
-  engine_.Data(0, "XX1ABC", CN("Cancelled") + "YW\r");
-  EXPECT_NE(Sent().find("DOWN.BIN"), std::string::npos);
+  // A control byte of a station's own is still its text.
+  EXPECT_EQ(Says(Bytes({5}) + "J"), test::Marked("invalidcommand") + kFullPrompt);
+}
+
+TEST_F(YappOnChannelTest, TheCommandAndTheFirstPacketsInOneFrame) {
+  // A terminal that sends its send-init with the command, the whole file too.
+  engine_.Data(0, "XX1ABC", "YU UP.BIN\r" + SI);
+  EXPECT_EQ(Sent(), test::Marked("rcvfileyapp") + RR);
+  engine_.Data(0, "XX1ABC", HD("UP.BIN", "3") + DT("abc") + EF);
+  EXPECT_EQ(Sent(), RF + AF);
+  engine_.Data(0, "XX1ABC", ET);
+  EXPECT_EQ(Sent(), AT + test::Marked("filestored") + kFullPrompt);
+  EXPECT_EQ(dir_.Read("BIN/UP.BIN"), "abc");
+  // A download's answer with its command.
+  engine_.Data(0, "XX1ABC", "YD UP.BIN\r" + RR);
+  EXPECT_NE(Sent().find(test::Marked("sendfileyapp")), std::string::npos);
+  EXPECT_TRUE(InTransfer());
 }
 
 TEST_F(YappOnChannelTest, AStationThatComesBackEndsTheTransferItLeft) {

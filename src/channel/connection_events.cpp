@@ -24,13 +24,33 @@ std::string EventCall(const std::string& text, size_t offset) {
   return call.substr(0, call.find('\r'));
 }
 
-// A YAPP cancel at the head of a frame, as a terminal sends it after a
-// transfer that ended on our side (or never began): its length, else 0.
-int StrayCancelLength(const char* data, int len) {
-  constexpr unsigned char kCan = 0x18;
-  if (len < 2 || static_cast<unsigned char>(data[0]) != kCan) return 0;
-  const int body = static_cast<unsigned char>(data[1]);
-  return std::min(len, 2 + (body == 0 ? 256 : body));
+// YAPP at the prompt, as a terminal sends it after a transfer that ended on
+// our side (or never began): a cancel with its text, a send-init or
+// receive-init, an acknowledgement (the cancel's above all). Its length at
+// the head of `data`, else 0. The two-byte packets end in a control byte
+// that nobody types.
+int StrayYappLength(const char* data, int len) {
+  constexpr unsigned char kEnq = 0x05, kAck = 0x06, kCan = 0x18;
+  if (len < 2) return 0;
+  const auto head = static_cast<unsigned char>(data[0]);
+  const auto second = static_cast<unsigned char>(data[1]);
+  if (head == kCan) return std::min(len, 2 + (second == 0 ? 256 : second));
+  if ((head == kEnq || head == kAck) && second >= 0x01 && second <= 0x06) return 2;
+  return 0;
+}
+
+bool AtPrompt(const TChannel& ch) { return ch.Service == 0 && !ch.Fwd && !ch.rcvwait && !ch.fwdoperation; }
+
+// How much of `data` the prompt takes as one piece: up to and including the
+// first line end, so that a command changing what the channel does (a YAPP
+// upload, a message's text) has the rest of the frame read its way. A BBS's
+// SID line keeps the proposals sent along with it.
+int PromptPiece(const TChannel& ch, const char* data, int len) {
+  const std::string begun = ch.sparecmd[0] ? std::string(ch.sparecmd) : std::string(data, static_cast<size_t>(len));
+  const size_t first = begun.find_first_not_of(' ');
+  if (first != std::string::npos && begun[first] == '[') return len;
+  const void* cr = std::memchr(data, '\r', static_cast<size_t>(len));
+  return cr ? static_cast<int>(static_cast<const char*>(cr) - data) + 1 : len;
 }
 
 }  // namespace
@@ -129,19 +149,35 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
   }
   TChannel& ch = *ptrchild[index];
   ShowToChannel(ch, data, len);
-  if (ch.terminal) return;
-  if (ch.Service == 0 && !ch.Fwd && !ch.rcvwait && !ch.fwdoperation) {
-    // At the prompt a cancel is no command, nor the start of one.
-    const int stray = StrayCancelLength(data, len);
-    data += stray;
-    len -= stray;
-    if (stray > 0 && len == 0) return;
+  // Every line of a frame counts (a paste, a fast client, a terminal that
+  // starts its YAPP packets with the command): each piece is read as what
+  // the channel does once the piece before it has been carried out.
+  while (len > 0 && !ch.terminal) {
+    const int used = DeliverToChannel(ch, data, len);
+    data += used;
+    len -= used;
+    // A station let go has no more say.
+    if (!ch.connected || ch.disconnectpend) break;
+  }
+}
+
+int MDIClient::DeliverToChannel(TChannel& ch, const char* data, int len) {
+  int take = len;
+  if (AtPrompt(ch)) {
+    // At the prompt a stray YAPP packet is no command, nor the start of one.
+    if (const int stray = StrayYappLength(data, len)) return stray;
+    // The line feed of a client that ends its lines in CR LF belongs to the
+    // line before, not to the next command.
+    if (data[0] == '\n' && !ch.sparecmd[0]) return 1;
+    take = PromptPiece(ch, data, len);
   }
   // The interpreter reads text up to a NUL: a NUL a station sends is
-  // dropped, never taken for the end of what it sent.
+  // dropped, never taken for the end of what it sent. What does not fit
+  // comes as the next piece.
   size_t n = 0;
-  for (int i = 0; i < len && n < sizeof ch.cmd - 1; ++i)
-    if (data[i] != '\0') ch.cmd[n++] = data[i];
+  int used = 0;
+  for (; used < take && n < sizeof ch.cmd - 1; ++used)
+    if (data[used] != '\0') ch.cmd[n++] = data[used];
   ch.cmd[n] = '\0';
   if (ch.Service == kServiceYappReceive || ch.Service == kServiceYappSend) {
     // A YAPP transfer takes the bytes as they came, NULs and all.
@@ -149,24 +185,29 @@ void MDIClient::InsertToChannel(int port, const char* frame, int size) {
     if (ch.yapp)
       for (int i = 0; i < len; ++i) ch.yapp->putyappbuf(static_cast<unsigned char>(data[i]));
     ch.DecodeService();
-  } else if (ch.Fwd && FwdBinaryState(ch.whattodo)) {
+    return len;
+  }
+  if (ch.Fwd && FwdBinaryState(ch.whattodo)) {
     // So do the forwarding transfers, binary bytes and all.
     ch.cmd[0] = '\0';
     if (ch.Fwd->putbuf(data, static_cast<size_t>(len))) ch.DecodeService();
-  } else if (ch.rcvwait) {
+    return len;
+  }
+  if (ch.rcvwait) {
     // Anything else (a node's banner, a prompt in two pieces) waits with it,
     // until the script's time-out.
     if (ch.ScriptAnswer(data, len)) ch.DecodePath();
-  } else if (ch.fwdoperation) {
+    return len;
+  }
+  if (ch.fwdoperation) {
     ch.fwdoperation = false;
     const int e = ch.hconindex;
     const bool continues = ch.tdb && e >= 0 && e < kHowtoconnectCount && ch.tdb->userdb.Hcon[e].flag == 'C';
     if (continues && partners) partners->StartFwd();
     // The partner's first words carry its SID: the session needs them.
-    ch.BbsCmdDecode();
-  } else {
-    ch.BbsCmdDecode();
   }
+  ch.BbsCmdDecode();
+  return used;
 }
 
 }  // namespace orn

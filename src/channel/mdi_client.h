@@ -115,6 +115,10 @@ class MDIClient : public LinkClient {
   bool OkToTx = true;
 
  private:
+  // Hands the head of a station's data to what the channel does now; how
+  // many bytes it took (at the prompt one line, elsewhere all).
+  int DeliverToChannel(TChannel& ch, const char* data, int len);
+
   Config& cfg_;
   ActivityLog& log_;
   const Clock& clock_;
