@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +27,7 @@
 #include "platform/file_names.h"
 #include "platform/instance_lock.h"
 #include "platform/json.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -53,12 +55,13 @@ const char* const kHelp =
     "  fwd now [CALL]                  start a forwarding cycle (at CALL)\n"
     "  optimize now                    start the database repair\n"
     "  optimize progress               how far the repair is, and the last run's figures\n"
-    "  monitor                         the monitor and channel text, until interrupted\n"
+    "  monitor [--raw]                 the monitor and channel text, until interrupted\n"
     "  sysop [on|off]                  whether the sysop is present (T pages); kept in ORN.INI\n"
     "  page                            the stations' pending pages\n"
     "  page decline CHANNEL            the station hears that the sysop does not answer\n"
-    "  talk CHANNEL                    chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
+    "  talk CHANNEL [--raw]            chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
     "                                  Ctrl-D or /BYE gives it back to the BBS\n"
+    "                                  (monitor and talk show control characters as ^X unless --raw)\n"
     "  web password                    the web console's password (asked twice on a terminal,\n"
     "                                  else the first line of standard input); kept hashed in WEB.PWD\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
@@ -148,14 +151,37 @@ class ProgressLine {
   bool shown_ = false;
 };
 
+// A station's bytes on standard output: shown, unless the sysop asked for
+// them raw.
+class StationOutput {
+ public:
+  explicit StationOutput(bool raw) : raw_(raw), shown_(true) {}
+  ~StationOutput() { Put(shown_.Finish()); }
+  void Write(const char* data, size_t n) {
+    if (raw_) {
+      Put(std::string(data, n));
+    } else {
+      Put(shown_.Feed(data, n));
+    }
+  }
+
+ private:
+  static void Put(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), stdout);
+    std::fflush(stdout);
+  }
+  bool raw_;
+  orn::ControlsShown shown_;
+};
+
 // ornctl talk: the station's lines on standard output, ours from standard
 // input to the BBS. At the end of input "/BYE" gives the station back; the
 // BBS closes the connection once it has (or when the station leaves).
-void Chat(int fd, const std::string& already) {
+void Chat(int fd, const std::string& already, bool raw) {
   timeval none{0, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
-  std::fwrite(already.data(), 1, already.size(), stdout);
-  std::fflush(stdout);
+  StationOutput station(raw);
+  station.Write(already.data(), already.size());
   bool input = true;
   bool midLine = false;  // the last line typed has no end yet
   char buf[4096];
@@ -169,8 +195,7 @@ void Chat(int fd, const std::string& already) {
       const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return;
-      std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
-      std::fflush(stdout);
+      station.Write(buf, static_cast<size_t>(n));
     }
     if (input && fds[1].revents) {
       const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
@@ -232,20 +257,20 @@ int AskRunning(int fd, const std::vector<std::string>& args, const std::string& 
   if (j.Get("out").IsString()) a.out = j.Get("out").AsString();
   if (j.Get("error").IsString()) a.error = j.Get("error").AsString();
   const int status = Print(a);
+  const bool raw = std::find(args.begin(), args.end(), "--raw") != args.end();
   if (j.Get("stream").IsBool() && j.Get("stream").AsBool() && !args.empty() && args[0] == "talk") {
-    Chat(fd, got);
+    Chat(fd, got, raw);
   } else if (j.Get("stream").IsBool() && j.Get("stream").AsBool()) {
     // The monitor: every line the BBS sends until it stops or we are stopped.
     timeval none{0, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
-    std::fwrite(got.data(), 1, got.size(), stdout);
-    std::fflush(stdout);
+    StationOutput station(raw);
+    station.Write(got.data(), got.size());
     for (;;) {
       const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
-      std::fflush(stdout);
+      station.Write(buf, static_cast<size_t>(n));
     }
   }
   ::close(fd);

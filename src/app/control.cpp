@@ -79,23 +79,8 @@ Args ParseArgs(const std::vector<std::string>& in) {
   return a;
 }
 
-// What a peer, a station or a file wrote must not drive the sysop's
-// terminal (clear it, retitle it, ring it): control characters are shown in
-// caret notation, ESC as ^[ and DEL as ^?. Line ends and tabs of a text stay.
-std::string Visible(const std::string& s, bool text) {
-  std::string out;
-  out.reserve(s.size());
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 0x20 && c != 0x7F) || (text && (c == '\n' || c == '\t'))) {
-      out += ch;
-    } else {
-      out += '^';
-      out += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
-    }
-  }
-  return out;
-}
+// Line ends and tabs of a text stay; a field shows them too.
+std::string Visible(const std::string& s, bool text) { return ShowControls(s, text); }
 
 // Columns padded to their widest cell; the last one is not padded.
 std::string Aligned(std::vector<std::vector<std::string>> rows) {

@@ -61,4 +61,44 @@ bool LooksBinary(const std::string& text) {
   return false;
 }
 
+std::string ControlsShown::Feed(const char* data, size_t n) {
+  // U+0080..U+009F in UTF-8: 0xC2 and a byte 0x80..0x9F.
+  constexpr unsigned char kC1Lead = 0xC2;
+  std::string out;
+  out.reserve(n + 8);
+  for (size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(data[i]);
+    if (held_) {
+      held_ = false;
+      if (c >= 0x80 && c <= 0x9F) {
+        out += "M-^";
+        out += static_cast<char>(c - 0x80 + 0x40);
+        continue;
+      }
+      out += static_cast<char>(kC1Lead);
+    }
+    if (c == kC1Lead) {
+      held_ = true;
+    } else if ((c >= 0x20 && c != 0x7F) || (keepLayout_ && (c == '\n' || c == '\t'))) {
+      out += static_cast<char>(c);
+    } else {
+      out += '^';
+      out += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
+    }
+  }
+  return out;
+}
+
+std::string ControlsShown::Finish() {
+  if (!held_) return {};
+  held_ = false;
+  return std::string(1, static_cast<char>(0xC2));
+}
+
+std::string ShowControls(const std::string& s, bool keepLayout) {
+  ControlsShown shown(keepLayout);
+  std::string out = shown.Feed(s.data(), s.size());
+  return out + shown.Finish();
+}
+
 }  // namespace orn

@@ -37,4 +37,25 @@ std::string FieldText(const char (&field)[N]) {
 // A text cut to `size - 1` characters, as a buffer of `size` bytes holds it.
 std::string Cut(const std::string& s, size_t size);
 
+// What a station, a peer or a file wrote must not drive the sysop's terminal:
+// retitle it, clear it, write its clipboard, or ask it a question whose
+// answer the terminal types back as the sysop's input. The control
+// characters of UTF-8 text are shown in caret notation (ESC as ^[, DEL as
+// ^?), the C1 controls as cat -v shows them (U+009B as M-^[). With
+// `keepLayout` line feeds and tabs stay as they are.
+class ControlsShown {
+ public:
+  explicit ControlsShown(bool keepLayout) : keepLayout_(keepLayout) {}
+  // The next piece of a stream: a C1 control cut between two pieces is
+  // held until the next one says what it is.
+  std::string Feed(const char* data, size_t n);
+  // What is held at the stream's end.
+  std::string Finish();
+
+ private:
+  bool keepLayout_;
+  bool held_ = false;  // the last piece ended in the first byte of a C1 control
+};
+std::string ShowControls(const std::string& s, bool keepLayout);
+
 }  // namespace orn
