@@ -30,12 +30,6 @@ ControlAnswer Refusal(const std::string& why) {
 
 ControlServer::ControlServer(ControlSite site, QObject* parent)
     : QObject(parent), handler_(site), client_(site.client) {
-  // A station that leaves ends the sysop's chat with it.
-  if (client_)
-    client_->onSessionEnd = [this](int index) {
-      for (const Talk& t : std::vector<Talk>(talks_))
-        if (t.index == index) EndTalk(t.socket, "the station left");
-    };
   connect(&server_, &QLocalServer::newConnection, this, &ControlServer::Accept);
   // A zero timer runs once per turn of the event loop, after the stations'
   // frames and timers that were waiting.
@@ -112,6 +106,13 @@ bool ControlServer::Listen(const std::string& socketPath, std::string* error) {
     return false;
   }
   path_ = socketPath;
+  // A station that leaves ends the sysop's chat with it. Set once listening:
+  // Close(), which Listen() begins with, takes it away.
+  if (client_)
+    client_->onSessionEnd = [this](int index) {
+      for (const Talk& t : std::vector<Talk>(talks_))
+        if (t.index == index) EndTalk(t.socket, "the station left");
+    };
   return true;
 }
 
@@ -143,31 +144,50 @@ void ControlServer::Close() {
   }
 }
 
+namespace {
+
+// Hands a stream's bytes to the kernel now, as far as its buffer takes them.
+// Qt moves one block of its buffer a turn of the event loop; a turn that
+// holds a step of a long job (an import) would let a busy monitor's buffer
+// outgrow the limit below while its client reads all it gets. What is still
+// held after this is what the client has not read.
+qint64 Pending(QLocalSocket* s) {
+  s->flush();
+  return s->bytesToWrite();
+}
+
+// A client that does not read goes rather than let the BBS's memory grow.
+constexpr qint64 kMaxPending = 1024 * 1024;
+
+}  // namespace
+
 void ControlServer::Broadcast(const std::string& line) {
   // A talk sees its own channel's lines, without the "[index caption] ".
   for (const Talk& t : std::vector<Talk>(talks_)) {
-    // A talk that does not read goes, as a monitor does.
-    if (t.socket->bytesToWrite() > 1024 * 1024) {
-      t.socket->abort();
-      continue;
-    }
     std::string prefix(1, '[');
     prefix.append(std::to_string(t.index)).push_back(' ');
     const size_t text = line.find("] ");
     if (line.rfind(prefix, 0) != 0 || text == std::string::npos) continue;
+    if (Pending(t.socket) > kMaxPending) {
+      t.socket->abort();
+      continue;
+    }
     t.socket->write(QByteArray::fromStdString(line.substr(text + 2) + "\n"));
   }
   if (monitors_.empty()) return;
   const QByteArray bytes = QByteArray::fromStdString(line + "\n");
-  for (QLocalSocket* s : monitors_) {
-    // A monitor that does not read is dropped rather than let the BBS's
-    // memory grow.
-    if (s->bytesToWrite() > 1024 * 1024) {
+  for (QLocalSocket* s : std::vector<QLocalSocket*>(monitors_)) {
+    if (Pending(s) > kMaxPending) {
       s->abort();
       continue;
     }
     s->write(bytes);
   }
+}
+
+void ControlServer::FlushStreams() {
+  for (QLocalSocket* s : monitors_) s->flush();
+  for (const Talk& t : talks_) t.socket->flush();
 }
 
 void ControlServer::Accept() {
@@ -293,6 +313,9 @@ void ControlServer::StepJobs() {
     stepper_.stop();
     return;
   }
+  // What the streams hold leaves before the step: their clients read it
+  // meanwhile.
+  FlushStreams();
   // One job a turn, the oldest first; the others wait their turn.
   Running r = jobs_.front();
   const bool done = r.job->Step(kStepMs);

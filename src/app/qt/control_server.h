@@ -51,6 +51,8 @@ class ControlServer : public QObject {
   void ReadRequest(QLocalSocket* socket);
   void Answer(QLocalSocket* socket, const ControlAnswer& answer);
   void StepJobs();
+  // Hands what the monitors and talks hold to the kernel.
+  void FlushStreams();
   struct Talk {
     QLocalSocket* socket;
     int index;
