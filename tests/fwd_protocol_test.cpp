@@ -208,7 +208,7 @@ TEST(ProposalTest, RelayLines) {
 }
 
 TEST(BlockPacketTest, WhatThisSideSends) {
-  EXPECT_EQ(HeaderPacket("Test"), Bytes({1, 0x0C, 'T', 'e', 's', 't', 0, 0, 0, 0, 0, 0, '0', 0}));
+  EXPECT_EQ(HeaderPacket("Test"), Bytes({1, 0x0C, 'T', 'e', 's', 't', 0, ' ', ' ', ' ', ' ', ' ', '0', 0}));
   EXPECT_EQ(static_cast<unsigned char>(HeaderPacket(std::string(300, 't'))[1]), 119 + 8);
   EXPECT_EQ(EndPacket(0x61 + 0x62 + 0x63), Bytes({4, 0xDA}));
   EXPECT_EQ(EndPacket(256), Bytes({4, 0}));
@@ -249,9 +249,15 @@ TEST(BlockPacketTest, B1StreamsAndResumedHeaders) {
   }
   EXPECT_FALSE(B1StreamOk(stream.substr(0, 5)));
 
-  // The offset field as FBB peers write it: six characters, right-aligned.
+  // The offset field as FBB peers write it: six characters, right-aligned,
+  // whether the transfer starts at its beginning or goes on.
+  const struct {
+    long offset;
+    const char* field;
+  } sent[] = {{0, "     0"}, {1750, "  1750"}, {1234, "  1234"}, {987654, "987654"}, {-5, "     0"}};
+  for (const auto& c : sent)
+    EXPECT_EQ(HeaderPacket("Test", c.offset), Bytes({1, 0x0C}) + "Test" + Bytes({0}) + c.field + Bytes({0})) << c.offset;
   EXPECT_EQ(HeaderPacket("Test", 0), HeaderPacket("Test"));
-  EXPECT_EQ(HeaderPacket("Test", 1234), Bytes({1, 0x0C}) + "Test" + Bytes({0}) + "  1234" + Bytes({0}));
   struct Case {
     std::string header;  // after the length byte
     long offset;

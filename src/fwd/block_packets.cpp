@@ -4,27 +4,22 @@
 
 namespace orn {
 
-std::string HeaderPacket(const std::string& title) {
+std::string HeaderPacket(const std::string& title) { return HeaderPacket(title, 0); }
+
+std::string HeaderPacket(const std::string& title, long offset) {
+  // Title, NUL, the offset as six characters right-aligned, NUL: a fresh
+  // transfer and a resumed one alike.
   const std::string t = title.substr(0, std::min<size_t>(title.find('\0'), 119));
+  const std::string digits = std::to_string(std::max(offset, 0L));
+  std::string field = std::string(digits.size() < 6 ? 6 - digits.size() : 0, ' ') + digits;
   std::string body = t;
-  body += std::string(6, '\0');
-  body += '0';
+  body += '\0';
+  body += field.substr(field.size() - 6);
   body += '\0';
   std::string p;
   p += static_cast<char>(kSoh);
   p += static_cast<char>(body.size());
   return p + body;
-}
-
-std::string HeaderPacket(const std::string& title, long offset) {
-  if (offset <= 0) return HeaderPacket(title);
-  std::string p = HeaderPacket(title);
-  // Title, NUL, six characters of offset, NUL: the length byte stays.
-  const std::string digits = std::to_string(offset);
-  std::string field = std::string(digits.size() < 6 ? 6 - digits.size() : 0, ' ') + digits;
-  field = field.substr(field.size() - 6);
-  p.replace(p.size() - 7, 6, field);
-  return p;
 }
 
 long HeaderOffset(const std::string& header) {

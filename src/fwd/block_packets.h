@@ -15,12 +15,12 @@ constexpr unsigned char kSoh = 0x01, kStx = 0x02, kEtx = 0x03, kEot = 0x04, kCan
 // Data bytes per packet as this side sends them.
 constexpr size_t kBlockData = 250;
 
-// The header this side sends for a title (at most 119 characters are used).
-std::string HeaderPacket(const std::string& title);
-// The header of a transfer that goes on from `offset` bytes into the stream
-// (B1 resume): the offset as six right-aligned digits, as FBB peers write it.
-// Offset 0 gives the header above.
+// The header this side sends for a title (at most 119 characters are used)
+// and the offset its transfer starts from (B1 resume; 0 for a whole
+// transfer): the offset as six right-aligned characters, as FBB peers write
+// it.
 std::string HeaderPacket(const std::string& title, long offset);
+std::string HeaderPacket(const std::string& title);  // offset 0
 // The offset field of a received header's bytes (after its length byte):
 // 0 when absent or blank, -1 when it is no number.
 long HeaderOffset(const std::string& header);
