@@ -27,7 +27,7 @@ class ActivityLogTest : public ::testing::Test {
 };
 
 void WriteEveryEvent(ActivityLog& log) {
-  for (int what : {55, 56, 57, 58, 59, 61, 62, 63, 64, 65, 66, 667, 668, 99})
+  for (int what : {55, 56, 57, 58, 59, 61, 62, 63, 64, 65, 66, 667, 668, 669, 99})
     log.writelog(what, 7, "XX1ABC", "extra");
 }
 
@@ -59,7 +59,8 @@ TEST_F(ActivityLogTest, EveryEventText) {
             "970315:1423-><extra> 7 from XX1ABC...\n"
             "970315:1423-><Send> Msg#7 from XX1ABC Port=extra...\n"
             "970315:1423-><FWD Send> Msg#7 from XX1ABC, extra\n"
-            "970315:1423-><FWD Rcv> Msg#7 from XX1ABC, extra\n");
+            "970315:1423-><FWD Rcv> Msg#7 from XX1ABC, extra\n"
+            "970315:1423-><FWD Fail> XX1ABC: extra\n");
 }
 
 TEST_F(ActivityLogTest, SwitchesGateTheirEvents) {

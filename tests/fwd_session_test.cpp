@@ -986,6 +986,35 @@ TEST_F(FwdPlainTest, APlainFbbPartnerGetsTitlesAndTexts) {
   EXPECT_STREQ(Record(1).Status, "F");
 }
 
+// The pane that showed why a session ended goes with the next session: the
+// reason is in the log, with the partner's call.
+TEST_F(FwdPlainTest, WhyAPartnersAnswerEndedTheSessionIsLogged) {
+  const struct {
+    const char* sid;
+    const char* answer;
+    const char* logged;
+  } cases[] = {
+      {kAsciiSid, ">\r", "<FWD Fail> XX2BBB: Ack len <5."},  // LinBPQ's prompt to plain FBB
+      {kAsciiSid, "FS x\r", "<FWD Fail> XX2BBB: Ack <> +-=."},
+      {kPartnerSid, "FS\r", "<FWD Fail> XX2BBB: Ack len <5."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    dir_.Write("BBS.LOG", "");
+    AddMsg({"B", "N", "ALL", "XX7ZZ", "XX2BBB", "Old", "Text.\n"});
+    AddPartner([](UserDB& u) { Queue(u, 0, 1001, "B"); });
+    Start("[LOG]\nLOGOK=1\nLOGOTHER=1\n");
+    Partner(c.sid + std::string("FF\r"));
+    EXPECT_EQ(Partner(c.answer), "");
+    EXPECT_TRUE(Disconnected());
+    std::string log;
+    ASSERT_TRUE(ReadWholeFile(dir_ / "BBS.LOG", &log));
+    EXPECT_NE(log.find(std::string(c.logged) + "\n"), std::string::npos) << log;
+    EXPECT_EQ(User(1).FwdMsgNo[0].FwdMsgNumbers, 1001);
+    Restart();
+  }
+}
+
 // A store-and-forward node passes a message on as it came: every byte
 // value a mode carries as text, in the title too, reaches the next partner
 // unchanged in the same mode, below the one routing line we add. A

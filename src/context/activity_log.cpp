@@ -80,6 +80,10 @@ std::string ActivityLog::EventText(int what, long No, const std::string& s, cons
       sw = sw_.Logother;
       std::snprintf(text, sizeof text, "<FWD Rcv> Msg#%ld from %s, %s", No, cs, csp);
       break;
+    case 669:
+      sw = sw_.Logother;
+      std::snprintf(text, sizeof text, "<FWD Fail> %s: %s", cs, csp);
+      break;
     default: return {};
   }
   if (!sw) return {};

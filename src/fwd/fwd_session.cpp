@@ -98,6 +98,11 @@ void TFwd::SendText(const std::string& text) { Parent->SendTx(text.data(), stati
 
 void TFwd::Fail(const std::string& shown) {
   Show(shown);
+  // The channel's pane is gone with the next session: the sysop learns why
+  // a partner's forwarding failed from the log.
+  std::string why = shown;
+  while (!why.empty() && (why.back() == '\r' || why.back() == '\n')) why.pop_back();
+  Parent->client().log().writelog(669, 0, Parent->UserCallOnly, ShowControls(why, false));
   SetState(fwdstate::kEnding);
   Parent->cmd[0] = Parent->sparecmd[0] = '\0';
   reader_.Reset();
