@@ -58,7 +58,7 @@ TEST_F(ActivityLogTest, EveryEventText) {
             "970315:1423-><Chat> Request from XX1ABC Port=7...\n"
             "970315:1423-><extra> 7 from XX1ABC...\n"
             "970315:1423-><Send> Msg#7 from XX1ABC Port=extra...\n"
-            "970315:1423-><FWD Send> Msg#7 from XX1ABC, extra\n"
+            "970315:1423-><FWD Send> Msg#7 to XX1ABC, extra\n"
             "970315:1423-><FWD Rcv> Msg#7 from XX1ABC, extra\n"
             "970315:1423-><FWD Fail> XX1ABC: extra\n");
 }

@@ -81,6 +81,35 @@ TEST_F(EnginePortsTest, AConnectReachesThePortWhosePortnumItIs) {
   }
 }
 
+TEST_F(EnginePortsTest, TheLogNamesAPortAsTheEngineDoes) {
+  const struct {
+    const char* list;  // the engine's ports
+    int engine;
+    int logged;
+  } cases[] = {
+      {"2;Port1 vhf;Port2 uhf;", 1, 2},          // as the engine names it
+      {"2;Port1 vhf;Port2 uhf;", 63, 63},        // LinBPQ's applications: not listed
+      {"2;Port1 vhf;Port2 uhf;", 255, 255},
+      {"3;Port1 a;Port2 b;Port64 c;", 63, 64},  // listed after all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.engine);
+    bbs_.reset();
+    engine_.Take();
+    dir_.Write("BBS.LOG", "");
+    engine_.portList = c.list;
+    StartWith("[RADIO]\nPORTS=2\n[PORT0]\nBBSONLY=0\n[PORT1]\nBBSONLY=0\nPORTNUM=" + std::to_string(c.engine) +
+              "\n[LOG]\nLOGOK=1\nLOGCON=1\n");
+    ASSERT_EQ(Connects(c.engine, "XX1ABC"), 2);
+    Link().DisConnect(c.engine, "XX1ABC");
+    const std::string port = "Port=" + std::to_string(c.logged) + "...";
+    const std::string log = dir_.Read("BBS.LOG");
+    for (const char* event : {"<Connect> XX1ABC ", "<Disconnect> XX1ABC "})
+      EXPECT_NE(log.find(event + port), std::string::npos) << event << "\n" << log;
+    bbs_->Shutdown();
+  }
+}
+
 TEST_F(EnginePortsTest, WithPortnumMappedTheMappedPortsSettingsDecide) {
   engine_.portList = "3;Port1 a;Port2 b;Port3 c;";
   struct Case {

@@ -436,7 +436,7 @@ TEST_F(FwdSessionTest, OurQueuedMessagesGoToThePartner) {
   // received ones are.
   std::string log;
   ASSERT_TRUE(ReadWholeFile(dir_ / "BBS.LOG", &log));
-  EXPECT_NE(log.find("<FWD Send> Msg#1001 from XX2BBB, Port=1."), std::string::npos) << log;
+  EXPECT_NE(log.find("<FWD Send> Msg#1001 to XX2BBB, Port=1."), std::string::npos) << log;
   const UserDB u = User(1);
   for (const UserFwdPriv& f : u.FwdMsgNo) EXPECT_EQ(f.FwdMsgNumbers, 0);
   // Personal mail has gone on; the bulletin may still go elsewhere.

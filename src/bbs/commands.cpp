@@ -174,7 +174,7 @@ void NameOrZip(TChannel& ch, const char* line) {
 
 void Talk(TChannel& ch) {
   MDIClient& client = ch.client();
-  client.log().writelog(64, ch.TncPortNumber + 1, ch.UserCallOnly, "");
+  client.log().writelog(64, client.link().PortShown(ch.TncPortNumber), ch.UserCallOnly, "");
   if (!client.cfg().sysopisin) {
     wildcards(ch.Tokens(), ch.lang.sysopnotavailable, sizeof ch.lang.sysopnotavailable);
     ch.EndService(ch.lang.sysopnotavailable);

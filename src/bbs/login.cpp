@@ -75,7 +75,7 @@ void TChannel::InitChannel() {
       // The user file cannot grow (a full disk): better a word and the link
       // down than a station left waiting for a greeting.
       Send("The BBS cannot take new users now.\r");
-      client_.log().writelog(65, TncPortNumber + 1, UserCallOnly, "New user not stored");
+      client_.log().writelog(65, client_.link().PortShown(TncPortNumber), UserCallOnly, "New user not stored");
       Disconnect();
       return;
     }
@@ -84,7 +84,7 @@ void TChannel::InitChannel() {
   UserDB& user = tdb->userdb;
   if (heconnected) GetFwdSettings();
   view_->SetLabel("Name:", client_.codePages().AnsiToUtf8(FieldText(user.Name)));
-  client_.log().writelog(57, TncPortNumber + 1, UserCallOnly, "");
+  client_.log().writelog(57, client_.link().PortShown(TncPortNumber), UserCallOnly, "");
 
   if (!LoadLanguage()) return;
   pagination = true;

@@ -227,7 +227,7 @@ bool MsgEntry::StoreMessage() {
   // The header's tokens may name the message: give it the number it will get.
   m.MsgNo = static_cast<int32_t>(store->counters.lastmsg + 1);
   const std::string head = MsgTextHead(ch.Expand(cfg.FWDMSGHEADER), m);
-  MsgOrigin origin{ch.UserCallOnly, {}, 66, std::to_string(ch.TncPortNumber + 1)};
+  MsgOrigin origin{ch.UserCallOnly, {}, 66, std::to_string(ch.client().link().PortShown(ch.TncPortNumber))};
   switch (StoreNewMessage(*store, db, client.clock(), m, head + body, cfg.autobid ? cfg.MyCallOut : "", origin)) {
     case NewMsgResult::kStored:
       return End("Msg# " + std::to_string(m.MsgNo) + ", " + ch.lang.hasbeenstored);

@@ -74,7 +74,7 @@ std::string ActivityLog::EventText(int what, long No, const std::string& s, cons
     case 70: std::snprintf(text, sizeof text, "<Web> %s from %s", csp, cs); break;
     case 667:
       sw = sw_.Logother;
-      std::snprintf(text, sizeof text, "<FWD Send> Msg#%ld from %s, %s", No, cs, csp);
+      std::snprintf(text, sizeof text, "<FWD Send> Msg#%ld to %s, %s", No, cs, csp);
       break;
     case 668:
       sw = sw_.Logother;

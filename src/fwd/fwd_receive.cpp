@@ -476,7 +476,7 @@ bool TFwd::StoreReceived(const ProposalFields& f, const std::string& raw) {
   }
 
   const MsgOrigin origin{Parent->UserCallOnly, {std::begin(already), std::end(already)}, 668,
-                         "Port=" + std::to_string(Parent->TncPortNumber + 1) + "."};
+                         "Port=" + std::to_string(Parent->client().link().PortShown(Parent->TncPortNumber)) + "."};
   if (StoreNewMessage(*store, db, client.clock(), m, text, "", origin) == NewMsgResult::kNotStored) {
     Fail("Msg not stored.\r");
     return false;

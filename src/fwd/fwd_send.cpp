@@ -284,7 +284,7 @@ void TFwd::RemoveFwd() {
   UserDB& u = Parent->tdb->userdb;
   std::unique_ptr<TOrnDbase> mdb = store->OpenDbase();
   // Ports count from 1 in the log, as everywhere the sysop reads them.
-  const std::string port = "Port=" + std::to_string(Parent->TncPortNumber + 1) + ".";
+  const std::string port = "Port=" + std::to_string(Parent->client().link().PortShown(Parent->TncPortNumber)) + ".";
   for (int i = 0; i < proposallen && i < kMaxProposals; ++i) {
     const FwdProposal& p = fwdproposal[i];
     if (p.flag == '=' || p.msgno <= 0) continue;

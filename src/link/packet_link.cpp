@@ -130,6 +130,8 @@ void PacketLink::GetPorts() {
   Config& cfg = cfg_;
   const std::vector<EnginePort> ports = ParsePortList(text);
   portNotes_.clear();
+  listed_.clear();
+  for (const EnginePort& e : ports) listed_.push_back(e.number);
   for (int p = 0; p < cfg.maxport && p < kMaxPorts; ++p) cfg.Ports[p].port.clear();
   for (const EnginePort& e : ports) {
     const int p = ConfigPortOf(cfg, e.number);
@@ -153,6 +155,12 @@ void PacketLink::GetPorts() {
                name + ": engine port " + std::to_string(a.engineport) + " is not in the engine's list, used all the same");
     }
   }
+}
+
+int PacketLink::PortShown(int port) const {
+  // Before the engine has told its ports, every port is one of them.
+  const bool listed = listed_.empty() || std::find(listed_.begin(), listed_.end(), port) != listed_.end();
+  return listed ? port + 1 : port;
 }
 
 void PacketLink::NotePort(int number, const std::string& logText, const std::string& text) {
@@ -328,7 +336,7 @@ void PacketLink::Connect(int port, const std::string& callto, const std::string&
 
 void PacketLink::DisConnect(int port, const std::string& call) {
   client_.DisconnectRequested(port, call);
-  log_.writelog(58, port + 1, call, "");
+  log_.writelog(58, PortShown(port), call, "");
   Poke('S', port, call, "D");
 }
 

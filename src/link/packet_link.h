@@ -40,6 +40,11 @@ class PacketLink : public TimerClient {
   // exist yet while the link is set up).
   void ShowPortNotes();
   const std::vector<std::string>& portNotes() const { return portNotes_; }
+  // An engine port's number in the activity log: a port the engine lists
+  // goes by the number of its name there ("Port1" for port 0), as the
+  // engine's own pages show it; one it does not list (LinBPQ's applications,
+  // 63) has no such name and goes by the number ORN.INI's PORTNUM gives it.
+  int PortShown(int port) const;
   // Ends the link for good (shutdown).
   void Close();
   bool IsOpen() const { return session_.IsOpen(); }
@@ -106,6 +111,7 @@ class PacketLink : public TimerClient {
   TimerHost& timers_;
   EngineSession session_;
   std::vector<std::string> portNotes_;
+  std::vector<int> listed_;  // the engine's ports, as its last list named them
   std::function<void(bool up)> linkState_;
   std::function<void()> activity_;
 };

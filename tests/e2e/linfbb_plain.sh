@@ -39,7 +39,7 @@ one_mode() {
     forward expect-message XX9ORN_1001 90 sleep 5 messages >"$WORK/linfbb.out" 2>&1 ||
     fail "$mode: xfbbd: $(cat "$WORK/linfbb.out")"
   grep -qs "FWD Rcv> Msg#1003 from XX8FBB" "$bbs/BBS.LOG" || fail "$mode: not both received: $(cat "$bbs/BBS.LOG")"
-  grep -qs "FWD Send> Msg#1001 from XX8FBB" "$bbs/BBS.LOG" || fail "$mode: not sent: $(cat "$bbs/BBS.LOG")"
+  grep -qs "FWD Send> Msg#1001 to XX8FBB" "$bbs/BBS.LOG" || fail "$mode: not sent: $(cat "$bbs/BBS.LOG")"
   local stored
   stored=$(find "$bbs" -iname 1002.amm)
   grep -q "^line two" "$stored" || fail "$mode: stored text: $(cat "$stored")"
