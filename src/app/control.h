@@ -49,6 +49,9 @@ struct ControlSite {
   OptimizeRun* optimizer = nullptr;
   ServiceTimers* timers = nullptr;
   const Clock* clock = nullptr;
+  // Who asks, as a chat it opens is named ("talk list"): ornctl's socket or
+  // the web console. A console ends only its own chats.
+  std::string console = "ornctl";
 };
 
 struct ControlAnswer;
@@ -98,6 +101,9 @@ class ControlHandler {
   // The chat of "ornctl talk" on the channel at `index` (see app/control_pages).
   bool TalkLine(int index, const std::string& line);
   void TalkEnd(int index);
+  // Whether this console's chat still holds the channel (its station may
+  // have left, or the desktop given it back).
+  bool TalkOpen(int index) const;
 
  private:
   ControlSite site_;
