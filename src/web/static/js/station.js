@@ -78,7 +78,8 @@ export const station = {
       p.who.textContent = ch.call || "";
       // A chat ends with the station gone or given back, wherever that was done.
       // (A status asked for before the answer may still show the station's session.)
-      if (this.talking.has(name) && ch.state !== "terminal" && Date.now() - this.talking.get(name) > 3000) this.talking.delete(name);
+      const over = ch.state === "idle" || (ch.state !== "terminal" && Date.now() - this.talking.get(name) > 3000);
+      if (this.talking.has(name) && over) this.talking.delete(name);
       const talking = this.talking.has(name);
       p.state.textContent = talking ? "chat" : ch.state;
       p.state.className = "pill state " + (ch.state === "idle" ? "" : "ok");
@@ -155,6 +156,15 @@ export const station = {
       const p = this.panes.get(channel);
       if (p) { p.root.scrollIntoView({ block: "nearest" }); p.pre.scrollTop = p.pre.scrollHeight; p.input.focus(); }
     } catch (err) { failed(err); }
+  },
+
+  // The chats this console holds, as the BBS has them: a page loaded again
+  // in the middle of one shows its controls again.
+  async loadTalks() {
+    try {
+      for (const t of await api.get("talk")) if (t.console === "web" && !this.talking.has(t.channel)) this.talking.set(t.channel, Date.now());
+      if (this.status) this.ensurePanes(this.status.channels);
+    } catch { /* the repair holds every request but status for a while */ }
   },
 
   async endTalk(channel) {
