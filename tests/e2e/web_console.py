@@ -377,6 +377,28 @@ try:
     anna.expect("Still here after a reload")
     step("the chat's controls are back after a reload")
 
+    # Another station pages while the sysop types in the chat: the banner
+    # shows, the keyboard stays in the chat, and Enter sends the line there.
+    bob = Station(args.engine, "XX2BCD", timeout=30, connect_timeout=15)
+    bob.connect("XX9ORN-1")
+    bob.expect(">\r")
+    bob.send("N Bob")
+    bob.expect(">\r")
+    talk.click()
+    talk.send_keys("Half a line")
+    bob.send("T")
+    bob.expect("please wait")
+    visible('.page-banner[data-channel="1-2"]')
+    text_in("#page-news", "XX2BCD pages you on channel 1-2")
+    assert driver.switch_to.active_element == talk, "the page took the keyboard from the chat"
+    talk.send_keys(" and the rest", Keys.ENTER)
+    anna.expect("Half a line and the rest")
+    assert [p["channel"] for p in ornctl(args.bbs, "page", "--json")] == ["1-2"], "Enter answered the page"
+    visible('.page-banner[data-channel="1-2"]').find_element(By.XPATH, ".//button[text()='Decline']").click()
+    bob.expect("The sysop does not answer.")
+    bob.expect(">\r")
+    step("a page while typing in a chat: the line went to the chat, the page waited for a click")
+
     driver.find_element(By.CSS_SELECTOR, '#panes [data-channel="1-1"] .talk button.danger').click()
     anna.expect("You are back in the BBS.")
     anna.expect(">\r")
@@ -392,9 +414,6 @@ try:
     # A chat whose station leaves: the channel leaves terminal mode, the
     # chat's controls go, and with every other channel taken it serves the
     # next station as the BBS.
-    bob = Station(args.engine, "XX2BCD", timeout=30, connect_timeout=15)
-    bob.connect("XX9ORN-1")
-    bob.expect(">\r")
     anna.send("T")
     anna.expect("please wait")
     visible('.page-banner[data-channel="1-1"]').find_element(By.XPATH, ".//button[text()='Answer']").click()

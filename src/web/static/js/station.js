@@ -180,17 +180,20 @@ export const pages = {
 
   show(p) {
     if (this.open.has(p.channel) || station.talking.has(p.channel)) return;
-    const answerBtn = el("button", { class: "primary", text: "Answer", onclick: () => station.answer(p.channel) });
-    const node = el("div", { class: "page-banner", role: "alert", "data-channel": p.channel },
+    // Told through a live region that is always there (a region shown only
+    // now would be missed), never by taking the focus: the sysop may be typing
+    // in another chat, whose next Enter must stay there.
+    const news = `${p.call} pages you on channel ${p.channel}`;
+    const node = el("div", { class: "page-banner", "data-channel": p.channel },
       // (The BBS's notice text says no more than call, port and channel.)
-      el("span", { text: `${p.call} pages you on channel ${p.channel}` }),
+      el("span", { text: news }),
       el("span", { class: "grow" }),
-      answerBtn,
-      el("button", { text: "Decline", onclick: () => this.decline(p.channel) }));
+      el("button", { type: "button", class: "primary", text: "Answer", onclick: () => station.answer(p.channel) }),
+      el("button", { type: "button", text: "Decline", onclick: () => this.decline(p.channel) }));
     this.open.set(p.channel, { ...p, node });
     this.title();
     $("#pages").append(node);
-    answerBtn.focus({ preventScroll: true });
+    $("#page-news").textContent = news;
   },
 
   drop(channel) {
