@@ -59,6 +59,7 @@ const char* const kHelp =
     "  page decline CHANNEL            the station hears that the sysop does not answer\n"
     "  talk CHANNEL                    chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
     "                                  Ctrl-D or /BYE gives it back to the BBS\n"
+    "  talk list                       the chats open: channel, call and the console (ornctl, web)\n"
     "  web password                    the web console's password (asked twice on a terminal,\n"
     "                                  else the first line of standard input); kept hashed in WEB.PWD\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";

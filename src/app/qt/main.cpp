@@ -74,7 +74,8 @@ std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView&
 std::unique_ptr<orn::WebConsole> StartWeb(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
   const std::string listen = bbs.ini().GetString("WEB", "LISTEN", "");
   if (listen.empty()) return nullptr;
-  const orn::ControlSite site = RunningSite(bbs, clock);
+  orn::ControlSite site = RunningSite(bbs, clock);
+  site.console = "web";
   auto web = std::make_unique<orn::WebConsole>(site, &bbs.log(), orn::CurrentDirectory());
   std::string error;
   orn::WebSettings settings;
