@@ -222,6 +222,36 @@ TEST_F(ControlTest, StatusShowsTheStationsTheCountersAndTheNextCycle) {
   EXPECT_EQ(j.Get("repair").Get("next").AsString(), "2027-01-10 10:10");
 }
 
+TEST_F(ControlTest, UserFieldsThatNameFilesStayInsideTheBbsDirectory) {
+  Start();
+  ASSERT_EQ(Ask({"user", "add", "XX8ORN"}).status, 0);
+  const std::string before = AskJson({"user", "show", "XX8ORN"}).Write();
+  struct Case {
+    const char* field;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"Hcon[0].expfile", "/elsewhere/export.txt"}, {"Hcon[0].expfile", "../export.txt"},
+      {"Hcon[0].expfile", "out/../../export.txt"},  {"Hcon[0].expfile", "..\\export.txt"},
+      {"Hcon[0].expfile", "\\export.txt"},        {"Hcon[0].expfile", "out/\x01.txt"},
+      {"Language", "../../.."},                    {"Language", ".."},
+      {"Language", "/tmp/x"},                      {"Language", "SUB/X"},
+      {"Language", "SUB\\X"},
+  };
+  for (const Case& c : cases) {
+    const ControlAnswer a = Ask({"user", "set", "XX8ORN", std::string(c.field) + "=" + c.value});
+    EXPECT_EQ(a.status, 1) << c.field << "=" << c.value;
+    // The refusal names the field and what it takes.
+    EXPECT_EQ(a.error.rfind(std::string(c.field) + ": ", 0), 0u) << a.error;
+    EXPECT_NE(a.error.find("BBS directory"), std::string::npos) << a.error;
+  }
+  EXPECT_EQ(AskJson({"user", "show", "XX8ORN"}).Write(), before);
+  ASSERT_EQ(Ask({"user", "set", "XX8ORN", "Hcon[0].expfile=export/XX8ORN.TXT", "Language=german"}).status, 0);
+  const Json shown = AskJson({"user", "show", "XX8ORN"});
+  EXPECT_EQ(shown.Get("Hcon").items()[0].Get("expfile").AsString(), "export/XX8ORN.TXT");
+  EXPECT_EQ(shown.Get("Language").AsString(), "GERMAN");
+}
+
 // ---- pages and chats ----
 
 TEST_F(ControlTest, SysopPresenceIsSetAndKeptInTheIni) {

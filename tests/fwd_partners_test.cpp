@@ -492,6 +492,36 @@ TEST_F(FwdCycleTest, AnExportPartnerGetsAFileInsteadOfACall) {
   EXPECT_EQ(Queued(2), std::vector<long>{1002});
 }
 
+TEST_F(FwdCycleTest, AnExportFileOutsideTheBbsDirectoryIsNeverWritten) {
+  // Records written before the field was checked, or by hand: each names a
+  // file outside the BBS directory in its own way.
+  const test::TestDir out;
+  const std::string base = out.path().substr(out.path().find_last_of('/') + 1);
+  std::filesystem::create_directory_symlink(out.path(), dir_ / "link");
+  const std::string cases[] = {
+      "../" + base + "/export.txt",         "sub/../../" + base + "/export.txt", "..\\" + base + "\\export.txt",
+      out.path() + "/export.txt",           "link/export.txt",
+  };
+  for (const std::string& file : cases) {
+    SCOPED_TRACE(file);
+    AddPartner("XX2EXP", 1, "", [&](UserDB& u) {
+      u.FwdKind = 'C';
+      Queue(u, 0, 1001, "P");
+      CopyField(u.Hcon[0].fwdkind, "E");
+      CopyField(u.Hcon[0].expfile, file);
+    });
+    StartWith(kFwdIni);
+    P().CMFwd();
+    EXPECT_FALSE(out.Exists("export.txt"));
+    // Not written, so still queued: a mended entry exports it.
+    EXPECT_EQ(Queued(1), std::vector<long>{1001});
+    bbs_->Shutdown();
+    bbs_.reset();
+    for (const char* f : {"USERS.ADB", "USERS.IDX"}) TFileOperations::filedelete(dir_ / f);
+    engine_.Take();
+  }
+}
+
 TEST_F(FwdPartnersTest, ACallingPartnerGetsTheEntryOfTheHour) {
   AddPartner("XX2AAA", 1, "", [](UserDB& u) {
     Entry(u.Hcon[0], "0007", "XX2AAA");

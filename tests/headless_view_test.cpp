@@ -44,5 +44,26 @@ TEST(HeadlessViewTest, APageIsAJournalLineWithTheCommandsThatAnswerIt) {
             "2-1\n");
 }
 
+TEST(HeadlessViewTest, WithoutAChannelStreamTheStationsTextGoesNowhereButTheStatusDoes) {
+  std::FILE* errors = std::tmpfile();
+  std::FILE* status = std::tmpfile();
+  {
+    HeadlessView view(errors, nullptr, status);
+    std::unique_ptr<ChannelView> ch = view.CreateChannelView(1);
+    ch->SetCaption("XX1ABC on PC(1-1)");
+    ch->AppendText("SP XX2DEF\nMeet me at the club, the key is under the mat\n/EX\n", TextKind::ChannelInput);
+    view.SetStatusText("BBS->Idle Mode");
+  }
+  auto read = [](std::FILE* f) {
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+    std::fclose(f);
+    return text;
+  };
+  EXPECT_EQ(read(errors), "");
+  EXPECT_EQ(read(status), "status: BBS->Idle Mode\n");
+}
+
 }  // namespace
 }  // namespace orn

@@ -218,6 +218,28 @@ TEST_F(LoginTest, AMissingLanguageFileEndsTheSession) {
   EXPECT_NE(view_.channel(1).text.find("Station has no language set..\n"), std::string::npos);
 }
 
+TEST_F(LoginTest, AStoredLanguageIsOpenedOnlyInsideTheBbsDirectory) {
+  // A language file elsewhere, and records (written before the field was
+  // checked, or by hand) whose language names it in one way or another.
+  const test::TestDir out;
+  test::WriteMarkedLanguage(out.path(), "away.lng", '{', '}');
+  const std::string base = out.path().substr(out.path().find_last_of('/') + 1);
+  const std::string stored[] = {"../" + base + "/AWAY", "SUB/../../" + base + "/AWAY", "..\\" + base + "\\AWAY",
+                                out.path() + "/AWAY"};
+  int n = 0;
+  for (const std::string& language : stored)
+    AddUser("XX" + std::to_string(++n) + "ABC", [&](UserDB& u) { CopyField(u.Language, language); });
+  StartWith(kOpenPort);
+  for (int i = 1; i <= n; ++i) {
+    const std::string call = "XX" + std::to_string(i) + "ABC";
+    SCOPED_TRACE(stored[i - 1]);
+    ASSERT_EQ(Connects(0, call), 1);
+    EXPECT_EQ(Disconnects(), std::vector<std::string>{"0:" + call});
+    EXPECT_EQ(Sent(), "");
+    engine_.Event(0, "*** DISCONNECTED From Station " + call + "\r");
+  }
+}
+
 TEST_F(LoginTest, AnEmptyEnglishFileIsToldToTheSysopOnceAndOtherLanguagesServe) {
   AddUser("XX2DEF", [](UserDB& u) { CopyField(u.Language, "GERMAN"); });
   test::WriteMarkedLanguage(dir_.path(), "german.lng");

@@ -62,6 +62,7 @@ const char* const kHelp =
     "  talk CHANNEL [--raw]            chat with the station (CHANNEL as PORT-CHANNEL, e.g. 1-2);\n"
     "                                  Ctrl-D or /BYE gives it back to the BBS\n"
     "                                  (monitor and talk show control characters as ^X unless --raw)\n"
+    "  talk list                       the chats open: channel, call and the console (ornctl, web)\n"
     "  web password                    the web console's password (asked twice on a terminal,\n"
     "                                  else the first line of standard input); kept hashed in WEB.PWD\n"
     "DIR defaults to the working directory. Exit status: 0 done, 1 refused or failed, 2 usage.\n";

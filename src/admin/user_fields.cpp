@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "context/area_path.h"
 #include "context/config.h"
 #include "platform/text.h"
 
@@ -23,6 +24,8 @@ enum class Kind {
   kHours,      // four digits: start hour, end hour
   kSizeRule,   // "N", "<N" or ">N"
   kDigits,     // digits only
+  kLanguage,   // upper-cased; a plain file name: its .lng file is in the BBS directory
+  kBbsFile,    // a file below the BBS directory, named relative to it
 };
 
 struct Field {
@@ -75,7 +78,7 @@ std::vector<Field> MakeTable() {
   t.push_back(Text("ZipCode", Kind::kText, &UserDB::ZipCode));
   t.push_back(Text("HomeBbs", Kind::kUpperText, &UserDB::HomeBbs));
   t.push_back(Text("HierAddress", Kind::kUpperText, &UserDB::HierAddress));
-  t.push_back(Text("Language", Kind::kUpperText, &UserDB::Language));
+  t.push_back(Text("Language", Kind::kLanguage, &UserDB::Language));
   // The ranges of the desktop's spin boxes.
   t.push_back(Number("MaxStayMinutes", 0, 100000, &UserDB::MaxStayMinutes));
   t.push_back(Number("MaxDownload", 0, 10000000, &UserDB::MaxDownload));
@@ -94,7 +97,7 @@ std::vector<Field> MakeTable() {
     t.push_back(Entry(i, "send", Kind::kText, &Howtoconnect::send));
     t.push_back(Entry(i, "rcv", Kind::kText, &Howtoconnect::rcv));
     t.push_back(Entry(i, "fwdkind", Kind::kLetter, &Howtoconnect::fwdkind, "NFRE"));
-    t.push_back(Entry(i, "expfile", Kind::kText, &Howtoconnect::expfile));
+    t.push_back(Entry(i, "expfile", Kind::kBbsFile, &Howtoconnect::expfile));
     Field flag("Hcon[" + std::to_string(i) + "].flag", Kind::kLetterByte);
     flag.letters = "NC";
     flag.byte = [i](UserDB& u) { return &u.Hcon[i].flag; };
@@ -287,6 +290,22 @@ std::string SetUserField(UserDB& u, const std::string& name, const std::string& 
     case Kind::kDigits:
       value = Trim(value);
       if (!AllDigits(value)) return n + ": a number of days (digits)";
+      if (value.size() > room) return tooLong();
+      CopyField(f->text(u), f->width, value);
+      return {};
+    // The two fields the BBS later opens files by: what they name stays in
+    // the BBS directory whoever set them.
+    case Kind::kLanguage:
+      value = UpperAscii(Trim(value));
+      if (!value.empty() && (value.find_first_of("/\\") != std::string::npos || AreaRelative(value).empty()))
+        return n + ": a language's name, its file NAME.lng in the BBS directory (no path), e.g. ENGLISH";
+      if (value.size() > room) return tooLong();
+      CopyField(f->text(u), f->width, value);
+      return {};
+    case Kind::kBbsFile:
+      value = Trim(value);
+      if (AreaRelative(value).empty())
+        return n + ": a file in the BBS directory, named from there (no leading /, no ..), e.g. EXPORT.TXT";
       if (value.size() > room) return tooLong();
       CopyField(f->text(u), f->width, value);
       return {};

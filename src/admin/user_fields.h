@@ -32,7 +32,8 @@ bool UserFieldIsNumber(const std::string& name);
 
 // Checks `value` (in the stored code page) and writes it into `u`. Letters
 // and the upper-case texts (HomeBbs, HierAddress, Language) are upper-cased
-// first; FwdDest takes its lines separated by LF, CR LF or a typed "\n" and
+// first; Language is a name without a path, Hcon[n].expfile a file below the
+// BBS directory; FwdDest takes its lines separated by LF, CR LF or a typed "\n" and
 // stores each with CR LF. Returns the reason a value is refused, beginning
 // with the field's name; empty when it was written. A field of a connect
 // entry may be set empty (the entry is not used).

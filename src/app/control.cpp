@@ -33,7 +33,7 @@ namespace {
 const char* const kUsage =
     "commands: status | user list|show|add|kill|password|set | msg list|read|kill|hold|release|send|export|import"
     " | msg reply|choices | fwd queue|now | optimize now|progress | monitor | sysop on|off | page [decline CHANNEL]"
-    " | talk CHANNEL";
+    " | talk CHANNEL|list";
 
 ControlAnswer Usage(const std::string& why) { return ControlAnswer::Of(2, "", why + " (" + kUsage + ")"); }
 ControlAnswer Refused(const std::string& why) { return ControlAnswer::Of(1, "", why); }
@@ -311,7 +311,7 @@ ControlAnswer Request::Run() {
   }
   if (cmd == "sysop") return SysopRequest(s_, a_.pos, a_.json);
   if (cmd == "page") return PageRequest(s_, a_.pos, a_.json);
-  if (cmd == "talk") return TalkRequest(s_, a_.pos);
+  if (cmd == "talk") return TalkRequest(s_, a_.pos, a_.json);
   if (cmd.empty()) return Usage("no command");
   return Usage("unknown command " + cmd);
 }
@@ -951,6 +951,7 @@ ControlAnswer ControlHandler::HandleRemote(const std::vector<std::string>& args,
 
 bool ControlHandler::TalkLine(int index, const std::string& line) { return orn::TalkLine(site_, index, line); }
 void ControlHandler::TalkEnd(int index) { orn::TalkEnd(site_, index); }
+bool ControlHandler::TalkOpen(int index) const { return orn::TalkOpen(site_, index); }
 
 ControlAnswer ControlHandler::HandleLine(const std::string& line) {
   Json req;

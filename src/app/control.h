@@ -54,6 +54,9 @@ struct ControlSite {
   // The import under way, shared by every handler of the BBS (ornctl's
   // socket and the web console): one at a time. Null: the handler's own.
   std::shared_ptr<std::weak_ptr<ControlJob>> imports;
+  // Who asks, as a chat it opens is named ("talk list"): ornctl's socket or
+  // the web console. A console ends only its own chats.
+  std::string console = "ornctl";
 };
 
 struct ControlAnswer;
@@ -107,6 +110,9 @@ class ControlHandler {
   // The chat of "ornctl talk" on the channel at `index` (see app/control_pages).
   bool TalkLine(int index, const std::string& line);
   void TalkEnd(int index);
+  // Whether this console's chat still holds the channel (its station may
+  // have left, or the desktop given it back).
+  bool TalkOpen(int index) const;
 
  private:
   ControlSite site_;

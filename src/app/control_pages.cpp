@@ -57,9 +57,35 @@ ControlAnswer PageRequest(const ControlSite& site, const std::vector<std::string
   return Done("declined\n");
 }
 
-ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string>& pos) {
-  if (pos.size() != 2) return Usage("talk CHANNEL");
+namespace {
+
+// The chats the consoles hold: a page that loads again rebuilds its chat
+// controls from this, and the sysop sees which console holds a channel.
+ControlAnswer TalkList(const ControlSite& site, bool json) {
+  Json talks = Json::Array();
+  std::string out;
+  MDIClient& client = *site.client;
+  for (int index = 1; index < client.numberchildren; ++index) {
+    const TChannel* ch = client.channel(index);
+    if (!ch || ch->consoleTalk.empty()) continue;
+    const std::string name = MDIClient::ChannelName(*ch);
+    talks.Push(Json::Object()
+                   .Set("channel", name)
+                   .Set("port", ch->TncPortNumber + 1)
+                   .Set("call", ch->UserCallOnly)
+                   .Set("console", ch->consoleTalk));
+    out += name + "  " + ch->UserCallOnly + "  " + ch->consoleTalk + "\n";
+  }
+  if (json) return Done(talks.Write() + "\n");
+  return Done(out.empty() ? "no chats\n" : out);
+}
+
+}  // namespace
+
+ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string>& pos, bool json) {
+  if (pos.size() != 2) return Usage("talk CHANNEL | talk list");
   if (!site.running) return Refused("the BBS is not running: there is no one to talk to");
+  if (pos[1] == "list") return TalkList(site, json);
   MDIClient& client = *site.client;
   std::string why;
   const int index = client.FindNamedChannel(pos[1], &why);
@@ -70,6 +96,7 @@ ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string
   if (ch.terminal) return Refused("channel " + pos[1] + " is in terminal mode already");
   if (ch.fwdoperation || ch.Service == 9) return Refused("channel " + pos[1] + " is forwarding");
   if (!client.AnswerPage(index, &why)) return Refused(why);
+  ch.consoleTalk = site.console;
   ControlAnswer a = Done("*** talking with " + std::string(ch.UserCallOnly) + " on channel " +
                          MDIClient::ChannelName(ch) + "; Ctrl-D or /BYE gives the station back\n");
   a.stream = true;
@@ -77,9 +104,14 @@ ControlAnswer TalkRequest(const ControlSite& site, const std::vector<std::string
   return a;
 }
 
+bool TalkOpen(const ControlSite& site, int index) {
+  const TChannel* ch = Station(site, index);
+  return ch && ch->connected && ch->terminal && ch->consoleTalk == site.console;
+}
+
 bool TalkLine(const ControlSite& site, int index, const std::string& line) {
+  if (!TalkOpen(site, index)) return false;
   TChannel* ch = Station(site, index);
-  if (!ch || !ch->connected || !ch->terminal) return false;
   if (UpperAscii(Trim(line)) == "/BYE") {
     TalkEnd(site, index);
     return false;
@@ -90,8 +122,9 @@ bool TalkLine(const ControlSite& site, int index, const std::string& line) {
 
 void TalkEnd(const ControlSite& site, int index) {
   TChannel* ch = Station(site, index);
-  // Only a channel still in terminal mode: a second end changes nothing.
-  if (ch && ch->terminal) ch->ToggleTerminal();
+  // Only this console's chat: a second end, or an end for a chat that ended
+  // with its station, leaves the channel as the next one has it.
+  if (ch && ch->terminal && ch->consoleTalk == site.console) ch->ToggleTerminal();
 }
 
 }  // namespace orn

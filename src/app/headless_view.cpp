@@ -66,9 +66,9 @@ void HeadlessView::MessageBox(const std::string& caption, const std::string& tex
 void HeadlessView::SetStatusText(const std::string& text) {
   if (text == status_) return;
   status_ = text;
-  if (!channels_) return;
-  std::fprintf(channels_, "status: %s\n", text.c_str());
-  std::fflush(channels_);
+  if (!statusOut_) return;
+  std::fprintf(statusOut_, "status: %s\n", text.c_str());
+  std::fflush(statusOut_);
 }
 
 bool HeadlessView::Question(const std::string& caption, const std::string& text, bool def) {

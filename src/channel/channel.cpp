@@ -46,6 +46,9 @@ void TChannel::ResetChannel() {
   maxdnld = 0;
   if (IsMonitor()) return;
   if (paged) client_.EndPage(*this);
+  // A console's chat ends with its station; the next station gets the BBS.
+  if (!consoleTalk.empty() && terminal) ToggleTerminal();
+  consoleTalk.clear();
   // Only the end of a session changes the status text: a reset of an idle
   // channel (start-up, shutdown) must not hide "BBS OFF:No RadioPorts".
   if (hadSession) SetConDiscBitmap(0);
@@ -190,6 +193,8 @@ void TChannel::ReleaseIfWaiting() {
 void TChannel::ToggleTerminal() {
   if (IsMonitor()) return;
   terminal = !terminal;
+  // Given back, by whichever hand: no console holds the channel any more.
+  if (!terminal) consoleTalk.clear();
   view_->ShowTerminal(terminal);
   if (!connected) return;
   if (terminal) {

@@ -169,6 +169,11 @@ class TChannel : public ChannelControls, public HeldOutput {
   char recentyapp[300] = "";  // binary files uploaded this session, each ended by a CR
   bool connected = false;
   bool terminal = false;
+  // The sysop's console ("ornctl", "web") whose chat holds the channel in
+  // terminal mode; empty for none, or for the desktop's own terminal. The
+  // chat ends with its station: no console is left holding a channel no one
+  // is on.
+  std::string consoleTalk;
   bool paged = false;  // the station's page waits for the sysop's answer
   bool connectpend = false;
   bool disconnectpend = false;

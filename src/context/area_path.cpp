@@ -34,7 +34,7 @@ bool StaysInside(const std::string& area, const std::string& path) {
   return !real.empty() && (real == root || real.compare(0, root.size() + 1, root + "/") == 0);
 }
 
-std::string AreaPath(const std::string& area, const std::string& rel) {
+std::string AreaRelative(const std::string& rel) {
   if (rel.empty() || rel[0] == '/' || rel[0] == '\\') return {};
   for (unsigned char c : rel)
     if (c < 0x20 || c == 0x7F) return {};
@@ -51,6 +51,11 @@ std::string AreaPath(const std::string& area, const std::string& rel) {
     }
     start = end + 1;
   }
+  return clean;
+}
+
+std::string AreaPath(const std::string& area, const std::string& rel) {
+  const std::string clean = AreaRelative(rel);
   if (clean.empty()) return {};
   const std::string path = JoinPath(area, clean);
   return StaysInside(area, path) ? path : std::string();

@@ -11,6 +11,11 @@ namespace orn {
 // link inside the area that points outside it.
 std::string AreaPath(const std::string& area, const std::string& rel);
 
+// The text alone, before any file is looked at: `rel` with "/" between its
+// parts and no "." parts, or empty for an absolute path, a ".." part or a
+// control character. What a record names is checked so when it is written.
+std::string AreaRelative(const std::string& rel);
+
 // Whether `path`, a path below the area's directory, really stays in the
 // area once the symbolic links on its way are followed.
 bool StaysInside(const std::string& area, const std::string& path);

@@ -5,6 +5,7 @@
 
 #include "admin/msg_exchange.h"
 #include "channel/channel.h"
+#include "context/area_path.h"
 #include "context/port_map.h"
 #include "fwd/fwd_rules.h"
 #include "fwd/fwd_session.h"
@@ -300,7 +301,11 @@ bool FwdPartners::OkToFwd(TOrnDbase& tdb, int& i) {
 bool FwdPartners::Export(TOrnDbase& tdb, long l, const std::string& f) {
   if (f.empty()) return false;
   const StoreSite& site = store_.site();
-  const std::string path = f.front() == '/' ? f : JoinPath(site.dir, f);
+  // A record written before its field was checked, or by hand, is held to
+  // what the sysop may set now: nothing is written outside the BBS directory,
+  // and the messages stay queued until the entry names a file inside it.
+  const std::string path = AreaPath(site.dir, f);
+  if (path.empty()) return false;
   return ExportMsgs(tdb, site.mailDir, {l}, path, &client_.codePages()) >= 0;
 }
 

@@ -260,7 +260,9 @@ std::optional<WebConsole::Answer> WebConsole::Route(const Exchange& x, const std
     if (!body.IsObject()) return Error(400, "the body is a JSON object");
   }
   if (!parts.empty() && parts[0] == "talk") {
-    if (!post || parts.size() != 2) return Error(405, "talk/start, talk/line and talk/end are POSTs");
+    if (get && parts.size() == 1) return Talk("", body);  // the chats open
+    if (!post || parts.size() != 2)
+      return Error(405, "GET /api/talk lists the chats; talk/start, talk/line and talk/end are POSTs");
     if (parts[1] != "line") Audit("talk " + parts[1], client);
     return Talk(parts[1], body);
   }
@@ -525,10 +527,19 @@ WebConsole::Answer WebConsole::FromControl(const ControlAnswer& a) {
 }
 
 WebConsole::Answer WebConsole::Talk(const std::string& what, const Json& body) {
+  // A chat whose station left (or that the desktop gave back) is over: the
+  // BBS has taken the channel out of terminal mode, and the console forgets it.
+  auto forgetEnded = [this] { std::erase_if(talks_, [this](int index) { return !handler_.TalkOpen(index); }); };
+  if (what.empty()) {
+    forgetEnded();
+    return FromControl(handler_.Handle({"talk", "list", "--json"}, ""));
+  }
   const Json& channel = body.Get("channel");
   if (!channel.IsString()) return Error(400, "the body names the \"channel\" (e.g. \"1-1\")");
   const std::string name = channel.AsString();
+  if (name == "list") return Error(400, "the chats open are GET /api/talk");
   if (what == "start") {
+    forgetEnded();
     const ControlAnswer a = handler_.Handle({"talk", name}, "");
     if (a.status != 0) return FromControl(a);
     talks_.insert(a.talk);

@@ -24,7 +24,7 @@ station() { $STATION --engine 127.0.0.1:$api_port --timeout 10 --connect-timeout
 bbs="$WORK/bbs"; mkdir -p "$bbs"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" "RECONNECT=1" \
   "[PORT0]" "CHANNELS=2" "TIMEOUT=0" "BBSONLY=0" "[LOG]" "LOGOK=1"
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 pids+=($!)
 bbspid=$!
 out="$WORK/bbs.out"

@@ -17,7 +17,7 @@ python3 -B "$LAB/airlab.py" start --state "$STATE" --port-a "$port_a" >"$WORK/la
 bbs="$WORK/bbs"; mkdir -p "$bbs"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$port_a" \
   "[PORT0]" "CHANNELS=2" "TIMEOUT=0" "BBSONLY=0" "[LOG]" "LOGOK=1"
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 pid=$!
 wait_for 20 grep -q "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"
 [ ! -s "$WORK/bbs.err" ] || fail "BBS complained: $(cat "$WORK/bbs.err")"

@@ -37,7 +37,7 @@ printf 'XX9ORN-1 on the air\r\n' >"$bbs/beacon.txt"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" \
   "[PORT0]" "PORTNUM=2" "CHANNELS=1" "TIMEOUT=0" "BBSONLY=0" "BEACONOK=1" "BTEXT=beacon.txt" "UNPROTO=MAIL" \
   "[PORT1]" "BEACONOK=1" "BTEXT=beacon.txt" "[LOG]" "LOGOK=1" "LOGOTHER=1"
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 bbspid=$!
 pids+=($bbspid)
 out="$WORK/bbs.out"

@@ -23,7 +23,7 @@ mount -t tmpfs -o size=4m tmpfs "$bbs" || { echo "no tmpfs: skipped"; exit 77; }
 : >"$WORK/BBS.LOG"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" \
   "[PORT0]" "CHANNELS=2" "BBSONLY=0" "LIMITED=0" "[LOG]" "LOGOK=1" "LOGOTHER=1" "LOGFILE=$WORK/BBS.LOG"
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 pids+=($!)
 bbspid=$!
 wait_for 10 grep -qs "UP" "$WORK/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

@@ -54,7 +54,7 @@ one_mode() {
 }
 
 start_bbs() {
-  "$BUILD/ornbbs" --headless --dir "$bbs" >>"$WORK/bbs.out" 2>>"$WORK/bbs.err" &
+  "$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >>"$WORK/bbs.out" 2>>"$WORK/bbs.err" &
   bbspid=$!
   pids+=($bbspid)
   wait_for 10 grep -qs "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

@@ -19,7 +19,7 @@ write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "MYHIER=#ATH.GRC.EU" "[RADIO]" "
   "[LOG]" "LOGOK=1"
 bbspid=
 start_bbs() {  # the mail beacon goes out at the first tick after a start
-  "$BUILD/ornbbs" --headless --dir "$bbs" >>"$WORK/bbs.out" 2>>"$WORK/bbs.err" &
+  "$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >>"$WORK/bbs.out" 2>>"$WORK/bbs.err" &
   bbspid=$!
   pids+=($bbspid)
   wait_for 10 grep -qs "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

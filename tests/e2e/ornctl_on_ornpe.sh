@@ -31,7 +31,7 @@ declare -A bbspid
 start_bbs() {  # DIR
   local d=$1
   rm -f "$d/BBS.LOG"
-  "$BUILD/ornbbs" --headless --dir "$d" >>"$d.out" 2>>"$d.err" &
+  "$BUILD/ornbbs" --headless --echo-channels --dir "$d" >>"$d.out" 2>>"$d.err" &
   bbspid[$d]=$!
   pids+=($!)
   wait_for 15 grep -qs "UP" "$d/BBS.LOG" || fail "BBS in $d did not start: $(cat "$d.err")"
@@ -291,7 +291,7 @@ PY
 holder=$!
 wait_for 5 grep -qs held "$WORK/hold.out" || fail "lock holder"
 rm -f "$a/BBS.LOG"
-"$BUILD/ornbbs" --headless --dir "$a" >>"$a.out" 2>"$a.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$a" >>"$a.out" 2>"$a.err" &
 bbspid[$a]=$!
 pids+=($!)
 wait_for 5 grep -qs "ornctl is working on the BBS's files" "$a.err" || fail "no word of the wait: $(cat "$a.err")"
@@ -308,7 +308,7 @@ stop_bbs "$a"
 # A directory where the socket belongs: the BBS serves on and names it, and
 # ornctl names it at once instead of waiting for an answer.
 mkdir "$a/ornbbs.sock"
-"$BUILD/ornbbs" --headless --dir "$a" >>"$a.out" 2>"$a.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$a" >>"$a.out" 2>"$a.err" &
 bbspid[$a]=$!
 pids+=($!)
 wait_for 15 grep -qs "no ornctl socket" "$a.err" || fail "socket directory not told: $(cat "$a.err")"

@@ -16,7 +16,7 @@ start_ornpe
 d="$WORK/bbs"; mkdir -p "$d"
 write_ini "$d" "[PERSONAL]" "MYCALL=XX9ORN-1" "MYNAME=Nikos" "SYSOP=0" "[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" \
   "[PORT0]" "CHANNELS=2" "BBSONLY=0" "LIMITED=0" "TIMEOUT=0" "[LOG]" "LOGOK=1" "LOGOTHER=1"
-"$BUILD/ornbbs" --headless --dir "$d" >"$d.out" 2>"$d.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$d" >"$d.out" 2>"$d.err" &
 pids+=($!)
 wait_for 15 grep -qs "UP" "$d/BBS.LOG" || fail "BBS did not start: $(cat "$d.err")"
 wait_for 10 test -S "$d/ornbbs.sock" || fail "no socket"

@@ -151,7 +151,7 @@ class Run:
         # A listener on B hears what goes out on the air from the start.
         self.listener = self.on_b("XX2MON")
         self.listener.monitor()
-        self.procs.append(subprocess.Popen([os.path.join(self.build, "ornbbs"), "--headless", "--dir", self.bbs],
+        self.procs.append(subprocess.Popen([os.path.join(self.build, "ornbbs"), "--headless", "--echo-channels", "--dir", self.bbs],
                                            stdout=open(self.path("bbs.out"), "wb"),
                                            stderr=open(self.path("bbs.err"), "wb")))
         wait("ornbbs", lambda: os.path.exists(os.path.join(self.bbs, "BBS.LOG")) and

@@ -14,7 +14,7 @@ start_ornpe
 bbs="$WORK/bbs"; mkdir -p "$bbs"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "MYNAME=Maria" "SYSOP=1" "[RADIO]" "PORTS=1" \
   "ENGINEPORT=$api_port" "[PORT0]" "CHANNELS=2" "BBSONLY=0" "LIMITED=0" "[LOG]" "LOGOK=1" "LOGCON=1" "LOGTALK=1"
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 pids+=($!)
 bbspid=$!
 wait_for 10 grep -qs "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

@@ -18,7 +18,7 @@ grep -q "^RECONNECT=30" "$bbs/ORN.INI" || fail "init wrote no RECONNECT=30: $(ca
 # A shorter wait keeps the test short; the default is the unit tests' business.
 sed -i "s/^RECONNECT=30/RECONNECT=$reconnect/" "$bbs/ORN.INI"
 
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 bbspid=$!
 pids+=($bbspid)
 wait_for 10 grep -qs "BBS SERVER UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

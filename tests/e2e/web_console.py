@@ -370,6 +370,35 @@ try:
     anna.send("Hello Nikos")
     text_in('#panes [data-channel="1-1"] pre', "Hello Nikos")
     shots("chat")
+    # The page loaded again in the middle of the chat: its controls come back from the BBS.
+    driver.refresh()
+    talk = visible('#panes [data-channel="1-1"] .talk input')
+    talk.send_keys("Still here after a reload", Keys.ENTER)
+    anna.expect("Still here after a reload")
+    step("the chat's controls are back after a reload")
+
+    # Another station pages while the sysop types in the chat: the banner
+    # shows, the keyboard stays in the chat, and Enter sends the line there.
+    bob = Station(args.engine, "XX2BCD", timeout=30, connect_timeout=15)
+    bob.connect("XX9ORN-1")
+    bob.expect(">\r")
+    bob.send("N Bob")
+    bob.expect(">\r")
+    talk.click()
+    talk.send_keys("Half a line")
+    bob.send("T")
+    bob.expect("please wait")
+    visible('.page-banner[data-channel="1-2"]')
+    text_in("#page-news", "XX2BCD pages you on channel 1-2")
+    assert driver.switch_to.active_element == talk, "the page took the keyboard from the chat"
+    talk.send_keys(" and the rest", Keys.ENTER)
+    anna.expect("Half a line and the rest")
+    assert [p["channel"] for p in ornctl(args.bbs, "page", "--json")] == ["1-2"], "Enter answered the page"
+    visible('.page-banner[data-channel="1-2"]').find_element(By.XPATH, ".//button[text()='Decline']").click()
+    bob.expect("The sysop does not answer.")
+    bob.expect(">\r")
+    step("a page while typing in a chat: the line went to the chat, the page waited for a click")
+
     driver.find_element(By.CSS_SELECTOR, '#panes [data-channel="1-1"] .talk button.danger').click()
     anna.expect("You are back in the BBS.")
     anna.expect(">\r")
@@ -380,10 +409,36 @@ try:
     anna.expect("The sysop does not answer.")
     anna.expect(">\r")
     wait.until(lambda d: not d.find_elements(By.CSS_SELECTOR, ".page-banner"), "banner gone after Decline")
-    anna.send("B")
-    anna.wait_disconnect()
-    anna.close()
     step("page answered, a line each way, chat ended; a second page declined")
+
+    # A chat whose station leaves: the channel leaves terminal mode, the
+    # chat's controls go, and with every other channel taken it serves the
+    # next station as the BBS.
+    anna.send("T")
+    anna.expect("please wait")
+    visible('.page-banner[data-channel="1-1"]').find_element(By.XPATH, ".//button[text()='Answer']").click()
+    anna.expect("Go ahead!")
+    visible('#panes [data-channel="1-1"] .talk input')
+    carl = Station(args.engine, "XX3CDE", timeout=30, connect_timeout=15)
+    carl.connect("XX9ORN-1")
+    carl.expect(">\r")
+    anna.disconnect()
+    anna.close()
+    state = lambda: {c["port"] * 100 + c["channel"]: c["state"] for c in ornctl(args.bbs, "status", "--json")["channels"]}
+    until("channel 1-1 free again", lambda: state()[101] == "idle", 15)
+    assert ornctl(args.bbs, "talk", "list", "--json") == [], "the chat outlived its station"
+    wait.until(lambda d: not css('#panes [data-channel="1-1"] .talk').is_displayed(), "chat controls gone")
+    dora = Station(args.engine, "XX4DEF", timeout=30, connect_timeout=15)
+    dora.connect("XX9ORN-1")
+    dora.expect(">\r")
+    dora.send("N Dora")
+    dora.expect(">\r")
+    assert state()[101] == "station", state()
+    for s in (bob, carl, dora):
+        s.send("B")
+        s.wait_disconnect()
+        s.close()
+    step("a chat's station left: the channel served the next station")
 
     # --- the repair view and a last look at the status ---
     view("repair")

@@ -3,7 +3,10 @@
 # against a headless BBS on the virtual engine: log in, a station's line live
 # in its channel, messages paged, read and sent, a forwarding partner set up
 # in the editor (ornctl user show agrees), "Forward now" delivering to a
-# second BBS, a page answered and chatted in the channel's view. Screenshots
+# second BBS, a page answered and chatted in the channel's view (the chat's
+# controls back after a reload; another station's page while the sysop
+# types leaves the keyboard in the chat; a chat whose station leaves frees
+# its channel for the next station). Screenshots
 # of every view at phone and desktop size stay in BUILD/screenshots/web-*.png.
 BUILD=${1:?build directory}
 . "$(dirname "$0")/lib.bash"

@@ -73,7 +73,7 @@ API = ["status", "session", "logout", "live", "msg/list", "msg/read?number=1", "
        "msg/kill", "msg/hold", "msg/release", "msg/import", "msg/export?numbers=1", "msg/choices", "user/list",
        "user/show?call=XX1ABC", "user/add", "user/set", "user/kill", "user/password", "fwd/queue", "fwd/now",
        "optimize/now", "optimize/progress", "sysop", "sysop/on", "sysop/off", "page", "page/decline",
-       "talk/start", "talk/line", "talk/end", "monitor", "nonsense"]
+       "talk", "talk/start", "talk/line", "talk/end", "monitor", "nonsense"]
 for path in API:
     for method in ("GET", "POST"):
         r, data = request(method, "/api/" + path, body={} if method == "POST" else None)
@@ -489,6 +489,12 @@ events_until(lambda ev: len(pages(ev)) == 2)
 r, data = request("POST", "/api/talk/start", {"channel": channel}, auth)
 if r.status != 200:
     fail("talk start: %d %s" % (r.status, data))
+# The chat is listed as the console's own, here and to ornctl.
+r, data = request("GET", "/api/talk", headers=cookie)
+if r.status != 200 or json.loads(data) != [{"channel": channel, "port": 1, "call": "XX2ABC", "console": "web"}]:
+    fail("talk list: %d %s" % (r.status, data))
+if ornctl("talk", "list") != json.loads(data):
+    fail("ornctl talk list: %s" % ornctl("talk", "list"))
 r, data = request("POST", "/api/talk/line", {"channel": channel, "line": "Hi Bea, from the web"}, auth)
 if r.status != 200 or not json.loads(data)["talk"]:
     fail("talk line: %d %s" % (r.status, data))
@@ -502,6 +508,9 @@ if pager.wait(40) != 0:
 r, data = request("POST", "/api/talk/line", {"channel": channel, "line": "anyone?"}, auth)
 if r.status != 409:
     fail("a line after the talk: %d %s" % (r.status, data))
+r, data = request("GET", "/api/talk", headers=cookie)
+if r.status != 200 or json.loads(data) != []:
+    fail("talk list after the talk: %d %s" % (r.status, data))
 # Eight live streams at most: with this one, seven more; a ninth is refused.
 more = []
 for i in range(8):

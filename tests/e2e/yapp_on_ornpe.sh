@@ -20,7 +20,7 @@ gateway=$(sed -n 's/^ornpe ready .*gateway=\([^ ]*\).*/\1/p' "$WORK/ornpe.out")
 bbs="$WORK/bbs"; mkdir -p "$bbs"
 write_ini "$bbs" "[PERSONAL]" "MYCALL=XX9ORN-1" "[RADIO]" "PORTS=1" "ENGINEPORT=$api_port" \
   "[PORT0]" "CHANNELS=7" "TIMEOUT=10" "BBSONLY=0" "LIMITED=0" "[LOG]" "LOGOK=1"
-"$BUILD/ornbbs" --headless --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
+"$BUILD/ornbbs" --headless --echo-channels --dir "$bbs" >"$WORK/bbs.out" 2>"$WORK/bbs.err" &
 pids+=($!)
 bbspid=$!
 wait_for 10 grep -qs "UP" "$bbs/BBS.LOG" || fail "BBS did not start: $(cat "$WORK/bbs.err")"

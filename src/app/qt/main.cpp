@@ -74,7 +74,8 @@ std::unique_ptr<orn::ControlServer> StartControl(orn::ORNBBS& bbs, orn::TapView&
 std::unique_ptr<orn::WebConsole> StartWeb(orn::ORNBBS& bbs, orn::TapView& tap, const orn::Clock& clock) {
   const std::string listen = bbs.ini().GetString("WEB", "LISTEN", "");
   if (listen.empty()) return nullptr;
-  const orn::ControlSite site = RunningSite(bbs, clock);
+  orn::ControlSite site = RunningSite(bbs, clock);
+  site.console = "web";
   auto web = std::make_unique<orn::WebConsole>(site, &bbs.log(), orn::CurrentDirectory());
   std::string error;
   orn::WebSettings settings;
@@ -104,16 +105,23 @@ void StopWeb(orn::TapView& tap, std::unique_ptr<orn::WebConsole>& web) {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: ornbbs [--headless] [--dir DIR]\n"
-               "  --headless   run without a display: message boxes on standard error,\n"
-               "               channel text on standard output\n"
-               "  --dir DIR    serve the BBS in DIR (default: the working directory)\n");
+               "usage: ornbbs [--headless] [--echo-channels] [--dir DIR]\n"
+               "  --headless       run without a display: message boxes and events on standard\n"
+               "                   error, status changes on standard output\n"
+               "  --echo-channels  headless: every channel's and the monitor's text on standard\n"
+               "                   output as well (ORN.INI [LOG] ECHOCHANNELS=1 does the same);\n"
+               "                   off by default, as it holds the stations' private mail\n"
+               "  --dir DIR        serve the BBS in DIR (default: the working directory)\n");
 }
 
-int RunHeadless(int argc, char** argv) {
+int RunHeadless(int argc, char** argv, bool echoChannels) {
   QCoreApplication app(argc, argv);
   orn::SystemClock clock;
-  QtHeadlessView view(stderr, stdout);
+  // Standard output and error are the journal of a service, readable by
+  // more than the sysop and kept for long: the stations' text (their
+  // private mail among it) goes there only when the sysop asks for it.
+  if (orn::IniFile("ORN.INI").GetInt("LOG", "ECHOCHANNELS", 0) == 1) echoChannels = true;
+  QtHeadlessView view(stderr, echoChannels ? stdout : nullptr, stdout);
   orn::TapView tap(view);
   orn::QtTimerHost timers;
   orn::TcpEngineTransport engine;
@@ -191,10 +199,13 @@ int RunDesktop(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   bool headless = false;
+  bool echoChannels = false;
   const char* dir = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--headless")) {
       headless = true;
+    } else if (!std::strcmp(argv[i], "--echo-channels")) {
+      echoChannels = true;
     } else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) {
       dir = argv[++i];
     } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -210,5 +221,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ornbbs: cannot change into %s: %s\n", dir, std::strerror(errno));
     return 2;
   }
-  return headless ? RunHeadless(argc, argv) : RunDesktop(argc, argv);
+  return headless ? RunHeadless(argc, argv, echoChannels) : RunDesktop(argc, argv);
 }

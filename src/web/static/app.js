@@ -45,7 +45,7 @@ async function start() {
   if (s.call) $("#top-call").textContent = s.call;
   live.start();
   showView(location.hash.slice(1) || "station");
-  await Promise.all([station.refresh(), pages.load(), loadSysop()]);
+  await Promise.all([station.refresh(), station.loadTalks(), pages.load(), loadSysop()]);
 }
 
 start().catch((err) => showLogin(err.status === 401 ? "" : "error"));

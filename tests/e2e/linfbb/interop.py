@@ -114,7 +114,7 @@ class Run:
         subprocess.run([os.path.join(self.build, "test_partner"), self.bbs, FBB, "@%s|@WW" % FBB,
                         "%s;.%s;ornpw" % (FBB, ORN), ";Password :;"], check=True)
         self.bbs_out = os.path.join(self.work, "bbs.out")
-        self.procs.append(subprocess.Popen([os.path.join(self.build, "ornbbs"), "--headless", "--dir", self.bbs],
+        self.procs.append(subprocess.Popen([os.path.join(self.build, "ornbbs"), "--headless", "--echo-channels", "--dir", self.bbs],
                                            stdout=open(self.bbs_out, "wb"),
                                            stderr=open(os.path.join(self.work, "bbs.err"), "wb")))
         wait("ornbbs", lambda: os.path.exists(os.path.join(self.bbs, "BBS.LOG")) and

@@ -78,7 +78,8 @@ export const station = {
       p.who.textContent = ch.call || "";
       // A chat ends with the station gone or given back, wherever that was done.
       // (A status asked for before the answer may still show the station's session.)
-      if (this.talking.has(name) && ch.state !== "terminal" && Date.now() - this.talking.get(name) > 3000) this.talking.delete(name);
+      const over = ch.state === "idle" || (ch.state !== "terminal" && Date.now() - this.talking.get(name) > 3000);
+      if (this.talking.has(name) && over) this.talking.delete(name);
       const talking = this.talking.has(name);
       p.state.textContent = talking ? "chat" : ch.state;
       p.state.className = "pill state " + (ch.state === "idle" ? "" : "ok");
@@ -157,6 +158,15 @@ export const station = {
     } catch (err) { failed(err); }
   },
 
+  // The chats this console holds, as the BBS has them: a page loaded again
+  // in the middle of one shows its controls again.
+  async loadTalks() {
+    try {
+      for (const t of await api.get("talk")) if (t.console === "web" && !this.talking.has(t.channel)) this.talking.set(t.channel, Date.now());
+      if (this.status) this.ensurePanes(this.status.channels);
+    } catch { /* the repair holds every request but status for a while */ }
+  },
+
   async endTalk(channel) {
     try { await api.post("talk/end", { channel }); } catch (err) { failed(err); }
     this.talking.delete(channel);
@@ -170,17 +180,20 @@ export const pages = {
 
   show(p) {
     if (this.open.has(p.channel) || station.talking.has(p.channel)) return;
-    const answerBtn = el("button", { class: "primary", text: "Answer", onclick: () => station.answer(p.channel) });
-    const node = el("div", { class: "page-banner", role: "alert", "data-channel": p.channel },
+    // Told through a live region that is always there (a region shown only
+    // now would be missed), never by taking the focus: the sysop may be typing
+    // in another chat, whose next Enter must stay there.
+    const news = `${p.call} pages you on channel ${p.channel}`;
+    const node = el("div", { class: "page-banner", "data-channel": p.channel },
       // (The BBS's notice text says no more than call, port and channel.)
-      el("span", { text: `${p.call} pages you on channel ${p.channel}` }),
+      el("span", { text: news }),
       el("span", { class: "grow" }),
-      answerBtn,
-      el("button", { text: "Decline", onclick: () => this.decline(p.channel) }));
+      el("button", { type: "button", class: "primary", text: "Answer", onclick: () => station.answer(p.channel) }),
+      el("button", { type: "button", text: "Decline", onclick: () => this.decline(p.channel) }));
     this.open.set(p.channel, { ...p, node });
     this.title();
     $("#pages").append(node);
-    answerBtn.focus({ preventScroll: true });
+    $("#page-news").textContent = news;
   },
 
   drop(channel) {
