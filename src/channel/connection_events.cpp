@@ -46,9 +46,11 @@ bool AtPrompt(const TChannel& ch) { return ch.Service == 0 && !ch.Fwd && !ch.rcv
 // upload, a message's text) has the rest of the frame read its way. A BBS's
 // SID line keeps the proposals sent along with it.
 int PromptPiece(const TChannel& ch, const char* data, int len) {
-  const std::string begun = ch.sparecmd[0] ? std::string(ch.sparecmd) : std::string(data, static_cast<size_t>(len));
-  const size_t first = begun.find_first_not_of(' ');
-  if (first != std::string::npos && begun[first] == '[') return len;
+  const char* begun = ch.sparecmd[0] ? ch.sparecmd : data;
+  const size_t size = ch.sparecmd[0] ? std::strlen(ch.sparecmd) : static_cast<size_t>(len);
+  size_t first = 0;
+  while (first < size && begun[first] == ' ') ++first;
+  if (first < size && begun[first] == '[') return len;
   const void* cr = std::memchr(data, '\r', static_cast<size_t>(len));
   return cr ? static_cast<int>(static_cast<const char*>(cr) - data) + 1 : len;
 }
