@@ -850,8 +850,10 @@ ControlAnswer Request::OptimizeProgress() {
   const int stage = o ? std::clamp(o->stage.load(), 0, 3) : 0;
   Json j = Json::Object().Set("running", running).Set("stage", running ? Json(kStages[stage]) : Json());
   std::string out = running ? std::string("repair running: ") + kStages[stage] + "\n" : "no repair running\n";
-  if (o && o->lastResult().messagesKept + o->lastResult().usersKept > 0) {
+  if (o && (o->lastResult().messagesKept + o->lastResult().usersKept > 0 || !o->lastResult().mended.empty())) {
     const OptimizeResult& r = o->lastResult();
+    Json mended = Json::Array();
+    for (const std::string& line : r.mended) mended.Push(line);
     j.Set("last", Json::Object()
                       .Set("ok", r.ok)
                       .Set("messagesKept", r.messagesKept)
@@ -859,10 +861,12 @@ ControlAnswer Request::OptimizeProgress() {
                       .Set("messagesAged", r.messagesAged)
                       .Set("usersKept", r.usersKept)
                       .Set("usersDropped", r.usersDropped)
-                      .Set("error", r.error));
+                      .Set("error", r.error)
+                      .Set("mended", mended));
     out += "last run: " + std::to_string(r.messagesKept) + " messages kept, " + std::to_string(r.messagesDropped) +
            " dropped, " + std::to_string(r.usersKept) + " users kept, " + std::to_string(r.usersDropped) +
            " dropped" + (r.ok ? "" : " (" + r.error + ")") + "\n";
+    for (const std::string& line : r.mended) out += line + "\n";
   }
   return Done(a_.json ? JsonOut(j) : out);
 }
@@ -1047,6 +1051,14 @@ bool OfflineBbs::Open(std::string* error) {
       *error = "no BBS in " + cfg_.bbspath + " (no " + name + "; start ornbbs there once)";
       return false;
     }
+  }
+  // The files are looked over as the BBS's start does: a user added to a
+  // hidden index would be a second record of a call already there.
+  const RecordCheck check = CheckRecordFiles(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath));
+  for (const std::string& line : check.mended) view_.MessageBox("ornctl", line, Icon::Exclamation);
+  if (!check.damage.empty()) {
+    *error = check.damage + " ornctl leaves the files alone. " + check.advice;
+    return false;
   }
   store_ = std::make_unique<Store>(
       StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});

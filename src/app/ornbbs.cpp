@@ -96,14 +96,18 @@ void ORNBBS::SetupMainWindow() {
   InstallDefaultTexts(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.helppath));
 
   makethefiles();
-  const RecordCheck check = CheckRecordFiles(cfg_.bbspath);
+  // What the look over the files mends belongs in the activity log: its
+  // switches are wanted before the rest of the configuration.
+  log_.ReadLog(ini_);
+  const RecordCheck check = CheckRecordFiles(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath));
   for (const std::string& line : check.mended) {
     log_.writelog(65, 0, "", line);
     view_.MessageBox("ORNBBS", line, Icon::Exclamation);
   }
   if (!check.damage.empty()) {
-    log_.writelog(65, 0, "", check.damage);
-    view_.MessageBox("ORNBBS", check.damage, Icon::Stop);
+    const std::string stop = check.damage + " The start is stopped. " + check.advice;
+    log_.writelog(65, 0, "", stop);
+    view_.MessageBox("ORNBBS", stop, Icon::Stop);
     PostQuit(1);
     return;
   }
