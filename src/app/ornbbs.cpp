@@ -4,6 +4,7 @@
 
 #include "bbs/default_texts.h"
 #include "context/port_map.h"
+#include "fwd/b1_partial.h"
 #include "platform/file_names.h"
 #include "platform/file_types.h"
 #include "platform/text.h"
@@ -119,6 +120,13 @@ void ORNBBS::SetupMainWindow() {
   serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
   optimize_ = std::make_unique<OptimizeRun>(*client_, *store_);
   serviceTimers_->StartOptimize = [this] { optimize_->StartOptimize(false); };
+  // Broken B1 transfers that will not be taken up again go a step at a
+  // time, so that even a temp/ of thousands of files costs no tick much.
+  serviceTimers_->Tidy = [this] {
+    if (optimize_->iact) return;
+    B1Partial::SweepStep(ResolveCase(JoinPath(cfg_.bbspath, "TEMP")),
+                         [this](const std::string& bid) { return store_->Bids.WeHaveThebid(bid); });
+  };
   partners_ = std::make_unique<FwdPartners>(*client_, *store_, serviceTimers_->fwdstarted, timers_);
   partners_->filesBusy = [this] { return optimize_->iact; };
   client_->partners = partners_.get();
