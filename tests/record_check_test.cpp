@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -163,6 +166,47 @@ TEST_F(IndexRebuildTest, RecordsOutOfOrderAreDamageAndNothingIsWritten) {
   EXPECT_EQ(check.advice, "Restore MSG.ADB from a backup; its index is rebuilt from it at the next start.");
   EXPECT_EQ(dir_.Read("MSG.ADB"), adb);
   EXPECT_EQ(dir_.Read("MSG.IDX"), "");
+}
+
+// A record file the BBS may not read or write is said as such, whatever
+// its contents, and nothing is changed.
+TEST_F(IndexRebuildTest, AFileTheBbsMayNotUseIsSaidAsSuch) {
+  ::chmod(dir_.path().c_str(), 0777);
+  for (const char* f : {"MSG.ADB", "MSG.IDX", "USERS.ADB", "USERS.IDX", "MAIL.ADB"})
+    ::chmod((dir_ / f).c_str(), 0666);
+  struct Case {
+    const char* file;
+    bool directory;  // else mode 000
+    const char* damage;
+  } cases[] = {
+      {"MSG.ADB", false, "MSG.ADB cannot be opened: permission denied."},
+      {"MSG.IDX", false, "MSG.IDX cannot be opened: permission denied."},
+      {"USERS.IDX", false, "USERS.IDX cannot be opened: permission denied."},
+      {"MAIL.ADB", false, "MAIL.ADB cannot be opened: permission denied."},
+      {"USERS.ADB", true, "USERS.ADB cannot be opened: is a directory."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = dir_ / c.file;
+    const std::string bytes = dir_.Read(c.file);
+    if (c.directory) {
+      std::filesystem::remove(path);
+      std::filesystem::create_directory(path);
+    } else {
+      ::chmod(path.c_str(), 0);
+    }
+    const std::string got = test::AsNobody([&] {
+      const RecordCheck check = CheckRecordFiles(dir_.path(), site_.mailDir);
+      return check.damage + "|" + check.advice;
+    });
+    EXPECT_EQ(got, std::string(c.damage) + "|The BBS's user must be able to read and write it.");
+    if (c.directory) {
+      std::filesystem::remove(path);
+      dir_.Write(c.file, bytes);
+    }
+    ::chmod(path.c_str(), 0666);
+    ExpectNothingLost();
+  }
 }
 
 }  // namespace

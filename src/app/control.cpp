@@ -741,10 +741,13 @@ ControlAnswer Request::MsgRead(long number) {
   if (rows.empty()) return Refused("no such message: " + std::to_string(number));
   const MsgDB& m = rows[0].record;
   std::string text;
-  const bool has = ReadMsgText(s_.store->site().mailDir, number, &text);
+  const std::string fault = MsgTextFault(s_.store->site().mailDir, number, m.Size);
+  const bool has = (fault.empty() || fault.rfind("cut short", 0) == 0) &&
+                   ReadMsgText(s_.store->site().mailDir, number, &text);
   if (a_.json) {
     Json j = MsgJson(m);
     j.Set("text", has ? Json(U(text)) : Json());
+    j.Set("textFault", fault.empty() ? Json() : Json(fault));
     return Done(JsonOut(j));
   }
   std::string out = Aligned({{"Msg#", std::to_string(m.MsgNo)},
@@ -755,8 +758,10 @@ ControlAnswer Request::MsgRead(long number) {
                              {"Bid", U(FieldText(m.Bid))},
                              {"Subject", U(FieldText(m.MsgSubject))}});
   const bool raw = a_.opt.count("--raw") != 0;
-  out += "\n" + (!has ? std::string("(no text file)\n") : raw ? U(text) : Visible(U(text), true));
+  out += "\n" + (!has ? "(" + (fault.empty() ? std::string("no text file") : fault) + ")\n"
+                      : raw ? U(text) : Visible(U(text), true));
   if (out.back() != '\n') out += '\n';
+  if (has && !fault.empty()) out += "(the text is " + fault + ")\n";
   return Done(out);
 }
 

@@ -233,6 +233,15 @@ RecordCheck CheckRecordFiles(const std::string& dir, const std::string& mailDir)
   int64_t records[5] = {};
   for (size_t k = 0; k < 5; ++k) {
     const std::string path = ResolveCase(JoinPath(dir, kinds[k].name));
+    // The BBS reads and writes every one of them: a file it may not open is
+    // said as such, before its contents could be blamed.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) {
+      check.damage = std::string(kinds[k].name) + " cannot be opened: " + Reason(errno) + ".";
+      check.advice = "The BBS's user must be able to read and write it.";
+      return check;
+    }
+    if (fd >= 0) ::close(fd);
     const int64_t size = Size(path);
     if (size < 0) continue;
     const int64_t torn = size % static_cast<int64_t>(kinds[k].size);
