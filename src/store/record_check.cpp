@@ -142,8 +142,9 @@ long HighestText(const std::string& mailDir) {
   return top;
 }
 
-// Compares an index with what its records make of it and writes it anew when
-// they differ.
+// Writes an index anew from what its records make of it when `wrong` of its
+// entries differ, through a new file and a rename: a crash leaves the old
+// index or the new one, and the records are never touched.
 void Settle(const std::string& dir, const char* idxName, const char* dataName, const std::string& derived,
             int64_t wrong, size_t idxSize, RecordCheck* check) {
   if (wrong == 0) return;
