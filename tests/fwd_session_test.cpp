@@ -1478,6 +1478,151 @@ TEST_F(FwdB1Test, OldPartialsAndThoseThatCameWholeGo) {
   EXPECT_EQ(B1Partial(dir_ / "temp", "XX2BBB", "../../X/Y").path(), dir_ / "temp/XX2BBB_%2E%2E%2F%2E%2E%2FX%2FY.b1p");
 }
 
+// A broken transfer is kept to go on from only when it came from a
+// forwarding partner; any other station's goes with its session.
+TEST_F(FwdB1Test, OnlyAPartnersBrokenTransferIsKept) {
+  const std::string text = LongText(6000);
+  const std::string stream = B1Stream(Compressed(text));
+  for (const char* fwdStation : {"Y", "N"}) {
+    SCOPED_TRACE(std::string("isFwdStation ") + fwdStation);
+    const bool partner = fwdStation[0] == 'Y';
+    AddPartner([&](UserDB& u) { CopyField(u.isFwdStation, fwdStation); });
+    Start();
+    BrokenTransfer(text, stream.size() / 2);
+    const long held = Held();
+    if (partner) {
+      EXPECT_GT(held, 0);
+    } else {
+      EXPECT_EQ(held, -1);
+      // One left from the days it was a partner is not taken up either.
+      ASSERT_TRUE(WriteFileReplacing(PartialFile(), "ORNB1 " + std::string(kBid) + " " + std::to_string(text.size()) +
+                                                        "\n" + stream.substr(0, 2 * kBlockData)));
+    }
+    Reconnect();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, text.size())})),
+              partner ? "FS !" + std::to_string(held) + "\r" : std::string("FS +\r"));
+    if (!partner) {
+      EXPECT_EQ(Held(), -1);
+    }
+    HangUp();
+    Restart();
+  }
+}
+
+// A partial message holds no more than any coding of the proposed text: a
+// stream beyond that is no such message, and goes before it fills the disk.
+TEST_F(FwdB1Test, AStreamLongerThanItsProposalAllowsIsRefused) {
+  std::string noise;
+  for (unsigned seed = 3; noise.size() < 3000;) {
+    seed = seed * 1103515245 + 12345;
+    noise += static_cast<char>(seed >> 16);
+  }
+  const std::string longText = LongText(20000);
+  struct Case {
+    const char* name;
+    std::string text;
+    long proposed;
+    bool stored;
+  } cases[] = {
+      {"incompressible bytes of the proposed size", noise, 3000, true},
+      {"a text of a few bytes", "Hi\r\n", 4, true},
+      {"twenty kilobytes for a proposal of a hundred", longText, 100, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stream = B1Stream(Compressed(c.text));
+    AddPartner();
+    Start();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, c.proposed)})), "FS +\r");
+    std::string out = Partner(B1Blocks("t", stream), 256);
+    out += RunSession();
+    if (c.stored) {
+      EXPECT_EQ(out, "FF\r");
+      EXPECT_EQ(MsgCount(), 1);
+    } else {
+      EXPECT_EQ(out, "");
+      EXPECT_TRUE(Disconnected());
+      EXPECT_EQ(MsgCount(), 0);
+    }
+    EXPECT_EQ(Held(), -1);
+    HangUp();
+    Restart();
+  }
+}
+
+// What one partner may keep: a new partial message makes room by removing
+// that partner's oldest, never another partner's.
+TEST_F(FwdB1Test, APartnersPartialsAreBoundInNumberAndBytes) {
+  const std::string text = LongText(6000);
+  const std::string stream = B1Stream(Compressed(text));
+  struct Case {
+    const char* name;
+    const char* owner;  // whose partial messages are there already
+    int files;
+    size_t bytes;       // each
+    int left;           // of them, after the partner's new one began
+  } cases[] = {
+      {"many small ones", kPartner, 40, 100, static_cast<int>(B1Partial::kMaxFilesPerPartner) - 1},
+      {"a few large ones", kPartner, 3, 3u << 20, 2},
+      {"another partner's", "XX7OTH", 40, 100, 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_ / "temp");
+    std::filesystem::create_directories(dir_ / "temp");
+    std::vector<std::string> paths;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (int i = 0; i < c.files; ++i) {
+      const std::string bid = "OLD" + std::to_string(i) + "_XX1AAA";
+      paths.push_back(dir_ / ("temp/" + std::string(c.owner) + "_" + bid + ".b1p"));
+      ASSERT_TRUE(WriteFileReplacing(paths.back(), "ORNB1 " + bid + " " + std::to_string(c.bytes * 2) + "\n" +
+                                                       std::string(c.bytes, 'x')));
+      std::filesystem::last_write_time(paths.back(), now - std::chrono::minutes(c.files - i));
+    }
+    AddPartner();
+    Start();
+    BrokenTransfer(text, stream.size() / 2);
+    EXPECT_GT(Held(), 0);
+    int left = 0;
+    for (int i = 0; i < c.files; ++i) {
+      const bool kept = FileExists(paths[static_cast<size_t>(i)]);
+      left += kept;
+      // The oldest went first.
+      EXPECT_EQ(kept, i >= c.files - c.left) << i;
+    }
+    EXPECT_EQ(left, c.left);
+    Restart();
+  }
+}
+
+// However many files temp/ holds, a step of the sweep looks at a bounded
+// number of them; the steps together go through all.
+TEST_F(FwdB1Test, TheSweepGoesThroughAFullTempInBoundedSteps) {
+  const std::string temp = dir_ / "temp";
+  std::filesystem::create_directories(temp);
+  const size_t stale = 2 * B1Partial::kSweepStepFiles + 50;
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 8);
+  for (size_t i = 0; i < stale; ++i) {
+    const std::string path = temp + "/" + kPartner + "_S" + std::to_string(i) + ".b1p";
+    ASSERT_TRUE(WriteFileReplacing(path, "ORNB1 S" + std::to_string(i) + " 100\nxx"));
+    std::filesystem::last_write_time(path, old);
+  }
+  const std::string fresh = temp + "/" + kPartner + "_FRESH.b1p";
+  ASSERT_TRUE(WriteFileReplacing(fresh, "ORNB1 FRESH 100\nxx"));
+  auto count = [&] {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(temp)) n += e.path().extension() == ".b1p";
+    return n;
+  };
+  auto never = [](const std::string&) { return false; };
+  int steps = 1;
+  EXPECT_FALSE(B1Partial::SweepStep(temp, never));
+  EXPECT_GE(count(), stale + 1 - B1Partial::kSweepStepFiles);
+  while (!B1Partial::SweepStep(temp, never)) ASSERT_LT(++steps, 10);
+  EXPECT_EQ(count(), 1u);
+  EXPECT_TRUE(FileExists(fresh));
+}
+
 TEST_F(FwdB1Test, OurMessagesGoWithTheirCrcAndFromThePartnersOffset) {
   const std::string body = FromDiskLines(LongText(8000));
   struct Case {

@@ -4,6 +4,7 @@
 
 #include "bbs/bbs_cmd.h"
 #include "context/prompts.h"
+#include "platform/file_names.h"
 #include "store/mail_beacon_list.h"
 #include "store/msg_text.h"
 #include "store/store.h"
@@ -248,6 +249,23 @@ TEST_F(ReadingTest, AMessageWithoutItsTextEndsTheRead) {
   EXPECT_STREQ(Record(1).Status, "N");
   EXPECT_EQ(Says("RM"), "No Text.\r" + std::string(kFullPrompt));
   EXPECT_FALSE(Ch(1).operation);
+}
+
+// A text cut short by a crash or a full disk: the reader gets what is there
+// and is told the rest is lost; the sysop finds the message in the log.
+TEST_F(ReadingTest, ATextCutShortIsSaidToTheReaderAndInTheLog) {
+  AddStation("XX1ABC");
+  AddMsg({.type = "P", .to = "XX1ABC", .text = "first line\nsecond line\n"});
+  AddMsg({.type = "P", .to = "XX1ABC", .text = "whole\n"});
+  ASSERT_TRUE(WriteFileReplacing(dir_ / "MAIL/1001.amm", "first line\r\nsec"));
+  dir_.Write("BBS.LOG", "");
+  StartAndConnect({"XX1ABC"}, "[LOG]\nLOGOK=1\nLOGOTHER=1\n");
+  EXPECT_EQ(RunToPrompt(Says("R 1001")),
+            Header(1) + "first line\rsec\r*** The text of this message is cut short: the rest is lost. ***\r\r" +
+                kFullPrompt);
+  EXPECT_NE(dir_.Read("BBS.LOG").find("<Msg text: cut short: 15 of 25 bytes> 1001 from XX1ABC"), std::string::npos)
+      << dir_.Read("BBS.LOG");
+  EXPECT_EQ(RunToPrompt(Says("R 1002")), Header(2) + "whole\r\r" + kFullPrompt);
 }
 
 TEST_F(ReadingTest, ADisconnectWhileReadingLetsTheOperationGo) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "platform/file_names.h"
@@ -127,6 +130,40 @@ TEST(MsgTextTest, UnwritableDirectoryLeavesNoFile) {
   TestDir dir;
   EXPECT_EQ(WriteMsgText(dir / "no-such-dir", 1001, "text\n"), -1);
   EXPECT_FALSE(dir.Exists("no-such-dir"));
+}
+
+TEST(MsgTextTest, WhatStopsATextFromBeingReadWholeIsSaid) {
+  TestDir dir;
+  const StoreSite site = test::MakeEmptyStore(dir);
+  ::chmod(dir.path().c_str(), 0755);
+  ::chmod(site.mailDir.c_str(), 0755);
+  const long size = WriteMsgText(site.mailDir, 1001, "line one\nline two\n");
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    long recordSize;
+    const char* fault;
+  } cases[] = {
+      {"whole", [] {}, size, ""},
+      {"longer than its record says", [] {}, size - 5, ""},
+      {"cut short", [&] { dir.Write("MAIL/1001.amm", "line one\r\nli"); }, size, "cut short: 12 of 20 bytes"},
+      {"empty", [&] { dir.Write("MAIL/1001.amm", ""); }, size, "cut short: 0 of 20 bytes"},
+      {"missing", [&] { std::filesystem::remove(dir / "MAIL/1001.amm"); }, size, "no text file"},
+      {"a directory",
+       [&] {
+         std::filesystem::remove(dir / "MAIL/1001.amm");
+         std::filesystem::create_directory(dir / "MAIL/1001.amm");
+       },
+       size, "is a directory"},
+      {"denied", [&] { ::chmod((dir / "MAIL/1001.amm").c_str(), 0); }, size, "permission denied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir / "MAIL/1001.amm");
+    ASSERT_EQ(WriteMsgText(site.mailDir, 1001, "line one\nline two\n"), size);
+    c.make();
+    EXPECT_EQ(test::AsNobody([&] { return MsgTextFault(site.mailDir, 1001, c.recordSize); }), c.fault);
+  }
 }
 
 TEST(MsgTextTest, FormatTextSaveTurnsCrIntoLf) {

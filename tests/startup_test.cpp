@@ -271,6 +271,44 @@ TEST_F(DamagedStoreTest, GarbageStopsTheStartNamingTheFile) {
   bbs->Shutdown();
 }
 
+// An emptied MSG.IDX: the start rebuilds it and says so, every message is
+// counted, and a message stored afterwards lets the next start go quietly.
+TEST_F(DamagedStoreTest, AnEmptiedMessageIndexIsRebuiltAndTheNextStartIsQuiet) {
+  std::vector<long> numbers;
+  for (long n = 1001; n <= 1030; ++n) numbers.push_back(n);
+  WriteMessages({});
+  {
+    TOrnDbase db(StoreSite{dir_.path(), "", "XX9ORN", ""});
+    ASSERT_TRUE(db.OpenMsgFile());
+    for (long no : numbers) {
+      MsgDB r;
+      db.DBdefaults(&r, no);
+      ASSERT_NE(db.AppendMsg(r), 0);
+    }
+  }
+  dir_.Write("MSG.IDX", "");
+  {
+    auto bbs = Make();
+    ASSERT_TRUE(bbs->Start());
+    EXPECT_EQ(bbs->store()->counters.lastmsg, 1030);
+    EXPECT_EQ(bbs->store()->counters.totalmsg, 30);
+    ASSERT_FALSE(view_.boxes.empty());
+    EXPECT_NE(view_.boxes[0].find("MSG.IDX did not match 30 of the 30 records of MSG.ADB"), std::string::npos)
+        << view_.boxes[0];
+    auto db = bbs->store()->OpenDbase();
+    MsgDB next;
+    db->DBdefaults(&next, bbs->store()->counters.lastmsg + 1);
+    ASSERT_EQ(db->AppendMsg(next), 31);
+    bbs->Shutdown();
+  }
+  view_.boxes.clear();
+  auto bbs = Make();
+  ASSERT_TRUE(bbs->Start());
+  for (const std::string& box : view_.boxes) EXPECT_EQ(box.find(".IDX"), std::string::npos) << box;
+  EXPECT_EQ(bbs->store()->counters.lastmsg, 1031);
+  EXPECT_EQ(dir_.Read("MSG.IDX").size(), 31 * kMsgDBidxSize);
+}
+
 TEST_F(StartupTest, QuitQuestion) {
   auto bbs = Make();
   ASSERT_TRUE(bbs->Start());

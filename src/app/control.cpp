@@ -726,10 +726,13 @@ ControlAnswer Request::MsgRead(long number) {
   if (rows.empty()) return Refused("no such message: " + std::to_string(number));
   const MsgDB& m = rows[0].record;
   std::string text;
-  const bool has = ReadMsgText(s_.store->site().mailDir, number, &text);
+  const std::string fault = MsgTextFault(s_.store->site().mailDir, number, m.Size);
+  const bool has = (fault.empty() || fault.rfind("cut short", 0) == 0) &&
+                   ReadMsgText(s_.store->site().mailDir, number, &text);
   if (a_.json) {
     Json j = MsgJson(m);
     j.Set("text", has ? Json(U(text)) : Json());
+    j.Set("textFault", fault.empty() ? Json() : Json(fault));
     return Done(JsonOut(j));
   }
   std::string out = Aligned({{"Msg#", std::to_string(m.MsgNo)},
@@ -740,8 +743,10 @@ ControlAnswer Request::MsgRead(long number) {
                              {"Bid", U(FieldText(m.Bid))},
                              {"Subject", U(FieldText(m.MsgSubject))}});
   const bool raw = a_.opt.count("--raw") != 0;
-  out += "\n" + (!has ? std::string("(no text file)\n") : raw ? U(text) : Visible(U(text), true));
+  out += "\n" + (!has ? "(" + (fault.empty() ? std::string("no text file") : fault) + ")\n"
+                      : raw ? U(text) : Visible(U(text), true));
   if (out.back() != '\n') out += '\n';
+  if (has && !fault.empty()) out += "(the text is " + fault + ")\n";
   return Done(out);
 }
 
@@ -835,8 +840,10 @@ ControlAnswer Request::OptimizeProgress() {
   const int stage = o ? std::clamp(o->stage.load(), 0, 3) : 0;
   Json j = Json::Object().Set("running", running).Set("stage", running ? Json(kStages[stage]) : Json());
   std::string out = running ? std::string("repair running: ") + kStages[stage] + "\n" : "no repair running\n";
-  if (o && o->lastResult().messagesKept + o->lastResult().usersKept > 0) {
+  if (o && (o->lastResult().messagesKept + o->lastResult().usersKept > 0 || !o->lastResult().mended.empty())) {
     const OptimizeResult& r = o->lastResult();
+    Json mended = Json::Array();
+    for (const std::string& line : r.mended) mended.Push(line);
     j.Set("last", Json::Object()
                       .Set("ok", r.ok)
                       .Set("messagesKept", r.messagesKept)
@@ -844,10 +851,12 @@ ControlAnswer Request::OptimizeProgress() {
                       .Set("messagesAged", r.messagesAged)
                       .Set("usersKept", r.usersKept)
                       .Set("usersDropped", r.usersDropped)
-                      .Set("error", r.error));
+                      .Set("error", r.error)
+                      .Set("mended", mended));
     out += "last run: " + std::to_string(r.messagesKept) + " messages kept, " + std::to_string(r.messagesDropped) +
            " dropped, " + std::to_string(r.usersKept) + " users kept, " + std::to_string(r.usersDropped) +
            " dropped" + (r.ok ? "" : " (" + r.error + ")") + "\n";
+    for (const std::string& line : r.mended) out += line + "\n";
   }
   return Done(a_.json ? JsonOut(j) : out);
 }
@@ -1033,6 +1042,14 @@ bool OfflineBbs::Open(std::string* error) {
       *error = "no BBS in " + cfg_.bbspath + " (no " + name + "; start ornbbs there once)";
       return false;
     }
+  }
+  // The files are looked over as the BBS's start does: a user added to a
+  // hidden index would be a second record of a call already there.
+  const RecordCheck check = CheckRecordFiles(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath));
+  for (const std::string& line : check.mended) view_.MessageBox("ornctl", line, Icon::Exclamation);
+  if (!check.damage.empty()) {
+    *error = check.damage + " ornctl leaves the files alone. " + check.advice;
+    return false;
   }
   store_ = std::make_unique<Store>(
       StoreSite{cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath), cfg_.MyCallOut, cfg_.MyHier});

@@ -126,6 +126,7 @@ void OptimizeRun::Finish() {
   store_.ReadTheBids();
   if (ReadPartners) ReadPartners();
   store_.RecountMessages();
+  for (const std::string& line : result_.mended) client_.log().writelog(65, 0, "", line);
   if (RemFwd)
     for (long n : dropped_) RemFwd(n);
   client_.mainView().RefreshUserList(0);

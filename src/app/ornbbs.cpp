@@ -4,6 +4,7 @@
 
 #include "bbs/default_texts.h"
 #include "context/port_map.h"
+#include "fwd/b1_partial.h"
 #include "platform/file_names.h"
 #include "platform/file_types.h"
 #include "platform/text.h"
@@ -96,14 +97,18 @@ void ORNBBS::SetupMainWindow() {
   InstallDefaultTexts(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.helppath));
 
   makethefiles();
-  const RecordCheck check = CheckRecordFiles(cfg_.bbspath);
+  // What the look over the files mends belongs in the activity log: its
+  // switches are wanted before the rest of the configuration.
+  log_.ReadLog(ini_);
+  const RecordCheck check = CheckRecordFiles(cfg_.bbspath, JoinPath(cfg_.bbspath, cfg_.mailpath));
   for (const std::string& line : check.mended) {
     log_.writelog(65, 0, "", line);
     view_.MessageBox("ORNBBS", line, Icon::Exclamation);
   }
   if (!check.damage.empty()) {
-    log_.writelog(65, 0, "", check.damage);
-    view_.MessageBox("ORNBBS", check.damage, Icon::Stop);
+    const std::string stop = check.damage + " The start is stopped. " + check.advice;
+    log_.writelog(65, 0, "", stop);
+    view_.MessageBox("ORNBBS", stop, Icon::Stop);
     PostQuit(1);
     return;
   }
@@ -115,6 +120,13 @@ void ORNBBS::SetupMainWindow() {
   serviceTimers_ = std::make_unique<ServiceTimers>(*client_, timers_, *store_);
   optimize_ = std::make_unique<OptimizeRun>(*client_, *store_);
   serviceTimers_->StartOptimize = [this] { optimize_->StartOptimize(false); };
+  // Broken B1 transfers that will not be taken up again go a step at a
+  // time, so that even a temp/ of thousands of files costs no tick much.
+  serviceTimers_->Tidy = [this] {
+    if (optimize_->iact) return;
+    B1Partial::SweepStep(ResolveCase(JoinPath(cfg_.bbspath, "TEMP")),
+                         [this](const std::string& bid) { return store_->Bids.WeHaveThebid(bid); });
+  };
   partners_ = std::make_unique<FwdPartners>(*client_, *store_, serviceTimers_->fwdstarted, timers_);
   partners_->filesBusy = [this] { return optimize_->iact; };
   client_->partners = partners_.get();

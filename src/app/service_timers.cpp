@@ -211,6 +211,7 @@ void ServiceTimers::InfoTimerProc() {
     std::snprintf(text, sizeof text, fields[i].format, fields[i].value);
     client_.mainView().SetStatusField(i, text);
   }
+  if (Tidy) Tidy();
   if (StartOptimize) StartOptimize();
 }
 

@@ -62,6 +62,8 @@ class ServiceTimers : public TimerClient {
   std::function<void()> StartFwd;
   // Decides whether the periodic optimisation is due, and starts it.
   std::function<void()> StartOptimize;
+  // A short step of tidying up that may go on over many ticks.
+  std::function<void()> Tidy;
   // The link shows activity (a connection event, a station's data, a call
   // of ours): the per-channel ticks run at their working pace again.
   void Wake();

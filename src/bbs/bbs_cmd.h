@@ -94,6 +94,7 @@ class TBBSCmd : public TFileOperations {
   bool firstline = true;   // the column titles are still to come: nothing listed yet
   bool pathlines = true;   // reading is still at the routing lines of its message
   bool pathprefix = true;  // "Path:" is still to be written
+  std::string textFault;   // why the message being read is not whole (MsgTextFault), said after its text
 };
 
 }  // namespace orn

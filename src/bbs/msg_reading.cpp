@@ -67,14 +67,19 @@ bool TBBSCmd::StartRead() {
     ch.Service = 8;
   }
   const std::string file = MsgFileName(db.site().mailDir, listpos);
+  MDIClient& client = ch.client();
   closefile(outfile);
-  if (FileExists(file)) outfile = std::fopen(ResolveCase(file).c_str(), "rb");
+  // A text missing, unreadable or shorter than its record says is the
+  // sysop's to mend: the log says which and why, the reader that it is not
+  // all there.
+  textFault = MsgTextFault(db.site().mailDir, listpos, db.msgdb.Size);
+  if (textFault.empty() || textFault.rfind("cut short", 0) == 0) outfile = std::fopen(ResolveCase(file).c_str(), "rb");
+  if (!textFault.empty()) client.log().writelog(65, listpos, ch.UserCallOnly, "Msg text: " + textFault);
   if (!outfile) {
     ch.EndService("No Text.\r");
     terminate = true;
     return false;
   }
-  MDIClient& client = ch.client();
   readtimer = client.clock().NowMs();
   terminate = false;
   pathlines = pathprefix = true;
@@ -136,6 +141,8 @@ bool TBBSCmd::ReadMsgText() {
   terminate = true;
   closefile(outfile);
   pathlines = pathprefix = true;
+  if (!textFault.empty()) SendText(ch, "\r*** The text of this message is cut short: the rest is lost. ***\r");
+  textFault.clear();
   MDIClient& client = ch.client();
   TOrnDbase& db = *ch.tdb;
   client.log().writelog(59, listpos, ch.UserCallOnly, "");

@@ -1,10 +1,14 @@
 #include "fwd/b1_partial.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <system_error>
+#include <vector>
 
+#include "fwd/block_packets.h"
 #include "platform/file_names.h"
 
 namespace orn {
@@ -30,10 +34,24 @@ std::string NamePart(const std::string& s) {
   return out;
 }
 
+// Where the sweep of each temp directory stopped. The loop's thread is the
+// only one that sweeps.
+std::map<std::string, std::filesystem::directory_iterator>& SweepCursors() {
+  static std::map<std::string, std::filesystem::directory_iterator> cursors;
+  return cursors;
+}
+
 }  // namespace
 
 B1Partial::B1Partial(const std::string& tempDir, const std::string& partner, const std::string& bid)
-    : path_(JoinPath(tempDir, NamePart(partner) + "_" + NamePart(bid) + kExt)), bid_(bid) {}
+    : path_(JoinPath(tempDir, NamePart(partner) + "_" + NamePart(bid) + kExt)),
+      bid_(bid),
+      prefix_(NamePart(partner) + "_") {}
+
+size_t B1Partial::MaxHeld(long size) {
+  const size_t text = size > 0 ? static_cast<size_t>(size) : 0;
+  return kB1Head + text + text / 8 + 64;
+}
 
 bool B1Partial::ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -64,7 +82,7 @@ size_t B1Partial::Held(long size) {
   }
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(path_, ec);
-  if (ec || held != size || bytes < head) {
+  if (ec || held != size || bytes < head || bytes - head > MaxHeld(size)) {
     Remove();
     return 0;
   }
@@ -73,6 +91,41 @@ size_t B1Partial::Held(long size) {
 
 bool B1Partial::Begin(long size) {
   return WriteFileReplacing(path_, kMagic + bid_ + " " + std::to_string(size) + "\n");
+}
+
+bool B1Partial::MakeRoom(size_t bytes) const {
+  if (bytes > kMaxBytesPerPartner) return false;
+  struct Other {
+    std::filesystem::path path;
+    std::filesystem::file_time_type written;
+    uint64_t size;
+  };
+  std::vector<Other> others;
+  const std::filesystem::path self(path_);
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(self.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix_.size(), prefix_) != 0 || it->path().extension() != kExt ||
+        name == self.filename().string())
+      continue;
+    std::error_code statError;
+    const auto written = std::filesystem::last_write_time(it->path(), statError);
+    const auto size = std::filesystem::file_size(it->path(), statError);
+    others.push_back({it->path(), statError ? std::filesystem::file_time_type::min() : written,
+                      statError ? 0 : static_cast<uint64_t>(size)});
+  }
+  std::sort(others.begin(), others.end(), [](const Other& a, const Other& b) { return a.written < b.written; });
+  uint64_t total = bytes;
+  for (const Other& o : others) total += o.size;
+  size_t count = others.size() + 1;
+  for (const Other& o : others) {
+    if (count <= kMaxFilesPerPartner && total <= kMaxBytesPerPartner) break;
+    std::error_code removeError;
+    std::filesystem::remove(o.path, removeError);
+    --count;
+    total -= o.size;
+  }
+  return true;
 }
 
 bool B1Partial::Read(std::string* stream) const {
@@ -89,23 +142,53 @@ void B1Partial::Remove() {
   std::filesystem::remove(path_, ec);
 }
 
+namespace {
+
+// One entry of temp/: a partial message that is too old, none of ours, or
+// whose message has arrived whole is removed.
+void SweepOne(const std::filesystem::path& p, std::filesystem::file_time_type now,
+              const std::function<bool(const std::string& bid)>& known,
+              bool (*readHead)(const std::string&, std::string*, long*, size_t*)) {
+  if (p.extension() != kExt) return;
+  std::error_code timeError;
+  const auto written = std::filesystem::last_write_time(p, timeError);
+  std::string bid;
+  long size = 0;
+  size_t head = 0;
+  const bool ours = readHead(p.string(), &bid, &size, &head);
+  if (timeError || !ours || now - written > B1Partial::kKeep || known(bid)) {
+    std::error_code removeError;
+    std::filesystem::remove(p, removeError);
+  }
+}
+
+}  // namespace
+
 void B1Partial::Sweep(const std::string& tempDir, const std::function<bool(const std::string& bid)>& known) {
   std::error_code ec;
   const auto now = std::filesystem::file_time_type::clock::now();
-  for (std::filesystem::directory_iterator it(tempDir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::filesystem::path p = it->path();
-    if (p.extension() != kExt) continue;
-    std::error_code timeError;
-    const auto written = std::filesystem::last_write_time(p, timeError);
-    std::string bid;
-    long size = 0;
-    size_t head = 0;
-    const bool ours = ReadHead(p.string(), &bid, &size, &head);
-    if (timeError || !ours || now - written > kKeep || known(bid)) {
-      std::error_code removeError;
-      std::filesystem::remove(p, removeError);
-    }
+  for (std::filesystem::directory_iterator it(tempDir, ec), end; !ec && it != end; it.increment(ec))
+    SweepOne(it->path(), now, known, &ReadHead);
+}
+
+bool B1Partial::SweepStep(const std::string& tempDir, const std::function<bool(const std::string& bid)>& known) {
+  auto& cursors = SweepCursors();
+  auto at = cursors.find(tempDir);
+  std::error_code ec;
+  if (at == cursors.end()) {
+    std::filesystem::directory_iterator it(tempDir, ec);
+    if (ec) return true;
+    at = cursors.emplace(tempDir, std::move(it)).first;
   }
+  std::filesystem::directory_iterator& it = at->second;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (size_t n = 0; n < kSweepStepFiles && !ec && it != std::filesystem::directory_iterator(); ++n) {
+    SweepOne(it->path(), now, known, &ReadHead);
+    it.increment(ec);
+  }
+  if (!ec && it != std::filesystem::directory_iterator()) return false;
+  cursors.erase(at);
+  return true;
 }
 
 }  // namespace orn

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -18,6 +20,19 @@ class B1Partial {
  public:
   // Older than this, a partial message is given up.
   static constexpr std::chrono::hours kKeep{24 * 7};
+  // What one partner's partial messages may take together: making room for
+  // a new one removes the oldest first.
+  static constexpr size_t kMaxFilesPerPartner = 32;
+  static constexpr uint64_t kMaxBytesPerPartner = 8u * 1024 * 1024;
+  // Files a sweep step looks at: a step costs the loop a few milliseconds
+  // however many files temp/ holds.
+  static constexpr size_t kSweepStepFiles = 200;
+
+  // The most a partial message may hold of the stream for a proposal of
+  // `size` bytes: the CRC and length word, and the coded text, which for a
+  // short or incompressible text is a little longer than the text itself
+  // (random bytes grow by a tenth at most); more is not that message.
+  static size_t MaxHeld(long size);
 
   B1Partial(const std::string& tempDir, const std::string& partner, const std::string& bid);
 
@@ -27,6 +42,10 @@ class B1Partial {
   // Starts the message anew, nothing held; the bytes follow by appending
   // to path().
   bool Begin(long size);
+  // Removes the oldest of the partner's other partial messages until this
+  // one, holding up to `bytes` of stream, fits beside the rest; false, with
+  // nothing removed, when it alone would be more than a partner may keep.
+  bool MakeRoom(size_t bytes) const;
   // The stream held, without the line in front.
   bool Read(std::string* stream) const;
   void Remove();
@@ -35,6 +54,10 @@ class B1Partial {
   // Removes the partial messages of `tempDir` that are older than kKeep or
   // whose BID `known` says has arrived whole.
   static void Sweep(const std::string& tempDir, const std::function<bool(const std::string& bid)>& known);
+  // The same in steps of at most kSweepStepFiles files, each going on where
+  // the last one in that directory stopped; true when a step reached the end
+  // of the directory (the next one begins again).
+  static bool SweepStep(const std::string& tempDir, const std::function<bool(const std::string& bid)>& known);
 
  private:
   // The line in front of the bytes, and the size it names; false when the
@@ -42,6 +65,7 @@ class B1Partial {
   static bool ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength);
 
   std::string path_, bid_;
+  std::string prefix_;  // the file names of the partner's partial messages begin so
 };
 
 }  // namespace orn

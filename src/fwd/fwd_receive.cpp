@@ -176,7 +176,7 @@ void TFwd::DispatchFields(const std::string& s) {
     if (ok && B1()) {
       // What a broken transfer left of it: the partner goes on from there.
       B1Partial part = Partial(f.bid);
-      const size_t held = part.Held(f.size);
+      const size_t held = KeepsPartials() ? part.Held(f.size) : 0;
       if (held > kB1Head) {
         p.resume = static_cast<long>(held);
         Parent->client().log().writelog(65, p.resume, Parent->UserCallOnly, "FWD Resume " + f.bid);
@@ -252,6 +252,9 @@ void TFwd::RcvHdr() {
     ProposalFields f;
     ParseProposalLine(p.proposal, &f);
     partial_ = std::make_unique<B1Partial>(Partial(p.bid));
+    partialLimit_ = B1Partial::MaxHeld(f.size);
+    // A resume is offered to partners only, with room made when it began.
+    keepPartial_ = KeepsPartials();
     if (offset > 0) {
       // Only from where we hold it: anything else would join pieces of two
       // different streams.
@@ -263,6 +266,8 @@ void TFwd::RcvHdr() {
     } else if (!partial_->Begin(f.size)) {
       Fail("Can't create " + partial_->path() + ".\r");
       return;
+    } else if (keepPartial_) {
+      keepPartial_ = partial_->MakeRoom(partialLimit_);
     }
     cfile = partial_->path();
     infile = std::fopen(cfile.c_str(), "ab");
@@ -335,6 +340,11 @@ void TFwd::RcvData() {
   }
   const std::string& bytes = rest.empty() ? d : rest;
   receivedBytes_ += bytes.size();
+  // More than any coding of the proposed message: not that message.
+  if (partial_ && receivedBytes_ > partialLimit_) {
+    DropPartial("Message too long.\r");
+    return;
+  }
   if (receivedBytes_ > kMaxReceived + (partial_ ? 2 : 0)) {
     if (partial_) {
       DropPartial("Message too long.\r");

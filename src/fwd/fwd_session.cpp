@@ -48,8 +48,9 @@ TFwd::~TFwd() {
   // The work files hold one message at a time and no later session takes
   // up where this one stopped: however it ended, they go with it. What a B1
   // transfer received is in its partial file (closed above), for the next
-  // session to go on from.
+  // session to go on from, when it is a partner's and within its bounds.
   for (const char* ext : {".acc", ".aca", ".aam"}) TFileOperations::filedelete(TempFile(ext));
+  if (partial_ && !keepPartial_) partial_->Remove();
 }
 
 void TFwd::StopCoder() {
@@ -127,7 +128,11 @@ void TFwd::LogB1() {
 void TFwd::SweepPartials() {
   Store* store = Parent->client().store;
   if (!store) return;
-  B1Partial::Sweep(TempDir(), [store](const std::string& bid) { return store->Bids.WeHaveThebid(bid); });
+  B1Partial::SweepStep(TempDir(), [store](const std::string& bid) { return store->Bids.WeHaveThebid(bid); });
+}
+
+bool TFwd::KeepsPartials() const {
+  return Parent->tdb && std::strcmp(Parent->tdb->userdb.isFwdStation, "Y") == 0;
 }
 
 void TFwd::Start() {

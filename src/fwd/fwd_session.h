@@ -157,8 +157,13 @@ class TFwd : public TFileOperations, public CompressOwner {
   std::string TempDir() const;
   // Both sides offer B1: blocks with a CRC, transfers that resume.
   bool B1() const;
-  // The partial messages that are too old, or arrived whole, go.
+  // The partial messages that are too old, or arrived whole, go: a step of
+  // the sweep at each session start, so that no start waits for a full
+  // temp/.
   void SweepPartials();
+  // Only a forwarding partner's broken transfers are kept to go on from:
+  // anyone else's partial file goes when its session ends.
+  bool KeepsPartials() const;
   // The sysop sees in the log which exchanges can resume.
   void LogB1();
   // The partial message of the partner's proposal `bid`.
@@ -267,6 +272,10 @@ class TFwd : public TFileOperations, public CompressOwner {
   // come in a packet of their own.
   std::unique_ptr<B1Partial> partial_;
   bool restartHead_ = false;
+  // Whether the partial file outlives the session, and the most of the
+  // stream it may hold (B1Partial::MaxHeld of the proposal's size).
+  bool keepPartial_ = false;
+  size_t partialLimit_ = 0;
   // LinFBB uses B1 with whoever offers it, whatever its own SID says: its
   // answers in B1's letters ("Y", "N", "L", "A") tell, and so does a stream
   // whose CRC matches. unB1_ holds such a stream as it came, in case the

@@ -1,5 +1,12 @@
 #include "store/msg_text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/file_names.h"
 #include "platform/text.h"
 
@@ -40,6 +47,38 @@ bool ReadMsgText(const std::string& mailDir, long number, std::string* text) {
   if (!ReadWholeFile(MsgFileName(mailDir, number), &disk)) return false;
   *text = FromDiskLines(disk);
   return true;
+}
+
+namespace {
+
+std::string ErrorText(int err) {
+  std::string s = std::strerror(err);
+  if (!s.empty() && s[0] >= 'A' && s[0] <= 'Z') s[0] = static_cast<char>(s[0] - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+std::string MsgTextFault(const std::string& mailDir, long number, long recordSize) {
+  const std::string path = ResolveCase(MsgFileName(mailDir, number));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) return "no text file";
+    if (err == EACCES || err == EPERM) return "permission denied";
+    return ErrorText(err);
+  }
+  struct stat st {};
+  const bool stated = ::fstat(fd, &st) == 0;
+  char probe;
+  // A directory opens, and fails only at the first read.
+  const ssize_t got = ::read(fd, &probe, 1);
+  const int err = errno;
+  ::close(fd);
+  if (!stated || got < 0) return ErrorText(stated ? err : EIO);
+  if (recordSize > 0 && st.st_size < recordSize)
+    return "cut short: " + std::to_string(st.st_size) + " of " + std::to_string(recordSize) + " bytes";
+  return "";
 }
 
 std::string MsgTextHead(const std::string& routingHeader, const MsgDB& r) {

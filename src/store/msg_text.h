@@ -29,6 +29,11 @@ std::string FromDiskLines(const std::string& disk);
 long WriteMsgText(const std::string& mailDir, long number, const std::string& text, bool sync = true);
 // The text of message `number` with LF line ends; false when it has no file.
 bool ReadMsgText(const std::string& mailDir, long number, std::string* text);
+// Empty when the text of message `number` can be read whole; otherwise what
+// is wrong, in the sysop's words: "no text file", "permission denied", "cut
+// short: 120 of 400 bytes" (against `recordSize`, the record's Size; a file
+// longer than that is not cut).
+std::string MsgTextFault(const std::string& mailDir, long number, long recordSize);
 
 // The lines a message text starts with, after the routing header (the
 // expanded FWDHEADER template): an empty line, "From:", "To:...@...", and an

@@ -10,6 +10,7 @@
 #include "platform/file_names.h"
 #include "platform/text.h"
 #include "store/msg_text.h"
+#include "store/record_check.h"
 
 namespace orn {
 
@@ -72,7 +73,6 @@ OptimizeResult MakeOptimize(const StoreSite& site, const PurgeOptions& o, const 
                             const std::function<void(long)>& dropped,
                             const std::function<void(const std::string&)>& progress) {
   OptimizeResult result;
-  if (!o.Any()) return result;
   auto say = [&](const char* text) {
     if (progress) progress(text);
   };
@@ -80,6 +80,14 @@ OptimizeResult MakeOptimize(const StoreSite& site, const PurgeOptions& o, const 
     result.ok = false;
     if (result.error.empty()) result.error = what;
   };
+
+  // An emptied or overwritten index hides records from every reader, and
+  // the passes below would carry that over: it is made from the records
+  // first.
+  const RecordCheck rebuilt = RebuildIndexes(site.dir, site.mailDir);
+  result.mended = rebuilt.mended;
+  if (!rebuilt.damage.empty()) fail(rebuilt.damage);
+  if (!o.Any()) return result;
 
   // Messages: ageing and purging in one pass over msg.adb.
   {

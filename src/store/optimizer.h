@@ -2,7 +2,9 @@
 // Messages older than a limit are marked old, messages of the chosen
 // statuses and killed users are dropped (the text files of dropped messages
 // go with them), and the files are replaced by the kept records in their
-// order, so msg.idx stays sorted and message numbers do not change.
+// order, so msg.idx stays sorted and message numbers do not change. Every
+// run, with or without anything to drop, first rebuilds an index that does
+// not match its records.
 //
 // MakeOptimize works on the files alone: the caller makes sure no one else
 // has them open while it runs (no station connected, no channel holding a
@@ -11,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "store/orn_dbase.h"
 
@@ -35,6 +38,8 @@ struct OptimizeResult {
   long messagesKept = 0, messagesDropped = 0, messagesAged = 0;
   long usersKept = 0, usersDropped = 0;
   std::string error;
+  // Indexes rebuilt from their records, one line each for the activity log.
+  std::vector<std::string> mended;
 };
 
 // A message dated msgdate ("HHMM/YYMMDD") is at most maxdays old on `today`

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -65,6 +66,27 @@ FileSizeLimit::~FileSizeLimit() {
   r.rlim_cur = static_cast<rlim_t>(oldSoft_);
   ::setrlimit(RLIMIT_FSIZE, &r);
   std::signal(SIGXFSZ, oldHandler_);
+}
+
+std::string AsNobody(const std::function<std::string()>& f) {
+  if (::geteuid() != 0) return f();
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    std::string out = "cannot become nobody";
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0) out = f();
+    const ssize_t put = ::write(fds[1], out.data(), out.size());
+    ::_exit(put == static_cast<ssize_t>(out.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string got;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  ::waitpid(child, nullptr, 0);
+  return got;
 }
 
 }  // namespace orn::test

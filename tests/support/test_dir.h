@@ -1,6 +1,7 @@
 // A fresh temporary directory per test, removed afterwards.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace orn::test {
@@ -32,6 +33,11 @@ class ScopedChdir {
  private:
   std::string old_;
 };
+
+// Runs `f` as the unprivileged user nobody, in a child process when this
+// one is root (root reads and writes any file whatever its mode), and gives
+// back what it returned. The files it looks at must be within nobody's reach.
+std::string AsNobody(const std::function<std::string()>& f);
 
 // While it lives, no file this process writes may grow beyond `bytes`: the
 // kernel refuses the write past that point (EFBIG, its signal ignored), as a
