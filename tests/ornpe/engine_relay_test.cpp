@@ -372,6 +372,46 @@ TEST_F(EngineRelayTest, AClientThatGoesClosesItsEngineConnections) {
   EXPECT_TRUE(ToClient().empty());
 }
 
+// The BBS reads the port list from one frame, and every port number from a
+// byte: an engine with many ports gives ornpe only as many as fit both.
+TEST(PortTableTest, ManyPortsAreCappedAndTheListFitsOneFrame) {
+  auto ports = [](int n, const std::string& text) {
+    std::vector<EnginePort> out;
+    for (int i = 0; i < n; ++i) out.push_back({i, text + " " + std::to_string(i + 1)});
+    return out;
+  };
+  const std::string normal = "AX.25 port of the node on 144.800 MHz, 1200 baud, with digipeating";
+  struct Case {
+    std::vector<std::vector<EnginePort>> engines;
+    int radio;         // ports ornpe takes
+    int left;          // of the last engine
+    bool whole;        // the descriptions fit whole
+  } cases[] = {
+      {{ports(3, "radio")}, 3, 0, true},
+      {{ports(1000, normal)}, 32, 968, false},
+      {{ports(40, normal)}, 32, 8, false},
+      {{ports(20, normal), ports(20, normal), ports(20, normal), ports(20, normal)}, 64, 16, false},
+      {{{{0, "a"}, {300, "beyond a byte"}, {1, "b"}}}, 2, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.radio);
+    PortTable table;
+    int left = 0;
+    const char* names[] = {"E0:8001", "E1:8001", "E2:8001", "E3:8001"};
+    for (size_t e = 0; e < c.engines.size(); ++e) left = table.AddEngine(names[e], c.engines[e]);
+    table.SetVirtual({"ornpe virtual radio, station gateway 0.0.0.0:6300", "ornpe virtual radio"});
+    EXPECT_EQ(table.radioPorts(), c.radio);
+    EXPECT_EQ(left, c.left);
+    const std::string text = table.PortListText();
+    EXPECT_LE(text.size() + 1, kApiMaxData);
+    EXPECT_EQ(ParsePortList(text).size(), static_cast<size_t>(c.radio + 2));
+    EXPECT_EQ(text.rfind(std::to_string(c.radio + 2) + ";", 0), 0u) << text;
+    EXPECT_EQ(text.find("ornpe virtual radio") != std::string::npos, true);
+    EXPECT_EQ(text.find(" via E0:8001 port 0;") != std::string::npos, c.whole) << text;
+    for (int p = 0; p < c.radio; ++p) EXPECT_LE(table.Radio(p)->enginePort, 255);
+  }
+}
+
 TEST(RenumberMonitorTest, OnlyTheLeadingPortNumberChanges) {
   EXPECT_EQ(RenumberMonitor(" 1:Fm A To B <UA >[1]\r", 9), " 10:Fm A To B <UA >[1]\r");
   EXPECT_EQ(RenumberMonitor("12:Fm A To B 1:Fm\r", 0), "1:Fm A To B 1:Fm\r");
