@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -42,9 +44,17 @@ std::string ParseDial(const std::string& text, DialTarget* out) {
   return {};
 }
 
-bool Yes(const std::string& v) {
+// A yes or no; false when `v` is neither.
+bool YesNo(const std::string& v, bool* out) {
   const std::string l = UpperAscii(v);
-  return l == "1" || l == "YES" || l == "TRUE" || l == "ON";
+  if (l == "1" || l == "YES" || l == "TRUE" || l == "ON") {
+    *out = true;
+  } else if (l == "0" || l == "NO" || l == "FALSE" || l == "OFF") {
+    *out = false;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -55,17 +65,27 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
   std::string section;
   std::string dialCall;
   int number = 0;
+  int sectionLine = 0;
+  // Each section once, each key once in it: a second one would silently
+  // win, or (an engine's address) add an engine.
+  std::map<std::string, int> sections;  // upper-case name: its line
+  std::map<std::string, int> keys;      // of the section: its line
+  bool hasAddress = false;
   // A dial section's address waits for its raw key, which may follow it.
   std::string dialAddress;
   bool dialRaw = false;
   auto endSection = [&]() -> std::string {
-    if (UpperAscii(section).rfind("DIAL", 0) == 0) {
-      if (dialAddress.empty()) return "[" + section + "] has no address";
+    const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
+    const std::string where = "line " + std::to_string(sectionLine) + ": ";
+    if ((kind == "DIAL" || kind == "ENGINE") && !hasAddress) return where + "[" + section + "] has no address";
+    if (kind == "DIAL") {
       args->push_back("--dial");
       args->push_back(dialCall + "=" + dialAddress + (dialRaw ? ",raw" : ""));
     }
     dialAddress.clear();
     dialRaw = false;
+    hasAddress = false;
+    keys.clear();
     return {};
   };
   while (std::getline(in, line)) {
@@ -83,8 +103,16 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     if (line.front() == '[') {
       if (line.back() != ']') return where + "a section wants [NAME], not " + line;
       const std::string problem = endSection();
-      if (!problem.empty()) return where + problem;
+      if (!problem.empty()) return problem;
       section = Trim(line.substr(1, line.size() - 2));
+      sectionLine = number;
+      std::string name = UpperAscii(section);
+      if (const size_t sp = name.find(' '); sp != std::string::npos) {
+        name = name.substr(0, sp) + " " + Trim(name.substr(sp));  // [dial  X] is [dial X]
+      }
+      if (const auto [it, fresh] = sections.emplace(name, number); !fresh) {
+        return where + "[" + section + "] again (first at line " + std::to_string(it->second) + ")";
+      }
       const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
       if (kind == "DIAL") {
         dialCall = Trim(section.substr(4));
@@ -98,6 +126,10 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     if (eq == std::string::npos) return where + "wants KEY=VALUE, not " + line;
     const std::string key = UpperAscii(Trim(line.substr(0, eq)));
     const std::string value = Trim(line.substr(eq + 1));
+    if (const auto [it, fresh] = keys.emplace(key, number); !fresh) {
+      return where + Trim(line.substr(0, eq)) + " again (first at line " + std::to_string(it->second) + ")";
+    }
+    if (key == "ADDRESS") hasAddress = true;
     const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
     std::string option;
     if (kind == "ORNPE" && (key == "LISTEN" || key == "PORTS" || key == "RETRY-MS" || key == "BBS" || key == "LOG")) {
@@ -115,7 +147,7 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
       dialAddress = value;
       continue;
     } else if (kind == "DIAL" && key == "RAW") {
-      dialRaw = Yes(value);
+      if (!YesNo(value, &dialRaw)) return where + "raw wants yes or no, not " + value;
       continue;
     } else {
       return where + "unknown key " + Trim(line.substr(0, eq)) + (section.empty() ? "" : " in [" + section + "]");
@@ -123,8 +155,7 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     args->push_back(option);
     args->push_back(value);
   }
-  const std::string problem = endSection();
-  return problem.empty() ? problem : "at the end: " + problem;
+  return endSection();
 }
 
 bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port) {
@@ -179,10 +210,17 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
       if (!ParseHostPort(v, &e.host, &e.port) || e.port == 0) return "--engine wants HOST:PORT, not " + v;
       out->engines.push_back(e);
     } else if (a == "--config") {
+      // A directory opens as a stream and reads as nothing: an empty
+      // configuration that no one asked for.
+      std::error_code ec;
+      if (!std::filesystem::is_regular_file(v, ec)) {
+        return "--config: " + v + (std::filesystem::is_directory(v, ec) ? " is a directory" : " is not a file");
+      }
       std::ifstream file(v, std::ios::binary);
       if (!file) return "--config: cannot read " + v;
       std::ostringstream text;
       text << file.rdbuf();
+      if (file.bad()) return "--config: cannot read " + v;
       std::vector<std::string> more;
       std::string problem = ConfigArgs(text.str(), &more);
       if (problem.empty()) problem = ParseOrnpeOptions(more, out);
