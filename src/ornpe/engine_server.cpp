@@ -154,7 +154,8 @@ void EngineServer::Accept(QTcpServer& server) {
           GatewayHooks{
               [this, bbs] { return bbs.empty() ? engine_.OldestRegistration(GatewaySession::kPort) : bbs; },
               [this](const std::string& call) { return engine_.CallInUse(GatewaySession::kPort, call); }},
-          &server == &bbsGateway_ ? GatewaySession::Caller::Bbs : GatewaySession::Caller::Person);
+          &server == &bbsGateway_ ? GatewaySession::Caller::Bbs : GatewaySession::Caller::Person,
+          options_.bbsGatewayRaw);
       log_(Kind(c) + std::to_string(id) + " connected from " + Peer(s));
       connect(s, &QTcpSocket::readyRead, this, [this, id] { ReadTerminal(id); });
       c.session->Start();
@@ -262,8 +263,15 @@ void EngineServer::ServiceSession(int id) {
   if (it == conns_.end()) return;
   Conn& c = it->second;
   for (const ApiFrame& f : c.session->TakeEngineFrames()) {
-    if (f.kind == 'C') log_(Kind(c) + std::to_string(id) + ": " + f.callFrom + " calls " + f.callTo);
+    if (f.kind == 'C') {
+      const bool bbs = c.session->caller() == GatewaySession::Caller::Bbs;
+      log_(Kind(c) + std::to_string(id) + ": " + f.callFrom + " calls " + f.callTo +
+           (bbs ? std::string(" (") + c.session->wire() + ")" : ""));
+    }
     engine_.Receive(id, f);
+  }
+  if (c.session->TakeTurnedRaw()) {
+    log_(Kind(c) + std::to_string(id) + ": 0xFF and a byte no telnet sender puts after it: raw TCP from here on");
   }
   const std::string text = c.session->TakeTerminalOutput();
   if (!text.empty() && !c.closing) {

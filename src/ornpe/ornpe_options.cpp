@@ -82,6 +82,10 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
       args->push_back("--dial");
       args->push_back(dialCall + "=" + dialAddress + (dialRaw ? ",raw" : ""));
     }
+    if (kind == "BBS-GATEWAY" && !dialAddress.empty()) {
+      args->push_back("--bbs-gateway");
+      args->push_back(dialAddress + (dialRaw ? ",raw" : ""));
+    }
     dialAddress.clear();
     dialRaw = false;
     hasAddress = false;
@@ -140,13 +144,14 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     } else if (kind == "GATEWAY" && key == "BBS") {
       option = "--bbs";
     } else if (kind == "BBS-GATEWAY" && key == "LISTEN") {
-      option = "--bbs-gateway";
+      dialAddress = value;  // like a dial section's, it waits for raw
+      continue;
     } else if (kind == "ENGINE" && key == "ADDRESS") {
       option = "--engine";
     } else if (kind == "DIAL" && key == "ADDRESS") {
       dialAddress = value;
       continue;
-    } else if (kind == "DIAL" && key == "RAW") {
+    } else if ((kind == "DIAL" || kind == "BBS-GATEWAY") && key == "RAW") {
       if (!YesNo(value, &dialRaw)) return where + "raw wants yes or no, not " + value;
       continue;
     } else {
@@ -193,8 +198,16 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
     } else if (a == "--gateway") {
       if (!ParseHostPort(v, &out->gatewayHost, &out->gatewayPort)) return "--gateway wants HOST:PORT, not " + v;
     } else if (a == "--bbs-gateway") {
-      if (!ParseHostPort(v, &out->bbsGatewayHost, &out->bbsGatewayPort)) {
-        return "--bbs-gateway wants HOST:PORT, not " + v;
+      std::string where = v;
+      const size_t comma = where.rfind(',');
+      out->bbsGatewayRaw = false;
+      if (comma != std::string::npos && where.find(']', comma) == std::string::npos) {
+        if (where.substr(comma + 1) != "raw") return "--bbs-gateway wants HOST:PORT or HOST:PORT,raw, not " + v;
+        out->bbsGatewayRaw = true;
+        where.resize(comma);
+      }
+      if (!ParseHostPort(where, &out->bbsGatewayHost, &out->bbsGatewayPort)) {
+        return "--bbs-gateway wants HOST:PORT or HOST:PORT,raw, not " + v;
       }
       out->bbsGateway = true;
     } else if (a == "--dial") {
@@ -246,7 +259,7 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
 }
 
 std::string OrnpeUsage() {
-  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--bbs-gateway HOST:PORT]\n"
+  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--bbs-gateway HOST:PORT[,raw]]\n"
          "             [--dial CALL=HOST:PORT[,raw]]... [--ports N] [--retry-ms MS]\n"
          "             [--bbs CALL] [--log FILE] [--engine HOST:PORT]... [--config FILE]\n"
          "             [--help]\n"
@@ -254,9 +267,11 @@ std::string OrnpeUsage() {
          "station gateway where a terminal (telnet, nc) connects to the BBS as a station.\n"
          "  --listen HOST:PORT   engine TCP API (default 127.0.0.1:8000)\n"
          "  --gateway HOST:PORT  station gateway (default 127.0.0.1:6300)\n"
-         "  --bbs-gateway HOST:PORT\n"
-         "                       station gateway for BBSes calling in over telnet: after\n"
-         "                       the callsign every byte passes unchanged (default: none)\n"
+         "  --bbs-gateway HOST:PORT[,raw]\n"
+         "                       station gateway for BBSes calling in: after the callsign\n"
+         "                       every byte passes unchanged (default: none). Telnet, or\n"
+         "                       raw TCP once the caller sends 0xFF and then another\n"
+         "                       byte than 0xFF; ,raw takes every caller as raw TCP\n"
          "  --dial CALL=HOST:PORT[,raw]\n"
          "                       CALL is a station on every port; a connect to it opens a\n"
          "                       TCP connection to HOST:PORT (telnet, or ,raw for bytes as\n"
@@ -266,7 +281,7 @@ std::string OrnpeUsage() {
          "                       and ornpe's own ports follow them. Repeatable\n"
          "  --config FILE        the same settings from an ini file: [ornpe] listen, ports,\n"
          "                       retry-ms, bbs, log; [gateway] listen, bbs; [bbs-gateway]\n"
-         "                       listen; [engine NAME] address; [dial CALL] address, raw\n"
+         "                       listen, raw; [engine NAME] address; [dial CALL] address, raw\n"
          "  --ports N            virtual radio ports, 1 to 16 (default 1)\n"
          "  --retry-ms MS        an unanswered connect gives up (RETRYOUT) after MS ms (default 5000)\n"
          "  --bbs CALL           the callsign gateway stations connect to (default: the\n"

@@ -70,6 +70,24 @@ TEST(OrnpeOptionsTest, BadValuesAreRefused) {
   }
 }
 
+TEST(OrnpeOptionsTest, BbsGatewayMayBeRaw) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--bbs-gateway", "127.0.0.1:6310,raw"}, {"--bbs-gateway", "[::1]:6310,raw"}}) {
+    OrnpeOptions o;
+    ASSERT_EQ(ParseOrnpeOptions(args, &o), "") << args[1];
+    EXPECT_TRUE(o.bbsGatewayRaw);
+    EXPECT_EQ(o.bbsGatewayPort, 6310);
+  }
+  std::vector<std::string> args;
+  ASSERT_EQ(ConfigArgs("[bbs-gateway]\nraw = yes\nlisten = 0.0.0.0:6310\n", &args), "");
+  OrnpeOptions o;
+  ASSERT_EQ(ParseOrnpeOptions(args, &o), "");
+  EXPECT_TRUE(o.bbsGatewayRaw);
+  EXPECT_EQ(o.bbsGatewayHost, "0.0.0.0");
+  OrnpeOptions bad;
+  EXPECT_NE(ParseOrnpeOptions({"--bbs-gateway", "h:6310,telnet"}, &bad), "");
+}
+
 TEST(OrnpeOptionsTest, EnginesKeepTheirOrder) {
   OrnpeOptions o;
   EXPECT_EQ(ParseOrnpeOptions({"--engine", "127.0.0.1:8001", "--ports", "2", "--engine", "[::1]:8010"}, &o), "");
