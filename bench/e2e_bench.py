@@ -124,6 +124,33 @@ def bench_front(procs, build, work):
         row(name, "failed", "", str(e)[:120])
 
 
+def bench_paste(build, work):
+    """Another station's answer while a telnet user pastes 8 MB into a message through
+    ornpe's station gateway (tests/e2e/ornpe_paste.py): the slowest of the answers a second
+    telnet user and a station on a radio engine behind ornpe get meanwhile."""
+    from ornpe_air import Procs as AirProcs, paste_while_serving
+    name = "answer to a station while a telnet user pastes 8 MB"
+    d = os.path.join(work, "paste")
+    os.makedirs(d, exist_ok=True)
+    procs = AirProcs(build, d)
+    try:
+        radio = procs.ornpe("radio")
+        front = procs.ornpe("front", "--engine", radio["api"], "--bbs", BBS)
+        port = front["api"].rsplit(":", 1)[1]
+        procs.bbs(["[RADIO]", "PORTS=2", "ENGINEPORT=" + port,
+                   "[PORT0]", "PORTNUM=0", "CHANNELS=2", "BBSONLY=0", "LIMITED=0", "TIMEOUT=0", "BEACONOK=0",
+                   "[PORT1]", "PORTNUM=1", "CHANNELS=3", "BBSONLY=0", "LIMITED=0", "TIMEOUT=0", "BEACONOK=0"])
+        took, answers, paster = paste_while_serving(front["gateway"], radio["api"])
+        paster.close()
+        row(name, "%.2f" % max(a[1] for a in answers), "s",
+            "slowest of %d answers to a telnet user and a radio station during the paste (%.1f s); goal < 1"
+            % (len(answers), took))
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        row(name, "failed", "", str(e)[:120])
+    finally:
+        procs.stop()
+
+
 def make_bbs(build, d, api, channels, more=(), call=BBS, personal=(), port=()):
     os.makedirs(d, exist_ok=True)
     lines = ["[PERSONAL]", "MYCALL=" + call, "MYHIER=#TST.XX.EU"] + list(personal) + ["[RADIO]", "PORTS=1",
@@ -875,6 +902,7 @@ def main():
     try:
         bench_sessions(procs, build, work)
         bench_front(procs, build, work)
+        bench_paste(build, work)
         bench_forwarding(procs, build, work, 50 if quick else 200)
         bench_two_bbs(procs, build, work, 50 if quick else 200)
         bench_import(procs, build, work, 5000 if quick else 20000)

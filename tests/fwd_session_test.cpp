@@ -1455,6 +1455,56 @@ TEST_F(FwdB1Test, APartnerMayResendWholeOrChangeTheSize) {
   }
 }
 
+// What a gateway that ate bytes leaves behind: the partner answers "!N"
+// with an empty block, call after call. Such a partial is given up.
+TEST_F(FwdB1Test, APartialThatCannotBeFinishedIsAskedForWhole) {
+  const std::string longText = LongText(6000);
+  const std::string longStream = B1Stream(Compressed(longText));
+  const std::string shortText = "Short.\r\n";
+  const std::string shortStream = B1Stream(Compressed(shortText));
+  ASSERT_GE(shortStream.size(), shortText.size());
+  struct Case {
+    const char* name;
+    const std::string& text;
+    int resumes;  // how often the rest is asked for before the message is asked whole
+  } cases[] = {
+      {"the rest asked for twice in vain", longText, 2},
+      {"as long as the whole text", shortText, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddPartner();
+    Start();
+    const std::string stream = &c.text == &longText ? longStream : shortStream;
+    if (c.resumes > 0) {
+      BrokenTransfer(c.text, stream.size() / 2);
+    } else {
+      std::filesystem::create_directories(dir_ / "temp");
+      ASSERT_TRUE(WriteFileReplacing(PartialFile(), "ORNB1 " + std::string(kBid) + " " +
+                                                        std::to_string(c.text.size()) + "\n" +
+                                                        stream.substr(0, c.text.size())));
+      HangUp();
+    }
+    const long held = Held();
+    ASSERT_GT(held, static_cast<long>(kB1Head));
+    for (int i = 0; i < c.resumes; ++i) {
+      Reconnect();
+      EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, c.text.size())})), "FS !" + std::to_string(held) + "\r");
+      HangUp();
+      EXPECT_EQ(Held(), held);
+    }
+    Reconnect();
+    EXPECT_EQ(Partner(kB1Sid + Block({Proposal(kBid, c.text.size())})), "FS +\r");
+    std::string out = Partner(B1Blocks("t", stream), 250);
+    out += RunSession();
+    EXPECT_EQ(out, "FF\r");
+    EXPECT_EQ(StoredText(), FromDiskLines(c.text));
+    EXPECT_EQ(Held(), -1);
+    HangUp();
+    Restart();
+  }
+}
+
 TEST_F(FwdB1Test, OldPartialsAndThoseThatCameWholeGo) {
   std::filesystem::create_directories(dir_ / "temp");
   auto partial = [&](const std::string& bid) {

@@ -53,7 +53,7 @@ size_t B1Partial::MaxHeld(long size) {
   return kB1Head + text + text / 8 + 64;
 }
 
-bool B1Partial::ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength) {
+bool B1Partial::ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength, int* asked) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   char line[128];
@@ -67,16 +67,19 @@ bool B1Partial::ReadHead(const std::string& path, std::string* bid, long* size, 
   *bid = head.substr(6, space - 6);
   char* end = nullptr;
   *size = std::strtol(head.c_str() + space + 1, &end, 10);
-  if (!end || *end != '\n') return false;
+  long times = 0;
+  if (end && *end == ' ') times = std::strtol(end + 1, &end, 10);
+  if (!end || *end != '\n' || times < 0 || times > 1000) return false;
+  if (asked) *asked = static_cast<int>(times);
   *headLength = head.size();
   return true;
 }
 
-size_t B1Partial::Held(long size) {
+size_t B1Partial::Held(long size, int* asked) {
   std::string bid;
   long held = 0;
   size_t head = 0;
-  if (!ReadHead(path_, &bid, &held, &head)) {
+  if (!ReadHead(path_, &bid, &held, &head, asked)) {
     Remove();
     return 0;
   }
@@ -87,6 +90,17 @@ size_t B1Partial::Held(long size) {
     return 0;
   }
   return static_cast<size_t>(bytes) - head;
+}
+
+bool B1Partial::NoteAsked() {
+  std::string bid;
+  long size = 0;
+  size_t head = 0;
+  int asked = 0;
+  std::string file;
+  if (!ReadHead(path_, &bid, &size, &head, &asked) || !ReadWholeFile(path_, &file)) return false;
+  return WriteFileReplacing(path_, kMagic + bid + " " + std::to_string(size) + " " + std::to_string(asked + 1) +
+                                       "\n" + file.substr(head));
 }
 
 bool B1Partial::Begin(long size) {

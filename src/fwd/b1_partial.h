@@ -3,7 +3,8 @@
 // that the next session asks for the rest instead of the whole message.
 //
 // One file per message: a text line "ORNB1 <bid> <size>" (the size the
-// proposal announced), then the received bytes of the B1 stream as they came
+// proposal announced), " <asked>" after it once the rest has been asked for
+// (how often), then the received bytes of the B1 stream as they came
 // (CRC, length word, code). Only whole data packets are written, so the file
 // always ends where a packet ended.
 #pragma once
@@ -37,8 +38,12 @@ class B1Partial {
   B1Partial(const std::string& tempDir, const std::string& partner, const std::string& bid);
 
   // The bytes held of the message when the partner announces it with
-  // `size`; a file left for another size is removed (0).
-  size_t Held(long size);
+  // `size`; a file left for another size is removed (0). `asked` (if given)
+  // is how often the rest has been asked for.
+  size_t Held(long size, int* asked = nullptr);
+  // Notes that the rest is asked for once more; false when the file cannot
+  // be written.
+  bool NoteAsked();
   // Starts the message anew, nothing held; the bytes follow by appending
   // to path().
   bool Begin(long size);
@@ -62,7 +67,8 @@ class B1Partial {
  private:
   // The line in front of the bytes, and the size it names; false when the
   // file is none of ours.
-  static bool ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength);
+  static bool ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength,
+                       int* asked = nullptr);
 
   std::string path_, bid_;
   std::string prefix_;  // the file names of the partner's partial messages begin so

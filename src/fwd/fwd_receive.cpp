@@ -20,6 +20,9 @@ namespace {
 
 // The most compressed bytes one message may bring: the coder's own limit.
 constexpr size_t kMaxReceived = lzhuf::kHeaderSize + size_t{3} * lzhuf::kMaxTextLength;
+// How often the rest of a broken transfer is asked for before the message is
+// asked for whole again.
+constexpr int kMaxResumes = 2;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -176,8 +179,15 @@ void TFwd::DispatchFields(const std::string& s) {
     if (ok && B1()) {
       // What a broken transfer left of it: the partner goes on from there.
       B1Partial part = Partial(f.bid);
-      const size_t held = KeepsPartials() ? part.Held(f.size) : 0;
-      if (held > kB1Head) {
+      int asked = 0;
+      const size_t held = KeepsPartials() ? part.Held(f.size, &asked) : 0;
+      // Nothing is left to ask for of a partial as long as the whole text
+      // (a compressed stream is shorter but for the smallest messages),
+      // and one whose rest has twice not arrived is likely wrong itself
+      // (bytes lost on the way): the partner would answer with an empty
+      // block at every call. Both are asked for whole.
+      if (held > kB1Head && held < static_cast<size_t>(std::max(f.size, 0L)) && asked < kMaxResumes &&
+          part.NoteAsked()) {
         p.resume = static_cast<long>(held);
         Parent->client().log().writelog(65, p.resume, Parent->UserCallOnly, "FWD Resume " + f.bid);
         answer += '!';

@@ -65,6 +65,7 @@ bool EngineRelay::FromClient(int client, ApiFrame& f) {
 
 void EngineRelay::Send(int client, int engine, Upstream& u, const ApiFrame& f) {
   if (u.state == State::Connecting) {
+    if (f.kind == 'X' && u.askedAt < 0) u.askedAt = now_;
     u.waiting.push_back(f);
     return;
   }
@@ -74,6 +75,7 @@ void EngineRelay::Send(int client, int engine, Upstream& u, const ApiFrame& f) {
   }
   const int port = f.port;
   if (f.kind == 'X') {
+    if (u.askedAt < 0) u.askedAt = now_;
     const bool known = std::any_of(u.registrations.begin(), u.registrations.end(),
                                    [&](const Registration& r) { return r.call == f.callFrom && r.port == port; });
     if (!known) u.registrations.push_back({f.callFrom, port});
@@ -119,7 +121,8 @@ void EngineRelay::AnswerAway(int client, int engine, Upstream& u, const ApiFrame
       ToClient(client, {f.port, 'Y', 0, f.callFrom, f.callTo, Le32(0)});
       break;
     default:
-      Log(where + "'" + std::string(1, f.kind) + "' frame for port " + std::to_string(port) + " dropped");
+      Drop(engine, "away",
+           where + "'" + std::string(1, f.kind) + "' frame for port " + std::to_string(port) + " dropped");
       break;
   }
 }
@@ -137,10 +140,10 @@ void EngineRelay::Connected(int client, int engine) {
   if (it == up_.end()) return;
   Upstream& u = it->second;
   u.state = State::Up;
-  u.pauseMs = kFirstPauseMs;
   if (monitor_[client]) actions_.push_back({RelayAction::Kind::Send, client, engine, {0, 'm', 0, "", "", ""}});
   std::string again;
   for (const Registration& r : u.registrations) {
+    if (u.askedAt < 0) u.askedAt = now_;
     u.answers.push_back({r.port, r.call, true});
     actions_.push_back({RelayAction::Kind::Send, client, engine,
                         {static_cast<uint8_t>(ports_.Radio(r.port)->enginePort), 'X', 0, r.call, "", ""}});
@@ -155,19 +158,24 @@ void EngineRelay::FromEngine(int client, int engine, const ApiFrame& f) {
   auto it = up_.find(Key{client, engine});
   if (it == up_.end() || it->second.state != State::Up) return;
   Upstream& u = it->second;
+  // Alive: the next loss is tried again soon. A connection alone does not
+  // say so (an engine that takes it and never answers).
+  u.pauseMs = kFirstPauseMs;
   const std::string name = "engine " + Name(engine);
   if (!IsEngineKind(f.kind)) {
-    Log(name + ": unknown frame kind 0x" + std::to_string(static_cast<unsigned char>(f.kind)) + ", dropped");
+    Drop(engine, "kind",
+         name + ": unknown frame kind 0x" + std::to_string(static_cast<unsigned char>(f.kind)) + ", dropped");
     return;
   }
   if (f.kind == 'R' || f.kind == 'G') return;  // never asked for: ornpe answers these itself
   if (f.kind == 'X') {
     if (u.answers.empty()) {
-      Log(name + ": a registration answer nobody asked for, dropped");
+      Drop(engine, "answer", name + ": a registration answer nobody asked for, dropped");
       return;
     }
     const PendingX x = u.answers.front();
     u.answers.erase(u.answers.begin());
+    u.askedAt = u.answers.empty() ? -1 : now_;
     const bool ok = !f.data.empty() && f.data[0] == '\x01';
     if (!ok) {
       Log(name + " refuses the registration of " + x.call + " on port " + std::to_string(x.port));
@@ -178,8 +186,8 @@ void EngineRelay::FromEngine(int client, int engine, const ApiFrame& f) {
   }
   const int port = ports_.PortOf(engine, f.port);
   if (port < 0) {
-    Log(name + ": '" + std::string(1, f.kind) + "' frame for its port " + std::to_string(f.port) +
-        ", which it did not list, dropped");
+    Drop(engine, "port", name + ": '" + std::string(1, f.kind) + "' frame for its port " + std::to_string(f.port) +
+                             ", which it did not list, dropped");
     return;
   }
   ApiFrame out = f;
@@ -216,6 +224,7 @@ void EngineRelay::Lost(int client, int engine, const std::string& why, int64_t n
   const size_t ended = u.links.size();
   u.links.clear();
   u.answers.clear();
+  u.askedAt = -1;
   u.state = State::Away;
   u.retryAt = nowMs + u.pauseMs;
   Log("engine " + Name(engine) + " lost for client " + std::to_string(client) + " (" + why + "): " +
@@ -225,19 +234,69 @@ void EngineRelay::Lost(int client, int engine, const std::string& why, int64_t n
 }
 
 void EngineRelay::Advance(int64_t nowMs) {
+  now_ = nowMs;
+  std::vector<Key> silent;
   for (auto& [key, u] : up_) {
     if (u.state == State::Away && u.retryAt <= nowMs) {
       u.state = State::Connecting;
       actions_.push_back({RelayAction::Kind::Open, key.first, key.second, {}});
+    } else if (u.state != State::Away && u.askedAt >= 0 && nowMs - u.askedAt >= kAnswerMs) {
+      silent.push_back(key);
     }
+  }
+  for (const Key& key : silent) {
+    Fail(key.first, key.second,
+         "no answer to a registration in " + std::to_string(kAnswerMs) + " ms");
+  }
+  ReportDrops();
+}
+
+void EngineRelay::Fail(int client, int engine, const std::string& why) {
+  actions_.push_back({RelayAction::Kind::Close, client, engine, {}});
+  Lost(client, engine, why, now_);
+}
+
+void EngineRelay::Drop(int engine, const char* why, const std::string& line) {
+  Drops& d = drops_[{engine, why}];
+  if (d.count == 0 && d.last.empty()) {
+    Log(line);
+    d.since = now_;
+    d.last = line;  // logged: what follows within the minute is only counted
+    return;
+  }
+  ++d.count;
+  d.last = line;
+}
+
+void EngineRelay::ReportDrops() {
+  for (auto it = drops_.begin(); it != drops_.end();) {
+    Drops& d = it->second;
+    if (now_ - d.since < kDropReportMs) {
+      ++it;
+      continue;
+    }
+    if (d.count == 0) {
+      it = drops_.erase(it);  // a quiet minute: the next drop is logged at once
+      continue;
+    }
+    Log("engine " + Name(it->first.first) + ": " + std::to_string(d.count) + " more frame(s) dropped in " +
+        std::to_string((now_ - d.since + 500) / 1000) + " s, the last: " + d.last);
+    d.since = now_;
+    d.count = 0;
+    ++it;
   }
 }
 
 int64_t EngineRelay::NextDeadline() const {
   int64_t due = -1;
+  auto sooner = [&due](int64_t t) {
+    if (due < 0 || t < due) due = t;
+  };
   for (const auto& [key, u] : up_) {
-    if (u.state == State::Away && (due < 0 || u.retryAt < due)) due = u.retryAt;
+    if (u.state == State::Away) sooner(u.retryAt);
+    if (u.state != State::Away && u.askedAt >= 0) sooner(u.askedAt + kAnswerMs);
   }
+  for (const auto& [key, d] : drops_) sooner(d.since + kDropReportMs);
   return due;
 }
 

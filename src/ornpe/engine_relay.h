@@ -35,6 +35,13 @@ class EngineRelay {
   using Logger = std::function<void(const std::string&)>;
   static constexpr int64_t kFirstPauseMs = 1000;
   static constexpr int64_t kMaxPauseMs = 30000;
+  // A registration the engine has not answered within this is answered for
+  // it and the engine counts as lost: the BBS waits a second for the answer
+  // and gives up the whole engine connection, ornpe's own ports with it.
+  static constexpr int64_t kAnswerMs = 600;
+  // Frames an engine sends that ornpe cannot pass on are logged the first
+  // time, then counted and summed up at most this often.
+  static constexpr int64_t kDropReportMs = 60000;
 
   EngineRelay(const PortTable& ports, Logger log);
 
@@ -85,6 +92,13 @@ class EngineRelay {
     std::vector<Registration> registrations;
     std::vector<PendingX> answers;
     std::vector<LinkInfo> links;
+    int64_t askedAt = -1;  // since then a registration waits for the engine's answer
+  };
+  // The dropped frames of one engine since the last line about them.
+  struct Drops {
+    int64_t since = 0;
+    int64_t count = 0;
+    std::string last;
   };
   using Key = std::pair<int, int>;  // client, engine
 
@@ -97,6 +111,11 @@ class EngineRelay {
   void Log(const std::string& line) const {
     if (log_) log_(line);
   }
+  // A frame dropped for reason `why` (a word: the same reason, the same count).
+  void Drop(int engine, const char* why, const std::string& line);
+  void ReportDrops();
+  // Engine `engine` failed its client: the host closes the connection.
+  void Fail(int client, int engine, const std::string& why);
 
   const PortTable& ports_;
   Logger log_;
@@ -104,6 +123,8 @@ class EngineRelay {
   std::map<int, bool> monitor_;  // client: the monitor is on
   std::vector<RelayAction> actions_;
   std::vector<EngineOutput> toClients_;
+  std::map<std::pair<int, std::string>, Drops> drops_;  // by engine and reason
+  int64_t now_ = 0;
 };
 
 }  // namespace orn

@@ -1,6 +1,7 @@
 #include "ornpe/engine_server.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -9,8 +10,25 @@
 namespace orn {
 namespace {
 
-// A client that stops reading is dropped before its backlog eats the memory.
+// A client that stops reading is dropped before its backlog eats the memory
+// (never the BBS: nothing grows its backlog for long, see kPauseAbove).
 constexpr qint64 kMaxBacklog = 4 << 20;
+// What waits to go to the BBS is kept this small: past it, ornpe stops reading
+// from everyone who sends the BBS data (terminals, dialled peers, other
+// clients, its engines), and TCP holds them back as a full radio window
+// would, until the BBS has taken all but kResumeBelow. A line from one
+// station then queues behind a little of another's paste, never megabytes.
+constexpr qint64 kPauseAbove = 32 << 10;
+constexpr qint64 kResumeBelow = 8 << 10;
+// The most ornpe takes from one such source at a time, so that a paste goes
+// in bites between the other stations' lines.
+constexpr qint64 kReadBite = 4 << 10;
+// A client's frames are read in larger bites: the BBS's own output is never
+// held back, and a forwarding block is a few of them.
+constexpr qint64 kClientBite = 64 << 10;
+// Kept small for the same reason as kPauseAbove: what the kernel holds for
+// a client is on its way and cannot be held back any more.
+constexpr int kClientSendBuffer = 64 << 10;
 
 std::string LocalHhMmSs() {
   const std::time_t t = std::time(nullptr);
@@ -124,12 +142,20 @@ void EngineServer::Accept(QTcpServer& server) {
     // of a flush.
     connect(s, &QTcpSocket::disconnected, this, [this, id] { Dropped(id); }, Qt::QueuedConnection);
     if (gateway) {
+      s->setReadBufferSize(kReadBite);
+    } else {
+      s->setReadBufferSize(kClientBite);
+      s->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kClientSendBuffer);
+      connect(s, &QTcpSocket::bytesWritten, this, [this, id] { Drained(id); }, Qt::QueuedConnection);
+    }
+    if (gateway) {
       const std::string bbs = options_.bbs;
       c.session = std::make_unique<GatewaySession>(
           GatewayHooks{
               [this, bbs] { return bbs.empty() ? engine_.OldestRegistration(GatewaySession::kPort) : bbs; },
               [this](const std::string& call) { return engine_.CallInUse(GatewaySession::kPort, call); }},
-          &server == &bbsGateway_ ? GatewaySession::Caller::Bbs : GatewaySession::Caller::Person);
+          &server == &bbsGateway_ ? GatewaySession::Caller::Bbs : GatewaySession::Caller::Person,
+          options_.bbsGatewayRaw);
       log_(Kind(c) + std::to_string(id) + " connected from " + Peer(s));
       connect(s, &QTcpSocket::readyRead, this, [this, id] { ReadTerminal(id); });
       c.session->Start();
@@ -141,9 +167,68 @@ void EngineServer::Accept(QTcpServer& server) {
   }
 }
 
+int EngineServer::BbsClient() const {
+  const std::string call =
+      options_.bbs.empty() ? engine_.OldestRegistration(GatewaySession::kPort) : options_.bbs;
+  if (call.empty()) return 0;
+  const int id = engine_.RegisteredBy(GatewaySession::kPort, call);
+  auto it = conns_.find(id);
+  return it == conns_.end() || it->second.session ? 0 : id;
+}
+
+bool EngineServer::Congested(int client) const {
+  auto it = conns_.find(client);
+  return it != conns_.end() && !it->second.closing && it->second.socket->bytesToWrite() > kPauseAbove;
+}
+
+bool EngineServer::Hold(int source) {
+  const int bbs = BbsClient();
+  if (bbs == 0 || bbs == source || !Congested(bbs)) return false;
+  holding_ = true;
+  return true;
+}
+
+void EngineServer::Drained(int id) {
+  if (!holding_) return;
+  auto it = conns_.find(id);
+  if (it == conns_.end() || it->second.session || it->second.socket->bytesToWrite() > kResumeBelow) return;
+  ReadHeld();
+}
+
+void EngineServer::ReadHeld() {
+  holding_ = false;
+  // What each source sent meanwhile waits in its socket, and no readyRead
+  // comes for it again: each is read once now, in turn (those still held
+  // back stop again at once).
+  std::vector<int> ids;
+  for (const auto& [n, c] : conns_) {
+    if (c.socket->bytesAvailable() > 0) ids.push_back(n);
+  }
+  std::vector<int> dials;
+  for (const auto& [n, d] : dialled_) {
+    if (d.socket->bytesAvailable() > 0) dials.push_back(n);
+  }
+  std::vector<std::tuple<int, int, int>> engines;
+  for (const auto& [key, u] : upstreams_) {
+    if (u.socket->bytesAvailable() > 0) engines.emplace_back(key.first, key.second, u.serial);
+  }
+  for (int n : ids) {
+    auto c = conns_.find(n);
+    if (c == conns_.end()) continue;
+    if (c->second.session) {
+      ReadTerminal(n);
+    } else {
+      ReadClient(n);
+    }
+  }
+  for (int n : dials) ReadDialled(n);
+  for (const auto& [client, engine, serial] : engines) ReadUpstream(client, engine, serial);
+}
+
 void EngineServer::ReadClient(int id) {
   auto it = conns_.find(id);
   if (it == conns_.end() || it->second.closing) return;
+  if (Hold(id)) return;
   Conn& c = it->second;
   const QByteArray bytes = c.socket->readAll();
   c.reader.Feed(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -165,6 +250,7 @@ void EngineServer::ReadClient(int id) {
 void EngineServer::ReadTerminal(int id) {
   auto it = conns_.find(id);
   if (it == conns_.end() || it->second.closing) return;
+  if (Hold(id)) return;
   const QByteArray bytes = it->second.socket->readAll();
   Now();
   it->second.session->FromTerminal(bytes.toStdString());
@@ -177,11 +263,24 @@ void EngineServer::ServiceSession(int id) {
   if (it == conns_.end()) return;
   Conn& c = it->second;
   for (const ApiFrame& f : c.session->TakeEngineFrames()) {
-    if (f.kind == 'C') log_(Kind(c) + std::to_string(id) + ": " + f.callFrom + " calls " + f.callTo);
+    if (f.kind == 'C') {
+      const bool bbs = c.session->caller() == GatewaySession::Caller::Bbs;
+      log_(Kind(c) + std::to_string(id) + ": " + f.callFrom + " calls " + f.callTo +
+           (bbs ? std::string(" (") + c.session->wire() + ")" : ""));
+    }
     engine_.Receive(id, f);
   }
+  if (c.session->TakeTurnedRaw()) {
+    log_(Kind(c) + std::to_string(id) + ": 0xFF and a byte no telnet sender puts after it: raw TCP from here on");
+  }
   const std::string text = c.session->TakeTerminalOutput();
-  if (!text.empty() && !c.closing) c.socket->write(text.data(), static_cast<qint64>(text.size()));
+  if (!text.empty() && !c.closing) {
+    c.socket->write(text.data(), static_cast<qint64>(text.size()));
+    if (c.socket->bytesToWrite() > kMaxBacklog) {
+      Close(id, "does not read what it is sent");
+      return;
+    }
+  }
   if (c.session->finished() && !c.closing) {
     c.closing = true;
     c.socket->disconnectFromHost();  // after what is written
@@ -203,6 +302,8 @@ void EngineServer::Dropped(int id) {
   Conn& c = it->second;
   Now();
   if (c.session) {
+    // What the terminal sent last, held back or not, still goes.
+    if (!c.closing) c.session->FromTerminal(c.socket->readAll().toStdString());
     c.session->TerminalClosed();
     for (const ApiFrame& f : c.session->TakeEngineFrames()) engine_.Receive(id, f);
   }
@@ -215,6 +316,8 @@ void EngineServer::Dropped(int id) {
   c.socket->deleteLater();
   conns_.erase(it);
   Flush();
+  // Whoever waited for this client to read goes on.
+  if (holding_) ReadHeld();
 }
 
 void EngineServer::Flush() {
@@ -280,6 +383,7 @@ void EngineServer::Dial(const HeldCall& call) {
   d.socket = new QTcpSocket;
   d.call = call;
   d.telnet = TelnetStream(station->target.raw);
+  d.socket->setReadBufferSize(kReadBite);
   log_("dial " + std::to_string(serial) + ": " + call.remote + " calls " + call.own + " on port " +
        std::to_string(call.port) + ", dialling " + Target(station->target));
   QTcpSocket* s = d.socket;
@@ -328,10 +432,11 @@ void EngineServer::DialFailed(int serial, const std::string& why) {
   Flush();
 }
 
-void EngineServer::ReadDialled(int serial) {
+void EngineServer::ReadDialled(int serial, bool last) {
   auto it = dialled_.find(serial);
   if (it == dialled_.end()) return;
   Dialled& d = it->second;
+  if (!last && d.up && !d.closing && Hold(0)) return;
   const std::string bytes = d.socket->readAll().toStdString();
   if (!d.up || d.closing) return;  // nobody on the air takes it any more
   Now();
@@ -352,7 +457,7 @@ void EngineServer::DialledGone(int serial) {
   if (d.up && !d.closing) {
     // The peer hung up: what it sent last still goes, then the link is
     // taken down.
-    ReadDialled(serial);
+    ReadDialled(serial, true);
     log_("dial " + std::to_string(serial) + ": the peer closed");
     d.closing = true;
     Now();
@@ -389,7 +494,9 @@ void EngineServer::ToClient(const EngineOutput& o) {
   if (it == conns_.end() || it->second.closing || it->second.session) return;
   const std::string bytes = EncodeApiFrame(o.frame);
   it->second.socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-  if (it->second.socket->bytesToWrite() > kMaxBacklog) Close(o.endpoint, "does not read what it is sent");
+  if (it->second.socket->bytesToWrite() > kMaxBacklog && o.endpoint != BbsClient()) {
+    Close(o.endpoint, "does not read what it is sent");
+  }
 }
 
 void EngineServer::RunRelay() {
@@ -430,6 +537,7 @@ void EngineServer::OpenUpstream(int client, int engine) {
   u.serial = serial;
   QTcpSocket* s = u.socket;
   s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  s->setReadBufferSize(kReadBite);
   connect(s, &QTcpSocket::connected, this, [this, client, engine, serial] {
     auto it = upstreams_.find({client, engine});
     if (it == upstreams_.end() || it->second.serial != serial) return;
@@ -462,6 +570,11 @@ void EngineServer::ReadUpstream(int client, int engine, int serial) {
   auto it = upstreams_.find({client, engine});
   if (it == upstreams_.end() || it->second.serial != serial) return;
   Upstream& u = it->second;
+  // An engine's data waits in TCP while its client has not taken the last.
+  if (Congested(client)) {
+    holding_ = true;
+    return;
+  }
   const QByteArray bytes = u.socket->readAll();
   u.reader.Feed(bytes.constData(), static_cast<size_t>(bytes.size()));
   Now();

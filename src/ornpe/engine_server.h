@@ -69,6 +69,14 @@ class EngineServer : public QObject {
 
   static std::string Address(const QTcpServer& server);
   void Accept(QTcpServer& server);
+  // The API client the gateways lead to (the BBS), 0 while there is none.
+  int BbsClient() const;
+  // More than a little waits for the client to read.
+  bool Congested(int client) const;
+  // True when what `source` sends must wait for the BBS to read.
+  bool Hold(int source);
+  void Drained(int id);
+  void ReadHeld();
   void ReadClient(int id);
   void ReadTerminal(int id);
   void Dropped(int id);
@@ -84,7 +92,8 @@ class EngineServer : public QObject {
   void Dial(const HeldCall& call);
   void DialUp(int serial);
   void DialFailed(int serial, const std::string& why);
-  void ReadDialled(int serial);
+  // `last`: the peer has gone, and what it sent goes whatever waits.
+  void ReadDialled(int serial, bool last = false);
   void DialledGone(int serial);
   void ToDialled(const EngineOutput& o);
   Dialled* FindDialled(const HeldCall& call, int* serial = nullptr);
@@ -116,6 +125,7 @@ class EngineServer : public QObject {
   std::vector<DialStation> dialStations_;
   std::map<int, Dialled> dialled_;
   int nextDialled_ = 1;
+  bool holding_ = false;  // a source waits for a client to read
 };
 
 }  // namespace orn

@@ -14,24 +14,57 @@ constexpr size_t kMaxCallLine = 80;
 
 }  // namespace
 
-GatewaySession::GatewaySession(GatewayHooks hooks, Caller caller) : hooks_(std::move(hooks)), caller_(caller) {}
+GatewaySession::GatewaySession(GatewayHooks hooks, Caller caller, bool raw)
+    : hooks_(std::move(hooks)),
+      caller_(caller),
+      telnet_(caller == Caller::Bbs && raw),
+      guessing_(caller == Caller::Bbs && !raw) {}
+
+const char* GatewaySession::wire() const {
+  if (telnet_.raw()) return "raw TCP";
+  return guessing_ ? "not told yet" : "telnet";
+}
 
 void GatewaySession::Start() { terminalOut_ += "Callsign: "; }
 
 void GatewaySession::FromTerminal(const std::string& bytes) {
+  constexpr char kIac = static_cast<char>(TelnetStream::kIac);
   for (char ch : bytes) {
     if (state_ == State::Finished) return;
+    if (guessing_ && !std::exchange(heard_, true) && ch == kIac) guessing_ = false;  // it negotiates
+    if (guessing_) {
+      if (!std::exchange(iacHeld_, false)) {
+        if (ch == kIac) {
+          iacHeld_ = true;
+        } else {
+          Byte(ch);
+        }
+        continue;
+      }
+      if (ch != kIac) {
+        guessing_ = false;
+        turnedRaw_ = true;
+        telnet_ = TelnetStream(true);
+        Byte(kIac);
+      }
+      if (state_ != State::Finished) Byte(ch);  // IAC IAC: one 0xFF, as telnet doubles it
+      continue;
+    }
     if (!telnet_.IsData(ch)) {
       terminalOut_ += telnet_.TakeAnswers();
       continue;
     }
-    if (state_ == State::AskCall) {
-      CallsignByte(ch);
-    } else {
-      TypedByte(ch);
-    }
+    Byte(ch);
   }
   if (state_ == State::Connected) SendTyped(false);
+}
+
+void GatewaySession::Byte(char ch) {
+  if (state_ == State::AskCall) {
+    CallsignByte(ch);
+  } else {
+    TypedByte(ch);
+  }
 }
 
 void GatewaySession::CallsignByte(char ch) {

@@ -62,8 +62,16 @@ bool LearnEnginePorts(const orn::OrnpeOptions& options, orn::PortTable* table, L
       pause = std::min(pause * 2, orn::EngineRelay::kMaxPauseMs);
     }
     const std::vector<orn::EnginePort> ports = orn::ParsePortList(text);
-    log("engine " + Where(e) + ": " + std::to_string(ports.size()) + " radio port(s): " + text);
-    table->AddEngine(Where(e), ports);
+    constexpr size_t kShown = 300;
+    log("engine " + Where(e) + ": " + std::to_string(ports.size()) + " radio port(s): " + text.substr(0, kShown) +
+        (text.size() > kShown ? "..." : ""));
+    const int left = table->AddEngine(Where(e), ports);
+    if (left > 0) {
+      log("engine " + Where(e) + ": ornpe takes " + std::to_string(ports.size() - static_cast<size_t>(left)) +
+          " of its ports and leaves out " + std::to_string(left) + " (at most " +
+          std::to_string(orn::PortTable::kMaxEnginePorts) + " from an engine, " +
+          std::to_string(orn::PortTable::kMaxRadioPorts) + " in all, numbers 1 to 256)");
+    }
   }
   return true;
 }

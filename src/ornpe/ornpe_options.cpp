@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -42,9 +44,17 @@ std::string ParseDial(const std::string& text, DialTarget* out) {
   return {};
 }
 
-bool Yes(const std::string& v) {
+// A yes or no; false when `v` is neither.
+bool YesNo(const std::string& v, bool* out) {
   const std::string l = UpperAscii(v);
-  return l == "1" || l == "YES" || l == "TRUE" || l == "ON";
+  if (l == "1" || l == "YES" || l == "TRUE" || l == "ON") {
+    *out = true;
+  } else if (l == "0" || l == "NO" || l == "FALSE" || l == "OFF") {
+    *out = false;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -55,17 +65,31 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
   std::string section;
   std::string dialCall;
   int number = 0;
+  int sectionLine = 0;
+  // Each section once, each key once in it: a second one would silently
+  // win, or (an engine's address) add an engine.
+  std::map<std::string, int> sections;  // upper-case name: its line
+  std::map<std::string, int> keys;      // of the section: its line
+  bool hasAddress = false;
   // A dial section's address waits for its raw key, which may follow it.
   std::string dialAddress;
   bool dialRaw = false;
   auto endSection = [&]() -> std::string {
-    if (UpperAscii(section).rfind("DIAL", 0) == 0) {
-      if (dialAddress.empty()) return "[" + section + "] has no address";
+    const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
+    const std::string where = "line " + std::to_string(sectionLine) + ": ";
+    if ((kind == "DIAL" || kind == "ENGINE") && !hasAddress) return where + "[" + section + "] has no address";
+    if (kind == "DIAL") {
       args->push_back("--dial");
       args->push_back(dialCall + "=" + dialAddress + (dialRaw ? ",raw" : ""));
     }
+    if (kind == "BBS-GATEWAY" && !dialAddress.empty()) {
+      args->push_back("--bbs-gateway");
+      args->push_back(dialAddress + (dialRaw ? ",raw" : ""));
+    }
     dialAddress.clear();
     dialRaw = false;
+    hasAddress = false;
+    keys.clear();
     return {};
   };
   while (std::getline(in, line)) {
@@ -83,8 +107,16 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     if (line.front() == '[') {
       if (line.back() != ']') return where + "a section wants [NAME], not " + line;
       const std::string problem = endSection();
-      if (!problem.empty()) return where + problem;
+      if (!problem.empty()) return problem;
       section = Trim(line.substr(1, line.size() - 2));
+      sectionLine = number;
+      std::string name = UpperAscii(section);
+      if (const size_t sp = name.find(' '); sp != std::string::npos) {
+        name = name.substr(0, sp) + " " + Trim(name.substr(sp));  // [dial  X] is [dial X]
+      }
+      if (const auto [it, fresh] = sections.emplace(name, number); !fresh) {
+        return where + "[" + section + "] again (first at line " + std::to_string(it->second) + ")";
+      }
       const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
       if (kind == "DIAL") {
         dialCall = Trim(section.substr(4));
@@ -98,6 +130,10 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     if (eq == std::string::npos) return where + "wants KEY=VALUE, not " + line;
     const std::string key = UpperAscii(Trim(line.substr(0, eq)));
     const std::string value = Trim(line.substr(eq + 1));
+    if (const auto [it, fresh] = keys.emplace(key, number); !fresh) {
+      return where + Trim(line.substr(0, eq)) + " again (first at line " + std::to_string(it->second) + ")";
+    }
+    if (key == "ADDRESS") hasAddress = true;
     const std::string kind = UpperAscii(section.substr(0, section.find(' ')));
     std::string option;
     if (kind == "ORNPE" && (key == "LISTEN" || key == "PORTS" || key == "RETRY-MS" || key == "BBS" || key == "LOG")) {
@@ -108,14 +144,15 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     } else if (kind == "GATEWAY" && key == "BBS") {
       option = "--bbs";
     } else if (kind == "BBS-GATEWAY" && key == "LISTEN") {
-      option = "--bbs-gateway";
+      dialAddress = value;  // like a dial section's, it waits for raw
+      continue;
     } else if (kind == "ENGINE" && key == "ADDRESS") {
       option = "--engine";
     } else if (kind == "DIAL" && key == "ADDRESS") {
       dialAddress = value;
       continue;
-    } else if (kind == "DIAL" && key == "RAW") {
-      dialRaw = Yes(value);
+    } else if ((kind == "DIAL" || kind == "BBS-GATEWAY") && key == "RAW") {
+      if (!YesNo(value, &dialRaw)) return where + "raw wants yes or no, not " + value;
       continue;
     } else {
       return where + "unknown key " + Trim(line.substr(0, eq)) + (section.empty() ? "" : " in [" + section + "]");
@@ -123,8 +160,7 @@ std::string ConfigArgs(const std::string& text, std::vector<std::string>* args) 
     args->push_back(option);
     args->push_back(value);
   }
-  const std::string problem = endSection();
-  return problem.empty() ? problem : "at the end: " + problem;
+  return endSection();
 }
 
 bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port) {
@@ -162,8 +198,16 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
     } else if (a == "--gateway") {
       if (!ParseHostPort(v, &out->gatewayHost, &out->gatewayPort)) return "--gateway wants HOST:PORT, not " + v;
     } else if (a == "--bbs-gateway") {
-      if (!ParseHostPort(v, &out->bbsGatewayHost, &out->bbsGatewayPort)) {
-        return "--bbs-gateway wants HOST:PORT, not " + v;
+      std::string where = v;
+      const size_t comma = where.rfind(',');
+      out->bbsGatewayRaw = false;
+      if (comma != std::string::npos && where.find(']', comma) == std::string::npos) {
+        if (where.substr(comma + 1) != "raw") return "--bbs-gateway wants HOST:PORT or HOST:PORT,raw, not " + v;
+        out->bbsGatewayRaw = true;
+        where.resize(comma);
+      }
+      if (!ParseHostPort(where, &out->bbsGatewayHost, &out->bbsGatewayPort)) {
+        return "--bbs-gateway wants HOST:PORT or HOST:PORT,raw, not " + v;
       }
       out->bbsGateway = true;
     } else if (a == "--dial") {
@@ -179,10 +223,17 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
       if (!ParseHostPort(v, &e.host, &e.port) || e.port == 0) return "--engine wants HOST:PORT, not " + v;
       out->engines.push_back(e);
     } else if (a == "--config") {
+      // A directory opens as a stream and reads as nothing: an empty
+      // configuration that no one asked for.
+      std::error_code ec;
+      if (!std::filesystem::is_regular_file(v, ec)) {
+        return "--config: " + v + (std::filesystem::is_directory(v, ec) ? " is a directory" : " is not a file");
+      }
       std::ifstream file(v, std::ios::binary);
       if (!file) return "--config: cannot read " + v;
       std::ostringstream text;
       text << file.rdbuf();
+      if (file.bad()) return "--config: cannot read " + v;
       std::vector<std::string> more;
       std::string problem = ConfigArgs(text.str(), &more);
       if (problem.empty()) problem = ParseOrnpeOptions(more, out);
@@ -208,7 +259,7 @@ std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions
 }
 
 std::string OrnpeUsage() {
-  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--bbs-gateway HOST:PORT]\n"
+  return "usage: ornpe [--listen HOST:PORT] [--gateway HOST:PORT] [--bbs-gateway HOST:PORT[,raw]]\n"
          "             [--dial CALL=HOST:PORT[,raw]]... [--ports N] [--retry-ms MS]\n"
          "             [--bbs CALL] [--log FILE] [--engine HOST:PORT]... [--config FILE]\n"
          "             [--help]\n"
@@ -216,9 +267,11 @@ std::string OrnpeUsage() {
          "station gateway where a terminal (telnet, nc) connects to the BBS as a station.\n"
          "  --listen HOST:PORT   engine TCP API (default 127.0.0.1:8000)\n"
          "  --gateway HOST:PORT  station gateway (default 127.0.0.1:6300)\n"
-         "  --bbs-gateway HOST:PORT\n"
-         "                       station gateway for BBSes calling in over telnet: after\n"
-         "                       the callsign every byte passes unchanged (default: none)\n"
+         "  --bbs-gateway HOST:PORT[,raw]\n"
+         "                       station gateway for BBSes calling in: after the callsign\n"
+         "                       every byte passes unchanged (default: none). Telnet, or\n"
+         "                       raw TCP once the caller sends 0xFF and then another\n"
+         "                       byte than 0xFF; ,raw takes every caller as raw TCP\n"
          "  --dial CALL=HOST:PORT[,raw]\n"
          "                       CALL is a station on every port; a connect to it opens a\n"
          "                       TCP connection to HOST:PORT (telnet, or ,raw for bytes as\n"
@@ -228,7 +281,7 @@ std::string OrnpeUsage() {
          "                       and ornpe's own ports follow them. Repeatable\n"
          "  --config FILE        the same settings from an ini file: [ornpe] listen, ports,\n"
          "                       retry-ms, bbs, log; [gateway] listen, bbs; [bbs-gateway]\n"
-         "                       listen; [engine NAME] address; [dial CALL] address, raw\n"
+         "                       listen, raw; [engine NAME] address; [dial CALL] address, raw\n"
          "  --ports N            virtual radio ports, 1 to 16 (default 1)\n"
          "  --retry-ms MS        an unanswered connect gives up (RETRYOUT) after MS ms (default 5000)\n"
          "  --bbs CALL           the callsign gateway stations connect to (default: the\n"

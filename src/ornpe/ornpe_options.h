@@ -30,6 +30,7 @@ struct OrnpeOptions {
   bool bbsGateway = false;  // the gateway for BBSes calling in over telnet
   std::string bbsGatewayHost;
   uint16_t bbsGatewayPort = 0;
+  bool bbsGatewayRaw = false;  // every caller is raw TCP, whatever it sends first
   std::vector<DialTarget> dials;
   std::vector<EngineTarget> engines;  // their ports come first, in this order
   int ports = 1;
@@ -44,7 +45,7 @@ struct OrnpeOptions {
 std::string ParseOrnpeOptions(const std::vector<std::string>& args, OrnpeOptions* out);
 
 // The arguments an ini file stands for: [ornpe] listen, ports, retry-ms,
-// bbs, log; [gateway] listen, bbs; [bbs-gateway] listen; [engine NAME]
+// bbs, log; [gateway] listen, bbs; [bbs-gateway] listen, raw; [engine NAME]
 // address (one section per engine, in order); [dial CALL] address, raw.
 // Returns "" or what is wrong, with the line.
 std::string ConfigArgs(const std::string& text, std::vector<std::string>* args);

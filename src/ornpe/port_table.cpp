@@ -1,11 +1,23 @@
 #include "ornpe/port_table.h"
 
+#include "link/api_frame.h"
+
 namespace orn {
 
-void PortTable::AddEngine(const std::string& where, const std::vector<EnginePort>& ports) {
+int PortTable::AddEngine(const std::string& where, const std::vector<EnginePort>& ports) {
   const int engine = static_cast<int>(engines_.size());
   engines_.push_back(where);
-  for (const EnginePort& p : ports) radio_.push_back({engine, p.number, p.description});
+  int taken = 0;
+  int left = 0;
+  for (const EnginePort& p : ports) {
+    if (p.number < 0 || p.number > 255 || taken >= kMaxEnginePorts || radioPorts() >= kMaxRadioPorts) {
+      ++left;
+      continue;
+    }
+    radio_.push_back({engine, p.number, p.description});
+    ++taken;
+  }
+  return left;
 }
 
 const RadioPort* PortTable::Radio(int port) const {
@@ -32,14 +44,31 @@ std::vector<std::string> PortTable::Lines() const {
 }
 
 std::string PortTable::PortListText() const {
-  std::string text = std::to_string(radio_.size() + virtual_.size()) + ";";
-  int n = 1;
-  for (const RadioPort& r : radio_) {
-    text += "Port" + std::to_string(n++) + " " + r.description + " via " + engineName(r.engine) + " port " +
-            std::to_string(r.enginePort) + ";";
+  // The BBS takes the list from one frame: descriptions are cut until it fits,
+  // and the engine's address goes last.
+  constexpr size_t kRoom = kApiMaxData - 1;  // the text ends in a NUL
+  std::string text;
+  for (const size_t cut : {std::string::npos, size_t{40}, size_t{24}, size_t{12}, size_t{0}}) {
+    for (const bool via : {true, false}) {
+      text = std::to_string(radio_.size() + virtual_.size()) + ";";
+      int n = 1;
+      for (const RadioPort& r : radio_) {
+        text += "Port" + std::to_string(n++);
+        const std::string d = r.description.substr(0, cut);
+        if (!d.empty()) text += " " + d;
+        if (via) text += " via " + engineName(r.engine) + " port " + std::to_string(r.enginePort);
+        text += ";";
+      }
+      for (const std::string& v : virtual_) {
+        text += "Port" + std::to_string(n++);
+        const std::string d = v.substr(0, cut);
+        text += (d.empty() ? " ornpe" : " " + d) + ";";
+      }
+      if (text.size() <= kRoom) return text;
+      if (cut == std::string::npos) break;  // the whole descriptions keep the address or nothing
+    }
   }
-  for (const std::string& v : virtual_) text += "Port" + std::to_string(n++) + " " + v + ";";
-  return text;
+  return text.substr(0, kRoom);
 }
 
 std::string PortTable::Summary() const {

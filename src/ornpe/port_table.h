@@ -17,9 +17,17 @@ struct RadioPort {
 
 class PortTable {
  public:
+  // ornpe takes at most this many ports from one engine, and this many from
+  // all of them: every port number fits the frame's byte, and the port list
+  // the BBS asks for fits one frame.
+  static constexpr int kMaxEnginePorts = 32;
+  static constexpr int kMaxRadioPorts = 64;
+
   // The engine's own port list (its answer to 'G', parsed); `where` names
-  // the engine in texts ("HOST:PORT").
-  void AddEngine(const std::string& where, const std::vector<EnginePort>& ports);
+  // the engine in texts ("HOST:PORT"). Returns how many of its ports ornpe
+  // left out: those past the limits, and those whose number no frame can
+  // carry.
+  int AddEngine(const std::string& where, const std::vector<EnginePort>& ports);
   // ornpe's virtual ports, after the radio ports.
   void SetVirtual(std::vector<std::string> descriptions) { virtual_ = std::move(descriptions); }
 
@@ -31,7 +39,8 @@ class PortTable {
   // ornpe's number for an engine's port, or -1 when the engine did not list it.
   int PortOf(int engine, int enginePort) const;
 
-  // The port list as ornpe answers 'G': every port, numbered from 1.
+  // The port list as ornpe answers 'G': every port, numbered from 1, in at
+  // most kApiMaxData - 1 bytes (descriptions are cut short to fit).
   std::string PortListText() const;
   // One line per port: number, where it goes.
   std::vector<std::string> Lines() const;

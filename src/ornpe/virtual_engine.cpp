@@ -687,6 +687,11 @@ bool VirtualEngine::CallInUse(uint8_t port, const std::string& call) const {
   return false;
 }
 
+int VirtualEngine::RegisteredBy(uint8_t port, const std::string& call) const {
+  const Registration* r = FindRegistration(port, call, 0);
+  return r ? r->endpoint : 0;
+}
+
 void VirtualEngine::Log(const std::string& line) const {
   if (log_) log_(line);
 }

@@ -96,6 +96,9 @@ class VirtualEngine {
   // A held call alone does not count: the TCP peer behind it may well call
   // in under the same call.
   bool CallInUse(uint8_t port, const std::string& call) const;
+  // The endpoint whose registration of `call` on `port` a connect reaches,
+  // or 0 for none.
+  int RegisteredBy(uint8_t port, const std::string& call) const;
   int ports() const { return ports_; }
 
  private:

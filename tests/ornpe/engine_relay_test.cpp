@@ -184,6 +184,7 @@ TEST_F(EngineRelayTest, AnEngineThatGoesAwayEndsItsLinksAtOnceAndIsAskedAgainLat
   Up(0);
   Up(1);
   relay_.FromEngine(1, 0, F(0, 'X', "XX9ORN-1", "", "\x01"));
+  relay_.FromEngine(1, 1, F(0, 'X', "XX9ORN-1", "", "\x01"));
   relay_.FromEngine(1, 0, F(0, 'C', "XX2BBB", "XX9ORN-1", "*** CONNECTED To Station XX2BBB\r\0"s));
   Client(F(1, 'C', "XX9ORN-1", "XX5BBB"));  // under way when the engine goes
   Client(F(2, 'C', "XX9ORN-1", "XX6CCC"));  // on the other engine
@@ -273,6 +274,91 @@ TEST_F(EngineRelayTest, BadInputFromAnEngineIsLoggedAndDropped) {
   EXPECT_EQ(again[0].callFrom, "XX9ORN-1");
 }
 
+// The BBS waits a second for a registration's answer and then gives up
+// every port: an engine that does not answer (or does not read) is given up
+// first, on its own, whether it took the connection or not.
+TEST_F(EngineRelayTest, AnEngineThatDoesNotAnswerARegistrationIsGivenUpAlone) {
+  for (const bool connected : {true, false}) {
+    SCOPED_TRACE(connected);
+    EngineRelay relay(table_, [this](const std::string& l) { log_.push_back(l); });
+    log_.clear();
+    int64_t now = 5000;
+    relay.Advance(now);
+    ApiFrame x = F(0, 'X', "XX9ORN-1");
+    ASSERT_TRUE(relay.FromClient(1, x));
+    ApiFrame other = F(2, 'X', "XX9ORN-1");
+    ASSERT_TRUE(relay.FromClient(1, other));
+    relay.TakeActions();
+    relay.Connected(1, 1);
+    if (connected) relay.Connected(1, 0);
+    relay.FromEngine(1, 1, F(0, 'X', "XX9ORN-1", "", "\x01"));
+    ASSERT_EQ(relay.TakeToClients().size(), 1u);  // the other engine's answer
+    relay.TakeActions();
+    EXPECT_EQ(relay.NextDeadline(), now + EngineRelay::kAnswerMs);
+    relay.Advance(now + EngineRelay::kAnswerMs - 1);
+    EXPECT_TRUE(relay.TakeToClients().empty());
+
+    now += EngineRelay::kAnswerMs;
+    relay.Advance(now);
+    const auto answer = relay.TakeToClients();
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].frame.kind, 'X');
+    EXPECT_EQ(answer[0].frame.port, 0);
+    EXPECT_EQ(answer[0].frame.data, "\x01");
+    const auto closed = relay.TakeActions();
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].kind, Kind::Close);
+    EXPECT_EQ(closed[0].engine, 0);
+    EXPECT_TRUE(Logged("engine A:8001 lost for client 1 (no answer to a registration in 600 ms)"));
+    // The other engine carries on; this one is tried again, and registered again.
+    ApiFrame d = F(2, 'D', "XX9ORN-1", "XX6CCC", "hi\r");
+    ASSERT_TRUE(relay.FromClient(1, d));
+    const auto sent = relay.TakeActions();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].engine, 1);
+    now += 1000;
+    relay.Advance(now);
+    const auto open = relay.TakeActions();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].kind, Kind::Open);
+    relay.Connected(1, 0);
+    relay.TakeActions();
+    relay.FromEngine(1, 0, F(0, 'X', "XX9ORN-1", "", "\x01"));
+    EXPECT_EQ(relay.NextDeadline(), -1);
+    EXPECT_TRUE(relay.TakeToClients().empty());
+  }
+}
+
+// A flood of frames ornpe cannot pass on costs a line when it starts and
+// one a minute while it lasts, for each kind of fault.
+TEST_F(EngineRelayTest, DroppedFramesAreCountedAndLoggedOnceAMinute) {
+  Client(F(0, 'X', "XX9ORN-1"));
+  relay_.TakeActions();
+  Up(0);
+  relay_.FromEngine(1, 0, F(0, 'X', "XX9ORN-1", "", "\x01"));
+  ToClient();
+  log_.clear();
+  for (int i = 0; i < 1000; ++i) {
+    relay_.Advance(now_ + i);
+    relay_.FromEngine(1, 0, F(1, 'D', "XX2BBB", "XX9ORN-1", "x"));
+    relay_.FromEngine(1, 0, F(0, 'Q', "XX2BBB", "XX9ORN-1", "x"));
+  }
+  EXPECT_EQ(log_.size(), 2u);
+  EXPECT_EQ(relay_.NextDeadline(), now_ + EngineRelay::kDropReportMs);
+  now_ += EngineRelay::kDropReportMs;
+  relay_.Advance(now_);
+  ASSERT_EQ(log_.size(), 4u);
+  EXPECT_TRUE(Logged("engine A:8001: 999 more frame(s) dropped in 60 s, "
+                     "the last: engine A:8001: 'D' frame for its port 1"));
+  // A quiet minute: the next one is logged at once again.
+  now_ += EngineRelay::kDropReportMs;
+  relay_.Advance(now_);
+  EXPECT_EQ(log_.size(), 4u);
+  EXPECT_EQ(relay_.NextDeadline(), -1);
+  relay_.FromEngine(1, 0, F(1, 'D', "XX2BBB", "XX9ORN-1", "x"));
+  EXPECT_EQ(log_.size(), 5u);
+}
+
 TEST_F(EngineRelayTest, AClientThatGoesClosesItsEngineConnections) {
   Client(F(0, 'X', "XX9ORN-1"));
   Client(F(2, 'X', "XX9ORN-1"), 2);
@@ -284,6 +370,46 @@ TEST_F(EngineRelayTest, AClientThatGoesClosesItsEngineConnections) {
   EXPECT_EQ(closed[0].client, 1);
   relay_.FromEngine(1, 0, F(0, 'C', "XX2BBB", "XX9ORN-1"));
   EXPECT_TRUE(ToClient().empty());
+}
+
+// The BBS reads the port list from one frame, and every port number from a
+// byte: an engine with many ports gives ornpe only as many as fit both.
+TEST(PortTableTest, ManyPortsAreCappedAndTheListFitsOneFrame) {
+  auto ports = [](int n, const std::string& text) {
+    std::vector<EnginePort> out;
+    for (int i = 0; i < n; ++i) out.push_back({i, text + " " + std::to_string(i + 1)});
+    return out;
+  };
+  const std::string normal = "AX.25 port of the node on 144.800 MHz, 1200 baud, with digipeating";
+  struct Case {
+    std::vector<std::vector<EnginePort>> engines;
+    int radio;         // ports ornpe takes
+    int left;          // of the last engine
+    bool whole;        // the descriptions fit whole
+  } cases[] = {
+      {{ports(3, "radio")}, 3, 0, true},
+      {{ports(1000, normal)}, 32, 968, false},
+      {{ports(40, normal)}, 32, 8, false},
+      {{ports(20, normal), ports(20, normal), ports(20, normal), ports(20, normal)}, 64, 16, false},
+      {{{{0, "a"}, {300, "beyond a byte"}, {1, "b"}}}, 2, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.radio);
+    PortTable table;
+    int left = 0;
+    const char* names[] = {"E0:8001", "E1:8001", "E2:8001", "E3:8001"};
+    for (size_t e = 0; e < c.engines.size(); ++e) left = table.AddEngine(names[e], c.engines[e]);
+    table.SetVirtual({"ornpe virtual radio, station gateway 0.0.0.0:6300", "ornpe virtual radio"});
+    EXPECT_EQ(table.radioPorts(), c.radio);
+    EXPECT_EQ(left, c.left);
+    const std::string text = table.PortListText();
+    EXPECT_LE(text.size() + 1, kApiMaxData);
+    EXPECT_EQ(ParsePortList(text).size(), static_cast<size_t>(c.radio + 2));
+    EXPECT_EQ(text.rfind(std::to_string(c.radio + 2) + ";", 0), 0u) << text;
+    EXPECT_EQ(text.find("ornpe virtual radio") != std::string::npos, true);
+    EXPECT_EQ(text.find(" via E0:8001 port 0;") != std::string::npos, c.whole) << text;
+    for (int p = 0; p < c.radio; ++p) EXPECT_LE(table.Radio(p)->enginePort, 255);
+  }
 }
 
 TEST(RenumberMonitorTest, OnlyTheLeadingPortNumberChanges) {

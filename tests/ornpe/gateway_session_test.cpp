@@ -208,11 +208,14 @@ TEST_F(GatewaySessionTest, OtherTelnetOptionsAreRefused) {
   EXPECT_EQ(session_.TakeTerminalOutput(), "\xff\xfc\x01\xff\xfe\x03" "Connecting XX1GW to XX9ORN-1 ...\r\n"s);
 }
 
-// A BBS calling in: the callsign line as from a terminal, then bytes as they are.
+// A BBS calling in over telnet: the callsign line as from a terminal, then
+// bytes as they are. A telnet client negotiates first.
 TEST(GatewayBbsCallerTest, AfterTheCallsignEveryBytePasses) {
   GatewaySession s(GatewayHooks{[] { return "XX9ORN-1"s; }, nullptr}, GatewaySession::Caller::Bbs);
   s.Start();
   EXPECT_EQ(s.TakeTerminalOutput(), "Callsign: ");
+  s.FromTerminal("\xff\xfe\x01"s);  // DONT ECHO
+  EXPECT_EQ(s.TakeTerminalOutput(), "");
   s.FromTerminal("xx5fbb\r");
   s.FromTerminal("\n");  // the callsign line's own LF, in a read of its own
   auto frames = s.TakeEngineFrames();
@@ -264,6 +267,63 @@ TEST(GatewayBbsCallerTest, OnlyTheCallsignLineEndIsTakenOff) {
       if (f.kind == 'D') data += f.data;
     }
     EXPECT_EQ(data, sent);
+  }
+}
+
+// A BBS calling in without negotiating first may be raw TCP (LinBPQ's
+// connect script) or telnet all the same (LinFBB doubles 0xFF). IAC IAC is
+// one 0xFF until an IAC comes with any other byte after it: no telnet sender
+// that never negotiated sends that, so the rest is raw, both ways.
+// `forced` is --bbs-gateway HOST:PORT,raw.
+TEST(GatewayBbsCallerTest, ARawCallerKeepsEveryByte) {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  const std::string sid = "[BPQ-6.0.24.1-B1FHMR$]\r";
+  struct Case {
+    const char* name;
+    bool forced;
+    std::string wire;  // after the callsign line
+    std::string data;  // what reaches the BBS
+    const char* seen;  // wire() at the end
+  } cases[] = {
+      {"raw: 0xFF 0xD3 tells", false, sid + "\xff\xd3"s + bytes + "\xff\xff\xff"s,
+       sid + "\xff\xd3"s + bytes + "\xff\xff\xff"s, "raw TCP"},
+      {"raw, forced", true, "\xff\xff"s + bytes, "\xff\xff"s + bytes, "raw TCP"},
+      {"telnet without negotiating (LinFBB)", false, sid + TelnetStream().Encode(bytes + bytes), sid + bytes + bytes,
+       "not told yet"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GatewaySession s(GatewayHooks{[] { return "XX9ORN-1"s; }, nullptr}, GatewaySession::Caller::Bbs, c.forced);
+    s.Start();
+    s.FromTerminal("XX5BPQ\r");
+    s.FromEngine(ApiFrame{0, 'C', 0, "XX9ORN-1", "XX5BPQ", "*** CONNECTED With Station XX9ORN-1\r\0"s});
+    auto frames = s.TakeEngineFrames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].callFrom, "XX5BPQ");
+    s.TakeTerminalOutput();
+    EXPECT_STREQ(s.wire(), c.forced ? "raw TCP" : "not told yet");
+    std::string sent;
+    for (size_t cut = 0; cut < c.wire.size(); cut += 7) {
+      s.FromTerminal(c.wire.substr(cut, 7));
+      for (auto& f : s.TakeEngineFrames()) sent += f.data;
+    }
+    EXPECT_EQ(sent, c.data);
+    EXPECT_STREQ(s.wire(), c.seen);
+    EXPECT_EQ(s.TakeTurnedRaw(), !c.forced && std::string(c.seen) == "raw TCP");
+    EXPECT_EQ(s.TakeTerminalOutput(), "");  // nothing answered: there was no command
+    s.FromEngine(ApiFrame{0, 'D', 0xF0, "XX9ORN-1", "XX5BPQ", bytes});
+    EXPECT_EQ(s.TakeTerminalOutput(), std::string(c.seen) == "raw TCP" ? bytes : TelnetStream().Encode(bytes));
+  }
+  // Negotiation first: telnet, unless raw is forced.
+  for (const bool forced : {false, true}) {
+    SCOPED_TRACE(forced);
+    GatewaySession s(GatewayHooks{[] { return "XX9ORN-1"s; }, nullptr}, GatewaySession::Caller::Bbs, forced);
+    s.Start();
+    s.TakeTerminalOutput();
+    s.FromTerminal("\xff\xfd\x00"s);  // DO BINARY
+    EXPECT_STREQ(s.wire(), forced ? "raw TCP" : "telnet");
+    EXPECT_EQ(s.TakeTerminalOutput(), forced ? ""s : "\xff\xfb\x00"s);
   }
 }
 

@@ -62,11 +62,30 @@ TEST(OrnpeOptionsTest, BadValuesAreRefused) {
       {"--dial", "XX5FBB=h:0"},    {"--dial", "XX5FBB=h:23,"},   {"--dial", "XX5FBB=h:23,telnet"},
       {"--dial", "XX5FBB=h:23", "--dial", "xx5fbb=h:24"},
       {"--engine", "h"},           {"--engine", "h:0"},          {"--config", "/nonexistent/ornpe.ini"},
+      {"--config", "/"},
   };
   for (const auto& args : bad) {
     OrnpeOptions o;
     EXPECT_NE(ParseOrnpeOptions(args, &o), "") << args[0] << " " << (args.size() > 1 ? args[1] : "");
   }
+}
+
+TEST(OrnpeOptionsTest, BbsGatewayMayBeRaw) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--bbs-gateway", "127.0.0.1:6310,raw"}, {"--bbs-gateway", "[::1]:6310,raw"}}) {
+    OrnpeOptions o;
+    ASSERT_EQ(ParseOrnpeOptions(args, &o), "") << args[1];
+    EXPECT_TRUE(o.bbsGatewayRaw);
+    EXPECT_EQ(o.bbsGatewayPort, 6310);
+  }
+  std::vector<std::string> args;
+  ASSERT_EQ(ConfigArgs("[bbs-gateway]\nraw = yes\nlisten = 0.0.0.0:6310\n", &args), "");
+  OrnpeOptions o;
+  ASSERT_EQ(ParseOrnpeOptions(args, &o), "");
+  EXPECT_TRUE(o.bbsGatewayRaw);
+  EXPECT_EQ(o.bbsGatewayHost, "0.0.0.0");
+  OrnpeOptions bad;
+  EXPECT_NE(ParseOrnpeOptions({"--bbs-gateway", "h:6310,telnet"}, &bad), "");
 }
 
 TEST(OrnpeOptionsTest, EnginesKeepTheirOrder) {
@@ -125,8 +144,14 @@ TEST(OrnpeOptionsTest, ConfigFileStandsForTheFlags) {
       {"listen=1:2\n", "line 1: unknown key listen"},
       {"[ornpe\n", "line 1: a section wants [NAME], not [ornpe"},
       {"[ornpe]\nlisten\n", "line 2: wants KEY=VALUE, not listen"},
-      {"[dial XX5FBB]\nraw=1\n[ornpe]\n", "line 3: [dial XX5FBB] has no address"},
+      {"[dial XX5FBB]\nraw=1\n[ornpe]\n", "line 1: [dial XX5FBB] has no address"},
       {"[dial]\n", "line 1: [dial CALL] wants the callsign"},
+      {"[ornpe]\nports=2\n[engine direwolf]\n", "line 3: [engine direwolf] has no address"},
+      {"[engine a]\n; nothing\n[engine b]\naddress=1:2\n", "line 1: [engine a] has no address"},
+      {"[ornpe]\nports=2\n[gateway]\n[ornpe]\n", "line 4: [ornpe] again (first at line 1)"},
+      {"[dial XX5FBB]\naddress=a:1\n[Dial  xx5fbb]\n", "line 3: [Dial  xx5fbb] again (first at line 1)"},
+      {"[engine a]\naddress=1:2\naddress=1:3\n", "line 3: address again (first at line 2)"},
+      {"[dial XX5FBB]\naddress=a:1\nraw = maybe\n", "line 3: raw wants yes or no, not maybe"},
   };
   for (const auto& [text, why] : bad) {
     std::vector<std::string> ignored;
