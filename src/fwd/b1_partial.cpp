@@ -162,14 +162,14 @@ namespace {
 // whose message has arrived whole is removed.
 void SweepOne(const std::filesystem::path& p, std::filesystem::file_time_type now,
               const std::function<bool(const std::string& bid)>& known,
-              bool (*readHead)(const std::string&, std::string*, long*, size_t*)) {
+              bool (*readHead)(const std::string&, std::string*, long*, size_t*, int*)) {
   if (p.extension() != kExt) return;
   std::error_code timeError;
   const auto written = std::filesystem::last_write_time(p, timeError);
   std::string bid;
   long size = 0;
   size_t head = 0;
-  const bool ours = readHead(p.string(), &bid, &size, &head);
+  const bool ours = readHead(p.string(), &bid, &size, &head, nullptr);
   if (timeError || !ours || now - written > B1Partial::kKeep || known(bid)) {
     std::error_code removeError;
     std::filesystem::remove(p, removeError);
