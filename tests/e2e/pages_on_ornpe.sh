@@ -8,7 +8,10 @@ BUILD=${1:?build directory}
 . "$(dirname "$0")/lib.bash"
 make_workdir
 pids=()
-trap 'exec 3>&- 2>/dev/null || true; for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
+# The processes are waited for before their directory goes: a BBS still
+# writing its log as it ends would make the removal fail, and the test with it.
+trap 'exec 3>&- 2>/dev/null || true; for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+      wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$WORK" || true' EXIT
 HERE=$(cd "$(dirname "$0")" && pwd)
 CTL="$BUILD/ornctl"
 

@@ -303,7 +303,9 @@ r, data = request("POST", "/api/login", {"password": PASSWORD})
 if r.status != 200:
     fail("a login while 20 addresses hold their connections: %d" % r.status)
 closed = 0
-while time.monotonic() - t0 < 15 and closed < len(hogs):
+# Quiet for 10 s each; on a loaded machine the last are taken from the
+# backlog a moment late.
+while time.monotonic() - t0 < 30 and closed < len(hogs):
     closed = 0
     for c in hogs:
         try:
