@@ -50,7 +50,7 @@ B1Partial::B1Partial(const std::string& tempDir, const std::string& partner, con
 
 size_t B1Partial::MaxHeld(long size) {
   const size_t text = size > 0 ? static_cast<size_t>(size) : 0;
-  return kB1Head + text + text / 8 + 64;
+  return kB1Head + text + text / 2 + 8192;
 }
 
 bool B1Partial::ReadHead(const std::string& path, std::string* bid, long* size, size_t* headLength, int* asked) {

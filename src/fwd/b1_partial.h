@@ -32,7 +32,9 @@ class B1Partial {
   // The most a partial message may hold of the stream for a proposal of
   // `size` bytes: the CRC and length word, and the coded text, which for a
   // short or incompressible text is a little longer than the text itself
-  // (random bytes grow by a tenth at most); more is not that message.
+  // (random bytes grow by a tenth at most), with room for the R: lines a
+  // peer adds to the text it proposes (LinFBB proposes 23 bytes and sends
+  // the message with its routing lines); more is not that message.
   static size_t MaxHeld(long size);
 
   B1Partial(const std::string& tempDir, const std::string& partner, const std::string& bid);
