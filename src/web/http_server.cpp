@@ -57,7 +57,6 @@ struct HttpServer::RequestCtx {
   HttpRequest req;
   bool started = false;
   bool handed = false;
-  bool head = false;
   std::shared_ptr<HttpExchange> exchange;
 };
 
@@ -222,7 +221,6 @@ struct HttpServerGlue {
     if (!ctx->started) {
       ctx->req.method = method ? method : "";
       ctx->req.version = version ? version : "";
-      ctx->head = ctx->req.method == "HEAD";
       MHD_get_connection_values(c, MHD_HEADER_KIND, &Header, &ctx->req);
     }
     return static_cast<HttpServer*>(cls)->OnAccess(c, ctx, upload, uploadSize) ? MHD_YES : MHD_NO;
@@ -383,14 +381,19 @@ void HttpServer::Forget(const std::shared_ptr<HttpExchange>& x) {
   waiting_.erase(x);
 }
 
-bool HttpServer::QueueAnswer(MHD_Connection* c, const HttpResponse& r, bool) {
-  MHD_Response* resp =
-      MHD_create_response_from_buffer(r.body.size(), const_cast<char*>(r.body.data()), MHD_RESPMEM_MUST_COPY);
-  if (!resp) return false;
+void HttpServer::AddHeaders(MHD_Response* resp, const HttpResponse& r) const {
   if (!r.type.empty()) MHD_add_response_header(resp, "Content-Type", r.type.c_str());
   for (const auto& [k, v] : common_) MHD_add_response_header(resp, k.c_str(), v.c_str());
   for (const auto& [k, v] : r.headers) MHD_add_response_header(resp, k.c_str(), v.c_str());
   if (r.close) MHD_add_response_header(resp, "Connection", "close");
+}
+
+// libmicrohttpd leaves out the body of an answer to HEAD by itself.
+bool HttpServer::QueueAnswer(MHD_Connection* c, const HttpResponse& r) {
+  MHD_Response* resp =
+      MHD_create_response_from_buffer(r.body.size(), const_cast<char*>(r.body.data()), MHD_RESPMEM_MUST_COPY);
+  if (!resp) return false;
+  AddHeaders(resp, r);
   const bool ok = MHD_queue_response(c, static_cast<unsigned>(r.code), resp) == MHD_YES;
   MHD_destroy_response(resp);
   return ok;
@@ -403,7 +406,7 @@ int HttpServer::OnAccess(MHD_Connection* c, RequestCtx* ctx, const char* upload,
     r.code = code;
     r.body = std::string("{\"error\":\"") + why + "\"}";
     r.close = true;
-    return QueueAnswer(c, r, ctx->head) ? 1 : 0;
+    return QueueAnswer(c, r) ? 1 : 0;
   };
   if (!ctx->started) {
     ctx->started = true;
@@ -420,7 +423,7 @@ int HttpServer::OnAccess(MHD_Connection* c, RequestCtx* ctx, const char* upload,
     if (screen_) {
       if (std::optional<HttpResponse> r = screen_(req)) {
         r->close = true;
-        return QueueAnswer(c, *r, ctx->head) ? 1 : 0;
+        return QueueAnswer(c, *r) ? 1 : 0;
       }
     }
     return 1;
@@ -455,16 +458,14 @@ int HttpServer::OnAccess(MHD_Connection* c, RequestCtx* ctx, const char* upload,
   {
     std::lock_guard<std::mutex> lock(x->mu_);
     if (x->state_ == HttpExchange::State::kAnswered) {
-      result = QueueAnswer(c, x->response_, ctx->head) ? 1 : 0;
+      result = QueueAnswer(c, x->response_) ? 1 : 0;
     } else if (x->state_ == HttpExchange::State::kStreaming) {
       stream = x->stream_;
       MHD_Response* r = HttpServerGlue::Stream(this, stream);
       if (!r) {
         result = 0;
       } else {
-        if (!x->response_.type.empty()) MHD_add_response_header(r, "Content-Type", x->response_.type.c_str());
-        for (const auto& [k, v] : common_) MHD_add_response_header(r, k.c_str(), v.c_str());
-        for (const auto& [k, v] : x->response_.headers) MHD_add_response_header(r, k.c_str(), v.c_str());
+        AddHeaders(r, x->response_);
         result = MHD_queue_response(c, static_cast<unsigned>(x->response_.code), r) == MHD_YES ? 1 : 0;
         MHD_destroy_response(r);
       }

@@ -23,6 +23,7 @@
 
 struct MHD_Daemon;
 struct MHD_Connection;
+struct MHD_Response;
 
 namespace orn {
 
@@ -139,7 +140,8 @@ class HttpServer {
   friend struct HttpServerGlue;  // libmicrohttpd's callbacks
   struct RequestCtx;
   int OnAccess(MHD_Connection* c, RequestCtx* ctx, const char* upload, size_t* uploadSize);
-  bool QueueAnswer(MHD_Connection* c, const HttpResponse& r, bool head);
+  bool QueueAnswer(MHD_Connection* c, const HttpResponse& r);
+  void AddHeaders(MHD_Response* resp, const HttpResponse& r) const;
   void Forget(const std::shared_ptr<HttpExchange>& x);
 
   HttpLimits limits_;

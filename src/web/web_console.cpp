@@ -33,6 +33,11 @@ std::string Utf8(const std::string& s) { return QString::fromUtf8(s.data(), stat
 
 bool StartsWith(const std::string& s, const char* head) { return s.rfind(head, 0) == 0; }
 
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
 // The requests a GET may make: they change nothing, so they need no CSRF
 // token. A GET's query may name what it reads (`operand`) and nothing that
 // would become another command word.
@@ -193,9 +198,8 @@ std::optional<HttpResponse> WebConsole::Screen(const HttpRequest& r) const {
     if (!SameOrigin(r.Header("Origin"), host)) return Error(403, "a request from another site's page");
     const std::string path = r.target.substr(0, r.target.find('?'));
     if (path == "/api/login") {
-      std::string type = r.Header("Content-Type");
+      std::string type = Lower(r.Header("Content-Type"));
       type = type.substr(0, type.find(';'));
-      std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
       while (!type.empty() && type.back() == ' ') type.pop_back();
       if (type != "application/json") return Error(415, "a login is sent as application/json");
     }
@@ -358,9 +362,7 @@ void WebConsole::LoginChecked(const Exchange& x, const std::string& client, int 
   Audit("login", client);
   Answer a = JsonAnswer(200, Json::Object().Set("csrf", session.csrf).Write());
   std::string cookie = std::string(kCookie) + "=" + id + "; HttpOnly; SameSite=Strict; Path=/";
-  std::string proto = x->request().Header("X-Forwarded-Proto");
-  std::transform(proto.begin(), proto.end(), proto.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (proto == "https") cookie += "; Secure";
+  if (Lower(x->request().Header("X-Forwarded-Proto")) == "https") cookie += "; Secure";
   a.headers.push_back({"Set-Cookie", cookie});
   x->Answer(std::move(a));
 }
